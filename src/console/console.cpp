@@ -1,0 +1,289 @@
+#include "console/console.h"
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+#include "console/terminal.h"
+
+namespace {
+
+struct ScriptedKey {
+    uint64_t atMs;
+    KeyEvent key;
+};
+
+struct ConsoleState {
+    ConsoleCell buffer[bufferRows][screenWidth];
+    int cursorX = 1, cursorY = 1;
+    int viewTop = 1;
+    uint8_t attribute = 0x07;
+    uint8_t pendingKey = 0;
+    bool extendedPending = false;
+    std::deque<KeyEvent> queue;
+    // in-memory form
+    bool memory = false;
+    uint64_t now = 0;
+    uint64_t stopAt = 0;
+    std::vector<ScriptedKey> script;  // kept sorted by time
+    size_t nextScripted = 0;
+};
+
+ConsoleState con;
+
+void blankRow(int row) {
+    for (auto& cell : con.buffer[row - 1]) cell = {0x20, con.attribute};
+}
+
+void followCursor() {
+    if (con.cursorY > con.viewTop + viewRows - 1) con.viewTop = con.cursorY - viewRows + 1;
+    if (con.cursorY < con.viewTop) con.viewTop = con.cursorY;
+}
+
+void putByte(uint8_t b) {
+    if (b == 7) {
+    } else if (b == 8) {
+        if (con.cursorX > 1) --con.cursorX;
+    } else if (b == 10) {
+        ++con.cursorY;
+    } else if (b == 13) {
+        con.cursorX = 1;
+    } else {
+        con.buffer[con.cursorY - 1][con.cursorX - 1] = {b, con.attribute};
+        ++con.cursorX;
+    }
+    if (con.cursorX > screenWidth) {
+        con.cursorX = 1;
+        ++con.cursorY;
+    }
+    while (con.cursorY > bufferRows) {
+        std::move(&con.buffer[1][0], &con.buffer[bufferRows][0], &con.buffer[0][0]);
+        blankRow(bufferRows);
+        --con.cursorY;
+    }
+}
+
+void afterWrite() {
+    followCursor();
+    presentView();
+}
+
+void checkStopTime() {
+    if (con.stopAt != 0 && con.now > con.stopAt) throw ScriptEnded{};
+}
+
+void pumpScript() {
+    while (con.nextScripted < con.script.size() && con.script[con.nextScripted].atMs <= con.now)
+        con.queue.push_back(con.script[con.nextScripted++].key);
+}
+
+void pumpKeys() {
+    if (con.memory)
+        pumpScript();
+    else if (terminalIsOpen())
+        terminalPumpKeys();
+}
+
+}  // namespace
+
+void clearScreen() {
+    for (int row = 1; row <= bufferRows; ++row) blankRow(row);
+    con.cursorX = con.cursorY = 1;
+    con.viewTop = 1;
+    presentView();
+}
+
+void clearToLineEnd() {
+    for (int x = con.cursorX; x <= screenWidth; ++x)
+        con.buffer[con.cursorY - 1][x - 1] = {0x20, con.attribute};
+    presentView();
+}
+
+void setTextColor(uint8_t colour) { con.attribute = (con.attribute & 0x70) | (colour & 0x8F); }
+
+void setTextBackground(uint8_t colour) {
+    con.attribute = (con.attribute & 0x8F) | ((colour * 16) & 0x70);
+}
+
+void moveCursor(int column, int row) {
+    if (column < 1 || column > screenWidth || row < 1 || row > bufferRows) return;
+    int oldTop = con.viewTop;
+    con.cursorX = column;
+    con.cursorY = row;
+    followCursor();
+    if (con.viewTop != oldTop) presentView();
+}
+
+void writeChar(uint8_t byte) {
+    putByte(byte);
+    afterWrite();
+}
+
+void writeText(std::string_view text) {
+    for (char c : text.substr(0, 255)) putByte(static_cast<uint8_t>(c));
+    afterWrite();
+}
+
+void writeNumber(long long number) { writeText(std::to_string(number)); }
+
+void writeLineEnd() {
+    putByte(13);
+    putByte(10);
+    afterWrite();
+}
+
+void delayMs(int milliseconds) {
+    if (milliseconds <= 0) return;
+    if (con.memory) {
+        con.now += static_cast<uint64_t>(milliseconds);
+        checkStopTime();
+    } else {
+        terminalSleep(milliseconds);
+    }
+}
+
+void pollPause() {
+    if (!con.memory) {
+        terminalSleep(1);
+        return;
+    }
+    ++con.now;
+    if (con.queue.empty()) {
+        if (con.nextScripted >= con.script.size()) throw ScriptEnded{};
+        con.now = std::max(con.now, con.script[con.nextScripted].atMs);
+    }
+    checkStopTime();
+}
+
+bool keyPressed() {
+    if (con.pendingKey != 0) return true;
+    pumpKeys();
+    while (!con.queue.empty()) {
+        KeyEvent key = con.queue.front();
+        con.queue.pop_front();
+        if (key.code == 0) continue;  // nothing to deliver
+        con.pendingKey = key.code;
+        con.extendedPending = key.extended;
+        return true;
+    }
+    return false;
+}
+
+uint8_t readKey() {
+    do pollPause();
+    while (!keyPressed());
+    if (con.extendedPending) {
+        con.extendedPending = false;
+        return 0;
+    }
+    uint8_t key = con.pendingKey;
+    con.pendingKey = 0;
+    return key;
+}
+
+std::string readLine() {
+    constexpr size_t maxTyped = 254;
+    std::string line;
+    size_t pos = 0;
+    auto eraseAll = [&] {
+        while (pos < line.size()) writeChar(static_cast<uint8_t>(line[pos++]));
+        while (!line.empty()) {
+            line.pop_back();
+            writeText("\x08 \x08");
+        }
+        pos = 0;
+    };
+    for (;;) {
+        uint8_t key = readKey();
+        if (key == 0) {
+            uint8_t code = readKey();
+            if (code == scan::left && pos > 0) {
+                --pos;
+                writeChar(8);
+            } else if (code == scan::home) {
+                for (; pos > 0; --pos) writeChar(8);
+            } else if (code == scan::right && pos < line.size()) {
+                writeChar(static_cast<uint8_t>(line[pos++]));
+            } else if (code == scan::end) {
+                while (pos < line.size()) writeChar(static_cast<uint8_t>(line[pos++]));
+            }
+        } else if (key == 13) {
+            writeLineEnd();
+            return line;
+        } else if (key == 8 || key == 19) {
+            if (pos == line.size() && pos > 0) {
+                line.pop_back();
+                --pos;
+                writeText("\x08 \x08");
+            }
+        } else if (key == 27 || key == 25) {
+            eraseAll();
+        } else if (key == 26) {
+        } else if (pos < line.size()) {
+            line[pos++] = static_cast<char>(key);
+            writeChar(key);
+        } else if (line.size() < maxTyped) {
+            line.push_back(static_cast<char>(key));
+            ++pos;
+            writeChar(key);
+        }
+    }
+}
+
+void hideCursor() {
+    // The terminal form never shows a cursor; nothing to do in memory.
+}
+
+ConsoleCell bufferCell(int column, int row) {
+    if (column < 1 || column > screenWidth || row < 1 || row > bufferRows) return {0, 0};
+    return con.buffer[row - 1][column - 1];
+}
+
+ConsoleCell viewCell(int column, int screenRow) {
+    return bufferCell(column, con.viewTop + screenRow - 1);
+}
+
+std::string bufferRowText(int row) {
+    std::string text;
+    for (int x = 1; x <= screenWidth; ++x) text.push_back(static_cast<char>(bufferCell(x, row).character));
+    return text;
+}
+
+int viewTop() { return con.viewTop; }
+int cursorColumn() { return con.cursorX; }
+int cursorRow() { return con.cursorY; }
+uint8_t textAttribute() { return con.attribute; }
+
+void startMemoryConsole() {
+    con.memory = true;
+    con.attribute = 0x07;
+    for (int row = 1; row <= bufferRows; ++row) blankRow(row);
+    con.cursorX = con.cursorY = con.viewTop = 1;
+    con.pendingKey = 0;
+    con.extendedPending = false;
+    con.queue.clear();
+    con.now = 0;
+    con.stopAt = 0;
+    con.script.clear();
+    con.nextScripted = 0;
+}
+
+void scriptKey(uint64_t atMs, KeyEvent key) {
+    auto later = std::upper_bound(con.script.begin() + static_cast<long>(con.nextScripted), con.script.end(), atMs,
+                                  [](uint64_t t, const ScriptedKey& k) { return t < k.atMs; });
+    con.script.insert(later, {atMs, key});
+}
+
+void scriptText(uint64_t atMs, std::string_view bytes) {
+    for (char c : bytes) scriptKey(atMs, {static_cast<uint8_t>(c), false});
+}
+
+void setStopTime(uint64_t atMs) { con.stopAt = atMs; }
+uint64_t virtualNow() { return con.now; }
+bool usingMemoryConsole() { return con.memory; }
+
+void queueKey(KeyEvent key) { con.queue.push_back(key); }
+
+void presentView() {
+    if (!con.memory && terminalIsOpen()) terminalShowView();
+}

@@ -1,0 +1,80 @@
+// The console layer: a character/attribute screen buffer with a 25-row view
+// that follows the cursor, colours, keys and pauses. Every screen of the game
+// draws and reads only through these operations. Two forms sit below it: the
+// real terminal (terminal.cpp, ncursesw) and the in-memory form for tests and
+// tools (virtual clock, scripted keys).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+constexpr int screenWidth = 80;
+constexpr int bufferRows = 100;
+constexpr int viewRows = 25;
+
+struct ConsoleCell {
+    uint8_t character;
+    uint8_t attribute;
+};
+
+// --- the operations every screen uses ---
+void clearScreen();
+void clearToLineEnd();
+void setTextColor(uint8_t colour);
+void setTextBackground(uint8_t colour);
+void moveCursor(int column, int row);
+void writeChar(uint8_t byte);
+void writeText(std::string_view text);
+void writeNumber(long long number);
+void writeLineEnd();
+void delayMs(int milliseconds);
+bool keyPressed();
+uint8_t readKey();
+std::string readLine();
+void hideCursor();
+
+// A loop that polls keyPressed calls this when no key is waiting: a 1 ms
+// sleep on the terminal, a jump to the next scripted key in memory.
+void pollPause();
+
+// --- read access, for the screens, tests and tools ---
+ConsoleCell bufferCell(int column, int row);
+ConsoleCell viewCell(int column, int screenRow);  // screenRow 1..25
+std::string bufferRowText(int row);                // the 80 character bytes
+int viewTop();                                     // buffer row shown on screen row 1
+int cursorColumn();
+int cursorRow();
+uint8_t textAttribute();
+
+// --- a key as the keyboard delivers it, before readKey splits it ---
+struct KeyEvent {
+    uint8_t code;   // the character, or the scan code of an extended key
+    bool extended;  // arrows, Home, End, function keys, Alt+letter: 0 then code
+};
+
+namespace scan {
+constexpr uint8_t up = 72, down = 80, left = 75, right = 77;
+constexpr uint8_t home = 71, end = 79, pageUp = 73, pageDown = 81, insert = 82, del = 83;
+}  // namespace scan
+
+// --- the in-memory form ---
+// Thrown by the in-memory form when its script is used up and the program
+// would wait for a key that will never come, or when the virtual clock
+// passes the stop time. Tests catch it to end a run.
+struct ScriptEnded {};
+
+void startMemoryConsole();  // blank buffer, attribute 0x07, clock at 0, no keys
+void scriptKey(uint64_t atMs, KeyEvent key);
+void scriptText(uint64_t atMs, std::string_view bytes);  // plain keys, all at atMs
+void setStopTime(uint64_t atMs);                         // 0: no limit
+uint64_t virtualNow();
+bool usingMemoryConsole();
+
+// --- used by the terminal form (terminal.cpp) ---
+void queueKey(KeyEvent key);
+void presentView();  // brings the terminal up to date; no-op in memory
+
+// Thrown when the player presses Ctrl+C on the terminal: the program ends
+// with status 130 after the terminal is restored.
+struct ConsoleInterrupt {};

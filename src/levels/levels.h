@@ -1,0 +1,17 @@
+// Level files, room drawing and custom level packs.
+#pragma once
+
+#include <string>
+
+// Reads levels/<name>.lvl into the room and draws it. A missing file goes to
+// the missing-file screen; drawing room 22 goes on into the final sequence.
+void loadLevel(const std::string& name);
+// Draws every cell of the map; then, when the level number is 22, the final sequence.
+void drawRoom();
+// The glyph of a spike cell (0 when it shows nothing), and drawing it in colour 7.
+unsigned char spikeGlyph(int x, int y);
+void drawSpikeCell(int x, int y);
+// Loads the pack's room number levelNumber, or shows the pack's end screen.
+void loadPackLevel();
+// The path of the pack index of run.packName.
+std::string packIndexPath();

@@ -1,0 +1,31 @@
+// The file layer: the only game code that touches the file system.
+// Paths from data may use '\' as a folder separator; it is mapped to '/'.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A text-file operation that failed. The program ends with the terminal
+// restored, a one-line report and status 2.
+struct FileFailure {
+    std::string operation;  // "read", "write", "delete"
+    std::string path;
+    std::string reason;
+};
+
+std::string hostPath(std::string_view path);  // '\' becomes '/'
+bool fileExists(const std::string& path);      // literal: a file or a folder
+std::string currentDirectory();
+
+// Reads at most maxBytes of the file (a runaway file cannot eat memory or hang).
+std::string readTextFile(const std::string& path, size_t maxBytes = 4u << 20);
+// Splits text at CR LF, LF or a lone CR; a final line without an end counts.
+std::vector<std::string_view> splitLines(std::string_view text);
+// Replaces the file whole: temporary file, flush, sync, rename.
+void writeFileAtomically(const std::string& path, std::string_view contents);
+void deleteFile(const std::string& path);
+
+// The report line for a failure, as printed on standard error.
+std::string describeFailure(const FileFailure& failure);

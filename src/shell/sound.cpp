@@ -1,0 +1,94 @@
+#include "shell/sound.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "levels/world.h"
+#include "shell/files.h"
+
+namespace {
+
+bool deviceOpen = false;
+std::map<std::string, Mix_Chunk*> loaded;  // each sound is loaded once and kept
+std::vector<std::string> requests;
+
+Mix_Chunk* chunkFor(const std::string& name) {
+    auto known = loaded.find(name);
+    if (known != loaded.end()) return known->second;
+    Mix_Chunk* chunk = Mix_LoadWAV(hostPath(name).c_str());
+    if (chunk != nullptr) loaded[name] = chunk;
+    return chunk;
+}
+
+// A new request always ends the sound that plays, even when it finds nothing.
+void play(const std::string& name, bool looping) {
+    if (!deviceOpen) return;
+    Mix_HaltChannel(0);
+    Mix_Chunk* chunk = chunkFor(name);
+    if (chunk == nullptr && fileExists(name + ".wav")) chunk = chunkFor(name + ".wav");
+    if (chunk != nullptr) Mix_PlayChannel(0, chunk, looping ? -1 : 0);
+}
+
+}  // namespace
+
+void playCue(const std::string& name, bool looping) {
+    if (!run.soundOn) return;
+    if (!fileExists(run.baseDirectory + name)) return;
+    requests.push_back((looping ? "loop " : "once ") + name);
+    play(name, looping);
+}
+
+void stopSound() {
+    requests.push_back("stop");
+    if (deviceOpen) Mix_HaltChannel(0);
+}
+
+void requestSoundDirect(const std::string& name) {
+    requests.push_back("direct " + name);
+    play(name, false);
+}
+
+void openSoundDevice() {
+    if (deviceOpen) return;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // ALSA and PulseAudio complain on standard error when there is no device;
+    // the terminal belongs to the game, so their words go nowhere.
+    int savedError = dup(STDERR_FILENO);
+    int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (quiet >= 0) dup2(quiet, STDERR_FILENO);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+        if (Mix_OpenAudio(22050, AUDIO_S16SYS, 2, 1024) == 0) {
+            Mix_AllocateChannels(1);
+            deviceOpen = true;
+        } else {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
+    }
+    if (savedError >= 0) {
+        dup2(savedError, STDERR_FILENO);
+        close(savedError);
+    }
+    if (quiet >= 0) close(quiet);
+}
+
+void closeSoundDevice() {
+    if (!deviceOpen) return;
+    Mix_HaltChannel(0);
+    for (auto& [name, chunk] : loaded) Mix_FreeChunk(chunk);
+    loaded.clear();
+    Mix_CloseAudio();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    deviceOpen = false;
+}
+
+void useRecordingSound() {
+    closeSoundDevice();
+    requests.clear();
+}
+
+const std::vector<std::string>& soundLog() { return requests; }
+void clearSoundLog() { requests.clear(); }

@@ -1,0 +1,25 @@
+// Sound cues. One sound plays at a time; a new request replaces it. The
+// device form plays through SDL2_mixer (silent when there is no audio
+// device); the recording form logs every request, for tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Plays name (relative to the base directory, e.g. "Sound/next.wav") once or
+// looping, when the sound is on and the file exists; otherwise nothing
+// happens and the playing cue goes on.
+void playCue(const std::string& name, bool looping);
+// Halts whatever plays (the menu's sound switch).
+void stopSound();
+// Asks for a sound by name whatever the sound switch says and without the
+// existence test (the final sequence's "Sound\eq_end"). Tried as given and
+// with ".wav"; when nothing is found the playing sound still stops.
+void requestSoundDirect(const std::string& name);
+
+// Back ends.
+void openSoundDevice();   // quiet on failure: the game is then silent
+void closeSoundDevice();
+void useRecordingSound();  // no device; requests go to the log
+const std::vector<std::string>& soundLog();  // "once NAME", "loop NAME", "stop", "direct NAME"
+void clearSoundLog();
