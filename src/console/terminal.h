@@ -2,6 +2,7 @@
 // main.cpp use it; nothing else in the game knows about curses.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Binds the terminal (or /dev/tty when standard output is redirected) and
@@ -15,3 +16,7 @@ bool terminalIsOpen();
 void terminalShowView();       // send the cells of the view that changed
 void terminalPumpKeys();       // move waiting key presses into the console's queue
 void terminalSleep(int milliseconds);  // sleep, keeping keys and resizes handled
+
+// For the benchmark: the terminal form drawing into any stream (a file or a
+// pseudo-terminal) with the given terminal type, so its output can be counted.
+bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::string& failure);
