@@ -21,7 +21,7 @@ std::string output(const std::string& command) {
     return text;
 }
 
-std::string quoted(const std::string& text) {
+std::string shellQuoted(const std::string& text) {
     std::string q = "'";
     for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
@@ -41,14 +41,14 @@ void TmuxGame::start(const std::filesystem::path& gameFolder, const std::string&
     socket = "quorvex-test-" + std::to_string(getpid()) + "-" + std::to_string(rand());
     std::filesystem::path config = folder / ".tmux.conf";
     std::ofstream(config) << "set -g status off\nset -g escape-time 10\n";
-    std::string script = "cd " + quoted(folder.string()) + " && echo $$ > .pid && exec env " + environment + " " +
+    std::string script = "cd " + shellQuoted(folder.string()) + " && echo $$ > .pid && exec env " + environment + " " +
                          QUORVEX_BINARY;
     // The outer shell reports the status and the terminal modes after the game.
-    std::string wrapper = "sh -c " + quoted("sh -c " + quoted(script) + "; echo $? > " +
-                                            quoted((folder / ".status").string()) + "; stty -a > " +
-                                            quoted((folder / ".stty").string()) + "; sleep 60");
-    std::system(("tmux -L " + socket + " -f " + quoted(config.string()) + " new-session -d -x 80 -y 25 " +
-                 quoted(wrapper))
+    std::string wrapper = "sh -c " + shellQuoted("sh -c " + shellQuoted(script) + "; echo $? > " +
+                                            shellQuoted((folder / ".status").string()) + "; stty -a > " +
+                                            shellQuoted((folder / ".stty").string()) + "; sleep 60");
+    std::system(("tmux -L " + socket + " -f " + shellQuoted(config.string()) + " new-session -d -x 80 -y 25 " +
+                 shellQuoted(wrapper))
                     .c_str());
 }
 
@@ -57,7 +57,7 @@ void TmuxGame::keys(const std::string& tmuxKeys) {
 }
 
 void TmuxGame::typeText(const std::string& literal) {
-    std::system(("tmux -L " + socket + " send-keys -t 0 -l " + quoted(literal)).c_str());
+    std::system(("tmux -L " + socket + " send-keys -t 0 -l " + shellQuoted(literal)).c_str());
 }
 
 std::string TmuxGame::screen() { return output("tmux -L " + socket + " capture-pane -p -t 0"); }
