@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, playing and testing need,
 # but only those that are missing, so a ready machine starts at once.
 set -e
-needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux clang-format"
+needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux"
 missing=""
 for p in $needed; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
