@@ -1,5 +1,41 @@
-#include "endings/endings.h"
-#include "shell/flow.h"
+#include <cstdint>
+#include <string>
 
-// Placeholder until the game-over screen lands.
-void showGameOver() { returnToMainMenu(); }
+#include "console/console.h"
+#include "endings/endings.h"
+#include "levels/world.h"
+#include "shell/files.h"
+#include "shell/flow.h"
+#include "shell/sound.h"
+
+void showGameOver() {
+    clearScreen();
+    // The score sits under "Total Score:", roughly centred whatever its length.
+    int scoreColumn = 41 - static_cast<int>(std::to_string(game.score).size()) / 2;
+
+    setTextColor(4);
+    moveCursor(36, 10);
+    writeText("GAME OVER!");
+    moveCursor(35, 12);
+    setTextColor(15);
+    writeText("Total Score:");
+    moveCursor(scoreColumn, 13);
+    writeNumber(game.score);
+
+    // A lost game cannot be continued; the checkpoint stays for a later try.
+    std::string savePath = run.baseDirectory + "save.sav";
+    if (fileExists(savePath)) deleteFile(savePath);
+
+    playCue("Sound/death.wav", false);
+    delayMs(750);
+
+    // Only Enter leaves; everything else, Esc included, is read and dropped.
+    uint8_t key = 0;
+    while (key != 13) {
+        if (keyPressed())
+            key = readKey();
+        else
+            pollPause();
+    }
+    returnToMainMenu();
+}
