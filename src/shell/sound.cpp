@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 
 #include "levels/world.h"
@@ -19,7 +20,19 @@ std::vector<std::string> requests;
 Mix_Chunk* chunkFor(const std::string& name) {
     auto known = loaded.find(name);
     if (known != loaded.end()) return known->second;
-    Mix_Chunk* chunk = Mix_LoadWAV(hostPath(name).c_str());
+    SDL_RWops* file = SDL_RWFromFile(hostPath(name).c_str(), "rb");
+    if (file == nullptr) return nullptr;
+    // Only wave files are cues. Anything else would go to SDL_mixer's music
+    // decoders, which complain about a damaged file on standard error, right
+    // over the game's screen.
+    char head[12] = {};
+    bool wave = SDL_RWread(file, head, 1, sizeof head) == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+                std::memcmp(head + 8, "WAVE", 4) == 0;
+    if (!wave || SDL_RWseek(file, 0, RW_SEEK_SET) != 0) {
+        SDL_RWclose(file);
+        return nullptr;
+    }
+    Mix_Chunk* chunk = Mix_LoadWAV_RW(file, 1);
     if (chunk != nullptr) loaded[name] = chunk;
     return chunk;
 }
