@@ -1,0 +1,176 @@
+// How much one tick of play costs: processor time of the tick with its
+// drawing on the in-memory console, and the bytes the terminal form sends
+// for a tick. A crafted room with two patrolling enemies and a player who
+// walks to and fro along the floor, and the same room without enemies.
+//
+// Targets: a tick's work below 0.2 ms; a walking tick below 40 bytes.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "console/console.h"
+#include "console/terminal.h"
+#include "game/tick.h"
+#include "levels/levels.h"
+#include "levels/world.h"
+#include "shell/sound.h"
+
+namespace {
+
+constexpr int memoryTicks = 200000;
+constexpr int terminalTicks = 4000;
+
+double cpuSeconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// Walls all round, a floor on row 21; the enemies patrol their own corridors.
+void craftRoom(bool withEnemies) {
+    resetWorld();
+    run.soundOn = true;
+    game.levelNumber = 1;
+    room.goodsInRoom = 3;
+    for (int x = 1; x <= mapWidth; ++x)
+        for (int y = 1; y <= mapHeight; ++y) {
+            bool border = x == 1 || x == mapWidth || y == 1 || y >= 21;
+            setCell(x, y, border ? Wall : Empty);
+        }
+    for (int x = 20; x <= 60; x += 40) setCell(x, 10, Wall);
+    setCell(70, 4, Wall);
+    setCell(70, 18, Wall);
+    room.startX = 3;
+    room.startY = 20;
+    if (withEnemies) {
+        room.horizontalEnemy = {true, 30, 10, 0};
+        room.verticalEnemy = {true, 70, 12, 0};
+    }
+}
+
+// Turns before the wall, so that every tick is a walking one.
+void keepWalking(PlayerState& player) {
+    int ahead = player.playerX + (player.direction == playKey::right ? 1 : -1);
+    if (isSolid(cellAt(ahead, player.playerY)))
+        pressExtendedKey(player, player.direction == playKey::right ? playKey::left : playKey::right);
+}
+
+PlayerState startWalking(bool withEnemies) {
+    craftRoom(withEnemies);
+    clearScreen();
+    drawRoom();
+    PlayerState player = startRoom();
+    pressExtendedKey(player, playKey::right);
+    return player;
+}
+
+void runTicks(PlayerState& player, int count) {
+    for (int i = 0; i < count; ++i) {
+        keepWalking(player);
+        stepTick(player);  // no key waits: the poll, then the rules
+    }
+}
+
+double memoryMicroseconds(bool withEnemies) {
+    PlayerState player = startWalking(withEnemies);
+    runTicks(player, 1000);
+    double start = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    runTicks(player, memoryTicks);
+    return (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - start) * 1e6 / memoryTicks;
+}
+
+// Reads everything the terminal form sends, so it never blocks on a full pty.
+struct Drain {
+    int master = -1;
+    std::atomic<long> bytes{0};
+    std::atomic<bool> stop{false};
+    std::thread reader;
+
+    void start() {
+        reader = std::thread([this] {
+            char chunk[4096];
+            while (!stop) {
+                pollfd waiting{master, POLLIN, 0};
+                if (poll(&waiting, 1, 20) <= 0) continue;
+                ssize_t got = read(master, chunk, sizeof chunk);
+                if (got > 0) bytes += got;
+            }
+        });
+    }
+    // The count once the terminal has gone quiet.
+    long settled() {
+        long last = -1;
+        while (bytes != last) {
+            last = bytes;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return last;
+    }
+};
+
+struct TerminalFigures {
+    double bytesPerTick;
+    double microseconds;
+};
+
+TerminalFigures terminalTick(Drain& drain, bool withEnemies) {
+    PlayerState player = startWalking(withEnemies);
+    runTicks(player, 200);
+    long before = drain.settled();
+    double start = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    runTicks(player, terminalTicks);
+    double seconds = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
+    long after = drain.settled();
+    return {double(after - before) / terminalTicks, seconds * 1e6 / terminalTicks};
+}
+
+}  // namespace
+
+int main() {
+    useRecordingSound();
+    std::printf("Tick of play, a room with a walking player\n");
+
+    // The terminal form first: the in-memory console cannot be left once started.
+    winsize size{};
+    size.ws_row = viewRows;
+    size.ws_col = screenWidth;
+    int master = -1, slave = -1;
+    std::string failure;
+    bool terminal = openpty(&master, &slave, nullptr, nullptr, &size) == 0;
+    FILE* output = terminal ? fdopen(slave, "w") : nullptr;
+    FILE* input = terminal ? fdopen(dup(slave), "r") : nullptr;
+    Drain drain;
+    drain.master = master;
+    if (terminal) drain.start();
+    terminal =
+        terminal && output != nullptr && input != nullptr && openTerminalOn(input, output, "xterm-256color", failure);
+    if (terminal) {
+        TerminalFigures with = terminalTick(drain, true);
+        TerminalFigures without = terminalTick(drain, false);
+        closeTerminal();
+        std::printf("  terminal form (xterm-256color on a pty), %d ticks each:\n", terminalTicks);
+        std::printf("    two enemies:  %6.1f bytes/tick  %7.1f us/tick\n", with.bytesPerTick, with.microseconds);
+        std::printf("    no enemies:   %6.1f bytes/tick  %7.1f us/tick\n", without.bytesPerTick, without.microseconds);
+        std::printf("    target: a walking tick below 40 bytes\n");
+    } else {
+        std::printf("  terminal form unavailable%s%s\n", failure.empty() ? "" : ": ", failure.c_str());
+    }
+    drain.stop = true;
+    if (drain.reader.joinable()) drain.reader.join();
+
+    startMemoryConsole();
+    double with = memoryMicroseconds(true);
+    double without = memoryMicroseconds(false);
+    std::printf("  in-memory console, %d ticks each:\n", memoryTicks);
+    std::printf("    two enemies:  %7.2f us/tick\n", with);
+    std::printf("    no enemies:   %7.2f us/tick\n", without);
+    std::printf("    target: below 200 us/tick\n");
+    return 0;
+}

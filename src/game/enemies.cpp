@@ -1,0 +1,38 @@
+#include <algorithm>
+
+#include "console/console.h"
+#include "game/tick.h"
+#include "levels/world.h"
+
+namespace {
+
+constexpr uint8_t enemyGlyph = 0x9D;
+
+// One cell along the axis, then a look one cell ahead: anything that is not
+// Empty (outside the map reads as Wall) turns the enemy. The move itself is
+// not tested, so the first move of a room goes wherever the step points.
+void moveEnemy(EnemySlot& enemy, int dx, int dy, CellCode code) {
+    int fromX = enemy.x, fromY = enemy.y;
+    setCell(fromX, fromY, Empty);
+    enemy.x = static_cast<uint8_t>(enemy.x + dx * enemy.step);
+    enemy.y = static_cast<uint8_t>(enemy.y + dy * enemy.step);
+    setCell(enemy.x, enemy.y, code);
+    if (dy == 0 && enemy.x != fromX && insideMap(fromX, fromY) && insideMap(enemy.x, enemy.y)) {
+        // Side by side: the blank and the enemy in one write, one terminal update.
+        moveCursor(std::min<int>(fromX, enemy.x), fromY);
+        writeText(enemy.x > fromX ? " \x9d" : "\x9d ");
+    } else {
+        drawCell(fromX, fromY, ' ');
+        drawCell(enemy.x, enemy.y, enemyGlyph);
+    }
+    if (enemy.step == -1 && cellAt(enemy.x - dx, enemy.y - dy) != Empty) enemy.step = 1;
+    if (enemy.step == 1 && cellAt(enemy.x + dx, enemy.y + dy) != Empty) enemy.step = -1;
+}
+
+}  // namespace
+
+void updateEnemies() {
+    setTextColor(13);
+    if (room.verticalEnemy.active) moveEnemy(room.verticalEnemy, 0, 1, VerticalEnemy);
+    if (room.horizontalEnemy.active) moveEnemy(room.horizontalEnemy, 1, 0, HorizontalEnemy);
+}

@@ -1,0 +1,79 @@
+#include <string>
+
+#include "console/console.h"
+#include "game/tick.h"
+#include "levels/levels.h"
+#include "levels/saves.h"
+#include "levels/world.h"
+#include "shell/sound.h"
+
+namespace {
+
+constexpr uint8_t deadGlyph = 0xCE;
+constexpr uint8_t lavaGlyph = 0xB1;
+
+const char* deathCue(int code) {
+    if (code == Lava) return "Sound/lava.wav";
+    if (code == Spikes) return "Sound/spike.wav";
+    return "Sound/enemy.wav";
+}
+
+}  // namespace
+
+bool loseLife(PlayerState& player) {
+    int code = cellAt(player.playerX, player.playerY);
+    playCue(deathCue(code), false);
+    setTextColor(6);
+    drawCell(player.playerX, player.playerY, deadGlyph);
+    game.lives = static_cast<int8_t>(game.lives - 1);
+    delayMs(500);
+    if (game.lives == 0) {
+        // The goods of the lost room still count before the final score shows.
+        game.score += game.goodsCollected * 5;
+        return false;
+    }
+    if (code == Lava) {
+        setTextColor(4);
+        drawCell(player.playerX, player.playerY, lavaGlyph);
+    } else if (code == Spikes) {
+        drawSpikeCell(player.playerX, player.playerY);
+    }
+    // An enemy's cell is left alone: the enemy erases it when it moves on.
+    eraseHeart();
+    player.jumping = false;
+    player.playerX = room.startX;
+    player.playerY = room.startY;
+    player.direction = 0;
+    restoreCrumbled();
+    return true;
+}
+
+void collectGoods(int x, int y) {
+    playCue("Sound/key.wav", false);
+    setCell(x, y, Empty);
+    ++game.goodsCollected;
+    drawGoodsCounter();
+}
+
+void showRoomMessage(PlayerState& player, int code) {
+    showMessageText(roomMessage(code));
+    // Shown once per load of the room.
+    roomMessage(code).clear();
+    player.messageTimer = 0;
+    player.messageShown = true;
+}
+
+void completeRoom() {
+    game.score += game.goodsCollected * 5 + game.lives * 3;
+    clearScreen();
+    game.totalGoods += game.goodsCollected;
+    playCue("Sound/next.wav", false);
+    delayMs(1750);
+    game.levelNumber = static_cast<int8_t>(game.levelNumber + 1);
+    if (game.levelNumber % 5 == 0) writeSaveRecord(run.baseDirectory + "checkpoint.sav");
+    game.lives = 3;
+    if (run.playingCustomPack)
+        loadPackLevel();
+    else
+        loadLevel(std::to_string(game.levelNumber));
+}
