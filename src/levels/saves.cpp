@@ -1,7 +1,81 @@
 #include "levels/saves.h"
 
-// Placeholder until saves land.
-std::string encodeSaveRecord(const SaveRecord&) { return {}; }
-SaveRecord decodeSaveRecord(const std::string&) { return {}; }
-void writeSaveRecord(const std::string&) {}
-void readSaveRecord(const std::string&) {}
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "levels/world.h"
+#include "shell/files.h"
+
+namespace {
+
+constexpr size_t maxLineLength = 255;
+
+// An optional sign and at least one digit, nothing else; nullopt for any
+// other text. Magnitudes beyond 10^18 are out of range for every field and
+// are refused here, which keeps the decoding arithmetic clear of overflow.
+std::optional<int64_t> wholeNumber(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return std::nullopt;
+    constexpr int64_t limit = 1'000'000'000'000'000'000;
+    int64_t magnitude = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > limit) return std::nullopt;
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+// Decodes one line. A value that decodes outside [low, high] is treated like
+// a malformed line: the line reads as 0 and decodes from there. Division in
+// C++ truncates toward zero, as the format wants.
+int64_t decodedLine(std::string_view line, int64_t offset, int64_t divisor, int64_t low, int64_t high) {
+    std::optional<int64_t> value = wholeNumber(line.substr(0, maxLineLength));
+    if (value) {
+        int64_t decoded = (*value + offset) / divisor;
+        if (decoded >= low && decoded <= high) return decoded;
+    }
+    return offset / divisor;
+}
+
+}  // namespace
+
+std::string encodeSaveRecord(const SaveRecord& record) {
+    // 64-bit arithmetic: totalGoods x 75 does not fit 32 bits for large counts.
+    return std::to_string(int64_t(record.levelNumber) * 5 + 13) + "\r\n" +
+           std::to_string(int64_t(record.totalGoods) * 75 - 15) + "\r\n" + std::to_string(int64_t(record.score)) +
+           "\r\n";
+}
+
+SaveRecord decodeSaveRecord(const std::string& text) {
+    std::vector<std::string_view> lines = splitLines(text);
+    lines.resize(3);  // missing lines read as empty, hence 0
+    SaveRecord record;
+    record.levelNumber =
+        int8_t(decodedLine(lines[0], -13, 5, std::numeric_limits<int8_t>::min(), std::numeric_limits<int8_t>::max()));
+    record.totalGoods = int32_t(
+        decodedLine(lines[1], 15, 75, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+    record.score =
+        int32_t(decodedLine(lines[2], 0, 1, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+    return record;
+}
+
+std::string savePath() { return run.baseDirectory + "save.sav"; }
+std::string checkpointPath() { return run.baseDirectory + "checkpoint.sav"; }
+
+void writeSaveRecord(const std::string& path) {
+    writeFileAtomically(path, encodeSaveRecord({game.levelNumber, game.totalGoods, game.score}));
+}
+
+void readSaveRecord(const std::string& path) {
+    SaveRecord record = decodeSaveRecord(readTextFile(path));
+    game.levelNumber = record.levelNumber;
+    game.totalGoods = record.totalGoods;
+    game.score = record.score;
+}

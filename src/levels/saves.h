@@ -10,8 +10,19 @@ struct SaveRecord {
     int32_t score;
 };
 
+// Line 1 levelNumber x 5 + 13, line 2 totalGoods x 75 - 15, line 3 score.
 std::string encodeSaveRecord(const SaveRecord& record);
+// Lines may end with CR LF, LF or CR; only the first 255 characters of a line
+// count. A line that is not a whole decimal number, or whose value does not
+// fit its field once decoded, reads as 0.
 SaveRecord decodeSaveRecord(const std::string& text);
-// Write from / read into levelNumber, totalGoods and score of the game.
+
+// run.baseDirectory + "save.sav" / "checkpoint.sav".
+std::string savePath();
+std::string checkpointPath();
+
+// Write from / read into levelNumber, totalGoods and score of the game. The
+// write replaces the file atomically; a file that cannot be read or written
+// throws FileFailure.
 void writeSaveRecord(const std::string& path);
 void readSaveRecord(const std::string& path);

@@ -1,10 +1,231 @@
 #include "shell/menu.h"
 
+#include <string>
+
 #include "console/console.h"
+#include "game/play.h"
+#include "levels/levels.h"
+#include "levels/saves.h"
+#include "levels/world.h"
+#include "shell/files.h"
 #include "shell/flow.h"
+#include "shell/sound.h"
+
+namespace {
+
+constexpr uint8_t shade = 0xB0;
+constexpr uint8_t marker = 0x10;
+constexpr uint8_t brickColour = 8, mortarColour = 7, itemColour = 14, hintColour = 15;
+constexpr int continueRow = 10, newGameRow = 11, customRow = 12, soundRow = 13, quitRow = 14;
+constexpr int markerColumn = 32, itemColumn = 34;
+constexpr uint8_t enterKey = 13, escKey = 27;
+
+enum class ContinueSource { none, save, checkpoint };
+
+// The save wins over the checkpoint whenever both are there.
+ContinueSource currentContinueSource() {
+    if (fileExists(savePath())) return ContinueSource::save;
+    if (fileExists(checkpointPath())) return ContinueSource::checkpoint;
+    return ContinueSource::none;
+}
+
+void writeShade(int count) {
+    for (int i = 0; i < count; ++i) writeChar(shade);
+}
+
+void writeAt(int column, int row, const std::string& text) {
+    moveCursor(column, row);
+    writeText(text);
+}
+
+// Joints two cells wide, down rows first..last of each listed column.
+void drawJoints(const int (&columns)[4], int firstRow, int lastRow) {
+    for (int column : columns) {
+        for (int row = firstRow; row <= lastRow; ++row) {
+            moveCursor(column, row);
+            writeShade(2);
+        }
+    }
+}
+
+// Dark bricks, then light mortar. The first and last fills run the cursor
+// one row past the picture, so the view dips down and comes back.
+void drawWall() {
+    setTextColor(brickColour);
+    writeShade(80 * 25);
+    setTextColor(mortarColour);
+    drawJoints({19, 39, 59, 79}, 1, 6);
+    writeShade(160);  // rows 7 and 8, continuing from (1, 7)
+    drawJoints({9, 29, 49, 69}, 8, 14);
+    moveCursor(1, 15);
+    writeShade(160);
+    drawJoints({19, 39, 59, 79}, 17, 23);
+    writeShade(160);  // rows 24 and 25, continuing from (1, 24)
+}
+
+const char* shortLabel(int row) {
+    switch (row) {
+        case continueRow:
+            return "Continue";
+        case newGameRow:
+            return "New";
+        case customRow:
+            return "Custom";
+        case soundRow:
+            return "Sound";
+        default:
+            return "Quit";
+    }
+}
+
+void placeMarker(int row) {
+    setTextColor(itemColour);
+    moveCursor(markerColumn, row);
+    writeChar(marker);
+}
+
+void moveMarker(int& selectedRow, int to) {
+    setTextColor(brickColour);
+    moveCursor(markerColumn, selectedRow);
+    writeShade(2);
+    setTextColor(itemColour);
+    writeText(shortLabel(selectedRow));
+    selectedRow = to;
+    placeMarker(to);
+}
+
+void switchSound() {
+    setTextColor(itemColour);
+    if (run.soundOn) {
+        writeAt(40, soundRow, "[OFF]");
+        stopSound();
+        run.soundOn = false;
+    } else {
+        writeAt(40, soundRow, "[ON]");
+        // The wall where the longer "[OFF]" stood: brick, then the joint.
+        setTextColor(brickColour);
+        writeShade(5);
+        setTextColor(mortarColour);
+        writeShade(2);
+        run.soundOn = true;
+        playCue("Sound/intro.wav", true);
+    }
+}
+
+[[noreturn]] void continueGame(ContinueSource source) {
+    readSaveRecord(source == ContinueSource::checkpoint ? checkpointPath() : savePath());
+    clearScreen();
+    playCue("Sound/begin.wav", false);
+    delayMs(200);
+    delayMs(550);
+    loadLevel(std::to_string(game.levelNumber));
+    playRoom();
+}
+
+[[noreturn]] void startNewGame() {
+    playCue("Sound/begin.wav", false);
+    delayMs(200);
+    clearScreen();
+    delayMs(550);
+    game.totalGoods = 0;
+    game.levelNumber = 1;
+    game.score = 0;
+    loadLevel("1");
+    playRoom();
+}
+
+[[noreturn]] void packPrompt() {
+    for (;;) {
+        clearScreen();
+        setTextColor(hintColour);
+        setTextBackground(0);
+        writeText("Type in the Pack name:");
+        writeLineEnd();
+        run.packName = readLine();
+        if (fileExists(packIndexPath())) break;
+        writeText("File not found. ESC to Menu.");
+        writeLineEnd();
+        // An arrow key's first byte is read here; its letter goes on into the next line.
+        if (readKey() == escKey) returnToMainMenu();
+    }
+    run.playingCustomPack = true;
+    clearScreen();
+    playCue("Sound/begin.wav", false);
+    delayMs(200);
+    delayMs(550);
+    game.levelNumber = 1;
+    loadPackLevel();
+    playRoom();
+}
+
+[[noreturn]] void quitProgram() {
+    playCue("Sound/spike.wav", false);
+    delayMs(200);
+    endProgram(0);
+}
+
+}  // namespace
 
 void runMainMenu() {
+    drawWall();
+    moveCursor(1, 1);
+    moveCursor(35, 7);
+    setTextColor(itemColour);
+    writeText("The Quorvex");
+
+    ContinueSource continueSource = currentContinueSource();
+    int selectedRow = newGameRow;
+    if (continueSource != ContinueSource::none) {
+        writeAt(itemColumn, continueRow,
+                continueSource == ContinueSource::save ? "Continue (Save)" : "Continue (Checkpoint)");
+        selectedRow = continueRow;
+    }
+    writeAt(itemColumn, newGameRow, "New Game");
+    writeAt(itemColumn, customRow, "Custom Levels");
+    writeAt(itemColumn, soundRow, "Sound ");
+    writeText(run.soundOn ? "[ON]" : "[OFF]");
+    writeAt(itemColumn, quitRow, "Quit");
+
+    moveCursor(1, 24);
+    setTextColor(hintColour);
+    writeText("Controls do not work properly in-game. To stop the character from walking");
+    writeLineEnd();
+    writeText("constantly, press UP or DOWN.");
+    placeMarker(selectedRow);
+    playCue("Sound/intro.wav", true);
+
     for (;;) {
-        if (readKey() == 27) endProgram(0);
+        if (!keyPressed()) {
+            pollPause();
+            continue;
+        }
+        // Arrows arrive as 0 and then their scan code, which is the letter
+        // "H" (Up) or "P" (Down); only the letter acts.
+        uint8_t menuKey = readKey();
+        if (menuKey == 'P' && selectedRow != quitRow) moveMarker(selectedRow, selectedRow + 1);
+        if (menuKey == 'H') {
+            // Up onto row 10 asks the files again: one may have appeared meanwhile.
+            bool canRise = selectedRow > newGameRow ||
+                           (selectedRow == newGameRow && currentContinueSource() != ContinueSource::none);
+            if (canRise) moveMarker(selectedRow, selectedRow - 1);
+        }
+        if (menuKey == enterKey) {
+            if (selectedRow == soundRow) {
+                switchSound();
+            } else if (selectedRow == quitRow) {
+                quitProgram();
+            } else if (selectedRow == newGameRow) {
+                startNewGame();
+            } else if (selectedRow == customRow) {
+                packPrompt();
+            } else {
+                // No Continue item was drawn when the files were absent at
+                // drawing time; decide now, and stay when there is still none.
+                ContinueSource source =
+                    continueSource != ContinueSource::none ? continueSource : currentContinueSource();
+                if (source != ContinueSource::none) continueGame(source);
+            }
+        }
+        if (menuKey == escKey) endProgram(0);
     }
 }
