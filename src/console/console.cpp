@@ -94,16 +94,13 @@ void clearScreen() {
 }
 
 void clearToLineEnd() {
-    for (int x = con.cursorX; x <= screenWidth; ++x)
-        con.buffer[con.cursorY - 1][x - 1] = {0x20, con.attribute};
+    for (int x = con.cursorX; x <= screenWidth; ++x) con.buffer[con.cursorY - 1][x - 1] = {0x20, con.attribute};
     presentView();
 }
 
 void setTextColor(uint8_t colour) { con.attribute = (con.attribute & 0x70) | (colour & 0x8F); }
 
-void setTextBackground(uint8_t colour) {
-    con.attribute = (con.attribute & 0x8F) | ((colour * 16) & 0x70);
-}
+void setTextBackground(uint8_t colour) { con.attribute = (con.attribute & 0x8F) | ((colour * 16) & 0x70); }
 
 void moveCursor(int column, int row) {
     if (column < 1 || column > screenWidth || row < 1 || row > bufferRows) return;
@@ -148,7 +145,7 @@ void pollPause() {
         return;
     }
     ++con.now;
-    if (con.queue.empty()) {
+    if (con.pendingKey == 0 && con.queue.empty()) {
         if (con.nextScripted >= con.script.size()) throw ScriptEnded{};
         con.now = std::max(con.now, con.script[con.nextScripted].atMs);
     }
@@ -239,9 +236,7 @@ ConsoleCell bufferCell(int column, int row) {
     return con.buffer[row - 1][column - 1];
 }
 
-ConsoleCell viewCell(int column, int screenRow) {
-    return bufferCell(column, con.viewTop + screenRow - 1);
-}
+ConsoleCell viewCell(int column, int screenRow) { return bufferCell(column, con.viewTop + screenRow - 1); }
 
 std::string bufferRowText(int row) {
     std::string text;

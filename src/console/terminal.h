@@ -1,22 +1,35 @@
-// The terminal form of the console layer, on ncursesw. Only console.cpp and
-// main.cpp use it; nothing else in the game knows about curses.
+// The terminal form of the console layer, on ncursesw. Only console.cpp,
+// main.cpp and the tools use it; nothing else in the game knows about curses.
+//
+// The terminal shows the console's 25-row view in the top-left 80 x 25 cells,
+// every byte as its code page 437 glyph, with the cursor hidden. Keys are read
+// raw (no echo, no line buffering, no flow control) and queued as KeyEvents;
+// Ctrl+C throws ConsoleInterrupt. The terminal is restored on every way out,
+// including SIGINT, SIGTERM and SIGHUP from outside and crashes (the signal is
+// then re-raised, so the exit status still tells what happened).
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-// Binds the terminal (or /dev/tty when standard output is redirected) and
-// sets up keys, colours and glyphs. On failure returns false and sets the
-// one-line message the program prints before it ends with status 1.
+// Binds the terminal (or /dev/tty when standard input or output is not one)
+// and sets up keys, colours and glyphs. On failure returns false and sets the
+// one-line message the program prints before it ends with status 1:
+// "No way to get the console handle" when there is no terminal to draw on,
+// "No way to get console screen buffer info" when its size cannot be read.
 bool openTerminal(std::string& failure);
-// Puts the terminal back as it was; safe to call twice.
+
+// The same terminal form on any pair of streams with the given terminal type
+// (nullptr: $TERM), for measuring what a game tick sends: output into a file
+// or a pipe, input from anything (nothing readable means no keys). When the
+// output's window size cannot be read, the terminal is taken as 80 x 25.
+bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::string& failure);
+
+// Puts the terminal back as it was (cursor shown, colours and modes reset,
+// the user's screen back, the saved terminal modes); safe to call twice.
 void closeTerminal();
 bool terminalIsOpen();
 
-void terminalShowView();       // send the cells of the view that changed
-void terminalPumpKeys();       // move waiting key presses into the console's queue
+void terminalShowView();               // send the cells of the view that changed
+void terminalPumpKeys();               // move waiting key presses into the console's queue
 void terminalSleep(int milliseconds);  // sleep, keeping keys and resizes handled
-
-// For the benchmark: the terminal form drawing into any stream (a file or a
-// pseudo-terminal) with the given terminal type, so its output can be counted.
-bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::string& failure);
