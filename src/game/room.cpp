@@ -16,8 +16,6 @@ bool isOpen(int code) {
            (code >= VerticalEnemy && code <= MessageLast);
 }
 
-bool insideMap(int x, int y) { return x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight; }
-
 void drawCell(int x, int y, uint8_t glyph) {
     if (!insideMap(x, y)) return;
     moveCursor(x, y);

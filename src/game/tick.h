@@ -55,7 +55,6 @@ TickOutcome runTickRules(PlayerState& player);
 
 bool isSolid(int code);
 bool isOpen(int code);
-bool insideMap(int x, int y);
 // Writes one glyph at a map cell in the current colours; nothing outside the map.
 void drawCell(int x, int y, uint8_t glyph);
 

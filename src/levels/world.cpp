@@ -4,7 +4,7 @@ RoomState room{};
 GameCounters game{};
 RunSettings run{};
 
-static bool insideMap(int x, int y) { return x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight; }
+bool insideMap(int x, int y) { return x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight; }
 
 CellCode cellAt(const LevelMap& map, int x, int y) {
     return insideMap(x, y) ? map.cells[x - 1][y - 1] : Wall;

@@ -81,6 +81,7 @@ extern GameCounters game;
 extern RunSettings run;
 
 // Look-ups outside the map read as Wall; writes outside it are dropped.
+bool insideMap(int x, int y);
 CellCode cellAt(const LevelMap& map, int x, int y);
 void setCell(LevelMap& map, int x, int y, CellCode code);
 inline CellCode cellAt(int x, int y) { return cellAt(room.levelMap, x, y); }
