@@ -1,10 +1,5 @@
 #include "endings/endings.h"
 
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
-
 #include "harness.h"
 #include "levels/world.h"
 #include "shell/files.h"
@@ -14,254 +9,141 @@
 
 namespace {
 
-enum class End { Menu, Quit, Stalled };
-
-struct Outcome {
-    End end;
-    int status;
-    uint64_t atMs;
-};
-
-template <typename Screen>
-Outcome runScreen(Screen screen) {
+// How a screen ended: "menu", "status N", or "waiting" for a key the script no longer had.
+std::string ending(void (*screen)()) {
     try {
         screen();
     } catch (const MenuReturn&) {
-        return {End::Menu, 0, virtualNow()};
+        return "menu";
     } catch (const ProgramEnd& e) {
-        return {End::Quit, e.status, virtualNow()};
+        return "status " + std::to_string(e.status);
     } catch (const ScriptEnded&) {
-        return {End::Stalled, 0, virtualNow()};
     }
-    return {End::Stalled, -99, virtualNow()};
+    return "waiting";
 }
 
 std::string at(int column, const std::string& text) { return std::string(column - 1, ' ') + text; }
 
-const char* const lines[] = {"Oh my God! This is insane!",
-                             "I can't belive in what I'm seeing!",
-                             "It' unbelivable!",
+const char* const lines[] = {"Oh my God! This is insane!", "I can't belive in what I'm seeing!", "It' unbelivable!",
                              "Oh no. It looks like this place is about to colapse.",
-                             "But look at all those sniny things!",
-                             "I can't go back! I can't leave all this things!"};
+                             "But look at all those sniny things!"};
+
+struct Endings : GameRun {
+    // A fresh console, sound log and cue files, the first dialogue lines answered at 10 s, 20 s ...
+    // (lines 1-3 appear at 1560, 10480, 22000, line 4 at 31300, 5 and 6 at once after each
+    // answer; a wait for a key ends 1 ms later, readKey's own sleep). The fall ends at 62050,
+    // the credits are written at 72050, the scroll ends at 90350, the final wait starts at 95350.
+    void restart(int answered) {
+        startMemoryConsole();
+        clearSoundLog();
+        installCueFiles();
+        run = {true, false, "", folder.string() + "/"};
+        for (int i = 1; i <= answered; ++i) key(i * 10000, 13);
+    }
+    // How the finale ended, when, and what row 24 of the view showed then.
+    std::string finale() {
+        std::string end = ending(playFinalSequence);
+        return end + " at " + std::to_string(virtualNow()) + "|" + screenRow(24);
+    }
+    bool bothSaves() { return exists("save.sav") && exists("checkpoint.sav"); }
+};
 
 }  // namespace
 
-class Endings : public GameRun {
-protected:
-    void SetUp() override {
-        GameRun::SetUp();
-        run.baseDirectory = folder.string() + "/";
-        run.soundOn = true;
-        game.levelNumber = 22;
-    }
-    // A fresh console and sound log for each run within one test.
-    void restart() {
-        startMemoryConsole();
-        clearSoundLog();
-    }
-    void writeSaves() {
-        writeFile("save.sav", "123\r\n-15\r\n7\r\n");
-        writeFile("checkpoint.sav", "113\r\n-15\r\n0\r\n");
-    }
-    // Lines 1-3 appear at 1560, 10480, 22000; line 4 at 31300, then 5 and 6 at
-    // once after each answer. The fall ends at 62050, the credits are written
-    // at 72050, the scroll ends at 90350, the final key wait starts at 95350.
-    void answerAllLines() {
-        for (int i = 1; i <= 6; ++i) key(i * 10000, ' ');
-    }
-    Outcome finale() { return runScreen(playFinalSequence); }
-    Outcome gameOver() { return runScreen(showGameOver); }
-};
-
-TEST_F(Endings, FinaleTimingWithoutExtraKeys) {
-    const uint64_t shownAt[] = {1560, 10480, 22000, 31300};
+TEST_F(Endings, DialogueTimingAndKeysDuringTheWalks) {
+    const int shownAt[] = {1560, 10480, 22000, 31300};
     for (int answered = 0; answered <= 3; ++answered) {
-        SCOPED_TRACE(answered);
-        restart();
-        for (int i = 1; i <= answered; ++i) key(i * 10000, 13);
-        Outcome o = finale();
-        EXPECT_EQ(o.end, End::Stalled);
-        EXPECT_EQ(o.atMs, shownAt[answered] + 1);  // readKey's own 1 ms sleep
-        EXPECT_EQ(screenRow(24), at(10, lines[answered]));
+        restart(answered);
+        EXPECT_EQ(finale(), "waiting at " + std::to_string(shownAt[answered] + 1) + "|" + at(10, lines[answered]));
         EXPECT_EQ(viewCell(10, 24).attribute, 0x70);
     }
-    // The player stands at the end of the walk, brown, with a blank behind.
-    EXPECT_EQ(bufferCell(39, 18).character, 0x02);
-    EXPECT_EQ(bufferCell(39, 18).attribute, 0x06);
-    EXPECT_EQ(bufferCell(38, 18).character, 0x20);
-
-    // A letter during the first walk is dropped; one typed during the last
-    // step's pause answers line 1 at once.
-    restart();
-    key(1200, 'a');
-    Outcome o = finale();
-    EXPECT_EQ(o.atMs, 1562u);  // one more readKey sleep for the dropped key
-    EXPECT_EQ(screenRow(24), at(10, lines[0]));
-    restart();
-    key(1555, 'a');
-    o = finale();
-    EXPECT_EQ(o.atMs, 1561u + 480 + 1);
-    EXPECT_EQ(screenRow(24), at(10, lines[1]));
-
-    // An arrow at line 3 answers lines 3 and 4.
-    restart();
-    key(10000, 13);
-    key(20000, 13);
-    arrow(30000, scan::down);
-    o = finale();
-    EXPECT_EQ(o.atMs, 31302u);
-    EXPECT_EQ(screenRow(24), at(10, lines[4]));
+    restart(0);
+    key(1200, 'a');  // dropped: it neither shortens the walk nor answers the line
+    EXPECT_EQ(finale(), "waiting at 1562|" + at(10, lines[0]));
+    restart(2);
+    arrow(30000, scan::down);  // its two bytes answer lines 3 and 4
+    EXPECT_EQ(finale(), "waiting at 31302|" + at(10, lines[4]));
 }
 
-TEST_F(Endings, FinaleCompleteRunScrollsCreditsAndDeletesSaves) {
-    installCueFiles();
-    writeSaves();
-
-    // The credits start to rise one step after they are written.
-    answerAllLines();
-    setStopTime(72351);
-    finale();
-    EXPECT_EQ(viewTop(), 2);
-    EXPECT_EQ(screenRow(25), at(37, "Credits"));
-
-    // At the final key wait the view shows rows 61 to 85.
+TEST_F(Endings, CompleteFinaleScrollsToTheScoreAndDeletesBothSaves) {
+    for (const char* name : {"save.sav", "checkpoint.sav"}) writeFile(name, "x");
     for (auto [score, column] : {std::pair{0, 40}, {127, 39}, {-128, 38}, {1234, 38}}) {
-        SCOPED_TRACE(score);
-        restart();
+        restart(6);
         game.score = score;
-        answerAllLines();
-        Outcome o = finale();
-        EXPECT_EQ(o.end, End::Stalled);
-        EXPECT_EQ(o.atMs, 95351u);
-        EXPECT_EQ(viewTop(), 61);
-        EXPECT_EQ(screenRow(12), at(37, "THE END"));
-        EXPECT_EQ(screenRow(14), at(34, "Final Score:"));
-        EXPECT_EQ(screenRow(15), at(column, std::to_string(score)));
+        EXPECT_EQ(finale(), "waiting at 95351|");
+        EXPECT_EQ(std::to_string(viewTop()) + "|" + screenRow(12) + "|" + screenRow(14) + "|" + screenRow(15),
+                  "61|" + at(37, "THE END|") + at(34, "Final Score:|") + at(column, std::to_string(score)));
         EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/eq.wav", "loop Sound/eq_loop.wav",
                                                         "direct Sound\\eq_end", "loop Sound/credits.wav"}));
     }
-    EXPECT_EQ(bufferRow(31), bufferRow(38));
-    EXPECT_TRUE(exists("save.sav") && exists("checkpoint.sav"));
-
-    restart();
-    answerAllLines();
+    EXPECT_TRUE(bothSaves());
+    restart(6);
     key(100000, 'x');
-    Outcome o = finale();
-    EXPECT_EQ(o.end, End::Menu);
-    EXPECT_FALSE(exists("save.sav"));
-    EXPECT_FALSE(exists("checkpoint.sav"));
-    EXPECT_EQ(viewTop(), 1);
-    EXPECT_EQ(screenRow(12), "");
-
-    // Again with nothing to delete, and the sound off.
-    restart();
-    run.soundOn = false;
-    answerAllLines();
+    EXPECT_EQ(ending(playFinalSequence), "menu");
+    EXPECT_FALSE(exists("save.sav") || exists("checkpoint.sav"));
+    restart(6);
+    run.soundOn = false;  // again with nothing to delete, and the sound off
     key(100000, 13);
-    EXPECT_EQ(finale().end, End::Menu);
+    EXPECT_EQ(ending(playFinalSequence), "menu");
     EXPECT_EQ(soundLog(), (std::vector<std::string>{"direct Sound\\eq_end"}));
 }
 
-TEST_F(Endings, FinaleEscEndsAndEnterInTheScrollReturnsKeepingSaves) {
-    writeSaves();
-    struct Case {
-        uint64_t escAt, earliest, latest;
+TEST_F(Endings, EscEndsAndEnterInTheScrollReturnsKeepingSaves) {
+    for (const char* name : {"save.sav", "checkpoint.sav"}) writeFile(name, "x");
+    const uint64_t cases[][4] = {
+        {27, 1200, 1200, 1271},     // walk
+        {27, 5000, 5000, 5001},     // dialogue line
+        {27, 61700, 61700, 61750},  // falling block
+        {27, 64000, 67050, 67051},  // first dark pause: seen only after it
+        {27, 70000, 72050, 72051},  // second pause
+        {27, 80000, 80000, 80300},  // scroll
+        {13, 80000, 80000, 80300},  // Enter in the scroll: the menu
     };
-    const Case cases[] = {
-        {1200, 1200, 1271},     // first walk
-        {5000, 5000, 5001},     // dialogue line 1
-        {61700, 61700, 61750},  // falling block
-        {64000, 67050, 67051},  // first dark pause: seen only after it
-        {70000, 72050, 72051},  // second pause
-        {80000, 80000, 80300},  // scroll
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.escAt);
-        restart();
-        answerAllLines();
-        key(c.escAt, 27);
-        Outcome o = finale();
-        EXPECT_EQ(o.end, End::Quit);
-        EXPECT_EQ(o.status, 0);
-        EXPECT_GE(o.atMs, c.earliest);
-        EXPECT_LE(o.atMs, c.latest);
-        EXPECT_TRUE(exists("save.sav") && exists("checkpoint.sav"));
+    for (auto [code, pressedAt, earliest, latest] : cases) {
+        restart(6);
+        key(pressedAt, uint8_t(code));
+        EXPECT_EQ(ending(playFinalSequence), code == 27 ? "status 0" : "menu");
+        EXPECT_TRUE(virtualNow() >= earliest && virtualNow() <= latest) << pressedAt << ": " << virtualNow();
+        EXPECT_TRUE(bothSaves());
     }
-
-    restart();
-    answerAllLines();
-    key(80000, 13);
-    Outcome o = finale();
-    EXPECT_EQ(o.end, End::Menu);
-    EXPECT_LE(o.atMs, 80300u);
-    EXPECT_LT(viewTop() + 24, 72);  // "THE END" never came into view
-    EXPECT_TRUE(exists("save.sav") && exists("checkpoint.sav"));
+    EXPECT_LT(viewTop() + 24, 72);  // after Enter "THE END" never came into view
 }
 
-TEST_F(Endings, GameOverScoreColumnAndSaveFiles) {
-    installCueFiles();
-    for (auto [score, column] : {std::pair{0, 41}, {127, 40}, {-128, 39}, {12345, 39}, {-12345, 38}}) {
-        SCOPED_TRACE(score);
-        restart();
-        writeSaves();
+TEST_F(Endings, GameOverShowsTheScoreAndDeletesOnlyTheSave) {
+    writeFile("checkpoint.sav", "x");
+    for (auto [score, column] : {std::pair{0, 41}, {127, 40}, {-128, 39}, {-12345, 38}}) {
+        restart(0);
+        if (score != 0) writeFile("save.sav", "x");  // the first without one: nothing to delete, nothing reported
         game.score = score;
         key(1000, 13);
-        EXPECT_EQ(gameOver().end, End::Menu);
-        EXPECT_EQ(screenRow(10), at(36, "GAME OVER!"));
-        EXPECT_EQ(viewCell(36, 10).attribute, 0x04);
-        EXPECT_EQ(screenRow(12), at(35, "Total Score:"));
-        EXPECT_EQ(screenRow(13), at(column, std::to_string(score)));
-        EXPECT_FALSE(exists("save.sav"));
-        EXPECT_TRUE(exists("checkpoint.sav"));
+        EXPECT_EQ(ending(showGameOver), "menu");
+        EXPECT_EQ(screenRow(12) + "|" + screenRow(13), at(35, "Total Score:|") + at(column, std::to_string(score)));
+        EXPECT_TRUE(!exists("save.sav") && exists("checkpoint.sav"));
         EXPECT_EQ(soundLog(), std::vector<std::string>{"once Sound/death.wav"});
     }
-    // No save file: the same screen, nothing reported.
-    restart();
-    key(1000, 13);
-    EXPECT_EQ(gameOver().end, End::Menu);
-
-    // A save that cannot be deleted is a file failure, not silence.
-    restart();
-    std::filesystem::create_directory(folder / "save.sav");
+    restart(0);
+    std::filesystem::create_directory(folder / "save.sav");  // cannot be deleted: a failure, not silence
     key(1000, 13);
     EXPECT_THROW(showGameOver(), FileFailure);
 }
 
-TEST_F(Endings, GameOverLeavesOnlyOnEnter) {
-    key(100, 27);
-    arrow(200, scan::right);
-    key(300, 'q');
-    EXPECT_EQ(gameOver().end, End::Stalled);
-
-    // Typed ahead: Enter is taken right after the pause.
-    restart();
-    text(0, "a\r");
-    Outcome o = gameOver();
-    EXPECT_EQ(o.end, End::Menu);
-    EXPECT_LE(o.atMs, 752u);
-}
-
-TEST(EndingsTerminal, EscAtTheFirstLineOfTheFinaleKeepsTheSave) {
-    namespace fs = std::filesystem;
-    std::string pattern = (fs::temp_directory_path() / "quorvex-finale-XXXXXX").string();
-    fs::path folder = mkdtemp(pattern.data());
-    fs::create_directories(folder / "levels");
-    fs::copy_file(fs::path(QUORVEX_SOURCE_DIR) / "data/levels/22.lvl", folder / "levels/22.lvl");
-    std::ofstream(folder / "save.sav", std::ios::binary) << "123\r\n-15\r\n0\r\n";
-    {
-        TmuxGame terminal;
-        terminal.start(folder, "SDL_AUDIODRIVER=dummy");
-        ASSERT_TRUE(terminal.waitFor("Continue (Save)"));
-        terminal.keys("Enter");
-        ASSERT_TRUE(terminal.waitFor(lines[0], 8000)) << terminal.screen();
-        std::string screen = terminal.screen();
-        size_t row24 = 0;
-        for (int i = 0; i < 23; ++i) row24 = screen.find('\n', row24) + 1;
-        EXPECT_EQ(screen.compare(row24, 9 + std::string(lines[0]).size(), at(10, lines[0])), 0) << screen;
-        terminal.keys("Escape");
-        EXPECT_EQ(terminal.waitExit(), 0);
-    }
-    EXPECT_TRUE(fs::exists(folder / "save.sav"));
-    fs::remove_all(folder);
+// The menu's marker in a real terminal, then Continue from a save of room 22.
+TEST_F(Endings, RealTerminalMenuArrowsThenEscAtTheFirstLineKeepsTheSave) {
+    writeFile("save.sav", "123\r\n-15\r\n0\r\n");
+    writeFile("levels/22.lvl", fileContents(std::string(QUORVEX_SOURCE_DIR) + "/data/levels/22.lvl"));
+    TmuxGame terminal;
+    terminal.start(folder, "SDL_AUDIODRIVER=dummy");
+    ASSERT_TRUE(terminal.waitFor("►░Continue (Save)"));  // the marker comes last
+    for (const char* text : {"The Quorvex", "░New Game", "░Custom Levels", "░Sound [ON]", "░Quit", "UP or DOWN."})
+        EXPECT_TRUE(terminal.waitFor(text)) << text;
+    terminal.keys("Down");
+    EXPECT_TRUE(terminal.waitFor("►░New Game"));
+    terminal.keys("Up");
+    ASSERT_TRUE(terminal.waitFor("►░Continue (Save)"));
+    terminal.keys("Enter");
+    ASSERT_TRUE(terminal.waitFor(lines[0], 8000)) << terminal.screen();
+    EXPECT_EQ(terminal.tmux("capture-pane -p -t 0 -S 23 -E 23"), at(10, lines[0]) + "\n");  // row 24
+    terminal.keys("Escape");
+    EXPECT_EQ(terminal.waitExit(), 0);
+    EXPECT_TRUE(exists("save.sav"));
 }

@@ -4,42 +4,69 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "console/console.h"
 
+int runProgram();  // declared here, not included: world.h's names stay out of every test
+void useRecordingSound();
+void resetWorld();
+
+inline std::string fileContents(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline std::string trimRight(std::string text) { return text.erase(text.find_last_not_of(' ') + 1); }
+
 class GameRun : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvex-test-XXXXXX").string();
+        folder = mkdtemp(pattern.data());
+        std::filesystem::current_path(folder);
+        startMemoryConsole();
+        useRecordingSound();
+        resetWorld();
+    }
+    void TearDown() override {
+        std::filesystem::current_path(std::filesystem::temp_directory_path());
+        std::filesystem::remove_all(folder);
+    }
 
     // Files relative to the game's folder ('/' separated); folders are made as needed.
-    void writeFile(const std::string& relative, const std::string& contents);
-    std::string readFile(const std::string& relative);
-    bool exists(const std::string& relative);
-    // Copies the shipped data/ folder (levels and sounds) into the game's folder.
-    void installShippedData();
-    // Empty cue files, so that playCue's existence test passes.
-    void installCueFiles();
+    void writeFile(const std::string& relative, const std::string& contents) {
+        std::filesystem::create_directories((folder / relative).parent_path());
+        std::ofstream(folder / relative, std::ios::binary) << contents;
+    }
+    std::string readFile(const std::string& relative) { return fileContents(folder / relative); }
+    bool exists(const std::string& relative) { return std::filesystem::exists(folder / relative); }
+    void installCueFiles() {  // empty files pass playCue's existence test
+        for (const char* name :
+             {"intro", "begin", "spike", "lava", "enemy", "key", "next", "death", "eq", "eq_loop", "eq_end", "credits"})
+            writeFile(std::string("Sound/") + name + ".wav", "");
+    }
 
     void key(uint64_t atMs, uint8_t code) { scriptKey(atMs, {code, false}); }
     void arrow(uint64_t atMs, uint8_t scanCode) { scriptKey(atMs, {scanCode, true}); }
     void text(uint64_t atMs, const std::string& bytes) { scriptText(atMs, bytes); }
 
-    // Runs the program from start-up. Returns its exit status, or -1 when the
-    // script ran out (or the stop time passed) before the program ended.
-    int runGame();
+    // The program from start-up: its exit status, or -1 when the script ran
+    // out (or the stop time passed) before it ended.
+    int runGame() {
+        try {
+            return runProgram();
+        } catch (const ScriptEnded&) {
+            return -1;
+        }
+    }
 
-    // Screen row (1..25) of the view, as 80 bytes; trimmed of trailing blanks.
-    std::string screenRow(int row);
-    std::string bufferRow(int row);
+    // A row of the view (1..25) or of the buffer, trimmed of trailing blanks.
+    std::string screenRow(int row) { return bufferRow(viewTop() + row - 1); }
+    std::string bufferRow(int row) { return trimRight(bufferRowText(row)); }
 
     std::filesystem::path folder;
-
-private:
-    std::filesystem::path previous;
 };
-
-std::string trimRight(std::string text);

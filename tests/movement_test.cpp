@@ -1,107 +1,103 @@
+#include <vector>
+
 #include "roomfixture.h"
 
 namespace {
 
 using Movement = RoomTest;
 
-TEST_F(Movement, WalkingLastsStopsAtWallsResumesAndDownStops) {
+TEST_F(Movement, WalkingGoesOnStopsAtWallsResumesAndDownStopsForJumpsOnTheSpot) {
     play({{20, "    i    1"}});
-    arrowNow(scan::right);
-    ticks(8);
-    EXPECT_EQ(player.playerX, 9);
-    EXPECT_EQ(glyphAt(9, 20), 0x02);
-    EXPECT_EQ(glyphAt(8, 20), ' ');
+    arrow(virtualNow(), scan::right);
+    tick(8);
+    EXPECT_EQ(bufferRowText(20).substr(4, 6), "    \x02\xb2");
     setCell(10, 20, Empty);
-    ticks(2);
+    tick(2);
+    arrow(virtualNow(), scan::down);
+    tick(3);
+    EXPECT_EQ(where(), XY(11, 20));
+    text(virtualNow(), "   ");  // the first jumps; the later two, in the air, are kept for every landing
+    std::string heights;
+    for (int i = 0; i < 21; ++i, heights += char('0' + 20 - player.playerY)) tick();
+    EXPECT_EQ(heights, "123210012321001232100");  // straight up, again and again
     EXPECT_EQ(player.playerX, 11);
-    arrowNow(scan::down);
-    ticks(3);
-    EXPECT_EQ(player.playerX, 11);
-    EXPECT_EQ(player.playerY, 20);
 }
 
 TEST_F(Movement, JumpOverFlatGroundAndFromASpring) {
-    std::string floor(80, '1');
-    floor[29] = '5';
-    play({{20, "    i"}, {21, floor}});
-    arrowNow(scan::right);
+    play({{20, "    i"}, {21, std::string(29, '1') + "5" + std::string(50, '1')}});
+    arrow(virtualNow(), scan::right);
     tick();
-    keyNow(' ');
-    ticks(3);
-    EXPECT_EQ(player.playerY, 17);  // three rows up
-    ticks(3);
-    EXPECT_EQ(player.playerX, 12);  // back on its row after six ticks and six columns
-    EXPECT_EQ(player.playerY, 20);
-    EXPECT_TRUE(player.jumping);
-    tick();
-    EXPECT_FALSE(player.jumping);
-    ticks(17);  // on to the spring at column 30
-    ASSERT_EQ(player.playerX, 30);
-    int highest = 20;
-    for (int i = 0; i < 9; ++i, tick()) highest = std::min(highest, player.playerY);
-    EXPECT_EQ(highest, 12);
-    EXPECT_EQ(player.playerX, 39);  // the walk went on
+    text(virtualNow(), " ");
+    std::string heights;
+    for (int i = 0; i < 42; ++i, heights += char('0' + 20 - player.playerY)) tick();
+    // Three rows up and back in six ticks, then eight up from the spring at column 30.
+    EXPECT_EQ(heights, "123210" + std::string(18, '0') + "1234567876543210" + "00");
+    EXPECT_EQ(player.playerX, 48);  // a column every tick: the walk went on throughout
 }
 
 TEST_F(Movement, SpaceWaitsForGroundWithRoomAbove) {
     play({{14, "    i"}, {15, "11111111    11111111111"}, {19, "                  11111"}});
-    arrowNow(scan::right);
-    ticks(4);
-    ASSERT_EQ(player.playerY, 15);  // walked off the ledge
-    keyNow(' ');
-    ticks(5);
-    EXPECT_EQ(player.playerX, 9);  // the space stops the sideways motion
-    EXPECT_EQ(player.playerY, 20);
+    arrow(virtualNow(), scan::right);
+    tick(4);  // walked off the ledge
+    text(virtualNow(), " ");
+    tick(5);
+    EXPECT_EQ(where(), XY(9, 20));  // the space stopped the sideways motion
     tick();
-    EXPECT_EQ(player.playerX, 10);  // jumps on landing, the way walked before
-    EXPECT_EQ(player.playerY, 19);
-    ticks(9);  // landed, and walked on under the low ceiling
-    keyNow(' ');
-    ticks(4);
-    EXPECT_EQ(player.playerY, 20);
-    EXPECT_EQ(player.playerX, 19);
-    arrowNow(scan::left);
-    tick();
-    EXPECT_EQ(player.playerX, 18);
-}
-
-TEST_F(Movement, TwoSpacesMakeRepeatedStraightJumps) {
-    play({{20, "    i"}});
-    keyNow(' ');
-    tick();
-    keyNow(' ');
-    tick();
-    keyNow(' ');
-    int takeOffs = 0;
-    for (int i = 0; i < 28; ++i) {
-        int before = player.playerY;
-        tick();
-        takeOffs += before == 20 && player.playerY == 19;
-    }
-    EXPECT_GE(takeOffs, 3);
-    EXPECT_EQ(player.playerX, 5);
+    EXPECT_EQ(where(), XY(10, 19));  // jumps on landing, the way walked before
+    tick(9);                         // landed, and walked on under the low ceiling
+    text(virtualNow(), " ");
+    tick(4);
+    EXPECT_EQ(where(), XY(19, 20));
 }
 
 TEST_F(Movement, IceLocksTheSlideUntilTheIceEnds) {
     play({{20, "    i"}, {21, std::string(7, '1') + "6666666" + std::string(66, '1')}});
-    arrowNow(scan::right);
-    ticks(3);
-    ASSERT_EQ(player.slide, 1);
-    arrowNow(scan::left);
-    tick();
-    arrowNow(scan::right);  // its second byte is no "M": the sound stays on
-    ticks(7);
+    arrow(virtualNow(), scan::right);
+    tick(3);
+    arrow(virtualNow(), scan::left);
+    arrow(virtualNow(), scan::right);  // its second byte is no "M": the sound stays on
+    tick(8);
     EXPECT_TRUE(run.soundOn);
     EXPECT_EQ(player.playerX, 16);  // Left never took hold
-    arrowNow(scan::left);
-    ticks(2);
+    arrow(virtualNow(), scan::left);
+    tick(2);
     EXPECT_EQ(player.playerX, 14);
 }
 
-TEST_F(Movement, FallingIntoTheExitEndsTheRoom) {
-    play({{18, "    i"}, {20, "    9"}});
+TEST_F(Movement, EnemiesTurnAtAnythingNotEmptyButNotOnTheirFirstMove) {
+    std::string column(30, ' ');
+    play({{3, column + "j"}, {5, "       1 81    1"}, {6, column + "7"}, {9, column + "9"}, {20, "i"}});
+    std::vector<int> across, down;
+    for (int i = 0; i < 12; ++i, across.push_back(room.horizontalEnemy.x), down.push_back(room.verticalEnemy.y)) tick();
+    // Straight into the wall beside it, erasing it; turned by walls, goods and the exit.
+    EXPECT_EQ(across, (std::vector<int>{11, 12, 13, 14, 15, 14, 13, 12, 11, 10, 9, 10}));
+    EXPECT_EQ(down, (std::vector<int>{5, 4, 5, 6, 7, 8, 7, 6, 5, 4, 5, 6}));
+    EXPECT_EQ(cellAt(10, 5), HorizontalEnemy);
+    EXPECT_EQ(looks(10, 5), XY(0x9D, 13));
+    EXPECT_EQ(looks(9, 5).first, ' ');
+}
+
+TEST_F(Movement, CrumblingFloorCracksHoldsThenGives) {
+    room.crumbleSlots[0] = {true, 2, 21, 1};  // left over from another room: freed at the start
+    play({{20, "    i"}, {21, "11111444441111"}, {22, std::string(80, '1')}});
+    arrow(virtualNow(), scan::right);
+    tick();
+    EXPECT_EQ(cellAt(6, 21), Crumbling);  // cracked, still solid
+    EXPECT_EQ(looks(6, 21), XY(0xB1, 7));
+    tick(7);  // across at walking speed without falling
+    EXPECT_EQ(where(), XY(13, 20));
+    EXPECT_EQ(bufferRowText(21).substr(0, 10), "\xb2\xb2\xb2\xb2\xb2     ");
+    for (int x = 6; x <= 10; ++x) EXPECT_EQ(cellAt(x, 21), Crumbled);
+
+    play({{20, "    i"}, {21, "111114111"}, {22, "111119111"}});
+    arrow(virtualNow(), scan::right);
+    arrow(virtualNow(), scan::down);
+    tick(2);
+    EXPECT_EQ(cellAt(6, 21), Crumbled);
+    EXPECT_EQ(looks(6, 21).first, 0xB1);  // registered once more while standing on it
     EXPECT_EQ(tick(), TickOutcome::GoOn);
-    EXPECT_EQ(tick(), TickOutcome::ExitReached);
+    EXPECT_EQ(where(), XY(6, 21));
+    EXPECT_EQ(tick(), TickOutcome::ExitReached);  // falling on into the exit
 }
 
 }  // namespace

@@ -1,88 +1,139 @@
-#include "harness.h"
-#include "levels/world.h"
+#include "roomfixture.h"
 #include "shell/flow.h"
 #include "shell/sound.h"
 #include "tmux.h"
 
 namespace {
 
-// A level file: rows 1 to 19 empty, row 20 as given (filled up with blanks,
-// as the map keeps what the last room left) over a wall floor, then the goods line.
-std::string levelText(std::string row20, const std::string& row1 = "") {
-    row20.resize(80, ' ');
-    std::string text = row1 + "\r\n";
-    for (int row = 2; row <= 19; ++row) text += "\r\n";
-    return text + row20 + "\r\n" + std::string(80, '1') + "\r\n\r\n0\r\n";
+using Play = RoomTest;
+
+TEST_F(Play, ExitScoresTheRoomAndCheckpointsEveryFifth) {
+    for (int n = 2; n <= 6; ++n) writeFile("levels/" + std::to_string(n) + ".lvl", "i\r\n");
+    play({{20, "    ijk9"}});
+    game = {1, 3, 0, 0, 120};
+    arrow(virtualNow(), scan::right);
+    ASSERT_EQ(tick(3), TickOutcome::ExitReached);
+    completeRoom();
+    EXPECT_EQ(game.score, 139);  // 2 goods and 3 lives: past 127 and still positive
+    EXPECT_EQ(soundLog().back(), "once Sound/next.wav");
+    EXPECT_FALSE(exists("checkpoint.sav"));
+
+    game = {4, 1, 0, game.totalGoods, -6};  // room 4 left with one life and no goods
+    completeRoom();
+    EXPECT_EQ(readFile("checkpoint.sav"), "38\r\n135\r\n-3\r\n");
+    std::filesystem::remove(folder / "checkpoint.sav");
+    completeRoom();
+    EXPECT_FALSE(exists("checkpoint.sav"));
 }
 
-class PlayRun : public GameRun {
-protected:
-    void SetUp() override {
-        GameRun::SetUp();
-        installCueFiles();
-    }
-};
+TEST_F(Play, LostLifeRestartsTheRoomAndTheLastScoresItsGoods) {
+    play({{5, "                   1 8         1"}, {20, "  ij     3"}, {21, "11114441111111"}});
+    arrow(virtualNow(), scan::right);
+    tick(6);
+    ASSERT_EQ(cellAt(5, 21), Crumbled);
+    EXPECT_EQ(tick(), TickOutcome::LifeLost);
+    EXPECT_EQ(soundLog().back(), "once Sound/spike.wav");
+    EXPECT_EQ(game.lives, 2);
+    EXPECT_EQ(game.goodsCollected, 1);
+    EXPECT_EQ(cellAt(4, 20), Empty);
+    EXPECT_EQ(room.horizontalEnemy.x, 29);  // seven steps on from column 22
+    for (int x = 5; x <= 7; ++x) EXPECT_EQ(cellAt(x, 21), Crumbling);
+    EXPECT_EQ(bufferRowText(21).substr(4, 3), "\xb0\xb0\xb0");
+    EXPECT_EQ(looks(6, 21).second, 8);
+    for (const CrumbleSlot& slot : room.crumbleSlots) EXPECT_FALSE(slot.active);
+    EXPECT_EQ(looks(10, 20), XY(0x1E, 7));  // the spike again over the dead player, pointing up
+    EXPECT_EQ(bufferRow(24), " Lives: \x03\x03");
+    tick();
+    EXPECT_EQ(player.playerX, 3);  // stands at the start
 
-TEST_F(PlayRun, NewGameWalksThroughTheExitIntoRoomTwo) {
-    writeFile("levels/1.lvl", levelText("    i   9"));
-    writeFile("levels/2.lvl", levelText("  i", "11111"));
+    game = {0, 1, 4, 0, 0};  // the last life, with 4 goods from this room
+    arrow(virtualNow(), scan::right);
+    EXPECT_EQ(tick(7), TickOutcome::GameOver);
+    EXPECT_EQ(game.score, 20);
+}
+
+TEST_F(Play, MessagesShowOnceAndTheSoundKeySilencesCues) {
+    play({{20, "    ijmn         1"}, {24, "Mind the gap"}, {25, std::string(300, 'x')}});
+    text(virtualNow(), "m");
+    arrow(virtualNow(), scan::right);
+    tick(2);
+    EXPECT_EQ(bufferRow(25), " Goods: 1/0");
+    EXPECT_TRUE(soundLog().empty());  // the goods' cue stayed silent
+    tick();
+    EXPECT_EQ(bufferRow(24).substr(14), "Mind the gap");
+    EXPECT_EQ(looks(15, 24).second, 0x70);
+    tick();  // the long one replaces it, cut short of the last cell
+    EXPECT_EQ(viewTop(), 1);
+    EXPECT_EQ(bufferRow(25), std::string(79, 'x'));
+    tick(39);
+    EXPECT_EQ(bufferRow(24).size(), 80u);  // still up on its 40th tick
+    text(virtualNow(), "M");
+    tick();
+    EXPECT_EQ(bufferRow(24), " Lives: \x03\x03\x03");
+    EXPECT_EQ(bufferCell(79, 25).character, 0x0E);
+    arrow(virtualNow(), scan::left);
+    tick(12);  // back over both message cells
+    EXPECT_EQ(player.playerX, 5);
+    EXPECT_EQ(bufferRow(24), " Lives: \x03\x03\x03");
+}
+
+TEST_F(Play, QuitPromptYesSavesOnlyOutsideAPackAndEscEnds) {
+    play({{20, "    i"}});
+    run.playingCustomPack = true;
+    text(virtualNow(), "\rY");
+    EXPECT_THROW(tick(), MenuReturn);
+    EXPECT_FALSE(exists("save.sav"));
+    run.playingCustomPack = false;
+    game = {7, 3, 0, 12, 40};
+    text(virtualNow(), "\ry");
+    EXPECT_THROW(tick(), MenuReturn);
+    EXPECT_EQ(readFile("save.sav"), "48\r\n885\r\n40\r\n");
+    text(virtualNow(), "\r\x1b");
+    EXPECT_THROW(tick(), ProgramEnd);
+}
+
+TEST_F(Play, NewGameWalksThroughTheExitIntoRoomTwo) {
+    writeFile("levels/1.lvl", levelText({{20, "    i   9"}}));
+    writeFile("levels/2.lvl", levelText({{1, "11111"}, {20, "  i      "}}));  // blanks over the last exit
     key(10, 13);  // New Game: the marker starts there when there is no save
     arrow(1000, scan::right);
     setStopTime(5000);
     EXPECT_EQ(runGame(), -1);
-    EXPECT_EQ(game.levelNumber, 2);
     EXPECT_EQ(game.score, 9);
     EXPECT_EQ(screenRow(1), "\xb2\xb2\xb2\xb2\xb2");
-    EXPECT_EQ(screenRow(23).substr(0, 9), " Level: 2");
     EXPECT_EQ(screenRow(20), "  \x02");
-    bool nextCue = false;
-    for (const std::string& entry : soundLog()) nextCue = nextCue || entry == "once Sound/next.wav";
-    EXPECT_TRUE(nextCue);
-    EXPECT_FALSE(exists("checkpoint.sav"));
+    EXPECT_EQ(screenRow(23).substr(0, 9), " Level: 2");
 }
 
-TEST_F(PlayRun, QuitPromptYesSavesTheRoomAndShowsTheMenu) {
-    writeFile("levels/1.lvl", levelText("    ij"));
-    key(10, 13);
-    arrow(1000, scan::right);  // picks up a goods item, which the save does not hold
-    key(1500, 13);
-    key(1600, 'y');
-    EXPECT_EQ(runGame(), -1);  // the menu waits for a key
-    EXPECT_EQ(readFile("save.sav"), "18\r\n-15\r\n0\r\n");
-    EXPECT_NE(screenRow(10).find("Continue (Save)"), std::string::npos);
-}
-
-TEST_F(PlayRun, QuitPromptNoGoesOnAndEscEndsWithoutSaving) {
-    writeFile("levels/1.lvl", levelText("    i                                       1"));
+TEST_F(Play, QuitPromptNoGoesOnAndEscEndsWithoutSaving) {
+    writeFile("levels/1.lvl", levelText({{20, "    i" + std::string(40, ' ') + "1"}}));
     key(10, 13);
     arrow(1000, scan::right);
-    key(1500, 13);
-    key(1600, 'n');
+    text(1500, "\r\rx");  // the Enter repeating, then keys that are no answer
+    arrow(1500, scan::up);
+    key(1500, 'n');
     key(3000, 27);
     EXPECT_EQ(runGame(), 0);
     EXPECT_FALSE(exists("save.sav"));
-    EXPECT_EQ(screenRow(25).substr(33, 10), std::string(10, ' '));
-    // Walking went on after the No: well past where it stood at the prompt.
-    EXPECT_GT(screenRow(20).find('\x02'), 20u);
+    EXPECT_EQ(screenRow(25).find("QUIT"), std::string::npos);
+    EXPECT_GT(screenRow(20).find('\x02'), 20u);  // walked on after the No
 }
 
-TEST_F(PlayRun, ThirdDeathEndsTheGameDeletingTheSaveOnly) {
-    writeFile("levels/1.lvl", levelText("    i2"));
+TEST_F(Play, ThirdDeathEndsTheGameDeletingTheSaveOnly) {
+    writeFile("levels/1.lvl", levelText({{20, "    i2"}}));
     writeFile("save.sav", "18\r\n-15\r\n0\r\n");
     writeFile("checkpoint.sav", "38\r\n-15\r\n0\r\n");
     key(10, 13);  // Continue (Save): room 1 again
-    arrow(1000, scan::right);
-    arrow(2000, scan::right);
-    arrow(3000, scan::right);
+    for (uint64_t ms : {1000, 2000, 3000}) arrow(ms, scan::right);
     EXPECT_EQ(runGame(), -1);  // the game-over screen waits for Enter
-    EXPECT_EQ(game.lives, 0);
     EXPECT_FALSE(exists("save.sav"));
     EXPECT_TRUE(exists("checkpoint.sav"));
     EXPECT_EQ(screenRow(10), std::string(35, ' ') + "GAME OVER!");
+    EXPECT_EQ(screenRow(13), std::string(40, ' ') + "0");
 }
 
-TEST_F(PlayRun, QuitFromARealTerminalSavesAndOffersContinue) {
-    writeFile("levels/1.lvl", levelText("    i                                  1"));
+TEST_F(Play, QuitFromARealTerminalSavesAndOffersContinue) {
+    writeFile("levels/1.lvl", levelText({{20, "    i                                  1"}}));
     TmuxGame terminal;
     terminal.start(folder);
     ASSERT_TRUE(terminal.waitFor("New Game"));

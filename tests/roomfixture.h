@@ -1,56 +1,44 @@
-// Crafted rooms stepped tick by tick on the in-memory console, each tick
-// followed by its virtual 75 ms pause as in the room loop.
+// Crafted rooms from rows given by number, stepped tick by tick on the in-memory console.
 #pragma once
 
 #include <map>
 #include <string>
+#include <utility>
 
 #include "game/tick.h"
 #include "harness.h"
+#include "levels/levels.h"
 #include "levels/world.h"
+
+// Rows in level-file characters over a wall floor at row 21; row 23 holds the goods, 24 on messages.
+inline std::string levelText(std::map<int, std::string> rows) {
+    rows.emplace(21, std::string(80, '1'));
+    std::string text;
+    for (int y = 1; y <= rows.rbegin()->first; ++y) text += rows[y] + "\r\n";
+    return text;
+}
+
+using XY = std::pair<int, int>;
 
 class RoomTest : public GameRun {
 protected:
     void SetUp() override {
         GameRun::SetUp();
-        run.baseDirectory = folder.string() + "/";
         run.soundOn = true;
-        game.levelNumber = 1;
+        installCueFiles();
     }
-
-    // Rows by number in level-file characters ('i' start, '7' '8' enemies,
-    // 'j' to 't' goods and messages); row 21 is a wall floor unless given.
-    // The room starts at once; its map is not drawn.
-    void play(std::map<int, std::string> rows) {
-        rows.emplace(21, std::string(80, '1'));
-        for (auto& [y, row] : rows)
-            for (int x = 1; x <= static_cast<int>(row.size()); ++x) {
-                char c = row[x - 1];
-                setCell(x, y,
-                        c >= '1' && c <= '6' ? CellCode(c - '0')
-                        : c == '9'           ? Exit
-                        : c >= 'j'           ? CellCode(c - 96)
-                                             : Empty);
-                if (c == 'i') room.startX = uint8_t(x), room.startY = uint8_t(y);
-                if (c == '7') room.verticalEnemy = {true, uint8_t(x), uint8_t(y), 0};
-                if (c == '8') room.horizontalEnemy = {true, uint8_t(x), uint8_t(y), 0};
-            }
+    void play(const std::map<int, std::string>& rows) {
+        writeFile("levels/test.lvl", levelText(rows));
+        loadLevel("test");
         player = startRoom();
     }
-    TickOutcome tick() {
-        TickOutcome outcome = stepTick(player);
-        delayMs(tickMs);
+    TickOutcome tick(int count = 1) {
+        TickOutcome outcome = TickOutcome::GoOn;
+        for (int i = 0; i < count; ++i, delayMs(tickMs)) outcome = stepTick(player);
         return outcome;
     }
-    void ticks(int count) {
-        for (int i = 0; i < count; ++i) tick();
-    }
-    // Keys that arrive now: the next tick reads the first of them.
-    void arrowNow(uint8_t scanCode) { scriptKey(virtualNow(), {scanCode, true}); }
-    void keyNow(uint8_t byte) { scriptKey(virtualNow(), {byte, false}); }
-    uint8_t glyphAt(int x, int y) { return bufferCell(x, y).character; }
-    uint8_t colourAt(int x, int y) { return bufferCell(x, y).attribute; }
-    std::string statusRow(int row) { return trimRight(bufferRowText(row)); }
+    XY where() { return {player.playerX, player.playerY}; }
+    XY looks(int x, int y) { return {bufferCell(x, y).character, bufferCell(x, y).attribute}; }  // glyph, colour
 
     PlayerState player;
 };

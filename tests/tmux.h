@@ -1,21 +1,65 @@
 // Runs build/quorvex in a real terminal: a private tmux server at 80 x 25.
 #pragma once
 
-#include <filesystem>
-#include <string>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "harness.h"
+
+inline std::string commandOutput(const std::string& shellCommand) {
+    std::string text;
+    if (FILE* pipe = popen(shellCommand.c_str(), "r")) {
+        char chunk[4096];
+        for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, got);
+        pclose(pipe);
+    }
+    return text;
+}
+
+inline std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
 struct TmuxGame {
     std::filesystem::path folder;  // the game's folder (its current directory)
     std::string socket;
 
-    // environment: extra "NAME=value ..." words put before the binary.
-    void start(const std::filesystem::path& gameFolder, const std::string& environment = "");
-    void keys(const std::string& tmuxKeys);     // send-keys words: "Down", "Enter", "Escape", "y"
-    void typeText(const std::string& literal);  // send-keys -l
-    std::string screen();                        // the 25 rows, '\n' between
-    bool waitFor(const std::string& text, int timeoutMs = 5000);
-    int waitExit(int timeoutMs = 5000);          // the exit status, or -1 on time-out
-    std::string sttyAfterExit();                 // `stty -a` run in the same terminal after the game
-    int pid();                                   // the game's process id (0 when unknown)
-    ~TmuxGame();
+    // environment: extra "NAME=value ..." words (and redirections) put before the binary.
+    void start(const std::filesystem::path& gameFolder, const std::string& environment = "") {
+        folder = gameFolder;
+        std::filesystem::remove(folder / ".status");  // from an earlier run in the same folder
+        socket = "quorvex-test-" + std::to_string(getpid()) + "-" + std::to_string(rand());
+        // The outer shell records the terminal modes after the game, then its status.
+        std::string game = "echo $$ > .pid && exec env " + environment + " " + QUORVEX_BINARY;
+        std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
+        tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x 80 -y 25 -c " +
+             shellQuoted(folder.string()) + " " + shellQuoted("sh -c " + shellQuoted(wrapper)));
+    }
+    std::string tmux(const std::string& arguments) { return commandOutput("tmux -L " + socket + " " + arguments); }
+    void keys(const std::string& tmuxKeys) { tmux("send-keys -t 0 " + tmuxKeys); }  // "Down", "Escape", "y"
+    std::string screen() { return tmux("capture-pane -p -t 0"); }                   // the 25 rows, '\n' between
+    bool waitFor(const std::string& text, int timeoutMs = 5000) {
+        for (int waited = 0; waited < timeoutMs; waited += 50, nap())
+            if (screen().find(text) != std::string::npos) return true;
+        return false;
+    }
+    int waitExit(int timeoutMs = 5000) {  // the exit status, or -1 on time-out
+        for (int waited = 0; waited < timeoutMs; waited += 50, nap())
+            if (std::string status = fileContents(folder / ".status"); !status.empty()) return std::stoi(status);
+        return -1;
+    }
+    std::string sttyAfterExit() {  // `stty -a` as run in the same terminal after the game
+        waitExit();
+        return fileContents(folder / ".stty");
+    }
+    int pid() { return std::stoi("0" + fileContents(folder / ".pid")); }  // the game's process id, or 0
+    static void nap() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+    ~TmuxGame() {
+        if (!socket.empty()) tmux("kill-server 2>/dev/null");
+    }
 };
