@@ -41,8 +41,8 @@ void pollPause();
 // --- read access, for the screens, tests and tools ---
 ConsoleCell bufferCell(int column, int row);
 ConsoleCell viewCell(int column, int screenRow);  // screenRow 1..25
-std::string bufferRowText(int row);                // the 80 character bytes
-int viewTop();                                     // buffer row shown on screen row 1
+std::string bufferRowText(int row);               // the 80 character bytes
+int viewTop();                                    // buffer row shown on screen row 1
 int cursorColumn();
 int cursorRow();
 uint8_t textAttribute();

@@ -59,48 +59,31 @@ void drawGlyph(int x, int y, uint8_t colour, uint8_t glyph) {
     writeChar(glyph);
 }
 
+struct CellLook {
+    uint8_t glyph;  // 0: nothing to draw
+    uint8_t colour;
+};
+
+// The plain cells by code, Empty to GoodsSpade.
+constexpr CellLook plainLooks[] = {
+    {0, 0}, {0xB2, 8}, {0xB1, 4}, {0, 0},    {0xB0, 8}, {0, 0},     {0, 0},
+    {0, 0}, {0, 0},    {0x0F, 3}, {0x04, 5}, {0x05, 2}, {0x06, 14},
+};
+
 void drawCell(int x, int y) {
-    switch (cellAt(x, y)) {
-        case Wall:
-            drawGlyph(x, y, 8, 0xB2);
-            break;
-        case Lava:
-            drawGlyph(x, y, 4, 0xB1);
-            break;
-        case Spikes:
-            drawSpikeCell(x, y);
-            break;
-        case Crumbling:
-            drawGlyph(x, y, 8, 0xB0);
-            break;
-        case Spring:
-            moveCursor(x, y);
-            setTextColor(10);
-            setTextBackground(2);
-            writeChar(0x7F);
-            setTextBackground(0);
-            break;
-        case Ice:
-            // The foreground stays as it is: the blank shows only its background.
-            moveCursor(x, y);
-            setTextBackground(3);
-            writeChar(0x20);
-            setTextBackground(0);
-            break;
-        case Exit:
-            drawGlyph(x, y, 3, 0x0F);
-            break;
-        case GoodsDiamond:
-            drawGlyph(x, y, 5, 0x04);
-            break;
-        case GoodsClub:
-            drawGlyph(x, y, 2, 0x05);
-            break;
-        case GoodsSpade:
-            drawGlyph(x, y, 14, 0x06);
-            break;
-        default:
-            break;  // empty, enemy starts, messages, crumbled and unknown codes show nothing
+    CellCode code = cellAt(x, y);
+    if (code == Spikes) {
+        drawSpikeCell(x, y);
+    } else if (code == Spring || code == Ice) {
+        // Both show a background; the ice's blank keeps the foreground in effect.
+        moveCursor(x, y);
+        if (code == Spring) setTextColor(10);
+        setTextBackground(code == Spring ? 2 : 3);
+        writeChar(code == Spring ? 0x7F : 0x20);
+        setTextBackground(0);
+    } else if (code >= Empty && code <= GoodsSpade && plainLooks[code].glyph != 0) {
+        // Empty, enemy starts, messages, crumbled and unknown codes show nothing.
+        drawGlyph(x, y, plainLooks[code].colour, plainLooks[code].glyph);
     }
 }
 

@@ -6,9 +6,7 @@ RunSettings run{};
 
 bool insideMap(int x, int y) { return x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight; }
 
-CellCode cellAt(const LevelMap& map, int x, int y) {
-    return insideMap(x, y) ? map.cells[x - 1][y - 1] : Wall;
-}
+CellCode cellAt(const LevelMap& map, int x, int y) { return insideMap(x, y) ? map.cells[x - 1][y - 1] : Wall; }
 
 void setCell(LevelMap& map, int x, int y, CellCode code) {
     if (insideMap(x, y)) map.cells[x - 1][y - 1] = code;

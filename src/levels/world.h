@@ -21,7 +21,7 @@ enum CellCode : int8_t {
     GoodsDiamond = 10,
     GoodsClub = 11,
     GoodsSpade = 12,
-    Message = 13,      // 13 to 20: message number = code
+    Message = 13,  // 13 to 20: message number = code
     MessageLast = 20,
     Crumbled = -4,
 };

@@ -16,7 +16,7 @@ struct FileFailure {
 };
 
 std::string hostPath(std::string_view path);  // '\' becomes '/'
-bool fileExists(const std::string& path);      // literal: a file or a folder
+bool fileExists(const std::string& path);     // literal: a file or a folder
 std::string currentDirectory();
 
 // Reads at most maxBytes of the file (a runaway file cannot eat memory or hang).

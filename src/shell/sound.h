@@ -18,8 +18,8 @@ void stopSound();
 void requestSoundDirect(const std::string& name);
 
 // Back ends.
-void openSoundDevice();   // quiet on failure: the game is then silent
+void openSoundDevice();  // quiet on failure: the game is then silent
 void closeSoundDevice();
-void useRecordingSound();  // no device; requests go to the log
+void useRecordingSound();                    // no device; requests go to the log
 const std::vector<std::string>& soundLog();  // "once NAME", "loop NAME", "stop", "direct NAME"
 void clearSoundLog();
