@@ -10,10 +10,9 @@
 #include <string>
 
 #include "console/console.h"
-
-int runProgram();  // declared here, not included: world.h's names stay out of every test
-void useRecordingSound();
-void resetWorld();
+#include "levels/world.h"
+#include "shell/flow.h"
+#include "shell/sound.h"
 
 inline std::string fileContents(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
