@@ -13,7 +13,7 @@ done
 if [ "$(id -u)" = 0 ]; then
     run=""
 elif command -v sudo >/dev/null 2>&1; then
-    run="sudo"
+    run="sudo DEBIAN_FRONTEND=noninteractive"
 else
     echo "The Quorvex needs these Debian packages:$missing" >&2
     echo "Install them as root: apt-get update && apt-get install$missing" >&2
