@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -57,7 +58,7 @@ void putByte(uint8_t b) {
         ++con.cursorY;
     }
     while (con.cursorY > bufferRows) {
-        std::move(&con.buffer[1][0], &con.buffer[bufferRows][0], &con.buffer[0][0]);
+        std::memmove(con.buffer[0], con.buffer[1], sizeof(ConsoleCell) * screenWidth * (bufferRows - 1));
         blankRow(bufferRows);
         --con.cursorY;
     }

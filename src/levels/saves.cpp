@@ -25,7 +25,7 @@ std::optional<int64_t> wholeNumber(std::string_view text) {
     constexpr int64_t limit = 1'000'000'000'000'000'000;
     int64_t magnitude = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9' || magnitude > limit / 10) return std::nullopt;
         magnitude = magnitude * 10 + (c - '0');
         if (magnitude > limit) return std::nullopt;
     }
