@@ -249,64 +249,28 @@ uint8_t altScanCode(wint_t key) {
 
 void queueCharacter(wint_t key);
 
+// Curses keys that are extended keys on the console, with their scan codes.
+struct ExtendedKey {
+    int curses;
+    uint8_t code;
+};
+const ExtendedKey extendedKeys[] = {
+    {KEY_UP, scan::up},          {KEY_DOWN, scan::down},    {KEY_LEFT, scan::left},
+    {KEY_RIGHT, scan::right},    {KEY_HOME, scan::home},    {KEY_A1, scan::home},
+    {KEY_FIND, scan::home},      {KEY_END, scan::end},      {KEY_C1, scan::end},
+    {KEY_SELECT, scan::end},     {KEY_PPAGE, scan::pageUp}, {KEY_A3, scan::pageUp},
+    {KEY_NPAGE, scan::pageDown}, {KEY_C3, scan::pageDown},  {KEY_IC, scan::insert},
+    {KEY_DC, scan::del},         {KEY_F(11), 133},          {KEY_F(12), 134},
+};
+
 void queueSpecialKey(wint_t key) {
-    uint8_t code = 0;
-    switch (key) {
-        case KEY_RESIZE:
-            handleResize();
-            return;
-        case KEY_ENTER:
-            queueKey({13, false});
-            return;
-        case KEY_BACKSPACE:
-            queueKey({8, false});
-            return;
-        case KEY_UP:
-            code = scan::up;
-            break;
-        case KEY_DOWN:
-            code = scan::down;
-            break;
-        case KEY_LEFT:
-            code = scan::left;
-            break;
-        case KEY_RIGHT:
-            code = scan::right;
-            break;
-        case KEY_HOME:
-        case KEY_A1:
-        case KEY_FIND:
-            code = scan::home;
-            break;
-        case KEY_END:
-        case KEY_C1:
-        case KEY_SELECT:
-            code = scan::end;
-            break;
-        case KEY_PPAGE:
-        case KEY_A3:
-            code = scan::pageUp;
-            break;
-        case KEY_NPAGE:
-        case KEY_C3:
-            code = scan::pageDown;
-            break;
-        case KEY_IC:
-            code = scan::insert;
-            break;
-        case KEY_DC:
-            code = scan::del;
-            break;
-        default:
-            if (key >= KEY_F(1) && key <= KEY_F(10))
-                code = static_cast<uint8_t>(59 + (key - KEY_F(1)));
-            else if (key == KEY_F(11))
-                code = 133;
-            else if (key == KEY_F(12))
-                code = 134;
-            break;  // mouse, shifted function keys, anything else: nothing
-    }
-    if (code != 0) queueKey({code, true});
+    if (key == KEY_RESIZE) return handleResize();
+    if (key == KEY_ENTER) return queueKey({13, false});
+    if (key == KEY_BACKSPACE) return queueKey({8, false});
+    if (key >= KEY_F(1) && key <= KEY_F(10)) return queueKey({static_cast<uint8_t>(59 + (key - KEY_F(1))), true});
+    for (const ExtendedKey& extended : extendedKeys)
+        if (static_cast<int>(key) == extended.curses) return queueKey({extended.code, true});
+    // Mouse, shifted function keys, anything else: nothing.
 }
 
 // The rest of a control sequence that curses did not know: dropped whole, so
