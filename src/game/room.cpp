@@ -198,6 +198,33 @@ TickOutcome runTickRules(PlayerState& player) {
     return outcome;
 }
 
+void applyTickKey(PlayerState& player, TickKey key) {
+    switch (key) {
+        case TickKey::None:
+            break;
+        case TickKey::Space:
+            pressSpace(player);
+            break;
+        case TickKey::Left:
+            pressExtendedKey(player, playKey::left);
+            break;
+        case TickKey::Right:
+            pressExtendedKey(player, playKey::right);
+            break;
+        case TickKey::Up:
+            pressExtendedKey(player, playKey::up);
+            break;
+        case TickKey::Down:
+            pressExtendedKey(player, playKey::down);
+            break;
+    }
+}
+
+TickOutcome stepTickWith(PlayerState& player, TickKey key) {
+    applyTickKey(player, key);
+    return runTickRules(player);
+}
+
 TickOutcome stepTick(PlayerState& player) {
     readTickKey(player);
     return runTickRules(player);

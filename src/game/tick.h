@@ -34,10 +34,21 @@ enum class TickOutcome {
 
 namespace playKey {
 constexpr uint8_t space = 32, enter = 13, escape = 27, extended = 0;
-constexpr uint8_t left = 75, right = 77;
+constexpr uint8_t left = 75, right = 77, up = 72, down = 80;
 }  // namespace playKey
 
 constexpr int tickMs = 75;
+
+// The data sampled per tick: the one movement key (if any) that the rules take
+// on a tick. The room loop makes it from the keyboard; the level checker's
+// search, its --show, the editor's play-test and the tests feed it directly,
+// and a recorded run is a list of them.
+enum class TickKey : uint8_t { None, Left, Right, Up, Down, Space };
+
+// Hands one tick's key to the rules as the keyboard would (TickKey::None: nothing).
+void applyTickKey(PlayerState& player, TickKey key);
+// One tick with the key given instead of read: applyTickKey, then the rules.
+TickOutcome stepTickWith(PlayerState& player, TickKey key);
 
 // Room start: counters, status lines, the player at the start, enemy steps,
 // crumbling slots freed, the player drawn.
