@@ -7,10 +7,17 @@
 #include <cerrno>
 #include <cstring>
 
+// The working directory as the system gave it: a backslash in it is part of
+// a folder's name. Only what follows it comes from data.
+static std::string literalDirectory;
+
 std::string hostPath(std::string_view path) {
     std::string mapped(path);
-    for (char& c : mapped)
-        if (c == '\\') c = '/';
+    size_t from = 0;
+    if (!literalDirectory.empty() && path.substr(0, literalDirectory.size()) == literalDirectory)
+        from = literalDirectory.size();
+    for (size_t i = from; i < mapped.size(); ++i)
+        if (mapped[i] == '\\') mapped[i] = '/';
     return mapped;
 }
 
@@ -26,6 +33,7 @@ std::string currentDirectory() {
         dir.resize(dir.size() * 2);
     }
     dir.resize(std::strlen(dir.c_str()));
+    literalDirectory = dir + "/";
     return dir;
 }
 
