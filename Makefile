@@ -29,6 +29,7 @@ sanitize: deps
 
 bench: build
 	$(BUILD_DIR)/tickbench
+	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

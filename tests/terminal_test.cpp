@@ -2,11 +2,15 @@
 // picture replayed in a real terminal (tmux), and the game itself in tmux.
 #include "console/terminal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <vector>
 
@@ -173,6 +177,14 @@ TEST_F(TerminalGame, AltKeysAndAPastedFloodLeaveTheGameRunningAndEscEndsIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_TRUE(stillRunning(game));
     EXPECT_NE(game.screen().find("♥"), std::string::npos) << game.screen();
+    // A resize storm: afterwards the room is drawn whole again.
+    std::string before = game.tmux("capture-pane -p -t 0 -S 0 -E 0");
+    for (int i = 0; i < 30; ++i)
+        game.tmux("resize-window -t 0 -x " + std::to_string(50 + i) + " -y " + std::to_string(10 + i % 16));
+    game.tmux("resize-window -t 0 -x 80 -y 25");
+    EXPECT_TRUE(game.waitFor("♥")) << game.screen();
+    EXPECT_EQ(game.tmux("capture-pane -p -t 0 -S 0 -E 0"), before);
+    EXPECT_TRUE(stillRunning(game));
     game.keys("Escape");
     EXPECT_EQ(game.waitExit(), 0);
     EXPECT_EQ(game.tmux("display -p -t 0 '#{alternate_on} #{cursor_flag} #{keypad_flag}'"), "0 1 0\n");
@@ -243,4 +255,48 @@ TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
     std::string bytes = fileContents(sent);
     EXPECT_NE(bytes.rfind("\x1b[?1049l"), std::string::npos);  // the user's screen back
     EXPECT_NE(bytes.rfind("\x1b[?25h"), std::string::npos);    // the cursor shown
+}
+
+// In a window of 80 x 24 the game asks for one row more, and for the old
+// size back at the end. Until the window is large enough, a pause does not
+// end: the game stands still behind the notice.
+TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    FILE* output = fdopen(slave, "w");
+    FILE* input = fdopen(dup(slave), "r");
+    std::string failure;
+    ASSERT_TRUE(openTerminalOn(input, output, "xterm-256color", failure)) << failure;
+    std::atomic<bool> grown{false};
+    pthread_t game = pthread_self();
+    std::string sent;
+    std::thread window([&] {
+        for (char chunk[4096]; sent.find("80 x 25 (now 80 x 24)") == std::string::npos;) {
+            ssize_t got = read(master, chunk, sizeof chunk);
+            if (got <= 0) return;
+            sent.append(chunk, static_cast<size_t>(got));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        winsize larger = size;
+        larger.ws_row = 25;
+        ioctl(master, TIOCSWINSZ, &larger);
+        grown = true;
+        pthread_kill(game, SIGWINCH);
+    });
+    terminalSleep(10);
+    EXPECT_TRUE(grown);
+    window.join();
+    EXPECT_EQ(sent.find("\x1b[8;25;80t"), 0u);
+    closeTerminal();
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string end;
+    char chunk[4096];
+    for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;) end.append(chunk, static_cast<size_t>(got));
+    EXPECT_NE(end.find("\x1b[8;24;80t"), std::string::npos);  // the old size back
+    fclose(input);
+    fclose(output);
+    close(master);
 }
