@@ -94,11 +94,14 @@ void loadLevel(const std::string& name) {
     // A NUL byte (from a pack index) would cut the path short at the system
     // call and open some other file or folder; such a name names no file.
     if (path.find('\0') != std::string::npos || !fileExists(path)) showMissingFile(path);
+    readLevelText(readTextFile(path));
+    drawRoom();
+}
 
+void readLevelText(std::string_view text) {
     room.verticalEnemy.active = false;
     room.horizontalEnemy.active = false;
 
-    std::string text = readTextFile(path);
     std::vector<std::string_view> lines = splitLines(text);
 
     size_t mapRows = std::min<size_t>(lines.size(), mapHeight);
@@ -123,8 +126,6 @@ void loadLevel(const std::string& name) {
         room.startX = 1;
         room.startY = 1;
     }
-
-    drawRoom();
 }
 
 void drawRoom() {
