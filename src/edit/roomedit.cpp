@@ -422,6 +422,7 @@ bool saveRoom() {
 }
 
 void openRoom(const std::string& path, const std::string& title, const Inheritance& inherited, bool writable) {
+    disarmRescue();
     edit = RoomEdit{};
     edit.path = path;
     edit.title = title;
