@@ -107,7 +107,7 @@ void restartCheck();                             // the room changed: check it a
 bool checkBusy();                                // work left for advanceCheck
 void advanceCheck(int budgetMs);                 // a slice of work, between key polls
 std::string verdictLine();                       // for row 24
-void runFullCheck();                             // findings into edit.findingCells/Texts
+bool runFullCheck();                             // findings into edit.findingCells/Texts; false when a key stopped it
 bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey values), when known
 
 // --- the pack screen (packedit.cpp) ---

@@ -148,7 +148,7 @@ void nextFinding() {
     if (edit.findingIndex < 0) {
         edit.note = "Checking the whole room...";
         drawStatusRows();
-        runFullCheck();
+        if (!runFullCheck()) return;
         edit.findingIndex = 0;
     } else {
         ++edit.findingIndex;

@@ -1,7 +1,8 @@
 // The checker's verdict on the room as it stands. The search runs in slices
 // between the editor's key polls, so a key never waits for it.
-#include <chrono>
+#include <algorithm>
 
+#include "console/console.h"
 #include "edit/edit.h"
 
 #if __has_include("check/check.h")
@@ -13,22 +14,52 @@ struct CheckState {
     SearchJobPtr job;
     std::vector<Finding> findings;  // what the text shows without playing
     bool done = false;
+    bool full = false;  // run with the checker's own limits
 };
 CheckState check;
 
-int countFindings(Severity severity) {
-    int count = 0;
-    for (const Finding& finding : check.findings) count += finding.severity == severity;
-    return count;
+// The search that runs while the author paints is replaced at every change;
+// it gets a quarter of the full check's memory and time.
+SearchLimits backgroundLimits() {
+    SearchLimits limits;
+    limits.maxStates /= 4;
+    limits.maxSeconds /= 4;
+    return limits;
 }
 
-RoomState previousRoom() {
+void startJob(bool full) {
+    std::string text = roomFileText(edit.text, edit.inherited, false);
     RoomState previous{};
     previous.levelMap = edit.inherited.map;
     previous.startX = edit.inherited.startX;
     previous.startY = edit.inherited.startY;
     previous.roomMessages = edit.inherited.messages;
-    return previous;
+    check.findings = levelFindings(text, previous, edit.inherited.firstRoom);
+    check.job = startSearch(roomFromText(text, previous), full ? SearchLimits{} : backgroundLimits());
+    check.done = false;
+    check.full = full;
+}
+
+// Runs the search to its end, the verdict row showing how far it got; a key
+// pressed meanwhile stops it (false).
+bool finishCheck() {
+    if (check.job && check.done && !check.full && searchReport(*check.job).verdict == Verdict::GaveUp) startJob(true);
+    while (!check.done) {
+        advanceCheck(50);
+        drawVerdictRow();
+        if (keyPressed()) {
+            if (readKey() == 0) readKey();
+            edit.note = "Check stopped by a key.";
+            return false;
+        }
+    }
+    return true;
+}
+
+int countFindings(Severity severity) {
+    int count = 0;
+    for (const Finding& finding : check.findings) count += finding.severity == severity;
+    return count;
 }
 
 std::string searchLine(const SearchReport& report) {
@@ -59,13 +90,7 @@ void addFinding(int x, int y, std::string text) {
 
 }  // namespace
 
-void restartCheck() {
-    std::string text = roomFileText(edit.text, edit.inherited, false);
-    RoomState previous = previousRoom();
-    check.findings = levelFindings(text, previous, edit.inherited.firstRoom);
-    check.job = startSearch(roomFromText(text, previous));
-    check.done = false;
-}
+void restartCheck() { startJob(false); }
 
 bool checkBusy() { return check.job && !check.done; }
 
@@ -85,11 +110,11 @@ std::string verdictLine() {
     return line;
 }
 
-void runFullCheck() {
+bool runFullCheck() {
     edit.findingCells.clear();
     edit.findingTexts.clear();
     if (!check.job) restartCheck();
-    while (!check.done) check.done = advanceSearch(*check.job);
+    if (!finishCheck()) return false;
     const SearchReport& report = searchReport(*check.job);
     addFinding(0, 0, searchLine(report) + " (" + std::to_string(report.states) + " states)");
     for (const Finding& finding : check.findings) {
@@ -106,11 +131,11 @@ void runFullCheck() {
     for (CellXY goods : report.unreachableGoods) addFinding(goods.x, goods.y, "these goods cannot be reached");
     if (report.stuck) addFinding(report.stuckAt.x, report.stuckAt.y, "the player can get stuck here");
     if (report.edgeReached) addFinding(report.edgeAt.x, report.edgeAt.y, "the player can reach the map's edge");
+    return true;
 }
 
 bool checkSolution(std::vector<uint8_t>& keys) {
-    if (!check.job) return false;
-    while (!check.done) check.done = advanceSearch(*check.job);
+    if (!check.job || !finishCheck()) return false;
     const SearchReport& report = searchReport(*check.job);
     if (report.solution.empty()) return false;
     keys.clear();
@@ -125,9 +150,10 @@ void restartCheck() {}
 bool checkBusy() { return false; }
 void advanceCheck(int) {}
 std::string verdictLine() { return "no checker in this build"; }
-void runFullCheck() {
+bool runFullCheck() {
     edit.findingCells.clear();
     edit.findingTexts.clear();
+    return true;
 }
 bool checkSolution(std::vector<uint8_t>&) { return false; }
 
