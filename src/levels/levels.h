@@ -7,8 +7,8 @@
 // Reads levels/<name>.lvl into the room and draws it. A missing file goes to
 // the missing-file screen; drawing room 22 goes on into the final sequence.
 void loadLevel(const std::string& name);
-// The room from a level file's text, into the world model, without drawing:
-// the loader's own reading, for tools that hold the text themselves.
+// The loader's reading alone: the text of a level file into the room, over
+// whatever the room held (nothing drawn, no file touched).
 void readLevelText(std::string_view text);
 // Draws one cell as drawRoom does (nothing for cells without a glyph).
 void drawRoomCell(int x, int y);
