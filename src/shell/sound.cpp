@@ -17,6 +17,7 @@ namespace {
 bool deviceOpen = false;
 std::map<std::string, Mix_Chunk*> loaded;  // each sound is loaded once and kept
 std::vector<std::string> requests;
+bool silent = false;  // tools stepping a copied room: no cue, no file look-up
 
 Mix_Chunk* chunkFor(const std::string& name) {
     auto known = loaded.find(name);
@@ -62,7 +63,10 @@ void play(const std::string& name, bool looping) {
 
 }  // namespace
 
+void setSoundSilent(bool on) { silent = on; }
+
 void playCue(const std::string& name, bool looping) {
+    if (silent) return;
     if (!run.soundOn) return;
     if (!fileExists(run.baseDirectory + name)) return;
     requests.push_back((looping ? "loop " : "once ") + name);
