@@ -1,5 +1,6 @@
 // The level checker's reading and static checks over any level file, then a
-// small search and a replay of keys from the input on the room it read.
+// replay of keys from the input on the room it read. (Its search is left
+// out: it costs about a third of a second a run under the sanitizers.)
 // The input is the file, optionally followed by "KEYS" and one byte per tick.
 #include <cstdint>
 #include <string_view>
@@ -31,17 +32,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int played = 0;
     replayKeys(loaded, keys, &played);
     FUZZ_CHECK(played >= 0 && played <= int(keys.size()));
-
-    // A search small enough to stay deterministic: bounded by states, not by time.
-    SearchLimits limits;
-    limits.maxStates = 3000;
-    limits.maxSeconds = 3600;
-    limits.maxTicks = 400;
-    SearchReport report = searchRoom(loaded, limits);
-    FUZZ_CHECK(report.done);
-    if (report.verdict == Verdict::Finishable) {
-        FUZZ_CHECK(int(report.solution.size()) == report.ticks);
-        FUZZ_CHECK(replayKeys(loaded, report.solution) == TickOutcome::ExitReached);
-    }
     return 0;
 }
