@@ -1,4 +1,5 @@
-// Sound cues. One sound plays at a time; a new request replaces it. The
+// Sound cues. One sound plays at a time; a new request replaces it (the old
+// one fades out over a few milliseconds, so it never clicks). The
 // device form plays through SDL2_mixer (silent when there is no audio
 // device); the recording form logs every request, for tests.
 #pragma once
@@ -10,7 +11,7 @@
 // looping, when the sound is on and the file exists; otherwise nothing
 // happens and the playing cue goes on.
 void playCue(const std::string& name, bool looping);
-// Halts whatever plays (the menu's sound switch).
+// Ends whatever plays, with the same short fade (the menu's sound switch).
 void stopSound();
 // Asks for a sound by name whatever the sound switch says and without the
 // existence test (the final sequence's "Sound\eq_end"). Tried as given and
