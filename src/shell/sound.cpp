@@ -114,6 +114,17 @@ int channelForNext(int after) {
     return choice;
 }
 
+// Closing the device mid-wave would click as well: the ramp runs first, and
+// the buffer that holds it gets the time to reach the speaker.
+void fadeBeforeClosing() {
+    int channel = playing;
+    fadeOutPlaying();
+    if (channel < 0 || !rampable) return;
+    for (int waited = 0; waited < 250 && Mix_Playing(channel) && fadeLeft[channel].load() > 0; waited += 5)
+        SDL_Delay(5);
+    SDL_Delay(50);
+}
+
 // A new request always ends the sound that plays, even when it finds nothing.
 void play(const std::string& name, bool looping) {
     if (!deviceOpen) return;
@@ -179,6 +190,7 @@ void openSoundDevice() {
 
 void closeSoundDevice() {
     if (!deviceOpen) return;
+    fadeBeforeClosing();
     Mix_HaltChannel(-1);
     playing = -1;
     for (auto& [name, chunk] : loaded) Mix_FreeChunk(chunk);
