@@ -80,9 +80,9 @@ macro(quorvexPackage)
   endif()
   include(CPack)
 endmacro()
-set(QUORVEX_TOOLS_TEXT_CHECK " With quorvex-check\nauthors prove that the rooms of a pack can be finished.")
-set(QUORVEX_TOOLS_TEXT_EDIT " With the level\neditor quorvex-edit authors draw their rooms.")
-set(QUORVEX_TOOLS_TEXT_BOTH " Authors draw\ntheir rooms with the level editor quorvex-edit and prove with\nquorvex-check that they can be finished.")
+set(QUORVEX_TOOLS_TEXT_CHECK "\n.\nWith quorvex-check authors prove that the rooms of a pack can be\nfinished.")
+set(QUORVEX_TOOLS_TEXT_EDIT "\n.\nAuthors draw their rooms with the level editor quorvex-edit.")
+set(QUORVEX_TOOLS_TEXT_BOTH "\n.\nAuthors draw their rooms with the level editor quorvex-edit and prove\nwith quorvex-check that they can be finished.")
 
 # The second programs come from their own folders and may not be there yet:
 # the check runs once the whole tree has been read. A man page goes with its

@@ -3,9 +3,18 @@
 # honour DESTDIR and land in the install manifest). They are written in a
 # private temporary folder, not in the build tree: `sudo make install` must not
 # leave root's files there, and two installs may run at once.
-set(QUORVEX_GAME "${CMAKE_INSTALL_PREFIX}/${QUORVEX_LIBEXEC_DIR}/quorvex")
-set(QUORVEX_DATA "${CMAKE_INSTALL_PREFIX}/${QUORVEX_DATA_DIR}")
+
+# The launcher holds its paths in single quotes; the desktop entry quotes its
+# command when the path needs it, as the desktop entry format asks.
+string(REPLACE "'" "'\\''" prefix "${CMAKE_INSTALL_PREFIX}")
+set(QUORVEX_GAME "${prefix}/${QUORVEX_LIBEXEC_DIR}/quorvex")
+set(QUORVEX_DATA "${prefix}/${QUORVEX_DATA_DIR}")
 set(QUORVEX_LAUNCHER "${CMAKE_INSTALL_PREFIX}/${QUORVEX_GAMES_DIR}/quorvex")
+if(QUORVEX_LAUNCHER MATCHES "[] \t\n\"'\\><~|&;$*?#()`=%]")
+  string(REGEX REPLACE "([\"`$\\])" "\\\\\\1" QUORVEX_LAUNCHER "${QUORVEX_LAUNCHER}")
+  string(REPLACE "%" "%%" QUORVEX_LAUNCHER "${QUORVEX_LAUNCHER}")
+  set(QUORVEX_LAUNCHER "\"${QUORVEX_LAUNCHER}\"")
+endif()
 
 set(temporary "$ENV{TMPDIR}")
 if(NOT IS_DIRECTORY "${temporary}")

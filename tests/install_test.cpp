@@ -205,6 +205,11 @@ TEST_F(Installed, FolderThatCannotBeMadeIsReportedInOneLine) {
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
         cases.push_back({"HOME=" + locked.string(), "quorvex: cannot make the game folder " + locked.string() +
                                                         "/.local/share/quorvex: Permission denied\n"});
+        fs::path made = root / "made";
+        fs::create_directories(made / ".local/share/quorvex/levels/custom levels");
+        fs::permissions(made / ".local/share/quorvex/levels", fs::perms::owner_read | fs::perms::owner_exec);
+        cases.push_back({"HOME=" + made.string(), "quorvex: cannot write in the game folder " + made.string() +
+                                                      "/.local/share/quorvex: Permission denied\n"});
     }
     for (const auto& [environment, err] : cases) {
         SCOPED_TRACE(environment);
