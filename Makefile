@@ -5,7 +5,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build play test sanitize bench format clean install uninstall deb
+.PHONY: all deps build play test sanitize fuzz bench format clean install uninstall deb
 
 all: build
 
@@ -29,6 +29,14 @@ sanitize: deps
 	@cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
+# Each fuzz target (fuzz/fuzz_*.cpp) for FUZZ_SECONDS, built with clang++,
+# libFuzzer, ASan and UBSan in build-fuzz; a crash input lands in fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@sh fuzz/run.sh $(FUZZ_SECONDS) build-fuzz
+
 bench: build
 	$(BUILD_DIR)/tickbench
 
@@ -36,7 +44,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) build-sanitize
+	rm -rf $(BUILD_DIR) build-sanitize build-fuzz
 
 # Installed like any Debian game: commands in PREFIX/games, data in
 # PREFIX/share/games/quorvex, each player's saves in ~/.local/share/quorvex.

@@ -249,9 +249,9 @@ TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderAndNowhereElse) {
     Snapshot before = snapshot(root);
     {
         TmuxGame game;
+        game.command = shellQuoted((prefix / "games/quorvex").string());
         game.start(scratch,
-                   "-C " + shellQuoted(start.string()) + " -u XDG_DATA_HOME HOME=" + shellQuoted(home.string()),
-                   shellQuoted((prefix / "games/quorvex").string()));
+                   "-C " + shellQuoted(start.string()) + " -u XDG_DATA_HOME HOME=" + shellQuoted(home.string()));
         ASSERT_TRUE(game.waitFor("New Game")) << game.screen();
         game.keys("Enter");
         ASSERT_TRUE(game.waitFor("Level: 1")) << game.screen();

@@ -3,7 +3,7 @@
 # but only those that are missing, so a ready machine starts at once.
 # "install-deps.sh packaging" adds what make deb needs.
 set -e
-needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux"
+needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux clang libclang-rt-14-dev"
 if [ "${1-}" = packaging ]; then
     needed="$needed dpkg-dev file lintian man-db"
 fi

@@ -32,6 +32,11 @@ struct ConsoleState {
 
 ConsoleState con;
 
+// Silent: tools that step the rules on a copied room (the level checker, the
+// editor's background search) turn every write, colour change and pause into
+// nothing, so the screen and the clock stay as they were.
+bool silent = false;
+
 void blankRow(int row) {
     for (auto& cell : con.buffer[row - 1]) cell = {0x20, con.attribute};
 }
@@ -88,6 +93,7 @@ void pumpKeys() {
 }  // namespace
 
 void clearScreen() {
+    if (silent) return;
     for (int row = 1; row <= bufferRows; ++row) blankRow(row);
     con.cursorX = con.cursorY = 1;
     con.viewTop = 1;
@@ -95,15 +101,23 @@ void clearScreen() {
 }
 
 void clearToLineEnd() {
+    if (silent) return;
     for (int x = con.cursorX; x <= screenWidth; ++x) con.buffer[con.cursorY - 1][x - 1] = {0x20, con.attribute};
     presentView();
 }
 
-void setTextColor(uint8_t colour) { con.attribute = (con.attribute & 0x70) | (colour & 0x8F); }
+void setTextColor(uint8_t colour) {
+    if (silent) return;
+    con.attribute = (con.attribute & 0x70) | (colour & 0x8F);
+}
 
-void setTextBackground(uint8_t colour) { con.attribute = (con.attribute & 0x8F) | ((colour * 16) & 0x70); }
+void setTextBackground(uint8_t colour) {
+    if (silent) return;
+    con.attribute = (con.attribute & 0x8F) | ((colour * 16) & 0x70);
+}
 
 void moveCursor(int column, int row) {
+    if (silent) return;
     if (column < 1 || column > screenWidth || row < 1 || row > bufferRows) return;
     int oldTop = con.viewTop;
     con.cursorX = column;
@@ -113,11 +127,13 @@ void moveCursor(int column, int row) {
 }
 
 void writeChar(uint8_t byte) {
+    if (silent) return;
     putByte(byte);
     afterWrite();
 }
 
 void writeText(std::string_view text) {
+    if (silent) return;
     for (char c : text.substr(0, 255)) putByte(static_cast<uint8_t>(c));
     afterWrite();
 }
@@ -125,12 +141,14 @@ void writeText(std::string_view text) {
 void writeNumber(long long number) { writeText(std::to_string(number)); }
 
 void writeLineEnd() {
+    if (silent) return;
     putByte(13);
     putByte(10);
     afterWrite();
 }
 
 void delayMs(int milliseconds) {
+    if (silent) return;
     if (milliseconds <= 0) return;
     if (con.memory) {
         con.now += static_cast<uint64_t>(milliseconds);
@@ -277,6 +295,9 @@ void scriptText(uint64_t atMs, std::string_view bytes) {
 void setStopTime(uint64_t atMs) { con.stopAt = atMs; }
 uint64_t virtualNow() { return con.now; }
 bool usingMemoryConsole() { return con.memory; }
+
+void setConsoleSilent(bool on) { silent = on; }
+bool consoleSilent() { return silent; }
 
 void queueKey(KeyEvent key) { con.queue.push_back(key); }
 

@@ -58,6 +58,11 @@ constexpr uint8_t up = 72, down = 80, left = 75, right = 77;
 constexpr uint8_t home = 71, end = 79, pageUp = 73, pageDown = 81, insert = 82, del = 83;
 }  // namespace scan
 
+// --- silent play, for tools that step the rules on a copied room ---
+// While on, writes, colour changes, cursor moves and pauses do nothing.
+void setConsoleSilent(bool on);
+bool consoleSilent();
+
 // --- the in-memory form ---
 // Thrown by the in-memory form when its script is used up and the program
 // would wait for a key that will never come, or when the virtual clock

@@ -70,7 +70,9 @@ constexpr CellLook plainLooks[] = {
     {0, 0}, {0, 0},    {0x0F, 3}, {0x04, 5}, {0x05, 2}, {0x06, 14},
 };
 
-void drawCell(int x, int y) {
+}  // namespace
+
+void drawRoomCell(int x, int y) {
     CellCode code = cellAt(x, y);
     if (code == Spikes) {
         drawSpikeCell(x, y);
@@ -87,18 +89,19 @@ void drawCell(int x, int y) {
     }
 }
 
-}  // namespace
-
 void loadLevel(const std::string& name) {
     std::string path = run.baseDirectory + "levels/" + name + ".lvl";
     // A NUL byte (from a pack index) would cut the path short at the system
     // call and open some other file or folder; such a name names no file.
     if (path.find('\0') != std::string::npos || !fileExists(path)) showMissingFile(path);
+    readLevelText(readTextFile(path));
+    drawRoom();
+}
 
+void readLevelText(std::string_view text) {
     room.verticalEnemy.active = false;
     room.horizontalEnemy.active = false;
 
-    std::string text = readTextFile(path);
     std::vector<std::string_view> lines = splitLines(text);
 
     size_t mapRows = std::min<size_t>(lines.size(), mapHeight);
@@ -123,13 +126,11 @@ void loadLevel(const std::string& name) {
         room.startX = 1;
         room.startY = 1;
     }
-
-    drawRoom();
 }
 
 void drawRoom() {
     for (int y = 1; y <= mapHeight; ++y)
-        for (int x = 1; x <= mapWidth; ++x) drawCell(x, y);
+        for (int x = 1; x <= mapWidth; ++x) drawRoomCell(x, y);
     if (game.levelNumber == 22) playFinalSequence();
 }
 

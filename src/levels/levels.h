@@ -2,10 +2,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Reads levels/<name>.lvl into the room and draws it. A missing file goes to
 // the missing-file screen; drawing room 22 goes on into the final sequence.
 void loadLevel(const std::string& name);
+// The loader's reading alone: the text of a level file into the room, over
+// whatever the room held (nothing drawn, no file touched).
+void readLevelText(std::string_view text);
+// Draws one cell as drawRoom does (nothing for cells without a glyph).
+void drawRoomCell(int x, int y);
 // Draws every cell of the map; then, when the level number is 22, the final sequence.
 void drawRoom();
 // The glyph of a spike cell (0 when it shows nothing), and drawing it in colour 7.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -16,12 +17,26 @@ namespace {
 bool deviceOpen = false;
 std::map<std::string, Mix_Chunk*> loaded;  // each sound is loaded once and kept
 std::vector<std::string> requests;
+bool silent = false;  // tools stepping a copied room: no cue, no file look-up
 
 Mix_Chunk* chunkFor(const std::string& name) {
     auto known = loaded.find(name);
     if (known != loaded.end()) return known->second;
-    SDL_RWops* file = SDL_RWFromFile(hostPath(name).c_str(), "rb");
-    if (file == nullptr) return nullptr;
+    // Only a regular file is opened: a FIFO named like a cue would hold the
+    // game in open() for good.
+    std::string reason;
+    int fd = openDataFile(hostPath(name), reason);
+    if (fd < 0) return nullptr;
+    FILE* stream = fdopen(fd, "rb");
+    if (stream == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    SDL_RWops* file = SDL_RWFromFP(stream, SDL_TRUE);
+    if (file == nullptr) {
+        fclose(stream);
+        return nullptr;
+    }
     // Only wave files are cues. Anything else would go to SDL_mixer's music
     // decoders, which complain about a damaged file on standard error, right
     // over the game's screen.
@@ -48,7 +63,10 @@ void play(const std::string& name, bool looping) {
 
 }  // namespace
 
+void setSoundSilent(bool on) { silent = on; }
+
 void playCue(const std::string& name, bool looping) {
+    if (silent) return;
     if (!run.soundOn) return;
     if (!fileExists(run.baseDirectory + name)) return;
     requests.push_back((looping ? "loop " : "once ") + name);

@@ -10,6 +10,8 @@
 // looping, when the sound is on and the file exists; otherwise nothing
 // happens and the playing cue goes on.
 void playCue(const std::string& name, bool looping);
+// While on, cues are neither played nor logged (tools stepping a copied room).
+void setSoundSilent(bool on);
 // Halts whatever plays (the menu's sound switch).
 void stopSound();
 // Asks for a sound by name whatever the sound switch says and without the

@@ -1,0 +1,472 @@
+// quorvex-check: each argument is a level file, a pack folder or a levels
+// folder holding the main series. Rooms of a series are loaded one over the
+// other as in play, each is searched, and everything found is printed as
+// compilers print their findings.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "console/console.h"
+#include "console/terminal.h"
+#include "levels/levels.h"
+#include "shell/files.h"
+
+namespace {
+
+constexpr const char* version = "quorvex-check " QUORVEX_VERSION;
+constexpr int playedRooms = 21;  // the 22nd is the ending's backdrop
+
+const char* usage =
+    "Usage: quorvex-check [--solution] [--show] [--json] [PATH...]\n"
+    "Checks rooms of The Quorvex: that each can be finished, with every goods\n"
+    "item, and what in its level file is wrong or risky.\n"
+    "\n"
+    "PATH is a level file (.lvl), a pack folder (holding NAME.txt for a folder\n"
+    "NAME) or a levels folder holding 1.lvl to 22.lvl. Without PATH: levels/.\n"
+    "\n"
+    "  --solution  print the way found through each room as \"tick key\" lines\n"
+    "  --show      play the way found through each room in the terminal\n"
+    "  --json      print all findings and figures as JSON\n"
+    "  --help      this text\n"
+    "  --version   the version\n"
+    "\n"
+    "Exit status: 0 no errors, 1 errors found, 2 bad usage or unreadable input.\n";
+
+struct Options {
+    bool solution = false, show = false, json = false;
+    std::vector<std::string> paths;
+};
+
+struct Located {
+    std::string path;
+    Finding finding;
+};
+
+struct RoomResult {
+    std::string path;
+    RoomState loaded;
+    SearchReport report;
+};
+
+struct Results {
+    std::vector<Located> findings;
+    std::vector<RoomResult> rooms;
+    bool unreadable = false;
+};
+
+const char* severityName(Severity s) {
+    return s == Severity::Error ? "error" : s == Severity::Warning ? "warning" : "note";
+}
+
+enum class Kind { Missing, File, Folder, Other };
+
+Kind kindOf(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return Kind::Missing;
+    if (S_ISREG(info.st_mode)) return Kind::File;
+    if (S_ISDIR(info.st_mode)) return Kind::Folder;
+    return Kind::Other;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string baseName(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void add(Results& results, const std::string& path, int line, int column, Severity severity, std::string text,
+         int x = 0, int y = 0) {
+    results.findings.push_back({path, {line, column, severity, std::move(text), x, y}});
+}
+
+// A level file's text, or a finding that says why there is none. Only
+// regular files are opened: a FIFO or a device would wait forever.
+bool readLevel(Results& results, const std::string& path, std::string& text) {
+    Kind kind = kindOf(path);
+    std::string reason = kind == Kind::Missing  ? "no such file"
+                         : kind == Kind::Folder ? "a folder, not a level file"
+                         : kind == Kind::Other  ? "not a regular file"
+                                                : "";
+    if (reason.empty()) {
+        try {
+            constexpr size_t limit = 4u << 20;  // as much as the game reads
+            text = readTextFile(path, limit + 1);
+            if (text.size() > limit) {
+                text.resize(limit);
+                add(results, path, 0, 0, Severity::Warning, "the file is larger than 4 MiB: the game reads no more");
+            }
+            return true;
+        } catch (const FileFailure& failure) {
+            reason = failure.reason;
+        }
+    }
+    add(results, path, 0, 0, Severity::Error, "cannot read: " + reason);
+    results.unreadable = true;
+    return false;
+}
+
+std::string seconds(int ticks) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ticks * tickMs / 1000.0);
+    return text;
+}
+
+std::string where(CellXY cell) { return "(" + std::to_string(cell.x) + ", " + std::to_string(cell.y) + ")"; }
+
+// The room's findings from play: its verdict, goods out of reach, places
+// with no way on, the edge of the map.
+void reportSearch(Results& results, const std::string& path, const RoomState& loaded, const SearchReport& r) {
+    int sx = loaded.startX, sy = loaded.startY;
+    std::string goods = std::to_string(r.goodsOnMap);
+    switch (r.verdict) {
+        case Verdict::Finishable: {
+            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s)";
+            if (r.goodsOnMap == 0)
+                text += ", no goods";
+            else if (r.allGoodsTicks >= 0)
+                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks";
+            else
+                text += ", not all " + goods + " goods on one way";
+            if (r.narrowestWindow > 0) {
+                text += "; narrowest key window " + std::to_string(r.narrowestWindow) + " tick" +
+                        (r.narrowestWindow == 1 ? "" : "s");
+                for (const KeyWindow& w : r.windows)
+                    if (w.width() == r.narrowestWindow) {
+                        text += " (" + std::string(tickKeyName(w.key)) + " at tick " + std::to_string(w.tick) + ")";
+                        break;
+                    }
+            }
+            add(results, path, sy, sx, Severity::Note, text, sx, sy);
+            if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.explored && r.unreachableGoods.empty())
+                add(results, path, sy, sx, Severity::Warning,
+                    "every goods item can be reached, but no way takes them all and reaches the exit", sx, sy);
+            break;
+        }
+        case Verdict::ExitOnlyByLosingLife:
+            add(results, path, sy, sx, Severity::Note, "the exit is reachable only by losing a life", sx, sy);
+            break;
+        case Verdict::ExitNotReachable:
+            add(results, path, sy, sx, Severity::Error, "exit not reachable", sx, sy);
+            break;
+        case Verdict::GaveUp:
+        case Verdict::Searching:
+            add(results, path, sy, sx, Severity::Warning,
+                "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
+                    " states: finishing is not proven",
+                sx, sy);
+            break;
+    }
+    if (r.verdict == Verdict::Finishable && !r.explored && !r.gaveUpReason.empty())
+        add(results, path, sy, sx, Severity::Note,
+            "the search stopped (" + r.gaveUpReason + ") before it had seen every reachable state", sx, sy);
+    for (CellXY g : r.unreachableGoods)
+        add(results, path, g.y, g.x, Severity::Warning, "the goods item at " + where(g) + " cannot be reached", g.x,
+            g.y);
+    if (r.stuck)
+        add(results, path, r.stuckAt.y, r.stuckAt.x, Severity::Error,
+            "stuck alive at " + where(r.stuckAt) + " (from tick " + std::to_string(r.stuckTick) +
+                "): neither the exit nor a lost life can be reached, only quitting helps",
+            r.stuckAt.x, r.stuckAt.y);
+    if (r.edgeReached)
+        add(results, path, r.edgeAt.y, r.edgeAt.x, Severity::Warning,
+            "the player can reach the edge of the map at " + where(r.edgeAt), r.edgeAt.x, r.edgeAt.y);
+}
+
+void checkRoom(Results& results, const std::string& path, const std::string& text, RoomState& previous, bool firstRoom,
+               bool backdrop) {
+    for (Finding& f : levelFindings(text, previous, firstRoom)) {
+        // The ending's backdrop is drawn, never played: it needs no exit.
+        if (backdrop && f.text.rfind("no exit", 0) == 0) continue;
+        results.findings.push_back({path, f});
+    }
+    RoomState loaded = roomFromText(text, previous);
+    previous = loaded;
+    if (backdrop) {
+        add(results, path, 0, 0, Severity::Note, "the ending's backdrop: drawn, not played");
+        return;
+    }
+    SearchReport report = searchRoom(loaded);
+    reportSearch(results, path, loaded, report);
+    results.rooms.push_back({path, loaded, report});
+}
+
+void checkSeries(Results& results, const std::string& folder) {
+    RoomState previous{};
+    for (int n = 1; n <= playedRooms + 1; ++n) {
+        std::string path = joinPath(folder, std::to_string(n) + ".lvl");
+        std::string text;
+        if (!readLevel(results, path, text)) continue;
+        checkRoom(results, path, text, previous, n == 1, n == playedRooms + 1);
+    }
+}
+
+bool leadsOutside(const std::string& entry) {
+    if (!entry.empty() && entry[0] == '/') return true;
+    size_t start = 0;
+    while (start <= entry.size()) {
+        size_t end = entry.find('/', start);
+        if (end == std::string::npos) end = entry.size();
+        if (entry.compare(start, end - start, "..") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+void checkPack(Results& results, const std::string& folder) {
+    std::string name = baseName(folder);
+    std::string index = joinPath(folder, name + ".txt");
+    std::string text;
+    if (!readLevel(results, index, text)) return;
+    std::vector<std::string_view> lines = splitLines(text);
+    RoomState previous{};
+    bool ended = false;
+    int rooms = 0;
+    for (size_t i = 0; i < lines.size() && !ended; ++i) {
+        int line = static_cast<int>(i) + 1;
+        std::string entry(lines[i].substr(0, 255));
+        if (!entry.empty() && entry[0] == '*') {
+            ended = true;
+            break;
+        }
+        ++rooms;
+        if (rooms == playedRooms + 1)
+            add(results, index, line, 1, Severity::Warning,
+                "more than 21 playable rooms: room 22 is the ending's backdrop and the rooms after it are never "
+                "reached");
+        if (rooms > playedRooms + 1) continue;
+        std::string mapped = hostPath(entry);
+        if (mapped.find('\0') != std::string::npos || leadsOutside(mapped) || (!mapped.empty() && mapped[0] == '/')) {
+            add(results, index, line, 1, Severity::Error,
+                "the entry \"" + entry +
+                    "\" leads outside the pack folder: a pack must not reach into the player's files");
+            continue;
+        }
+        std::string path = joinPath(folder, mapped + ".lvl");
+        Kind kind = kindOf(path);
+        if (kind == Kind::Missing) {
+            add(results, index, line, 1, Severity::Error,
+                "the entry \"" + entry + "\" names " + path + ", which does not exist");
+            continue;
+        }
+        if (kind == Kind::Folder) {
+            add(results, index, line, 1, Severity::Error,
+                "the entry \"" + entry + "\" names the folder " + path + ", not a level file");
+            continue;
+        }
+        std::string roomText;
+        if (!readLevel(results, path, roomText)) continue;
+        checkRoom(results, path, roomText, previous, rooms == 1, rooms == playedRooms + 1);
+    }
+    if (!ended)
+        add(results, index, static_cast<int>(lines.size()) + 1, 1, Severity::Warning,
+            "no end line '*AUTHOR': the pack ends with an empty author text");
+}
+
+void checkPath(Results& results, const std::string& path) {
+    Kind kind = kindOf(path);
+    if (kind == Kind::Folder) {
+        if (kindOf(joinPath(path, "1.lvl")) != Kind::Missing)
+            checkSeries(results, path);
+        else if (kindOf(joinPath(path, baseName(path) + ".txt")) != Kind::Missing)
+            checkPack(results, path);
+        else {
+            add(results, path, 0, 0, Severity::Error,
+                "cannot read: neither a pack folder (no " + baseName(path) + ".txt) nor a levels folder (no 1.lvl)");
+            results.unreadable = true;
+        }
+        return;
+    }
+    std::string text;
+    if (!readLevel(results, path, text)) return;
+    RoomState previous{};
+    checkRoom(results, path, text, previous, true, false);
+}
+
+std::string formatFinding(const Located& l) {
+    std::string text = l.path;
+    if (l.finding.line > 0) {
+        text += ":" + std::to_string(l.finding.line);
+        if (l.finding.column > 0) text += ":" + std::to_string(l.finding.column);
+    }
+    return text + ": " + severityName(l.finding.severity) + ": " + l.finding.text + "\n";
+}
+
+std::string jsonText(std::string_view s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);  // bytes as their Latin-1 code points
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char* verdictName(Verdict v) {
+    switch (v) {
+        case Verdict::Finishable:
+            return "finishable";
+        case Verdict::ExitOnlyByLosingLife:
+            return "exit only by losing a life";
+        case Verdict::ExitNotReachable:
+            return "exit not reachable";
+        case Verdict::GaveUp:
+            return "gave up";
+        case Verdict::Searching:
+            break;
+    }
+    return "searching";
+}
+
+std::string keyList(const std::vector<TickKey>& keys) {
+    std::string out = "[";
+    for (size_t t = 0; t < keys.size(); ++t) {
+        if (keys[t] == TickKey::None) continue;
+        if (out.size() > 1) out += ",";
+        out += "{\"tick\":" + std::to_string(t + 1) + ",\"key\":\"" + tickKeyName(keys[t]) + "\"}";
+    }
+    return out + "]";
+}
+
+std::string json(const Results& results, int errors, int warnings) {
+    std::string out = "{\"findings\":[";
+    for (size_t i = 0; i < results.findings.size(); ++i) {
+        const Located& l = results.findings[i];
+        out += (i ? ",\n" : "\n") + std::string("{\"path\":") + jsonText(l.path) +
+               ",\"line\":" + std::to_string(l.finding.line) + ",\"column\":" + std::to_string(l.finding.column) +
+               ",\"severity\":\"" + severityName(l.finding.severity) + "\",\"text\":" + jsonText(l.finding.text) +
+               ",\"x\":" + std::to_string(l.finding.cellX) + ",\"y\":" + std::to_string(l.finding.cellY) + "}";
+    }
+    out += "],\n\"rooms\":[";
+    for (size_t i = 0; i < results.rooms.size(); ++i) {
+        const SearchReport& r = results.rooms[i].report;
+        out += (i ? ",\n" : "\n") + std::string("{\"path\":") + jsonText(results.rooms[i].path) + ",\"verdict\":\"" +
+               verdictName(r.verdict) + "\",\"ticks\":" + std::to_string(r.ticks) +
+               ",\"goods\":" + std::to_string(r.goodsOnMap) + ",\"allGoodsTicks\":" + std::to_string(r.allGoodsTicks) +
+               ",\"narrowestWindow\":" + std::to_string(r.narrowestWindow) + ",\"windows\":[";
+        for (size_t w = 0; w < r.windows.size(); ++w)
+            out += (w ? "," : "") + std::string("{\"tick\":") + std::to_string(r.windows[w].tick) + ",\"key\":\"" +
+                   tickKeyName(r.windows[w].key) + "\",\"early\":" + std::to_string(r.windows[w].early) +
+                   ",\"late\":" + std::to_string(r.windows[w].late) + "}";
+        char searchSeconds[32];
+        std::snprintf(searchSeconds, sizeof searchSeconds, "%.3f", r.seconds);
+        out += "],\"states\":" + std::to_string(r.states) + ",\"searchSeconds\":" + searchSeconds +
+               ",\"explored\":" + (r.explored ? "true" : "false") + ",\"solution\":" + keyList(r.solution) +
+               ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
+    }
+    out += "],\n\"errors\":" + std::to_string(errors) + ",\"warnings\":" + std::to_string(warnings) + "}\n";
+    return out;
+}
+
+// Plays each room's way in the terminal at game speed; Esc skips to the next.
+void showWays(const Results& results, std::string& err) {
+    std::string failure;
+    if (!openTerminal(failure)) {
+        err += failure + "\n";
+        return;
+    }
+    RoomState savedRoom = room;
+    GameCounters savedGame = game;
+    try {
+        for (const RoomResult& shown : results.rooms) {
+            const std::vector<TickKey>& keys =
+                shown.report.allGoodsTicks >= 0 ? shown.report.allGoodsSolution : shown.report.solution;
+            if (keys.empty()) continue;
+            room = shown.loaded;
+            game.levelNumber = 1;
+            clearScreen();
+            drawRoom();
+            PlayerState player = startRoom();
+            bool skip = false;
+            for (TickKey key : keys) {
+                while (keyPressed())
+                    if (readKey() == 27) skip = true;
+                if (skip) break;
+                TickOutcome outcome = stepTickWith(player, key);
+                delayMs(tickMs);
+                if (outcome != TickOutcome::GoOn && outcome != TickOutcome::LifeLost) break;
+            }
+            delayMs(skip ? 0 : 1000);
+        }
+    } catch (const ConsoleInterrupt&) {
+    }
+    room = savedRoom;
+    game = savedGame;
+    closeTerminal();
+}
+
+}  // namespace
+
+int runChecker(const std::vector<std::string>& arguments, std::string& out, std::string& err) {
+    Options options;
+    bool endOfOptions = false;
+    for (const std::string& a : arguments) {
+        if (!endOfOptions && a == "--") {
+            endOfOptions = true;
+        } else if (!endOfOptions && a == "--help") {
+            out += usage;
+            return 0;
+        } else if (!endOfOptions && a == "--version") {
+            out += std::string(version) + "\n";
+            return 0;
+        } else if (!endOfOptions && a == "--solution") {
+            options.solution = true;
+        } else if (!endOfOptions && a == "--show") {
+            options.show = true;
+        } else if (!endOfOptions && a == "--json") {
+            options.json = true;
+        } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
+            err += "quorvex-check: unknown option " + a + "\n" + usage;
+            return 2;
+        } else {
+            options.paths.push_back(a);
+        }
+    }
+    if (options.paths.empty()) options.paths.push_back("levels");
+
+    Results results;
+    for (const std::string& path : options.paths) checkPath(results, path);
+
+    int errors = 0, warnings = 0;
+    for (const Located& l : results.findings) {
+        errors += l.finding.severity == Severity::Error;
+        warnings += l.finding.severity == Severity::Warning;
+    }
+    if (options.json) {
+        out += json(results, errors, warnings);
+    } else {
+        for (const Located& l : results.findings) out += formatFinding(l);
+        if (options.solution)
+            for (const RoomResult& r : results.rooms) {
+                bool allGoods = r.report.allGoodsTicks >= 0;
+                const std::vector<TickKey>& keys = allGoods ? r.report.allGoodsSolution : r.report.solution;
+                if (keys.empty()) continue;
+                out += "# " + r.path + ": " + std::to_string(keys.size()) + " ticks" + (allGoods ? ", all goods" : "") +
+                       "\n" + solutionScript(keys);
+            }
+        out += std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " + std::to_string(warnings) +
+               " warning" + (warnings == 1 ? "" : "s") + "\n";
+    }
+    if (options.show) {
+        std::fputs(out.c_str(), stdout);
+        std::fflush(stdout);
+        out.clear();
+        showWays(results, err);
+    }
+    if (results.unreadable) return 2;
+    return errors > 0 ? 1 : 0;
+}

@@ -1,0 +1,291 @@
+// What a level file's text says about its room before anyone plays it:
+// rows that leave cells to the previous room, characters the loader skips,
+// the goods line, the messages, invisible spikes and the enemies' first
+// steps. The room itself is loaded by the game's own loader.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "levels/levels.h"
+#include "shell/files.h"
+
+namespace {
+
+constexpr int messageWidth = 66;     // column 15 to 80 of row 24
+constexpr int messageLimit = 145;    // the status line cuts here
+constexpr size_t perKindLimit = 12;  // findings of one kind in one file, then a summary
+
+std::string cellName(int code) {
+    switch (code) {
+        case Empty:
+            return "nothing";
+        case Wall:
+            return "a wall";
+        case Lava:
+            return "lava";
+        case Spikes:
+            return "spikes";
+        case Crumbling:
+            return "crumbling floor";
+        case Spring:
+            return "a spring";
+        case Ice:
+            return "ice";
+        case VerticalEnemy:
+        case HorizontalEnemy:
+            return "an enemy";
+        case Exit:
+            return "the exit";
+        case GoodsDiamond:
+        case GoodsClub:
+        case GoodsSpade:
+            return "a goods item";
+        case Crumbled:
+            return "crumbled floor";
+        default:
+            break;
+    }
+    if (isMessageCode(code)) return std::string("message cell '") + static_cast<char>(code + 96) + "'";
+    return "code " + std::to_string(code);
+}
+
+std::string printable(unsigned char c) {
+    if (c >= 0x21 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
+    if (c == '\t') return "a tab";
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", c);
+    return std::string("byte ") + hex;
+}
+
+std::string at(int x, int y) { return "(" + std::to_string(x) + ", " + std::to_string(y) + ")"; }
+
+struct Collector {
+    std::vector<Finding> list;
+    void add(int line, int column, Severity severity, std::string text, int x = 0, int y = 0) {
+        list.push_back({line, column, severity, std::move(text), x, y});
+    }
+    // The cell's place in the file is its row and column.
+    void atCell(int x, int y, Severity severity, std::string text) { add(y, x, severity, std::move(text), x, y); }
+};
+
+// Capped findings of one kind: the first few, then how many more.
+struct Capped {
+    Collector& out;
+    Severity severity;
+    std::string more;
+    size_t count = 0;
+    void add(int x, int y, std::string text) {
+        if (++count <= perKindLimit) out.atCell(x, y, severity, std::move(text));
+    }
+    void close(int line) {
+        if (count > perKindLimit)
+            out.add(line, 0, severity, std::to_string(count - perKindLimit) + " more " + more + " not listed");
+    }
+};
+
+struct RoomScan {
+    std::vector<CellXY> starts, vertical, horizontal;
+};
+
+void scanRows(const std::vector<std::string_view>& lines, Collector& out, RoomScan& scan) {
+    Capped skipped{out, Severity::Warning, "characters outside the map table"};
+    Capped meaningless{out, Severity::Warning, "characters after 't'"};
+    int rows = static_cast<int>(std::min<size_t>(lines.size(), mapHeight));
+    for (int y = 1; y <= rows; ++y) {
+        std::string_view row = lines[y - 1];
+        int length = static_cast<int>(row.size());
+        if (length < mapWidth)
+            out.add(y, length + 1, Severity::Warning,
+                    "row " + std::to_string(y) + " has " + std::to_string(length) + " characters: cells " +
+                        at(length + 1, y) + " to " + at(mapWidth, y) + " keep the previous room's codes",
+                    length + 1, y);
+        if (length > mapWidth)
+            out.add(y, mapWidth + 1, Severity::Warning,
+                    "row " + std::to_string(y) + " has " + std::to_string(length) +
+                        " characters: those after column 80 are ignored");
+        for (int x = 1; x <= std::min(length, mapWidth); ++x) {
+            unsigned char c = static_cast<unsigned char>(row[x - 1]);
+            if (c == 'i') scan.starts.push_back({x, y});
+            if (c == '7') scan.vertical.push_back({x, y});
+            if (c == '8') scan.horizontal.push_back({x, y});
+            bool known = c == ' ' || c == 'i' || (c >= '1' && c <= '9') || c >= 'j';
+            if (!known)
+                skipped.add(
+                    x, y,
+                    printable(c) + " is not a map character: cell " + at(x, y) + " keeps the previous room's code");
+            else if (c > 't')
+                meaningless.add(x, y,
+                                printable(c) + " after 't' makes code " + std::to_string(static_cast<int8_t>(c - 96)) +
+                                    ", which means nothing in play: invisible, neither solid nor open");
+        }
+    }
+    skipped.close(rows);
+    meaningless.close(rows);
+    if (lines.size() < mapHeight)
+        out.add(static_cast<int>(lines.size()) + 1, 0, Severity::Warning,
+                "the file ends after " + std::to_string(lines.size()) + " lines: rows " +
+                    std::to_string(lines.size() + 1) + " to 22 keep the previous room's codes");
+}
+
+void checkStartsAndEnemies(const RoomScan& scan, const RoomState& loaded, const RoomState& previous, bool firstRoom,
+                           Collector& out) {
+    if (scan.starts.empty()) {
+        if (firstRoom)
+            out.add(1, 1, Severity::Error, "no start 'i': the player starts at (1, 1)");
+        else
+            out.add(1, 1, Severity::Warning,
+                    "no start 'i': the player starts where the previous room's start was, " +
+                        at(previous.startX, previous.startY));
+    }
+    for (size_t i = 0; i + 1 < scan.starts.size(); ++i)
+        out.atCell(scan.starts[i].x, scan.starts[i].y, Severity::Warning,
+                   "several starts 'i': the last one, at " + at(scan.starts.back().x, scan.starts.back().y) + ", wins");
+    const struct {
+        const std::vector<CellXY>& places;
+        const char* name;
+        char character;
+        const EnemySlot& slot;
+        int dx, dy;
+    } kinds[] = {{scan.vertical, "vertical", '7', loaded.verticalEnemy, 0, -1},
+                 {scan.horizontal, "horizontal", '8', loaded.horizontalEnemy, 1, 0}};
+    for (const auto& kind : kinds) {
+        for (size_t i = 0; i + 1 < kind.places.size(); ++i)
+            out.atCell(kind.places[i].x, kind.places[i].y, Severity::Warning,
+                       std::string("several ") + kind.name + " enemies '" + kind.character +
+                           "': only the last one, at " + at(kind.places.back().x, kind.places.back().y) + ", plays");
+        if (kind.places.empty()) continue;
+        int x = kind.slot.x, y = kind.slot.y;
+        // The first move is not tested: whatever the next cell holds, the
+        // enemy goes in, and leaves it empty when it moves on.
+        int firstX = x + kind.dx, firstY = y + kind.dy;
+        CellCode first = cellAt(loaded.levelMap, firstX, firstY);
+        if (first != Empty)
+            out.atCell(
+                x, y, Severity::Warning,
+                std::string("the ") + kind.name + " enemy's first step, which is not checked, enters " +
+                    at(firstX, firstY) + ", which holds " + cellName(first) +
+                    (insideMap(firstX, firstY) ? ": the cell is empty once the enemy moves on" : ": outside the map"));
+        // Its patrol: along its axis while the cells are empty.
+        int ax = kind.dx == 0 ? 0 : 1, ay = kind.dy == 0 ? 0 : 1;
+        for (int sign : {-1, 1}) {
+            int px = firstX, py = firstY;
+            while (insideMap(px + sign * ax, py + sign * ay) &&
+                   cellAt(loaded.levelMap, px + sign * ax, py + sign * ay) == Empty) {
+                px += sign * ax;
+                py += sign * ay;
+            }
+            if (insideMap(px, py) && (px == 1 || px == mapWidth || py == 1 || py == mapHeight)) {
+                out.atCell(
+                    x, y, Severity::Warning,
+                    std::string("the ") + kind.name + " enemy's path reaches the edge of the map at " + at(px, py));
+                break;
+            }
+        }
+    }
+}
+
+void checkMap(const RoomState& loaded, Collector& out) {
+    bool exit = false;
+    Capped invisible{out, Severity::Warning, "invisible spikes"};
+    for (int y = 1; y <= mapHeight; ++y)
+        for (int x = 1; x <= mapWidth; ++x) {
+            CellCode code = cellAt(loaded.levelMap, x, y);
+            if (code == Exit) exit = true;
+            if (code == Spikes && spikeGlyph(x, y) == 0)
+                invisible.add(x, y, "invisible spikes at " + at(x, y) + ": no wall beside them, still deadly");
+        }
+    invisible.close(mapHeight);
+    if (!exit) out.add(1, 1, Severity::Error, "no exit '9' on the map");
+}
+
+void checkGoodsAndMessages(const std::vector<std::string_view>& lines, const RoomState& loaded, Collector& out) {
+    int goods = 0;
+    std::vector<CellXY> messageCells[messageCount];
+    for (int y = 1; y <= mapHeight; ++y)
+        for (int x = 1; x <= mapWidth; ++x) {
+            CellCode code = cellAt(loaded.levelMap, x, y);
+            if (code >= GoodsDiamond && code <= GoodsSpade) ++goods;
+            if (isMessageCode(code)) messageCells[code - Message].push_back({x, y});
+        }
+    constexpr size_t goodsLine = mapHeight;  // index of line 23
+    if (lines.size() <= goodsLine || lines[goodsLine].empty()) {
+        if (goods > 0)
+            out.add(23, 1, Severity::Warning,
+                    "no goods line: the status line says 0 goods, the map holds " + std::to_string(goods));
+    } else {
+        unsigned char c = static_cast<unsigned char>(lines[goodsLine][0]);
+        int said = static_cast<int8_t>(c - 48);
+        if (c < '0' || c > '9')
+            out.add(23, 1, Severity::Warning,
+                    "the goods line starts with " + printable(c) + ", which counts as " + std::to_string(said));
+        if (said != goods)
+            out.add(
+                23, 1, Severity::Warning,
+                "the goods line says " + std::to_string(said) + ", the map holds " + std::to_string(goods) + " goods");
+    }
+    // The message lines, as the loader reads them.
+    size_t messageLines = 0;
+    for (size_t i = 0; i < messageCount; ++i) {
+        size_t line = goodsLine + 1 + i;
+        if (line >= lines.size() || (!lines[line].empty() && lines[line][0] == 0x1A)) break;
+        ++messageLines;
+    }
+    for (size_t i = 0; i < messageCount; ++i) {
+        int line = static_cast<int>(goodsLine + 2 + i);
+        char letter = static_cast<char>('m' + i);
+        bool hasLine = i < messageLines;
+        if (!messageCells[i].empty() && (!hasLine || lines[line - 1].empty()))
+            out.atCell(messageCells[i][0].x, messageCells[i][0].y, Severity::Warning,
+                       std::string("message cell '") + letter + "' at " +
+                           at(messageCells[i][0].x, messageCells[i][0].y) + " has no text on line " +
+                           std::to_string(line) +
+                           (hasLine ? ": it shows nothing" : ": it shows the previous room's text, if any"));
+        if (!hasLine) continue;
+        size_t length = lines[line - 1].size();
+        if (messageCells[i].empty() && length > 0)
+            out.add(line, 1, Severity::Note,
+                    std::string("message '") + letter + "' has no cell on the map: it is never shown");
+        if (length > static_cast<size_t>(messageLimit))
+            out.add(line, messageLimit + 1, Severity::Warning,
+                    "message '" + std::string(1, letter) + "' has " + std::to_string(length) +
+                        " characters: it is cut at 145");
+        if (length > static_cast<size_t>(messageWidth))
+            out.add(line, messageWidth + 1, Severity::Warning,
+                    "message '" + std::string(1, letter) + "' has " + std::to_string(length) +
+                        " characters: after 66 it wraps over \"Goods:\" and stays there");
+    }
+    size_t extra = goodsLine + 1 + messageCount;
+    if (lines.size() > extra && messageLines == messageCount)
+        out.add(static_cast<int>(extra) + 1, 1, Severity::Note, "lines after line 31 are ignored");
+}
+
+}  // namespace
+
+RoomState roomFromText(std::string_view text, const RoomState& previous) {
+    RoomState saved = room;
+    room = previous;
+    readLevelText(text);
+    RoomState loaded = room;
+    room = saved;
+    return loaded;
+}
+
+std::vector<Finding> levelFindings(std::string_view text, const RoomState& previous, bool firstRoom) {
+    Collector out;
+    std::vector<std::string_view> lines = splitLines(text);
+    RoomState loaded = roomFromText(text, previous);
+    RoomScan scan;
+    scanRows(lines, out, scan);
+    checkStartsAndEnemies(scan, loaded, previous, firstRoom, out);
+    RoomState saved = room;
+    room = loaded;  // the spike rule reads the game's room
+    checkMap(loaded, out);
+    room = saved;
+    checkGoodsAndMessages(lines, loaded, out);
+    std::stable_sort(out.list.begin(), out.list.end(), [](const Finding& a, const Finding& b) {
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
+    return out.list;
+}

@@ -1,0 +1,727 @@
+// The search: breadth first over ticks, one of five choices a tick (no key,
+// Left, Right, Up, Space), each stepped by the game's own tick rules on the
+// global room, silently. A state is what can change future play: the player's
+// movement fields, lives, goods taken, both enemies, the crumbling slots and
+// the few map cells that play can change; the message texts and timers only
+// change what the status line shows and are left out.
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "check/check.h"
+#include "console/console.h"
+#include "shell/sound.h"
+
+namespace {
+
+constexpr TickKey choices[] = {TickKey::None, TickKey::Left, TickKey::Right, TickKey::Up, TickKey::Space};
+constexpr int choiceCount = 5;
+constexpr uint32_t dead = 0xFFFFFFFF;     // the choice loses a life
+constexpr uint32_t atExit = 0xFFFFFFFE;   // the choice reaches the exit
+constexpr uint32_t unknown = 0xFFFFFFFD;  // not expanded yet
+constexpr size_t headerSize = 32;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The game's state around a batch of steps: saved, then put back.
+struct SavedGame {
+    RoomState room;
+    GameCounters game;
+    bool consoleWasSilent;
+};
+
+SavedGame enterSilence() {
+    SavedGame saved{room, game, consoleSilent()};
+    setConsoleSilent(true);
+    setSoundSilent(true);
+    return saved;
+}
+
+void leaveSilence(const SavedGame& saved) {
+    room = saved.room;
+    game = saved.game;
+    setConsoleSilent(saved.consoleWasSilent);
+    setSoundSilent(false);
+}
+
+bool isGoodsCode(int code) { return code >= GoodsDiamond && code <= GoodsSpade; }
+
+// The states of play, each expanded once: its successor for each choice.
+// Goods off the enemies' ways change nothing in play once taken (an open
+// cell either way), so they are left out of these states and tracked as a
+// set beside them, in the ways (below).
+struct Explorer {
+    bool allowLoss = false;
+    std::vector<uint8_t> keys;       // every state's key, one after another
+    std::vector<uint32_t> keyStart;  // state i: keys[keyStart[i] .. keyStart[i+1])
+    std::vector<uint32_t> hashes;
+    std::vector<uint16_t> depth;   // ticks from the start when first seen
+    std::vector<uint32_t> parent;  // the state it was first seen from
+    std::vector<uint8_t> parentChoice;
+    std::vector<uint32_t> successors;  // choiceCount per state; unknown until expanded
+    std::vector<uint8_t> edgeGoods;    // per successor: the loose goods item taken, or noGoods
+    std::vector<uint32_t> table;       // open addressing: state + 1, 0 free
+    size_t nextToExpand = 0;           // for a plain breadth-first pass over the states
+    bool exhausted = false;
+    size_t count() const { return hashes.size(); }
+};
+
+// A way through the room: a state with the set of loose goods taken on the
+// way there. Breadth first over these gives the shortest ways.
+struct WayNode {
+    uint32_t state;
+    uint32_t goods;
+    uint32_t parent;
+    uint8_t choice;
+};
+
+constexpr uint8_t noGoods = 0xFF;
+constexpr int maxLooseGoods = 32;
+
+}  // namespace
+
+struct SearchJob {
+    RoomState start;  // the loaded room, as the room loop starts it
+    PlayerState startPlayer;
+    SearchLimits limits;
+    SearchReport report;
+    std::vector<int> mutableCells;  // map indices (x-1)*22 + (y-1) that play can change
+    int goodsTarget = 0;
+    Explorer main, withLoss;
+    std::vector<int> goodsCells;        // every goods cell of the map
+    std::vector<int> looseIndex;        // per map cell: its bit among the loose goods, or -1
+    std::vector<uint8_t> goodsReached;  // per goods cell
+    std::vector<WayNode> ways;          // the breadth-first queue of ways
+    size_t nextWay = 0;
+    std::vector<std::vector<uint32_t>> goodsSeen;  // per state: the goods sets of ways that reached it
+    uint32_t firstExit = dead, firstExitChoice = 0;
+    uint32_t firstAllGoods = dead, firstAllGoodsChoice = 0;
+    bool edgeReached = false;
+    CellXY edgeAt;
+    std::vector<uint8_t> scratchKey;
+    int phase = 0;  // 0 ways, 1 with losses, 2 all states, 3 analyse, 4 windows, 5 done
+    std::vector<uint8_t> canFinish;
+    size_t windowPress = 0;
+    double spent = 0;
+    Clock::time_point began;
+    bool begun = false;
+};
+
+void SearchJobDeleter::operator()(SearchJob* job) const { delete job; }
+
+namespace {
+
+uint32_t hashBytes(const uint8_t* data, size_t size) {
+    uint64_t h = 1469598103934665603ull;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        h = (h ^ word) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+    }
+    for (; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+    h ^= h >> 32;
+    return static_cast<uint32_t>(h);
+}
+
+uint8_t movementByte(uint8_t direction) {
+    bool moves = direction == playKey::left || direction == playKey::right || direction == playKey::space;
+    return moves ? direction : 0;
+}
+
+// The key of the game's current state.
+void makeKey(const SearchJob& job, const PlayerState& p, std::vector<uint8_t>& key) {
+    key.assign(headerSize, 0);
+    uint8_t* h = key.data();
+    h[0] = static_cast<uint8_t>(p.playerX);
+    h[1] = static_cast<uint8_t>(p.playerY);
+    // Up, Down and no key all stand still: one value for them. The saved
+    // direction is read only by a jump that a space starts, so it matters
+    // only while a space waits.
+    h[2] = movementByte(p.direction);
+    h[3] = p.direction == playKey::space ? movementByte(p.savedDirection) : 0;
+    h[4] = static_cast<uint8_t>(p.slide);
+    h[5] = p.jumping;
+    // Out of a jump its counters no longer matter; past the top of the rise
+    // a fall is a fall however long it has lasted.
+    h[6] = p.jumping ? static_cast<uint8_t>(std::min(p.jumpStep, p.jumpHeight)) : 0;
+    h[7] = p.jumping ? static_cast<uint8_t>(p.jumpHeight) : 0;
+    h[8] = static_cast<uint8_t>(game.lives);
+    h[9] = static_cast<uint8_t>(std::clamp(game.goodsCollected, 0, 255));  // goods on the enemies' ways
+    const EnemySlot* enemies[] = {&room.verticalEnemy, &room.horizontalEnemy};
+    for (int e = 0; e < 2; ++e) {
+        h[10 + e * 3] = enemies[e]->x;
+        h[11 + e * 3] = enemies[e]->y;
+        h[12 + e * 3] = static_cast<uint8_t>(enemies[e]->step);
+    }
+    for (int s = 0; s < 4; ++s) {
+        const CrumbleSlot& slot = room.crumbleSlots[s];
+        h[16 + s * 4] = slot.active;
+        h[17 + s * 4] = slot.x;
+        h[18 + s * 4] = slot.y;
+        h[19 + s * 4] = static_cast<uint8_t>(slot.age);
+    }
+    const CellCode* now = &room.levelMap.cells[0][0];
+    const CellCode* base = &job.start.levelMap.cells[0][0];
+    for (size_t m = 0; m < job.mutableCells.size(); ++m) {
+        int cell = job.mutableCells[m];
+        if (now[cell] == base[cell]) continue;
+        key.push_back(static_cast<uint8_t>(m & 0xFF));
+        key.push_back(static_cast<uint8_t>(m >> 8));
+        key.push_back(static_cast<uint8_t>(now[cell]));
+    }
+}
+
+// Puts the game into state i of the explorer.
+void restoreState(const SearchJob& job, const Explorer& ex, uint32_t i, PlayerState& p) {
+    const uint8_t* k = ex.keys.data() + ex.keyStart[i];
+    size_t size = ex.keyStart[i + 1] - ex.keyStart[i];
+    room.levelMap = job.start.levelMap;
+    p = job.startPlayer;
+    p.playerX = k[0];
+    p.playerY = k[1];
+    p.direction = k[2];
+    p.savedDirection = k[3];
+    p.slide = static_cast<int8_t>(k[4]);
+    p.jumping = k[5] != 0;
+    p.jumpStep = k[6];
+    p.jumpHeight = p.jumping ? k[7] : 3;
+    p.messageShown = false;
+    p.checkpointLabelShown = false;
+    game.lives = static_cast<int8_t>(k[8]);
+    game.goodsCollected = k[9];
+    EnemySlot* enemies[] = {&room.verticalEnemy, &room.horizontalEnemy};
+    for (int e = 0; e < 2; ++e) {
+        enemies[e]->x = k[10 + e * 3];
+        enemies[e]->y = k[11 + e * 3];
+        enemies[e]->step = static_cast<int8_t>(k[12 + e * 3]);
+    }
+    for (int s = 0; s < 4; ++s) {
+        CrumbleSlot& slot = room.crumbleSlots[s];
+        slot.active = k[16 + s * 4] != 0;
+        slot.x = k[17 + s * 4];
+        slot.y = k[18 + s * 4];
+        slot.age = static_cast<int8_t>(k[19 + s * 4]);
+    }
+    CellCode* cells = &room.levelMap.cells[0][0];
+    for (size_t at = headerSize; at + 3 <= size; at += 3) {
+        size_t m = k[at] | (static_cast<size_t>(k[at + 1]) << 8);
+        cells[job.mutableCells[m]] = static_cast<CellCode>(static_cast<int8_t>(k[at + 2]));
+    }
+}
+
+void growTable(Explorer& ex) {
+    size_t size = ex.table.empty() ? 1u << 16 : ex.table.size() * 2;
+    ex.table.assign(size, 0);
+    for (uint32_t i = 0; i < ex.count(); ++i) {
+        size_t slot = ex.hashes[i] & (size - 1);
+        while (ex.table[slot] != 0) slot = (slot + 1) & (size - 1);
+        ex.table[slot] = i + 1;
+    }
+}
+
+// The state with this key; when it is new, added (insert) or dead.
+uint32_t findState(Explorer& ex, const std::vector<uint8_t>& key, bool insert, bool& added) {
+    added = false;
+    uint32_t hash = hashBytes(key.data(), key.size());
+    if (insert && (ex.count() + 1) * 2 > ex.table.size()) growTable(ex);
+    if (ex.table.empty()) return dead;
+    size_t mask = ex.table.size() - 1;
+    size_t slot = hash & mask;
+    while (ex.table[slot] != 0) {
+        uint32_t i = ex.table[slot] - 1;
+        size_t size = ex.keyStart[i + 1] - ex.keyStart[i];
+        if (ex.hashes[i] == hash && size == key.size() &&
+            std::memcmp(ex.keys.data() + ex.keyStart[i], key.data(), size) == 0)
+            return i;
+        slot = (slot + 1) & mask;
+    }
+    if (!insert) return dead;
+    uint32_t i = static_cast<uint32_t>(ex.count());
+    ex.table[slot] = i + 1;
+    if (ex.keyStart.empty()) ex.keyStart.push_back(0);
+    ex.keys.insert(ex.keys.end(), key.begin(), key.end());
+    ex.keyStart.push_back(static_cast<uint32_t>(ex.keys.size()));
+    ex.hashes.push_back(hash);
+    ex.depth.push_back(0);
+    ex.parent.push_back(dead);
+    ex.parentChoice.push_back(0);
+    ex.successors.insert(ex.successors.end(), choiceCount, unknown);
+    ex.edgeGoods.insert(ex.edgeGoods.end(), choiceCount, noGoods);
+    added = true;
+    return i;
+}
+
+uint32_t addState(Explorer& ex, const std::vector<uint8_t>& key, uint32_t from, int choice) {
+    bool added = false;
+    uint32_t i = findState(ex, key, true, added);
+    if (added && from != dead) {
+        ex.depth[i] = static_cast<uint16_t>(std::min<int>(ex.depth[from] + 1, 0xFFFF));
+        ex.parent[i] = from;
+        ex.parentChoice[i] = static_cast<uint8_t>(choice);
+    }
+    return i;
+}
+
+bool onEdge(int x, int y) { return x == 1 || x == mapWidth || y == 1 || y == mapHeight; }
+
+int cellIndex(int x, int y) { return (x - 1) * mapHeight + (y - 1); }
+
+// One tick from the game's current state. A loose goods item taken is put
+// back and given as its bit, so the state stays free of it.
+TickOutcome stepLoose(SearchJob& job, PlayerState& p, TickKey key, uint8_t& looseTaken) {
+    int before = game.goodsCollected;
+    TickOutcome outcome = stepTickWith(p, key);
+    looseTaken = noGoods;
+    if (game.goodsCollected > before && insideMap(p.playerX, p.playerY)) {
+        int cell = cellIndex(p.playerX, p.playerY);
+        for (size_t g = 0; g < job.goodsCells.size(); ++g)
+            if (job.goodsCells[g] == cell) job.goodsReached[g] = 1;
+        if (job.looseIndex[cell] >= 0) {
+            looseTaken = static_cast<uint8_t>(job.looseIndex[cell]);
+            --game.goodsCollected;
+            (&room.levelMap.cells[0][0])[cell] = (&job.start.levelMap.cells[0][0])[cell];
+        }
+    }
+    return outcome;
+}
+
+// Works out state s's successors, once.
+void expand(SearchJob& job, Explorer& ex, uint32_t s) {
+    std::vector<uint8_t>& key = job.scratchKey;
+    PlayerState p;
+    restoreState(job, ex, s, p);
+    if (!ex.allowLoss && !job.edgeReached && onEdge(p.playerX, p.playerY)) {
+        job.edgeReached = true;
+        job.edgeAt = {p.playerX, p.playerY};
+    }
+    const LevelMap before = room.levelMap;
+    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
+    const auto slots = room.crumbleSlots;
+    const GameCounters counters = game;
+    const PlayerState player = p;
+    for (int c = 0; c < choiceCount; ++c) {
+        if (c > 0) {
+            room.levelMap = before;
+            room.verticalEnemy = vertical;
+            room.horizontalEnemy = horizontal;
+            room.crumbleSlots = slots;
+            game = counters;
+            p = player;
+        }
+        uint8_t looseTaken;
+        TickOutcome outcome = stepLoose(job, p, choices[c], looseTaken);
+        uint32_t target;
+        if (outcome == TickOutcome::GameOver || (outcome == TickOutcome::LifeLost && !ex.allowLoss)) {
+            target = dead;
+        } else if (outcome == TickOutcome::ExitReached) {
+            target = atExit;
+        } else {
+            makeKey(job, p, key);
+            target = addState(ex, key, s, c);
+        }
+        ex.successors[size_t(s) * choiceCount + c] = target;
+        ex.edgeGoods[size_t(s) * choiceCount + c] = looseTaken;
+    }
+}
+
+bool expanded(const Explorer& ex, uint32_t s) { return ex.successors[size_t(s) * choiceCount] != unknown; }
+
+int onWayGoods(const Explorer& ex, uint32_t s) { return ex.keys[ex.keyStart[s] + 9]; }
+
+std::vector<TickKey> keysOfWay(const SearchJob& job, uint32_t node, uint32_t lastChoice) {
+    std::vector<TickKey> way{choices[lastChoice]};
+    for (uint32_t i = node; job.ways[i].parent != dead; i = job.ways[i].parent)
+        way.push_back(choices[job.ways[i].choice]);
+    std::reverse(way.begin(), way.end());
+    return way;
+}
+
+bool overLimits(SearchJob& job, size_t states, int depth) {
+    if (states >= job.limits.maxStates) {
+        job.report.gaveUpReason = "more than " + std::to_string(job.limits.maxStates) + " states";
+        return true;
+    }
+    if (depth >= job.limits.maxTicks) {
+        job.report.gaveUpReason = "ways longer than " + std::to_string(job.limits.maxTicks) + " ticks";
+        return true;
+    }
+    return false;
+}
+
+// The ways, breadth first, until the shortest way with every goods item is
+// known. A way that reaches a state with no more goods than an earlier way
+// that reached it is dropped: whatever follows, the earlier one does too.
+// True when over.
+bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
+    Explorer& ex = job.main;
+    for (size_t done = 0; done < budget; ++done) {
+        if (job.nextWay >= job.ways.size()) return true;
+        if ((done & 255) == 255 && Clock::now() > until) return false;
+        uint32_t w = static_cast<uint32_t>(job.nextWay++);
+        WayNode node = job.ways[w];
+        if (overLimits(job, ex.count() + job.ways.size() / 4, ex.depth[node.state])) return true;
+        if (!expanded(ex, node.state)) expand(job, ex, node.state);
+        for (int c = 0; c < choiceCount; ++c) {
+            uint32_t target = ex.successors[size_t(node.state) * choiceCount + c];
+            uint8_t taken = ex.edgeGoods[size_t(node.state) * choiceCount + c];
+            uint32_t goods = node.goods | (taken == noGoods ? 0u : 1u << taken);
+            if (target == dead) continue;
+            if (target == atExit) {
+                if (job.firstExit == dead) {
+                    job.firstExit = w;
+                    job.firstExitChoice = static_cast<uint32_t>(c);
+                }
+                if (std::popcount(goods) + onWayGoods(ex, node.state) >= job.goodsTarget) {
+                    job.firstAllGoods = w;
+                    job.firstAllGoodsChoice = static_cast<uint32_t>(c);
+                    return true;
+                }
+                continue;
+            }
+            if (job.goodsSeen.size() < ex.count()) job.goodsSeen.resize(ex.count());
+            std::vector<uint32_t>& seen = job.goodsSeen[target];
+            bool covered = false;
+            for (uint32_t earlier : seen)
+                if ((earlier | goods) == earlier) covered = true;
+            if (covered) continue;
+            std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
+            seen.push_back(goods);
+            job.ways.push_back({target, goods, w, static_cast<uint8_t>(c)});
+        }
+    }
+    return false;
+}
+
+// Every state not yet expanded, breadth first; true when over.
+bool expandAll(SearchJob& job, Explorer& ex, size_t budget, Clock::time_point until) {
+    for (size_t done = 0; done < budget; ++done) {
+        while (ex.nextToExpand < ex.count() && expanded(ex, static_cast<uint32_t>(ex.nextToExpand))) ++ex.nextToExpand;
+        if (ex.nextToExpand >= ex.count()) {
+            ex.exhausted = true;
+            return true;
+        }
+        if ((done & 255) == 255 && Clock::now() > until) return false;
+        uint32_t s = static_cast<uint32_t>(ex.nextToExpand);
+        if (overLimits(job, ex.count(), ex.depth[s])) return true;
+        expand(job, ex, s);
+        if (ex.allowLoss)
+            for (int c = 0; c < choiceCount; ++c)
+                if (ex.successors[size_t(s) * choiceCount + c] == atExit) return true;
+    }
+    return false;
+}
+
+void addMutable(SearchJob& job, int x, int y) {
+    if (!insideMap(x, y)) return;
+    int cell = cellIndex(x, y);
+    if (std::find(job.mutableCells.begin(), job.mutableCells.end(), cell) == job.mutableCells.end())
+        job.mutableCells.push_back(cell);
+}
+
+void prepare(SearchJob& job) {
+    room = job.start;
+    game.levelNumber = 1;
+    job.startPlayer = startRoom();  // silent: counters, enemy steps, slots freed
+    job.start = room;
+    const EnemySlot& vertical = room.verticalEnemy;
+    const EnemySlot& horizontal = room.horizontalEnemy;
+    auto onEnemyWay = [&](int x, int y) {
+        return (vertical.active && x == vertical.x) || (horizontal.active && y == horizontal.y);
+    };
+    job.looseIndex.assign(mapWidth * mapHeight, -1);
+    int loose = 0;
+    for (int x = 1; x <= mapWidth; ++x)
+        for (int y = 1; y <= mapHeight; ++y) {
+            CellCode code = cellAt(x, y);
+            if (isGoodsCode(code)) {
+                job.goodsCells.push_back(cellIndex(x, y));
+                if (!onEnemyWay(x, y) && loose < maxLooseGoods)
+                    job.looseIndex[cellIndex(x, y)] = loose++;
+                else
+                    addMutable(job, x, y);
+            }
+            if (code == Crumbling || code == Crumbled) addMutable(job, x, y);
+        }
+    if (vertical.active)
+        for (int y = 1; y <= mapHeight; ++y) addMutable(job, vertical.x, y);
+    if (horizontal.active)
+        for (int x = 1; x <= mapWidth; ++x) addMutable(job, x, horizontal.y);
+    std::sort(job.mutableCells.begin(), job.mutableCells.end());
+    job.goodsTarget = static_cast<int>(job.goodsCells.size());
+    job.goodsReached.assign(job.goodsCells.size(), 0);
+    job.report.goodsOnMap = job.goodsTarget;
+    job.withLoss.allowLoss = true;
+    for (Explorer* ex : {&job.main, &job.withLoss}) {
+        ex->successors.reserve(1 << 16);
+        makeKey(job, job.startPlayer, job.scratchKey);
+        addState(*ex, job.scratchKey, dead, 0);
+    }
+    job.ways.push_back({0, 0, dead, 0});
+}
+
+// Which states lead to the exit without a lost life, and which to neither
+// the exit nor a lost life: backwards over the explored moves.
+void analyse(SearchJob& job) {
+    Explorer& ex = job.main;
+    size_t n = ex.count();
+    std::vector<uint32_t> firstIn(n + 1, 0), from;
+    for (size_t s = 0; s < n; ++s)
+        for (int c = 0; c < choiceCount; ++c) {
+            uint32_t t = ex.successors[s * choiceCount + c];
+            if (t < n) ++firstIn[t + 1];
+        }
+    for (size_t i = 0; i < n; ++i) firstIn[i + 1] += firstIn[i];
+    from.resize(firstIn[n]);
+    std::vector<uint32_t> fill(firstIn.begin(), firstIn.end() - 1);
+    for (size_t s = 0; s < n; ++s)
+        for (int c = 0; c < choiceCount; ++c) {
+            uint32_t t = ex.successors[s * choiceCount + c];
+            if (t < n) from[fill[t]++] = static_cast<uint32_t>(s);
+        }
+    auto spread = [&](std::vector<uint8_t>& mark, bool deathCounts) {
+        mark.assign(n, 0);
+        std::vector<uint32_t> queue;
+        for (size_t s = 0; s < n; ++s)
+            for (int c = 0; c < choiceCount; ++c) {
+                uint32_t t = ex.successors[s * choiceCount + c];
+                if (t == atExit || (deathCounts && t == dead)) {
+                    mark[s] = 1;
+                    queue.push_back(static_cast<uint32_t>(s));
+                    break;
+                }
+            }
+        for (size_t q = 0; q < queue.size(); ++q)
+            for (uint32_t i = firstIn[queue[q]]; i < firstIn[queue[q] + 1]; ++i)
+                if (!mark[from[i]]) {
+                    mark[from[i]] = 1;
+                    queue.push_back(from[i]);
+                }
+    };
+    spread(job.canFinish, false);
+    if (!ex.exhausted) return;  // the rest needs every state
+    std::vector<uint8_t> canLeave;
+    spread(canLeave, true);
+    for (size_t s = 0; s < n; ++s)
+        if (!canLeave[s]) {
+            PlayerState p;
+            restoreState(job, ex, static_cast<uint32_t>(s), p);
+            job.report.stuck = true;
+            job.report.stuckAt = {p.playerX, p.playerY};
+            job.report.stuckTick = ex.depth[s];
+            break;
+        }
+    for (size_t g = 0; g < job.goodsCells.size(); ++g)
+        if (!job.goodsReached[g])
+            job.report.unreachableGoods.push_back(
+                {job.goodsCells[g] / mapHeight + 1, job.goodsCells[g] % mapHeight + 1});
+}
+
+// Whether the game's current state still has the exit ahead without a lost life.
+bool stillFinishable(SearchJob& job, const PlayerState& p) {
+    makeKey(job, p, job.scratchKey);
+    bool added = false;
+    uint32_t s = findState(job.main, job.scratchKey, false, added);
+    return s != dead && job.canFinish[s];
+}
+
+// The states along the found way: along[t] is the state after t ticks.
+std::vector<uint32_t> statesAlong(const SearchJob& job) {
+    std::vector<uint32_t> along;
+    for (uint32_t i = job.firstExit; i != dead; i = job.ways[i].parent) along.push_back(job.ways[i].state);
+    std::reverse(along.begin(), along.end());
+    return along;
+}
+
+// Presses the key of the found way's press at `tick` (from 1) at tick+shift
+// instead, no key in the ticks it skips, and asks whether the exit is still
+// ahead without a lost life.
+bool pressStillWorks(SearchJob& job, const std::vector<uint32_t>& along, int tick, int shift) {
+    int at = tick + shift;
+    if (at < 1) return false;
+    TickKey key = job.report.solution[tick - 1];
+    int restart = shift < 0 ? at - 1 : tick - 1;
+    PlayerState p;
+    restoreState(job, job.main, along[restart], p);
+    for (int t = restart + 1; t <= at; ++t) {
+        uint8_t taken;
+        TickOutcome outcome = stepLoose(job, p, t == at ? key : TickKey::None, taken);
+        if (outcome == TickOutcome::ExitReached) return true;
+        if (outcome != TickOutcome::GoOn) return false;
+    }
+    return stillFinishable(job, p);
+}
+
+void measureWindow(SearchJob& job, const std::vector<uint32_t>& along, KeyWindow& window) {
+    while (window.early < windowReach && pressStillWorks(job, along, window.tick, -(window.early + 1))) ++window.early;
+    while (window.late < windowReach && pressStillWorks(job, along, window.tick, window.late + 1)) ++window.late;
+}
+
+void finish(SearchJob& job, Verdict verdict) {
+    job.report.verdict = verdict;
+    job.report.done = true;
+    job.phase = 5;
+}
+
+void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
+    SearchReport& r = job.report;
+    if (job.phase == 0) {
+        bool over = searchWays(job, slice.states, until);
+        if (job.firstExit != dead && r.ticks < 0) {
+            r.solution = keysOfWay(job, job.firstExit, job.firstExitChoice);
+            r.ticks = static_cast<int>(r.solution.size());
+            r.verdict = Verdict::Finishable;  // known already; the rest adds detail
+        }
+        if (job.firstAllGoods != dead && r.allGoodsTicks < 0) {
+            r.allGoodsSolution = keysOfWay(job, job.firstAllGoods, job.firstAllGoodsChoice);
+            r.allGoodsTicks = static_cast<int>(r.allGoodsSolution.size());
+        }
+        if (!over) return;
+        // The ways are no longer needed; their memory goes back.
+        job.ways.shrink_to_fit();
+        job.goodsSeen = {};
+        if (!r.gaveUpReason.empty())
+            job.phase = r.ticks >= 0 ? 3 : 1;
+        else
+            job.phase = r.ticks >= 0 ? 2 : 1;
+        return;
+    }
+    if (job.phase == 1) {
+        if (r.gaveUpReason.empty() && !expandAll(job, job.withLoss, slice.states, until)) return;
+        bool lossExit = false;
+        for (uint32_t t : job.withLoss.successors) lossExit = lossExit || t == atExit;
+        // Whether the exit is out of reach for good needs every state seen.
+        if (r.gaveUpReason.empty())
+            expandAll(job, job.main, job.limits.maxStates, Clock::now() + std::chrono::hours(1));
+        analyse(job);
+        r.explored = job.main.exhausted;
+        if (lossExit)
+            finish(job, Verdict::ExitOnlyByLosingLife);
+        else if (job.withLoss.exhausted && r.gaveUpReason.empty())
+            finish(job, Verdict::ExitNotReachable);
+        else
+            finish(job, Verdict::GaveUp);
+        return;
+    }
+    if (job.phase == 2) {
+        if (!expandAll(job, job.main, slice.states, until)) return;
+        job.phase = 3;
+        return;
+    }
+    if (job.phase == 3) {
+        analyse(job);
+        r.explored = job.main.exhausted;
+        for (int t = 1; t <= r.ticks; ++t)
+            if (r.solution[t - 1] != TickKey::None) r.windows.push_back({t, r.solution[t - 1], 0, 0});
+        job.phase = 4;
+        return;
+    }
+    if (job.phase == 4) {
+        std::vector<uint32_t> along = statesAlong(job);
+        for (size_t done = 0; job.windowPress < r.windows.size(); ++done) {
+            if (done > 0 && Clock::now() > until) return;
+            measureWindow(job, along, r.windows[job.windowPress++]);
+        }
+        r.narrowestWindow = 2 * windowReach + 1;
+        for (const KeyWindow& w : r.windows) r.narrowestWindow = std::min(r.narrowestWindow, w.width());
+        finish(job, Verdict::Finishable);
+    }
+}
+
+}  // namespace
+
+SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits) {
+    SearchJobPtr job(new SearchJob);
+    job->start = loaded;
+    job->limits = limits;
+    return job;
+}
+
+bool advanceSearch(SearchJob& job, SearchSlice slice) {
+    if (job.report.done) return true;
+    Clock::time_point sliceStart = Clock::now();
+    Clock::time_point until = sliceStart + std::chrono::microseconds(static_cast<long>(slice.milliseconds * 1000));
+    SavedGame saved = enterSilence();
+    try {
+        if (!job.begun) {
+            job.begun = true;
+            job.began = Clock::now();
+            prepare(job);
+        }
+        int phaseBefore = -1;
+        // A slice may run several short phases, but never past its time.
+        while (!job.report.done && job.phase != phaseBefore && Clock::now() <= until) {
+            phaseBefore = job.phase;
+            runPhases(job, slice, until);
+        }
+    } catch (...) {
+        leaveSilence(saved);
+        throw;
+    }
+    leaveSilence(saved);
+    job.spent += secondsSince(sliceStart);
+    job.report.seconds = job.spent;
+    job.report.states = job.main.count() + job.withLoss.count() - 1;
+    if (!job.report.done && job.spent > job.limits.maxSeconds) {
+        job.report.gaveUpReason = "more than " + std::to_string(static_cast<int>(job.limits.maxSeconds)) + " s";
+        job.report.verdict = job.report.ticks >= 0 ? Verdict::Finishable : Verdict::GaveUp;
+        job.report.done = true;
+    }
+    return job.report.done;
+}
+
+const SearchReport& searchReport(const SearchJob& job) { return job.report; }
+
+SearchReport searchRoom(const RoomState& loaded, SearchLimits limits) {
+    SearchJobPtr job = startSearch(loaded, limits);
+    while (!advanceSearch(*job, {1'000'000, 1000})) {
+    }
+    return job->report;
+}
+
+TickOutcome replayKeys(const RoomState& loaded, const std::vector<TickKey>& keys, int* ticksPlayed) {
+    SavedGame saved = enterSilence();
+    room = loaded;
+    PlayerState p = startRoom();
+    TickOutcome outcome = TickOutcome::GoOn;
+    int played = 0;
+    for (TickKey key : keys) {
+        outcome = stepTickWith(p, key);
+        ++played;
+        if (outcome != TickOutcome::GoOn) break;
+    }
+    leaveSilence(saved);
+    if (ticksPlayed != nullptr) *ticksPlayed = played;
+    return outcome;
+}
+
+const char* tickKeyName(TickKey key) {
+    switch (key) {
+        case TickKey::Left:
+            return "left";
+        case TickKey::Right:
+            return "right";
+        case TickKey::Up:
+            return "up";
+        case TickKey::Down:
+            return "down";
+        case TickKey::Space:
+            return "space";
+        case TickKey::None:
+            break;
+    }
+    return "none";
+}
+
+std::string solutionScript(const std::vector<TickKey>& keys) {
+    std::string script;
+    for (size_t t = 0; t < keys.size(); ++t)
+        if (keys[t] != TickKey::None) script += std::to_string(t + 1) + " " + tickKeyName(keys[t]) + "\n";
+    return script;
+}
