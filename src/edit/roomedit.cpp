@@ -330,7 +330,7 @@ bool handleKey(uint8_t key) {
 }
 
 // Waits for a key; while none has come, the checker works in short slices.
-void waitForKey() {
+void checkUntilKey() {
     std::string shown = verdictLine();
     while (checkBusy() && !keyPressed()) {
         advanceCheck(10);
@@ -439,7 +439,7 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
 void runRoomEditor() {
     for (;;) {
         drawEditor();
-        waitForKey();
+        checkUntilKey();
         uint8_t key = readKey();
         edit.note.clear();
         if (!handleKey(key)) break;
