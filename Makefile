@@ -29,6 +29,7 @@ sanitize: deps
 
 bench: build
 	$(BUILD_DIR)/tickbench
+	$(BUILD_DIR)/checkbench data/levels
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
