@@ -482,50 +482,55 @@ bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
 }
 
 // Quick, when the ways found no way with every goods item: the goods one
-// after another, each the nearest from where the last one was taken, then
-// the exit. A real way when it works, though rarely the shortest.
-bool goodsInTurn(SearchJob& job) {
+// after another, the nearest first, then the exit. Taking an item can leave
+// the player where nothing more is possible (in mid-air over lava), so each
+// leg offers a few ways to its item and the next leg tries them in turn. A
+// real way when it works, though rarely the shortest.
+bool goodsInTurn(SearchJob& job, uint32_t from, uint32_t taken, std::vector<TickKey>& keys, int& legsLeft) {
     Explorer& ex = job.main;
-    constexpr size_t legStates = 400'000;
-    uint32_t from = 0, taken = 0;
-    std::vector<TickKey> keys;
-    for (;;) {
-        bool wantExit = std::popcount(taken) + onWayGoods(ex, from) >= job.goodsTarget;
-        std::unordered_map<uint32_t, std::pair<uint32_t, uint8_t>> seen{{from, {dead, 0}}};
-        std::vector<uint32_t> queue{from};
-        bool found = false;
-        for (size_t q = 0; q < queue.size() && !found; ++q) {
-            if (queue.size() > legStates || ex.count() >= job.limits.maxStates ||
-                job.spent + threadSeconds() - job.sliceBegan > job.limits.maxSeconds)
-                return false;
-            uint32_t s = queue[q];
-            if (!expanded(ex, s)) expand(job, ex, s);
-            for (int c = 0; c < choiceCount && !found; ++c) {
-                uint32_t t = ex.successors[size_t(s) * choiceCount + c];
-                uint8_t g = ex.edgeGoods[size_t(s) * choiceCount + c];
-                if (t == dead) continue;
-                bool newGoods =
-                    t != atExit && ((g != noGoods && !(taken & (1u << g))) || onWayGoods(ex, t) > onWayGoods(ex, s));
-                if ((wantExit && t == atExit) || (!wantExit && newGoods)) {
-                    std::vector<TickKey> leg{choices[c]};
-                    for (uint32_t i = s; seen.at(i).first != dead; i = seen.at(i).first)
-                        leg.push_back(choices[seen.at(i).second]);
-                    keys.insert(keys.end(), leg.rbegin(), leg.rend());
-                    if (wantExit) {
-                        job.report.allGoodsSolution = keys;
-                        job.report.allGoodsTicks = static_cast<int>(keys.size());
-                        return true;
-                    }
-                    if (g != noGoods) taken |= 1u << g;
-                    from = t;
-                    found = true;
-                } else if (t != atExit && seen.emplace(t, std::make_pair(s, static_cast<uint8_t>(c))).second) {
-                    queue.push_back(t);
-                }
+    constexpr size_t legStates = 200'000;
+    constexpr size_t offers = 6;
+    if (--legsLeft < 0) return false;
+    bool wantExit = std::popcount(taken) + onWayGoods(ex, from) >= job.goodsTarget;
+    std::unordered_map<uint32_t, std::pair<uint32_t, uint8_t>> seen{{from, {dead, 0}}};
+    std::vector<uint32_t> queue{from};
+    struct Offer {
+        uint32_t state, taken;
+        std::vector<TickKey> leg;
+    };
+    std::vector<Offer> found;
+    for (size_t q = 0; q < queue.size() && found.size() < offers; ++q) {
+        if (queue.size() > legStates || ex.count() >= job.limits.maxStates ||
+            job.spent + threadSeconds() - job.sliceBegan > job.limits.maxSeconds)
+            break;
+        uint32_t s = queue[q];
+        if (!expanded(ex, s)) expand(job, ex, s);
+        for (int c = 0; c < choiceCount && found.size() < offers; ++c) {
+            uint32_t t = ex.successors[size_t(s) * choiceCount + c];
+            uint8_t g = ex.edgeGoods[size_t(s) * choiceCount + c];
+            if (t == dead) continue;
+            bool newGoods =
+                t != atExit && ((g != noGoods && !(taken & (1u << g))) || onWayGoods(ex, t) > onWayGoods(ex, s));
+            if ((wantExit && t == atExit) || (!wantExit && newGoods)) {
+                std::vector<TickKey> leg{choices[c]};
+                for (uint32_t i = s; seen.at(i).first != dead; i = seen.at(i).first)
+                    leg.push_back(choices[seen.at(i).second]);
+                std::reverse(leg.begin(), leg.end());
+                found.push_back({t, taken | (g != noGoods ? 1u << g : 0u), std::move(leg)});
+                if (wantExit) break;
+            } else if (t != atExit && seen.emplace(t, std::make_pair(s, static_cast<uint8_t>(c))).second) {
+                queue.push_back(t);
             }
         }
-        if (!found) return false;
+        if (wantExit && !found.empty()) break;
     }
+    for (const Offer& offer : found) {
+        size_t before = keys.size();
+        keys.insert(keys.end(), offer.leg.begin(), offer.leg.end());
+        if (wantExit || goodsInTurn(job, offer.state, offer.taken, keys, legsLeft)) return true;
+        keys.resize(before);
+    }
+    return false;
 }
 
 // Every state not yet expanded, breadth first; true when over.
@@ -743,7 +748,14 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         // The ways are no longer needed; their memory goes back.
         job.ways.shrink_to_fit();
         job.goodsSeen = {};
-        if (job.quick && r.ticks >= 0 && r.allGoodsTicks < 0 && r.goodsOnMap > 0) goodsInTurn(job);
+        if (job.quick && r.ticks >= 0 && r.allGoodsTicks < 0 && r.goodsOnMap > 0) {
+            std::vector<TickKey> keys;
+            int legsLeft = 60;
+            if (goodsInTurn(job, 0, 0, keys, legsLeft)) {
+                r.allGoodsSolution = keys;
+                r.allGoodsTicks = static_cast<int>(keys.size());
+            }
+        }
         bool crumbling = std::find(job.crumbleCell.begin(), job.crumbleCell.end(), 1) != job.crumbleCell.end();
         // Without crumbling floor the quick ways miss no state: no way there means no way.
         if (r.ticks < 0 && ((job.quick && (crumbling || job.coarse)) || !r.gaveUpReason.empty())) {
