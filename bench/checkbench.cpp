@@ -14,10 +14,11 @@
 int main(int argc, char** argv) {
     std::string folder = argc > 1 ? argv[1] : "data/levels";
     std::printf("Level checker on the main series (%s)\n", folder.c_str());
-    std::printf("  room  ticks  all goods  window   states   search\n");
+    std::printf("  room  ticks  all goods  window   states  processor  wall\n");
     RoomState previous{};
-    double total = 0;
+    double total = 0, processor = 0;
     int decided = 0;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // a line per room as it is decided
     for (int n = 1; n <= 21; ++n) {
         std::string path = folder + "/" + std::to_string(n) + ".lvl";
         std::string text;
@@ -33,12 +34,15 @@ int main(int argc, char** argv) {
         SearchReport r = searchRoom(loaded);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         total += seconds;
+        processor += r.seconds;
         decided += r.verdict == Verdict::Finishable && r.narrowestWindow > 0;
-        std::printf("  %4d  %5d%c %9d%c %6d%s %8zu %7.2f s\n", n, r.ticks, r.shortest ? ' ' : '+', r.allGoodsTicks,
-                    r.allGoodsShortest ? ' ' : '+', r.narrowestWindow, r.explored ? " " : "+", r.states, seconds);
+        std::printf("  %4d  %5d%c %9d%c %6d%s %8zu %8.2f s %6.2f s\n", n, r.ticks, r.shortest ? ' ' : '+',
+                    r.allGoodsTicks, r.allGoodsShortest ? ' ' : '+', r.narrowestWindow, r.explored ? " " : "+",
+                    r.states, r.seconds, seconds);
     }
     std::printf("  (+: not proven shortest, or a window that may be wider)\n");
-    std::printf("  %d of 21 rooms decided with windows in %.2f s\n", decided, total);
+    std::printf("  %d of 21 rooms decided with windows: %.2f s of processor time, %.2f s on the clock\n", decided,
+                processor, total);
     std::printf("  target: all 21 in under 10 s\n");
     return 0;
 }

@@ -49,7 +49,7 @@ struct SearchLimits {
     // quick: crumbled floor is left out of what makes ways alike and of two
     // ways to a state the one with more goods is kept. That finds real ways
     // fast but may miss the shortest, or a way with every goods item. Past
-    // four times exactStates it goes on coarse, the enemies left out too.
+    // twice exactStates it goes on coarse, the enemies left out too.
     size_t exactStates = 250'000;
     size_t exactWays = 6'000'000;  // ways with their goods taken, 16 bytes each
     // Past this the reachable states are not all seen: no stuck places or

@@ -436,7 +436,7 @@ bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
         uint32_t w = static_cast<uint32_t>(job.nextWay++);
         WayNode node = job.ways[w];
         bool exactFull = ex.count() >= job.limits.exactStates || job.ways.size() >= job.limits.exactWays;
-        if ((!job.quick && exactFull) || (job.quick && !job.coarse && ex.count() >= 4 * job.limits.exactStates)) {
+        if ((!job.quick && exactFull) || (job.quick && !job.coarse && ex.count() >= 2 * job.limits.exactStates)) {
             startQuickWays(job);
             continue;
         }
