@@ -120,7 +120,9 @@ struct SearchJob {
     CellXY edgeAt;
     double sliceBegan = 0;
     std::vector<uint8_t> scratchKey;
-    int phase = 0;  // 0 ways, 1 with losses, 2 all states, 3 analyse, 4 windows, 5 done
+    bool lossExit = false;  // the exit is reached with lives lost
+    // 0 ways, 1 with losses, 6 all states after that, 2 all states, 3 analyse, 4 windows, 5 done
+    int phase = 0;
     std::vector<uint8_t> canFinish;
     size_t windowPress = 0;
     double spent = 0;
@@ -771,14 +773,16 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     }
     if (job.phase == 1) {
         if (r.gaveUpReason.empty() && !expandAll(job, job.withLoss, slice.states, until)) return;
-        bool lossExit = false;
-        for (uint32_t t : job.withLoss.successors) lossExit = lossExit || t == atExit;
+        for (uint32_t t : job.withLoss.successors) job.lossExit = job.lossExit || t == atExit;
+        job.phase = 6;
+        return;
+    }
+    if (job.phase == 6) {
         // Whether the exit is out of reach for good needs every state seen.
-        if (r.gaveUpReason.empty())
-            expandAll(job, job.main, job.limits.maxStates, Clock::now() + std::chrono::hours(1));
+        if (r.gaveUpReason.empty() && !expandAll(job, job.main, slice.states, until)) return;
         analyse(job);
         r.explored = job.main.exhausted;
-        if (lossExit)
+        if (job.lossExit)
             finish(job, Verdict::ExitOnlyByLosingLife);
         else if (job.withLoss.exhausted && r.gaveUpReason.empty())
             finish(job, Verdict::ExitNotReachable);
