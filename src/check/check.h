@@ -45,8 +45,18 @@ enum class Verdict : uint8_t {
 };
 
 struct SearchLimits {
-    size_t maxStates = 6'000'000;  // about 60 bytes each
-    double maxSeconds = 60;
+    // The exact search proves the shortest ways; past exactStates it goes on
+    // quick: crumbled floor is left out of what makes ways alike and of two
+    // ways to a state the one with more goods is kept. That finds real ways
+    // fast but may miss the shortest, or a way with every goods item. Past
+    // twice exactStates it goes on coarse, the enemies left out too.
+    size_t exactStates = 250'000;
+    size_t exactWays = 6'000'000;  // ways with their goods taken, 16 bytes each
+    // Past this the reachable states are not all seen: no stuck places or
+    // goods out of reach are reported, and windows are lower bounds.
+    size_t exploreStates = 250'000;
+    size_t maxStates = 2'500'000;  // the memory bound, about 150 bytes each
+    double maxSeconds = 20;
     int maxTicks = 20'000;
 };
 
@@ -75,10 +85,12 @@ struct SearchReport {
     bool done = false;
     // The shortest way to the exit without losing a life: one key per tick.
     int ticks = -1;
+    bool shortest = false;  // proven the shortest (else a way found, perhaps longer)
     std::vector<TickKey> solution;
     // The shortest way that takes every goods item of the map first.
     int goodsOnMap = 0;
     int allGoodsTicks = -1;
+    bool allGoodsShortest = false;
     std::vector<TickKey> allGoodsSolution;
     // Known once the whole space reachable without losing a life is explored.
     bool explored = false;
@@ -89,6 +101,7 @@ struct SearchReport {
     bool edgeReached = false;  // the player can stand in the map's outer ring
     CellXY edgeAt;
     // Windows of the presses on `solution`; narrowest 0 while not computed.
+    // When not explored, a window may be wider than it says.
     std::vector<KeyWindow> windows;
     int narrowestWindow = 0;
     size_t states = 0;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ const char* usage =
     "  --solution  print the way found through each room as \"tick key\" lines\n"
     "  --show      play the way found through each room in the terminal\n"
     "  --json      print all findings and figures as JSON\n"
+    "  --max-seconds=N  processor time per room before the search gives up (20)\n"
+    "  --max-states=N   states per room before the search gives up (2500000)\n"
     "  --help      this text\n"
     "  --version   the version\n"
     "\n"
@@ -37,8 +40,11 @@ const char* usage =
 
 struct Options {
     bool solution = false, show = false, json = false;
+    SearchLimits limits;
     std::vector<std::string> paths;
 };
+
+SearchLimits limits;  // of this run
 
 struct Located {
     std::string path;
@@ -128,16 +134,18 @@ void reportSearch(Results& results, const std::string& path, const RoomState& lo
     std::string goods = std::to_string(r.goodsOnMap);
     switch (r.verdict) {
         case Verdict::Finishable: {
-            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s)";
+            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s" +
+                               (r.shortest ? ")" : ", shortest not proven)");
             if (r.goodsOnMap == 0)
                 text += ", no goods";
             else if (r.allGoodsTicks >= 0)
-                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks";
+                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks" +
+                        (r.allGoodsShortest ? "" : " (shortest not proven)");
             else
                 text += ", not all " + goods + " goods on one way";
             if (r.narrowestWindow > 0) {
                 text += "; narrowest key window " + std::to_string(r.narrowestWindow) + " tick" +
-                        (r.narrowestWindow == 1 ? "" : "s");
+                        (r.narrowestWindow == 1 ? "" : "s") + (r.explored ? "" : " or more");
                 for (const KeyWindow& w : r.windows)
                     if (w.width() == r.narrowestWindow) {
                         text += " (" + std::string(tickKeyName(w.key)) + " at tick " + std::to_string(w.tick) + ")";
@@ -164,9 +172,11 @@ void reportSearch(Results& results, const std::string& path, const RoomState& lo
                 sx, sy);
             break;
     }
-    if (r.verdict == Verdict::Finishable && !r.explored && !r.gaveUpReason.empty())
+    if (r.verdict == Verdict::Finishable && !r.explored)
         add(results, path, sy, sx, Severity::Note,
-            "the search stopped (" + r.gaveUpReason + ") before it had seen every reachable state", sx, sy);
+            "more than " + std::to_string(r.states) +
+                " states: places with no way on and goods out of reach are not looked for",
+            sx, sy);
     for (CellXY g : r.unreachableGoods)
         add(results, path, g.y, g.x, Severity::Warning, "the goods item at " + where(g) + " cannot be reached", g.x,
             g.y);
@@ -183,8 +193,8 @@ void reportSearch(Results& results, const std::string& path, const RoomState& lo
 void checkRoom(Results& results, const std::string& path, const std::string& text, RoomState& previous, bool firstRoom,
                bool backdrop) {
     for (Finding& f : levelFindings(text, previous, firstRoom)) {
-        // The ending's backdrop is drawn, never played: it needs no exit.
-        if (backdrop && f.text.rfind("no exit", 0) == 0) continue;
+        // The ending's backdrop is drawn, never played: it needs no exit, and its goods count nowhere.
+        if (backdrop && (f.text.rfind("no exit", 0) == 0 || f.text.rfind("the goods line", 0) == 0)) continue;
         results.findings.push_back({path, f});
     }
     RoomState loaded = roomFromText(text, previous);
@@ -193,7 +203,7 @@ void checkRoom(Results& results, const std::string& path, const std::string& tex
         add(results, path, 0, 0, Severity::Note, "the ending's backdrop: drawn, not played");
         return;
     }
-    SearchReport report = searchRoom(loaded);
+    SearchReport report = searchRoom(loaded, limits);
     reportSearch(results, path, loaded, report);
     results.rooms.push_back({path, loaded, report});
 }
@@ -429,6 +439,18 @@ int runChecker(const std::vector<std::string>& arguments, std::string& out, std:
             options.show = true;
         } else if (!endOfOptions && a == "--json") {
             options.json = true;
+        } else if (!endOfOptions && (a.rfind("--max-seconds=", 0) == 0 || a.rfind("--max-states=", 0) == 0)) {
+            std::string number = a.substr(a.find('=') + 1);
+            char* end = nullptr;
+            double value = std::strtod(number.c_str(), &end);
+            if (number.empty() || *end != '\0' || !(value > 0) || value > 1e9) {
+                err += "quorvex-check: not a positive number: " + a + "\n";
+                return 2;
+            }
+            if (a[6] == 's' && a[7] == 'e')
+                options.limits.maxSeconds = value;
+            else
+                options.limits.maxStates = static_cast<size_t>(value);
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
             err += "quorvex-check: unknown option " + a + "\n" + usage;
             return 2;
@@ -438,6 +460,7 @@ int runChecker(const std::vector<std::string>& arguments, std::string& out, std:
     }
     if (options.paths.empty()) options.paths.push_back("levels");
 
+    limits = options.limits;
     Results results;
     for (const std::string& path : options.paths) checkPath(results, path);
 

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <unordered_map>
 
 #include "check/check.h"
 #include "console/console.h"
@@ -22,11 +24,17 @@ constexpr int choiceCount = 5;
 constexpr uint32_t dead = 0xFFFFFFFF;     // the choice loses a life
 constexpr uint32_t atExit = 0xFFFFFFFE;   // the choice reaches the exit
 constexpr uint32_t unknown = 0xFFFFFFFD;  // not expanded yet
-constexpr size_t headerSize = 32;
+constexpr size_t headerSize = 20;
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+// Processor time of this thread: the search's limits hold the same on a
+// busy machine as on an idle one.
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
 
 // The game's state around a batch of steps: saved, then put back.
 struct SavedGame {
@@ -99,12 +107,22 @@ struct SearchJob {
     std::vector<WayNode> ways;          // the breadth-first queue of ways
     size_t nextWay = 0;
     std::vector<std::vector<uint32_t>> goodsSeen;  // per state: the goods sets of ways that reached it
+    // Quick: crumbled floor left out of what makes ways alike, and of two
+    // ways to one state the one with more goods kept.
+    bool quick = false;
+    bool coarse = false;               // quick, and the enemies left out too
+    Explorer alike;                    // quick: the states without their crumbled floor
+    std::vector<uint8_t> crumbleCell;  // per mutable cell: crumbling floor
+    std::vector<uint32_t> exitAlong;   // the states along the shortest way to the exit
     uint32_t firstExit = dead, firstExitChoice = 0;
     uint32_t firstAllGoods = dead, firstAllGoodsChoice = 0;
     bool edgeReached = false;
     CellXY edgeAt;
+    double sliceBegan = 0;
     std::vector<uint8_t> scratchKey;
-    int phase = 0;  // 0 ways, 1 with losses, 2 all states, 3 analyse, 4 windows, 5 done
+    bool lossExit = false;  // the exit is reached with lives lost
+    // 0 ways, 1 with losses, 6 all states after that, 2 all states, 3 analyse, 4 windows, 5 done
+    int phase = 0;
     std::vector<uint8_t> canFinish;
     size_t windowPress = 0;
     double spent = 0;
@@ -160,13 +178,16 @@ void makeKey(const SearchJob& job, const PlayerState& p, std::vector<uint8_t>& k
         h[11 + e * 3] = enemies[e]->y;
         h[12 + e * 3] = static_cast<uint8_t>(enemies[e]->step);
     }
-    for (int s = 0; s < 4; ++s) {
-        const CrumbleSlot& slot = room.crumbleSlots[s];
-        h[16 + s * 4] = slot.active;
-        h[17 + s * 4] = slot.x;
-        h[18 + s * 4] = slot.y;
-        h[19 + s * 4] = static_cast<uint8_t>(slot.age);
-    }
+    // At the end of a tick at most one slot runs (taken this tick, age 1),
+    // and which of the four it is changes nothing: the next one taken is
+    // always another.
+    for (const CrumbleSlot& slot : room.crumbleSlots)
+        if (slot.active) {
+            h[16] = 1;
+            h[17] = slot.x;
+            h[18] = slot.y;
+            h[19] = static_cast<uint8_t>(slot.age);
+        }
     const CellCode* now = &room.levelMap.cells[0][0];
     const CellCode* base = &job.start.levelMap.cells[0][0];
     for (size_t m = 0; m < job.mutableCells.size(); ++m) {
@@ -202,13 +223,8 @@ void restoreState(const SearchJob& job, const Explorer& ex, uint32_t i, PlayerSt
         enemies[e]->y = k[11 + e * 3];
         enemies[e]->step = static_cast<int8_t>(k[12 + e * 3]);
     }
-    for (int s = 0; s < 4; ++s) {
-        CrumbleSlot& slot = room.crumbleSlots[s];
-        slot.active = k[16 + s * 4] != 0;
-        slot.x = k[17 + s * 4];
-        slot.y = k[18 + s * 4];
-        slot.age = static_cast<int8_t>(k[19 + s * 4]);
-    }
+    room.crumbleSlots = {};
+    if (k[16]) room.crumbleSlots[0] = {true, k[17], k[18], static_cast<int8_t>(k[19])};
     CellCode* cells = &room.levelMap.cells[0][0];
     for (size_t at = headerSize; at + 3 <= size; at += 3) {
         size_t m = k[at] | (static_cast<size_t>(k[at + 1]) << 8);
@@ -355,6 +371,61 @@ bool overLimits(SearchJob& job, size_t states, int depth) {
     return false;
 }
 
+// A state's key without its crumbled floor, as a state of `alike`.
+uint32_t alikeState(SearchJob& job, uint32_t s) {
+    const Explorer& ex = job.main;
+    std::vector<uint8_t>& key = job.scratchKey;
+    const uint8_t* k = ex.keys.data() + ex.keyStart[s];
+    size_t size = ex.keyStart[s + 1] - ex.keyStart[s];
+    key.assign(k, k + headerSize);
+    if (job.coarse) {
+        // Coarse: the player alone, wherever the enemies are.
+        key.resize(10);
+        size = 0;
+    }
+    for (size_t at = headerSize; at + 3 <= size; at += 3) {
+        size_t m = k[at] | (static_cast<size_t>(k[at + 1]) << 8);
+        if (job.crumbleCell[m] && static_cast<int8_t>(k[at + 2]) == Crumbled) continue;
+        key.insert(key.end(), k + at, k + at + 3);
+    }
+    bool added;
+    return findState(job.alike, key, true, added);
+}
+
+std::vector<uint32_t> statesAlong(const SearchJob& job, uint32_t node);
+
+// The ways found so far, into the report, before the ways are dropped.
+void recordWays(SearchJob& job) {
+    SearchReport& r = job.report;
+    if (job.firstExit != dead && r.ticks < 0) {
+        r.solution = keysOfWay(job, job.firstExit, job.firstExitChoice);
+        r.ticks = static_cast<int>(r.solution.size());
+        r.shortest = !job.quick;
+        r.verdict = Verdict::Finishable;  // known already; the rest adds detail
+        job.exitAlong = statesAlong(job, job.firstExit);
+    }
+    if (job.firstAllGoods != dead && r.allGoodsTicks < 0) {
+        r.allGoodsSolution = keysOfWay(job, job.firstAllGoods, job.firstAllGoodsChoice);
+        r.allGoodsTicks = static_cast<int>(r.allGoodsSolution.size());
+        r.allGoodsShortest = !job.quick;
+    }
+}
+
+// The exact search has run out of room: start the ways again, quick; and
+// when that runs out too, coarse.
+void startQuickWays(SearchJob& job) {
+    recordWays(job);
+    if (job.quick) {
+        job.coarse = true;
+        job.alike = Explorer{};
+    }
+    job.quick = true;
+    job.ways.assign(1, {0, 0, dead, 0});
+    job.nextWay = 0;
+    job.goodsSeen.clear();
+    job.firstAllGoods = dead;
+}
+
 // The ways, breadth first, until the shortest way with every goods item is
 // known. A way that reaches a state with no more goods than an earlier way
 // that reached it is dropped: whatever follows, the earlier one does too.
@@ -366,6 +437,11 @@ bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
         if ((done & 255) == 255 && Clock::now() > until) return false;
         uint32_t w = static_cast<uint32_t>(job.nextWay++);
         WayNode node = job.ways[w];
+        bool exactFull = ex.count() >= job.limits.exactStates || job.ways.size() >= job.limits.exactWays;
+        if ((!job.quick && exactFull) || (job.quick && !job.coarse && ex.count() >= 2 * job.limits.exactStates)) {
+            startQuickWays(job);
+            continue;
+        }
         if (overLimits(job, ex.count() + job.ways.size() / 4, ex.depth[node.state])) return true;
         if (!expanded(ex, node.state)) expand(job, ex, node.state);
         for (int c = 0; c < choiceCount; ++c) {
@@ -385,16 +461,76 @@ bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
                 }
                 continue;
             }
-            if (job.goodsSeen.size() < ex.count()) job.goodsSeen.resize(ex.count());
-            std::vector<uint32_t>& seen = job.goodsSeen[target];
-            bool covered = false;
-            for (uint32_t earlier : seen)
-                if ((earlier | goods) == earlier) covered = true;
-            if (covered) continue;
-            std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
-            seen.push_back(goods);
+            uint32_t visit = job.quick ? alikeState(job, target) : target;
+            if (job.goodsSeen.size() <= visit) job.goodsSeen.resize(std::max<size_t>(visit + 1, ex.count()));
+            std::vector<uint32_t>& seen = job.goodsSeen[visit];
+            if (job.quick) {
+                // Quick: the way with the most goods so far wins the state.
+                uint32_t count = static_cast<uint32_t>(std::popcount(goods));
+                if (!seen.empty() && seen[0] >= count) continue;
+                seen.assign(1, count);
+            } else {
+                bool covered = false;
+                for (uint32_t earlier : seen)
+                    if ((earlier | goods) == earlier) covered = true;
+                if (covered) continue;
+                std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
+                seen.push_back(goods);
+            }
             job.ways.push_back({target, goods, w, static_cast<uint8_t>(c)});
         }
+    }
+    return false;
+}
+
+// Quick, when the ways found no way with every goods item: the goods one
+// after another, the nearest first, then the exit. Taking an item can leave
+// the player where nothing more is possible (in mid-air over lava), so each
+// leg offers a few ways to its item and the next leg tries them in turn. A
+// real way when it works, though rarely the shortest.
+bool goodsInTurn(SearchJob& job, uint32_t from, uint32_t taken, std::vector<TickKey>& keys, int& legsLeft) {
+    Explorer& ex = job.main;
+    constexpr size_t legStates = 200'000;
+    constexpr size_t offers = 6;
+    if (--legsLeft < 0) return false;
+    bool wantExit = std::popcount(taken) + onWayGoods(ex, from) >= job.goodsTarget;
+    std::unordered_map<uint32_t, std::pair<uint32_t, uint8_t>> seen{{from, {dead, 0}}};
+    std::vector<uint32_t> queue{from};
+    struct Offer {
+        uint32_t state, taken;
+        std::vector<TickKey> leg;
+    };
+    std::vector<Offer> found;
+    for (size_t q = 0; q < queue.size() && found.size() < offers; ++q) {
+        if (queue.size() > legStates || ex.count() >= job.limits.maxStates ||
+            job.spent + threadSeconds() - job.sliceBegan > job.limits.maxSeconds)
+            break;
+        uint32_t s = queue[q];
+        if (!expanded(ex, s)) expand(job, ex, s);
+        for (int c = 0; c < choiceCount && found.size() < offers; ++c) {
+            uint32_t t = ex.successors[size_t(s) * choiceCount + c];
+            uint8_t g = ex.edgeGoods[size_t(s) * choiceCount + c];
+            if (t == dead) continue;
+            bool newGoods =
+                t != atExit && ((g != noGoods && !(taken & (1u << g))) || onWayGoods(ex, t) > onWayGoods(ex, s));
+            if ((wantExit && t == atExit) || (!wantExit && newGoods)) {
+                std::vector<TickKey> leg{choices[c]};
+                for (uint32_t i = s; seen.at(i).first != dead; i = seen.at(i).first)
+                    leg.push_back(choices[seen.at(i).second]);
+                std::reverse(leg.begin(), leg.end());
+                found.push_back({t, taken | (g != noGoods ? 1u << g : 0u), std::move(leg)});
+                if (wantExit) break;
+            } else if (t != atExit && seen.emplace(t, std::make_pair(s, static_cast<uint8_t>(c))).second) {
+                queue.push_back(t);
+            }
+        }
+        if (wantExit && !found.empty()) break;
+    }
+    for (const Offer& offer : found) {
+        size_t before = keys.size();
+        keys.insert(keys.end(), offer.leg.begin(), offer.leg.end());
+        if (wantExit || goodsInTurn(job, offer.state, offer.taken, keys, legsLeft)) return true;
+        keys.resize(before);
     }
     return false;
 }
@@ -409,6 +545,7 @@ bool expandAll(SearchJob& job, Explorer& ex, size_t budget, Clock::time_point un
         }
         if ((done & 255) == 255 && Clock::now() > until) return false;
         uint32_t s = static_cast<uint32_t>(ex.nextToExpand);
+        if (!ex.allowLoss && ex.count() >= job.limits.exploreStates) return true;
         if (overLimits(job, ex.count(), ex.depth[s])) return true;
         expand(job, ex, s);
         if (ex.allowLoss)
@@ -454,6 +591,10 @@ void prepare(SearchJob& job) {
     if (horizontal.active)
         for (int x = 1; x <= mapWidth; ++x) addMutable(job, x, horizontal.y);
     std::sort(job.mutableCells.begin(), job.mutableCells.end());
+    for (int cell : job.mutableCells) {
+        CellCode code = (&room.levelMap.cells[0][0])[cell];
+        job.crumbleCell.push_back(code == Crumbling || code == Crumbled);
+    }
     job.goodsTarget = static_cast<int>(job.goodsCells.size());
     job.goodsReached.assign(job.goodsCells.size(), 0);
     job.report.goodsOnMap = job.goodsTarget;
@@ -531,12 +672,28 @@ bool stillFinishable(SearchJob& job, const PlayerState& p) {
     return s != dead && job.canFinish[s];
 }
 
-// The states along the found way: along[t] is the state after t ticks.
-std::vector<uint32_t> statesAlong(const SearchJob& job) {
+// The states along a way: along[t] is the state after t ticks.
+std::vector<uint32_t> statesAlong(const SearchJob& job, uint32_t node) {
     std::vector<uint32_t> along;
-    for (uint32_t i = job.firstExit; i != dead; i = job.ways[i].parent) along.push_back(job.ways[i].state);
+    for (uint32_t i = node; i != dead; i = job.ways[i].parent) along.push_back(job.ways[i].state);
     std::reverse(along.begin(), along.end());
     return along;
+}
+
+// From the game's current state after the press at `at`, the rest of the
+// found way's presses, each `shift` ticks off: does it reach the exit?
+bool restOfWayWorks(SearchJob& job, PlayerState p, int tick, int at, int shift) {
+    const std::vector<TickKey>& way = job.report.solution;
+    int end = static_cast<int>(way.size()) + std::max(shift, 0) + 2 * windowReach;
+    for (int t = at + 1; t <= end; ++t) {
+        int planned = t - shift;
+        TickKey key = planned > tick && planned <= static_cast<int>(way.size()) ? way[planned - 1] : TickKey::None;
+        uint8_t taken;
+        TickOutcome outcome = stepLoose(job, p, key, taken);
+        if (outcome == TickOutcome::ExitReached) return true;
+        if (outcome != TickOutcome::GoOn) return false;
+    }
+    return false;
 }
 
 // Presses the key of the found way's press at `tick` (from 1) at tick+shift
@@ -555,7 +712,22 @@ bool pressStillWorks(SearchJob& job, const std::vector<uint32_t>& along, int tic
         if (outcome == TickOutcome::ExitReached) return true;
         if (outcome != TickOutcome::GoOn) return false;
     }
-    return stillFinishable(job, p);
+    if (stillFinishable(job, p)) return true;
+    if (job.main.exhausted) return false;
+    // Not every state is known: the rest of the way, late or on time.
+    const LevelMap map = room.levelMap;
+    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
+    const auto slots = room.crumbleSlots;
+    const GameCounters counters = game;
+    for (int restShift : {shift, 0}) {
+        room.levelMap = map;
+        room.verticalEnemy = vertical;
+        room.horizontalEnemy = horizontal;
+        room.crumbleSlots = slots;
+        game = counters;
+        if (restOfWayWorks(job, p, tick, at, restShift)) return true;
+    }
+    return false;
 }
 
 void measureWindow(SearchJob& job, const std::vector<uint32_t>& along, KeyWindow& window) {
@@ -573,35 +745,44 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     SearchReport& r = job.report;
     if (job.phase == 0) {
         bool over = searchWays(job, slice.states, until);
-        if (job.firstExit != dead && r.ticks < 0) {
-            r.solution = keysOfWay(job, job.firstExit, job.firstExitChoice);
-            r.ticks = static_cast<int>(r.solution.size());
-            r.verdict = Verdict::Finishable;  // known already; the rest adds detail
-        }
-        if (job.firstAllGoods != dead && r.allGoodsTicks < 0) {
-            r.allGoodsSolution = keysOfWay(job, job.firstAllGoods, job.firstAllGoodsChoice);
-            r.allGoodsTicks = static_cast<int>(r.allGoodsSolution.size());
-        }
+        recordWays(job);
         if (!over) return;
         // The ways are no longer needed; their memory goes back.
         job.ways.shrink_to_fit();
         job.goodsSeen = {};
-        if (!r.gaveUpReason.empty())
-            job.phase = r.ticks >= 0 ? 3 : 1;
-        else
-            job.phase = r.ticks >= 0 ? 2 : 1;
+        if (job.quick && r.ticks >= 0 && r.allGoodsTicks < 0 && r.goodsOnMap > 0) {
+            std::vector<TickKey> keys;
+            int legsLeft = 60;
+            if (goodsInTurn(job, 0, 0, keys, legsLeft)) {
+                r.allGoodsSolution = keys;
+                r.allGoodsTicks = static_cast<int>(keys.size());
+            }
+        }
+        bool crumbling = std::find(job.crumbleCell.begin(), job.crumbleCell.end(), 1) != job.crumbleCell.end();
+        // Without crumbling floor the quick ways miss no state: no way there means no way.
+        if (r.ticks < 0 && ((job.quick && (crumbling || job.coarse)) || !r.gaveUpReason.empty())) {
+            // A quick search that finds nothing proves nothing.
+            if (r.gaveUpReason.empty()) r.gaveUpReason = "no way found by the quick search";
+            finish(job, Verdict::GaveUp);
+        } else if (r.ticks < 0) {
+            job.phase = 1;
+        } else {
+            job.phase = job.quick || !r.gaveUpReason.empty() ? 3 : 2;
+        }
         return;
     }
     if (job.phase == 1) {
         if (r.gaveUpReason.empty() && !expandAll(job, job.withLoss, slice.states, until)) return;
-        bool lossExit = false;
-        for (uint32_t t : job.withLoss.successors) lossExit = lossExit || t == atExit;
+        for (uint32_t t : job.withLoss.successors) job.lossExit = job.lossExit || t == atExit;
+        job.phase = 6;
+        return;
+    }
+    if (job.phase == 6) {
         // Whether the exit is out of reach for good needs every state seen.
-        if (r.gaveUpReason.empty())
-            expandAll(job, job.main, job.limits.maxStates, Clock::now() + std::chrono::hours(1));
+        if (r.gaveUpReason.empty() && !expandAll(job, job.main, slice.states, until)) return;
         analyse(job);
         r.explored = job.main.exhausted;
-        if (lossExit)
+        if (job.lossExit)
             finish(job, Verdict::ExitOnlyByLosingLife);
         else if (job.withLoss.exhausted && r.gaveUpReason.empty())
             finish(job, Verdict::ExitNotReachable);
@@ -623,7 +804,7 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         return;
     }
     if (job.phase == 4) {
-        std::vector<uint32_t> along = statesAlong(job);
+        const std::vector<uint32_t>& along = job.exitAlong;
         for (size_t done = 0; job.windowPress < r.windows.size(); ++done) {
             if (done > 0 && Clock::now() > until) return;
             measureWindow(job, along, r.windows[job.windowPress++]);
@@ -646,6 +827,7 @@ SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits) {
 bool advanceSearch(SearchJob& job, SearchSlice slice) {
     if (job.report.done) return true;
     Clock::time_point sliceStart = Clock::now();
+    job.sliceBegan = threadSeconds();
     Clock::time_point until = sliceStart + std::chrono::microseconds(static_cast<long>(slice.milliseconds * 1000));
     SavedGame saved = enterSilence();
     try {
@@ -654,6 +836,8 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
             job.began = Clock::now();
             prepare(job);
         }
+        // Each slice steps the job's own room: the caller's may be anything by now.
+        room = job.start;
         int phaseBefore = -1;
         // A slice may run several short phases, but never past its time.
         while (!job.report.done && job.phase != phaseBefore && Clock::now() <= until) {
@@ -665,11 +849,14 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
         throw;
     }
     leaveSilence(saved);
-    job.spent += secondsSince(sliceStart);
+    job.spent += threadSeconds() - job.sliceBegan;
     job.report.seconds = job.spent;
+    job.report.edgeReached = job.edgeReached;
+    job.report.edgeAt = job.edgeAt;
     job.report.states = job.main.count() + job.withLoss.count() - 1;
     if (!job.report.done && job.spent > job.limits.maxSeconds) {
-        job.report.gaveUpReason = "more than " + std::to_string(static_cast<int>(job.limits.maxSeconds)) + " s";
+        job.report.gaveUpReason =
+            "more than " + std::to_string(static_cast<int>(job.limits.maxSeconds)) + " s of processor time";
         job.report.verdict = job.report.ticks >= 0 ? Verdict::Finishable : Verdict::GaveUp;
         job.report.done = true;
     }

@@ -1,0 +1,278 @@
+// The level checker on rooms made for the purpose: each finding kind, the
+// search's verdicts, the key windows, packs and unreadable input, the
+// program's output forms and exit status.
+#include "check/check.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "levels/levels.h"
+
+namespace {
+
+// A room walled all round: rows 2 to 21 given from column 2 (padded with
+// spaces to column 79), then the goods line and the message lines.
+std::string boxRoom(std::map<int, std::string> inside, const std::string& goods = "0",
+                    const std::vector<std::string>& messages = {}) {
+    std::string text = std::string(80, '1') + "\n";
+    for (int y = 2; y <= 21; ++y) {
+        std::string row = inside[y];
+        row.resize(78, ' ');
+        text += "1" + row + "1\n";
+    }
+    text += std::string(80, '1') + "\n" + goods + "\n";
+    for (const std::string& m : messages) text += m + "\n";
+    return text;
+}
+
+// Start at the left of the floor (row 21), exit at the right.
+std::map<int, std::string> flatRoom() { return {{20, "i" + std::string(75, ' ') + "9"}}; }
+
+class Checker : public GameRun {
+protected:
+    // Runs the program on the arguments; its output and status.
+    int check(const std::vector<std::string>& arguments) {
+        out.clear();
+        err.clear();
+        return runChecker(arguments, out, err);
+    }
+    int checkRoom(const std::string& text) {
+        writeFile("room.lvl", text);
+        return check({"room.lvl"});
+    }
+    bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
+    SearchReport search(const std::string& text) { return searchRoom(roomFromText(text, RoomState{})); }
+
+    std::string out, err;
+};
+
+TEST_F(Checker, AFlatRoomIsFinishedWalkingAndSaysSoInTheCompilersForm) {
+    EXPECT_EQ(checkRoom(boxRoom(flatRoom())), 0) << out;
+    EXPECT_TRUE(says("room.lvl:20:2: note: finishable in 76 ticks (5.7 s), no goods")) << out;
+    EXPECT_TRUE(says("0 errors, 0 warnings")) << out;
+}
+
+TEST_F(Checker, VerdictsOfTheSearch) {
+    std::map<int, std::string> walled = flatRoom();
+    for (int y = 2; y <= 20; ++y) walled[y].resize(70, ' '), walled[y] += "1";
+    EXPECT_EQ(checkRoom(boxRoom(walled)), 1);
+    EXPECT_TRUE(says("error: exit not reachable")) << out;
+
+    // Goods in a sealed box: a warning that names the cell.
+    std::map<int, std::string> sealed = flatRoom();
+    sealed[5] = "          111";
+    sealed[6] = "          1j1";
+    sealed[7] = "          111";
+    EXPECT_EQ(checkRoom(boxRoom(sealed, "1")), 0) << out;
+    EXPECT_TRUE(says("room.lvl:6:13: warning: the goods item at (13, 6) cannot be reached")) << out;
+
+    // A shaft drops the player onto a patrolling enemy at the one tick it
+    // can arrive; after the lost life the enemy is elsewhere.
+    std::map<int, std::string> shaft;
+    for (int y = 2; y <= 20; ++y) shaft[y] = std::string(37, ' ') + "1 1";
+    shaft[2][38] = 'i';
+    shaft[21] = std::string(19, ' ') + "18" + std::string(18, ' ') + "9";
+    EXPECT_EQ(checkRoom(boxRoom(shaft)), 0) << out;
+    EXPECT_TRUE(says("room.lvl:2:40: note: the exit is reachable only by losing a life")) << out;
+}
+
+TEST_F(Checker, ASpringIsNeededToReachAHighLedge) {
+    std::map<int, std::string> rows = {{20, "i   5"}, {12, "     1111111111111"}, {11, "                9"}};
+    for (int y = 13; y <= 20; ++y) rows[y].resize(20, ' '), rows[y] += "1";
+    SearchReport withSpring = search(boxRoom(rows));
+    EXPECT_EQ(withSpring.verdict, Verdict::Finishable);
+    rows[20] = "i    ";
+    EXPECT_EQ(search(boxRoom(rows)).verdict, Verdict::ExitNotReachable);
+}
+
+TEST_F(Checker, StuckAliveInAPitIsAnErrorWithItsPlace) {
+    // A hole in the floor into a shaft deeper than a jump.
+    std::map<int, std::string> rows = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
+    rows[17][7] = ' ';
+    for (int y = 18; y <= 21; ++y) rows[y] = "      1 1";
+    EXPECT_EQ(checkRoom(boxRoom(rows)), 1) << out;
+    EXPECT_TRUE(says("error: stuck alive at (9, ")) << out;
+    EXPECT_TRUE(says("note: finishable in")) << out;
+}
+
+TEST_F(Checker, ARunningJumpOnExactTicksHasAWindowOfOne) {
+    // A gap of lava as wide as a running jump reaches, under spikes that
+    // leave room for the top of that one jump only.
+    std::map<int, std::string> rows;
+    rows[16] = std::string(78, '3');
+    rows[16][21] = ' ';
+    rows[19] = "i" + std::string(75, ' ') + "9";
+    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
+    SearchReport r = search(boxRoom(rows));
+    ASSERT_EQ(r.verdict, Verdict::Finishable);
+    EXPECT_EQ(r.narrowestWindow, 1);
+    // A walk on flat floor forgives a late start.
+    SearchReport flat = search(boxRoom(flatRoom()));
+    EXPECT_GT(flat.narrowestWindow, 1);
+}
+
+TEST_F(Checker, StaticFindingsOfALevelFile) {
+    std::map<int, std::string> rows = flatRoom();
+    rows[2] = std::string(13, ' ') + "1";
+    rows[3] = "  i   7      7 ";
+    rows[4] = "  3       8 8";
+    rows[5] = "  aB    u";
+    rows[8] = "    m           n";
+    rows[10] = "   81";
+    rows[11] = "   1";
+    std::string text = boxRoom(rows, "3", {std::string(70, 'x'), "", "never shown", std::string(150, 'y')});
+    text.replace(text.find('\n', 81 * 5) - 10, 10, "");  // row 6 short by ten
+    checkRoom(text);
+    for (const char* expected : {
+             "room.lvl:3:4: warning: several starts 'i': the last one, at (2, 20), wins",
+             "room.lvl:3:8: warning: several vertical enemies '7': only the last one, at (15, 3), plays",
+             "room.lvl:4:4: warning: invisible spikes at (4, 4)",
+             "room.lvl:5:4: warning: 'a' is not a map character: cell (4, 5) keeps the previous room's code",
+             "room.lvl:5:10: warning: 'u' after 't' makes code 21",
+             "room.lvl:6:71: warning: row 6 has 70 characters: cells (71, 6) to (80, 6) keep the previous room's codes",
+             "room.lvl:8:18: warning: message cell 'n' at (18, 8) has no text on line 25",
+             "room.lvl:23:1: warning: the goods line says 3, the map holds 0 goods",
+             "room.lvl:24:67: warning: message 'm' has 70 characters: after 66 it wraps over \"Goods:\"",
+             "room.lvl:26:1: note: message 'o' has no cell on the map: it is never shown",
+             "room.lvl:27:146: warning: message 'p' has 150 characters: it is cut at 145",
+             "room.lvl:3:15: warning: the vertical enemy's first step, which is not checked, enters (15, 2), which "
+             "holds a wall",
+             "room.lvl:10:5: warning: the horizontal enemy's first step, which is not checked, enters (6, 10), which "
+             "holds a wall",
+         })
+        EXPECT_TRUE(says(expected)) << expected << "\n" << out;
+
+    // A start missing in the first room of a series is an error; missing
+    // rows, long rows and the map edge.
+    std::string bare = std::string(90, ' ') + "\n" + std::string(80, '1') + "\n";
+    checkRoom(bare);
+    for (const char* expected : {"room.lvl:1:1: error: no start 'i': the player starts at (1, 1)",
+                                 "room.lvl:1:1: error: no exit '9' on the map",
+                                 "room.lvl:1:81: warning: row 1 has 90 characters: those after column 80 are ignored",
+                                 "room.lvl:3: warning: the file ends after 2 lines: rows 3 to 22 keep"})
+        EXPECT_TRUE(says(expected)) << expected << "\n" << out;
+
+    std::string edge = boxRoom({{21, "i"}, {10, "8"}, {5, "9"}});
+    edge[10 * 81 - 2] = edge[21 * 81 - 2] = ' ';  // no wall at the right end of rows 10 and 21
+    checkRoom(edge);
+    EXPECT_TRUE(says("warning: the horizontal enemy's path reaches the edge of the map at (80, 10)")) << out;
+    EXPECT_TRUE(says("warning: the player can reach the edge of the map at (80, 21)")) << out;
+}
+
+TEST_F(Checker, APackIsCheckedInIndexOrderWithItsOwnFindings) {
+    writeFile("p/p.txt", "one\nmissing\nsub\n../../etc/passwd\n/etc/passwd\n*me\n");
+    writeFile("p/one.lvl", boxRoom(flatRoom()));
+    std::filesystem::create_directories(folder / "p/sub.lvl");
+    EXPECT_EQ(check({"p"}), 1);
+    for (const char* expected : {"p/one.lvl:20:2: note: finishable", "p/p.txt:2:1: error: the entry \"missing\" names",
+                                 "p/p.txt:3:1: error: the entry \"sub\" names the folder",
+                                 "p/p.txt:4:1: error: the entry \"../../etc/passwd\" leads outside the pack folder",
+                                 "p/p.txt:5:1: error: the entry \"/etc/passwd\" leads outside the pack folder"})
+        EXPECT_TRUE(says(expected)) << expected << "\n" << out;
+
+    std::string index;
+    for (int n = 1; n <= 23; ++n) index += "one\n";
+    writeFile("p/p.txt", index);
+    check({"p"});
+    EXPECT_TRUE(says("p/p.txt:22:1: warning: more than 21 playable rooms")) << out;
+    EXPECT_TRUE(says("p/p.txt:24:1: warning: no end line")) << out;
+    EXPECT_TRUE(says("p/one.lvl: note: the ending's backdrop")) << out;
+}
+
+TEST_F(Checker, LaterRoomsOfASeriesInheritTheStartAndTheCellsLeftAlone) {
+    writeFile("lv/1.lvl", boxRoom(flatRoom()));
+    std::string second = boxRoom({{20, "        9"}});
+    writeFile("lv/2.lvl", second);
+    for (int n = 3; n <= 22; ++n) writeFile("lv/" + std::to_string(n) + ".lvl", boxRoom(flatRoom()));
+    EXPECT_EQ(check({"lv"}), 0) << out;
+    EXPECT_TRUE(
+        says("lv/2.lvl:1:1: warning: no start 'i': the player starts where the previous room's start was, "
+             "(2, 20)"))
+        << out;
+    EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
+}
+
+TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwo) {
+    writeFile("binary.lvl", std::string("\x00\xff\x1b[2J\x07", 7) + std::string(200, '\x01'));
+    EXPECT_EQ(check({"binary.lvl"}), 1);  // readable: findings, no crash
+    EXPECT_TRUE(says("byte 0x00 is not a map character")) << out;
+    ASSERT_EQ(mkfifo((folder / "fifo.lvl").c_str(), 0600), 0);
+    EXPECT_EQ(check({"fifo.lvl"}), 2);
+    EXPECT_TRUE(says("fifo.lvl: error: cannot read: not a regular file")) << out;
+    EXPECT_EQ(check({"nowhere.lvl"}), 2);
+    std::filesystem::create_directories(folder / "empty");
+    EXPECT_EQ(check({"empty"}), 2);
+    EXPECT_TRUE(says("neither a pack folder")) << out;
+    EXPECT_EQ(check({"--frobnicate"}), 2);
+    EXPECT_EQ(check({"--help"}), 0);
+    EXPECT_TRUE(says("Usage: quorvex-check")) << out;
+    EXPECT_EQ(check({"--version"}), 0);
+}
+
+TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
+    std::map<int, std::string> rows = {{20, "i   5"}, {12, "     1111111111111"}, {11, "            j   9"}};
+    for (int y = 13; y <= 20; ++y) rows[y].resize(20, ' '), rows[y] += "1";
+    std::string text = boxRoom(rows, "1");
+    writeFile("room.lvl", text);
+    check({"--solution", "room.lvl"});
+    ASSERT_TRUE(says("# room.lvl: ")) << out;
+    // Back from the "tick key" lines to one key a tick, then the room loop's own keyboard path.
+    std::vector<TickKey> keys;
+    const std::map<std::string, TickKey> names = {
+        {"left", TickKey::Left}, {"right", TickKey::Right}, {"up", TickKey::Up}, {"space", TickKey::Space}};
+    std::istringstream lines(out.substr(out.find('\n', out.find("# room.lvl")) + 1));
+    int tick;
+    std::string name;
+    while (lines >> tick >> name && names.count(name)) {
+        keys.resize(tick, TickKey::None);
+        keys[tick - 1] = names.at(name);
+    }
+    ASSERT_FALSE(keys.empty()) << out;
+    writeFile("levels/replay.lvl", text);
+    loadLevel("replay");
+    PlayerState player = startRoom();
+    TickOutcome outcome = TickOutcome::GoOn;
+    for (int t = 0; t < 2000 && outcome == TickOutcome::GoOn; ++t)
+        outcome = stepTickWith(player, t < static_cast<int>(keys.size()) ? keys[t] : TickKey::None);
+    EXPECT_EQ(outcome, TickOutcome::ExitReached);
+    EXPECT_EQ(game.goodsCollected, 1);
+}
+
+TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
+    std::string text = boxRoom({{20, "i  j  4444  7  k   9"}, {10, "     8     "}}, "2");
+    RoomState loaded = roomFromText(text, RoomState{});
+    SearchReport whole = searchRoom(loaded);
+    moveCursor(5, 5);
+    writeText("screen");
+    room.startX = 33;
+    game.score = 77;
+    const uint64_t clock = virtualNow();
+    SearchJobPtr job = startSearch(loaded);
+    int slices = 0;
+    while (!advanceSearch(*job, {50, 1})) ++slices;
+    EXPECT_GT(slices, 3);
+    const SearchReport& sliced = searchReport(*job);
+    EXPECT_EQ(sliced.ticks, whole.ticks);
+    EXPECT_EQ(sliced.allGoodsTicks, whole.allGoodsTicks);
+    EXPECT_EQ(sliced.narrowestWindow, whole.narrowestWindow);
+    EXPECT_EQ(screenRow(5), "    screen");
+    EXPECT_EQ(room.startX, 33);
+    EXPECT_EQ(game.score, 77);
+    EXPECT_EQ(virtualNow(), clock);
+    EXPECT_EQ(replayKeys(loaded, whole.allGoodsSolution), TickOutcome::ExitReached);
+}
+
+TEST_F(Checker, JsonHoldsTheFindingsAndFigures) {
+    writeFile("room.lvl", boxRoom(flatRoom()));
+    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
+    EXPECT_TRUE(says("\"verdict\":\"finishable\",\"ticks\":76")) << out;
+    EXPECT_TRUE(says("\"errors\":0,\"warnings\":0}")) << out;
+}
+
+}  // namespace
