@@ -392,10 +392,11 @@ Track deathTones() {
     return t;
 }
 
+double chance() { return 0.5 + 0.5 * nextNoise(); }  // 0 to 1
+
 // An earthquake in four layers. The deep rumble alone is felt rather than
 // heard and small speakers drop it, so the grinding rock, the crackle and the
 // falling debris above 150 Hz carry the quake on any speaker.
-double chance() { return 0.5 + 0.5 * nextNoise(); }
 
 void quakeLayers(Track& t, double start, double seconds, double swell, double volume) {
     Track deep = partLike(t), grind = partLike(t), crackle = partLike(t), debris = partLike(t);
