@@ -177,7 +177,7 @@ void delayMs(int milliseconds) {
     }
 }
 
-void waitForKey() {
+void sleepUntilKey() {
     if (con.memory) {
         while (!keyPressed()) memoryPause();
         return;
@@ -213,7 +213,7 @@ uint8_t readKey() {
     } else {
         updateTerminal();
         terminalSleep(1);  // even a key that is already waiting comes after 1 ms
-        waitForKey();
+        sleepUntilKey();
     }
     if (con.extendedPending) {
         con.extendedPending = false;

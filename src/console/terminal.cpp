@@ -94,7 +94,8 @@ int modesFd = -1;  // the terminal whose modes were saved, -1 when none
 struct termios savedModes;
 alignas(16) char signalStack[1 << 16];  // a crash from a stack overflow needs a stack of its own
 
-const int restoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS};
+const int restoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV,
+                               SIGBUS, SIGFPE,  SIGILL, SIGSYS,  SIGTRAP, SIGXCPU};
 
 void sendRestore() {
     for (size_t sent = 0; sent < restoreLength;) {

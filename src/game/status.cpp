@@ -130,7 +130,7 @@ void quitPrompt() {
             pressed = -1;
         }
         if (isQuitAnswer(pressed)) break;
-        waitForKey();
+        sleepUntilKey();
         pressed = readKey();
     }
 
