@@ -79,4 +79,18 @@ TEST_F(EditorTerminal, SigtermSavesTheUnsavedRoomAndRestoresTheTerminal) {
     EXPECT_NE(modes.find(" echo "), std::string::npos);
 }
 
+// Under nohup no hang-up signal comes: the terminal just goes away.
+TEST_F(EditorTerminal, ATerminalThatGoesAwaySavesTheUnsavedRoom) {
+    TmuxGame editor;
+    editor.command = "sh -c " + shellQuoted("trap '' HUP; exec " + std::string(QUORVEX_EDIT_BINARY) + " room.lvl");
+    editor.start(folder);
+    ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
+    editor.keys("6");
+    ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
+    editor.tmux("kill-server");
+    for (int waited = 0; waited < 5000 && readFile("room.lvl.rescue").size() < 22u * 82 + 3; waited += 50)
+        TmuxGame::nap();
+    EXPECT_EQ(readFile("room.lvl.rescue").substr(82, 82), "16" + std::string(77, ' ') + "1\r\n");
+}
+
 }  // namespace

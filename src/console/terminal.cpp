@@ -216,6 +216,12 @@ void prepareRestore() {
 
 // The terminal is gone: end as a hang-up signal would, even when it is ignored.
 [[noreturn]] void hangUp() {
+    // A handler of the program's own (the editor keeps unsaved work in one)
+    // hears of it first; it may return, as under nohup.
+    struct sigaction current {};
+    sigaction(SIGHUP, nullptr, &current);
+    if ((current.sa_flags & SA_SIGINFO) || (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN))
+        raise(SIGHUP);
     restoreFromSignal(SIGHUP);
     _exit(129);
 }

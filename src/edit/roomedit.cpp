@@ -430,7 +430,19 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
     edit.title = title;
     edit.writable = writable;
     edit.inherited = inherited;
-    edit.text = pathKind(path) == PathKind::File ? parseRoomText(readTextFile(path)) : freshRoomText();
+    edit.text = freshRoomText();
+    if (pathKind(path) == PathKind::File) {
+        std::string fileText = readTextFile(path);
+        edit.text = parseRoomText(fileText);
+        // What the game ignores is not kept; say so before it goes at the next save.
+        std::vector<std::string_view> lines = splitLines(fileText);
+        bool longRow = false;
+        for (size_t y = 0; y < lines.size() && y < mapHeight; ++y) longRow |= lines[y].size() > mapWidth;
+        if (longRow || lines.size() > mapHeight + 1 + edit.text.messages.size())
+            edit.note =
+                "The game ignores this file's characters past column 80 and lines after the messages;"
+                " saving drops them.";
+    }
     loadRoomText(edit.text, edit.inherited);
     const std::string& goods = edit.text.goodsLine;
     edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();
