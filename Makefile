@@ -39,6 +39,8 @@ fuzz: deps
 
 bench: build
 	$(BUILD_DIR)/tickbench
+	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)
+	$(BUILD_DIR)/editbench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -12,10 +12,17 @@
 #include <ctime>
 #include <utility>
 
+// The working directory as the system gave it: a backslash in it is part of
+// a folder's name. Only what follows it comes from data.
+static std::string literalDirectory;
+
 std::string hostPath(std::string_view path) {
     std::string mapped(path);
-    for (char& c : mapped)
-        if (c == '\\') c = '/';
+    size_t from = 0;
+    if (!literalDirectory.empty() && path.substr(0, literalDirectory.size()) == literalDirectory)
+        from = literalDirectory.size();
+    for (size_t i = from; i < mapped.size(); ++i)
+        if (mapped[i] == '\\') mapped[i] = '/';
     return mapped;
 }
 
@@ -31,6 +38,7 @@ std::string currentDirectory() {
         dir.resize(dir.size() * 2);
     }
     dir.resize(std::strlen(dir.c_str()));
+    literalDirectory = dir + "/";
     return dir;
 }
 
@@ -57,6 +65,8 @@ int openDataFile(const std::string& hostPath, std::string& reason) {
         close(fd);
         return -2;
     }
+    // A regular file: reads may block as usual again.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -15,8 +15,9 @@ struct FileFailure {
     std::string reason;
 };
 
-std::string hostPath(std::string_view path);  // '\' becomes '/'
-bool fileExists(const std::string& path);     // literal: a file or a folder
+// '\' becomes '/', except in the working directory that currentDirectory gave.
+std::string hostPath(std::string_view path);
+bool fileExists(const std::string& path);  // literal: a file or a folder
 std::string currentDirectory();
 
 // Opens a data file for reading only when it is a regular file, without ever
