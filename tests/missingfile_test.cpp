@@ -21,3 +21,17 @@ TEST_F(GameRun, MissingFileScreenEchoesTypingAndOnlyEnterLeaves) {
     EXPECT_EQ(viewCell(1, 1).attribute, 0x1F);   // white on the background that was set
     EXPECT_EQ(viewCell(80, 9).attribute, 0x14);  // cleared in the colours of the moment before
 }
+
+// A backslash in the working directory's name is part of that name; only
+// the names from data have '\' as a separator.
+TEST_F(GameRun, AFolderWithABackslashInItsNameFindsItsFiles) {
+    std::filesystem::path inner = folder / "my\\games";
+    std::filesystem::create_directories(inner / "levels");
+    std::filesystem::copy_file(std::filesystem::path(QUORVEX_SOURCE_DIR) / "data/levels/1.lvl", inner / "levels/1.lvl");
+    std::filesystem::current_path(inner);
+    key(10, 13);  // New Game
+    setStopTime(2000);
+    EXPECT_EQ(runGame(), -1);
+    EXPECT_EQ(run.baseDirectory, inner.string() + "/");
+    EXPECT_EQ(screenRow(1), std::string(80, '\xb2'));  // room 1's wall, not the missing-file screen
+}

@@ -2,10 +2,16 @@
 // picture replayed in a real terminal (tmux), and the game itself in tmux.
 #include "console/terminal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
 #include <vector>
 
 #include "console/console.h"
@@ -25,7 +31,7 @@ TEST_F(TerminalGame, KeysBecomeConsoleBytesAndEveryByteShowsAsItsGlyph) {
     ASSERT_TRUE(openTerminalOn(input, output, "xterm-256color", failure)) << failure;
     auto bytesFor = [&](const std::string& typed) {
         EXPECT_EQ(write(keyboard[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-        terminalSleep(5);  // keys that come while the game sleeps stay queued
+        terminalSleep(40);  // keys that come while the game sleeps stay queued; a lone Esc is known after 25 ms
         std::vector<int> bytes;
         while (keyPressed()) bytes.push_back(readKey());
         return bytes;
@@ -36,7 +42,7 @@ TEST_F(TerminalGame, KeysBecomeConsoleBytesAndEveryByteShowsAsItsGlyph) {
         {"\x1bOP", {0, 59}}, {"\x1b[21~", {0, 68}}, {"\x1b[23~", {0, 133}}, {"\x1b[24~", {0, 134}},
         {"\r", {13}}, {"\n", {13}}, {"\x1bOM", {13}}, {"\x7f", {8}}, {"\b", {8}}, {"\t", {9}}, {"\x13\x11", {19, 17}},
         {"\x1b" "a", {0, 30}}, {"\x1bM", {0, 50}}, {"\x1bp", {0, 25}}, {"\x1b[99~", {}}, {"\x1b[1;5A", {}},
-        {"¥░", {157, 176}}, {"€←", {}}, {"Yx", {89, 120}}, {"\x1b\x1b", {27, 27}}, {"\x1b", {27}},
+        {"¥░", {157, 176}}, {"€←", {}}, {"Yx", {89, 120}}, {"\x1b\x1b", {}}, {"\x1b", {27}},
     };
     // clang-format on
     for (const auto& [typed, bytes] : cases) EXPECT_EQ(bytesFor(typed), bytes) << ::testing::PrintToString(typed);
@@ -137,4 +143,160 @@ TEST_F(TerminalGame, MenuUnderEachAudioDriverInTheCLocaleAndASmallWindow) {
 TEST(TerminalAbsent, WithoutATerminalTheProgramSaysSoAndEnds) {
     EXPECT_EQ(commandOutput(std::string("setsid -w ") + QUORVEX_BINARY + " </dev/null 2>&1 >/dev/null; echo $?"),
               "No way to get the console handle\n1\n");
+}
+
+namespace {
+bool stillRunning(TmuxGame& game) { return game.waitExit(300) == -1; }
+}  // namespace
+
+// Alt with Enter, Tab or Ctrl+letter sends Esc and the key at once: not the
+// Esc key, so the game goes on, in the menu and in play. Then a paste of
+// some hundred kilobytes of "Esc [" pairs: the game still runs, and Esc
+// alone ends it with the terminal restored.
+TEST_F(TerminalGame, AltKeysAndAPastedFloodLeaveTheGameRunningAndEscEndsIt) {
+    fs::copy(fs::path(QUORVEX_SOURCE_DIR) / "data/levels", folder / "levels");
+    TmuxGame game;
+    game.start(folder, "SDL_AUDIODRIVER=nonexistent");
+    ASSERT_TRUE(game.waitFor("The Quorvex")) << game.screen();
+    for (const char* keys : {"M-Enter", "M-Tab", "C-M-s"}) {
+        game.keys(keys);
+        EXPECT_TRUE(stillRunning(game)) << keys;
+    }
+    EXPECT_NE(game.screen().find("New Game"), std::string::npos);
+    game.keys("Enter");  // New Game: room 1
+    ASSERT_TRUE(game.waitFor("♥")) << game.screen();
+    for (const char* keys : {"M-Enter", "M-Tab", "C-M-s"}) {
+        game.keys(keys);
+        EXPECT_TRUE(stillRunning(game)) << keys;
+        EXPECT_EQ(game.screen().find("QUIT?"), std::string::npos) << keys;
+    }
+    std::string flood;
+    for (int i = 0; i < 150000; ++i) flood += "\x1b[";
+    std::ofstream(folder / "flood", std::ios::binary) << flood;
+    game.tmux("load-buffer " + shellQuoted((folder / "flood").string()) + " \\; paste-buffer -t 0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(stillRunning(game));
+    EXPECT_NE(game.screen().find("♥"), std::string::npos) << game.screen();
+    // A resize storm: afterwards the room is drawn whole again.
+    std::string before = game.tmux("capture-pane -p -t 0 -S 0 -E 0");
+    for (int i = 0; i < 30; ++i)
+        game.tmux("resize-window -t 0 -x " + std::to_string(50 + i) + " -y " + std::to_string(10 + i % 16));
+    game.tmux("resize-window -t 0 -x 80 -y 25");
+    EXPECT_TRUE(game.waitFor("♥")) << game.screen();
+    EXPECT_EQ(game.tmux("capture-pane -p -t 0 -S 0 -E 0"), before);
+    EXPECT_TRUE(stillRunning(game));
+    game.keys("Escape");
+    EXPECT_EQ(game.waitExit(), 0);
+    EXPECT_EQ(game.tmux("display -p -t 0 '#{alternate_on} #{cursor_flag} #{keypad_flag}'"), "0 1 0\n");
+}
+
+// A terminal that goes away ends the game even when hang-ups are ignored.
+TEST_F(TerminalGame, ADeadTerminalEndsTheGameEvenUnderNohup) {
+    TmuxGame game;
+    game.start(folder, "SDL_AUDIODRIVER=nonexistent nohup");
+    ASSERT_TRUE(game.waitFor("The Quorvex")) << game.screen();
+    pid_t pid = game.pid();
+    ASSERT_GT(pid, 0);
+    game.tmux("kill-server");
+    auto ended = [pid] {
+        std::string stat = fileContents("/proc/" + std::to_string(pid) + "/stat");
+        return stat.empty() || stat.find(") Z") != std::string::npos;
+    };
+    for (int waited = 0; waited < 3000 && !ended(); waited += 50) TmuxGame::nap();
+    EXPECT_TRUE(ended());
+    if (!ended()) kill(pid, SIGKILL);
+}
+
+TEST_F(TerminalGame, TerminalsThatCannotShowTheGameAreRefusedBeforeAnythingIsDrawn) {
+    const std::pair<std::string, std::string> types[] = {
+        {"dumb",
+         "quorvex: the terminal TERM=dumb cannot place the cursor; the game needs one that can, such as "
+         "TERM=xterm-256color\n"},
+        {"no-such-terminal",
+         "quorvex: unknown terminal type TERM=no-such-terminal; try TERM=xterm-256color (or "
+         "install the ncurses-term package)\n"}};
+    for (const auto& [type, message] : types) {
+        TmuxGame game;
+        game.start(folder, "TERM=" + type + " 2>errors");
+        EXPECT_EQ(game.waitExit(), 1);
+        EXPECT_EQ(fileContents(folder / "errors"), message);
+        EXPECT_EQ(game.screen().find_first_not_of(" \n"), std::string::npos) << game.screen();
+    }
+}
+
+// A stack overflow: the crash is handled on a stack of its own, so the
+// terminal is still put back, and the process still dies of the signal.
+TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
+    struct sigaction current {};
+    sigaction(SIGSEGV, nullptr, &current);
+    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO))
+        GTEST_SKIP() << "a sanitizer handles crashes in this build";
+    std::string sent = (folder / "sent").string();
+    pid_t child = fork();
+    if (child == 0) {
+        FILE* output = fopen(sent.c_str(), "w");
+        FILE* input = fopen("/dev/null", "r");
+        std::string failure;
+        if (!openTerminalOn(input, output, "xterm-256color", failure)) _exit(3);
+        struct Deep {
+            static int down(int depth) {
+                volatile char frame[1024];
+                frame[0] = static_cast<char>(depth);
+                if (depth < 0) return 0;
+                return down(depth + 1) + frame[0];
+            }
+        };
+        _exit(Deep::down(1));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    std::string bytes = fileContents(sent);
+    EXPECT_NE(bytes.rfind("\x1b[?1049l"), std::string::npos);  // the user's screen back
+    EXPECT_NE(bytes.rfind("\x1b[?25h"), std::string::npos);    // the cursor shown
+}
+
+// In a window of 80 x 24 the game asks for one row more, and for the old
+// size back at the end. Until the window is large enough, a pause does not
+// end: the game stands still behind the notice.
+TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    FILE* output = fdopen(slave, "w");
+    FILE* input = fdopen(dup(slave), "r");
+    std::string failure;
+    ASSERT_TRUE(openTerminalOn(input, output, "xterm-256color", failure)) << failure;
+    std::atomic<bool> grown{false};
+    pthread_t game = pthread_self();
+    std::string sent;
+    std::thread window([&] {
+        for (char chunk[4096]; sent.find("80 x 25 (now 80 x 24)") == std::string::npos;) {
+            ssize_t got = read(master, chunk, sizeof chunk);
+            if (got <= 0) return;
+            sent.append(chunk, static_cast<size_t>(got));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        winsize larger = size;
+        larger.ws_row = 25;
+        ioctl(master, TIOCSWINSZ, &larger);
+        grown = true;
+        pthread_kill(game, SIGWINCH);
+    });
+    terminalSleep(10);
+    EXPECT_TRUE(grown);
+    window.join();
+    EXPECT_EQ(sent.find("\x1b[8;25;80t"), 0u);
+    closeTerminal();
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string end;
+    char chunk[4096];
+    for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;) end.append(chunk, static_cast<size_t>(got));
+    EXPECT_NE(end.find("\x1b[8;24;80t"), std::string::npos);  // the old size back
+    fclose(input);
+    fclose(output);
+    close(master);
 }

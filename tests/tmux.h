@@ -28,6 +28,7 @@ inline std::string shellQuoted(const std::string& text) {
 struct TmuxGame {
     std::filesystem::path folder;  // the game's folder (its current directory)
     std::string socket;
+    std::string command = QUORVEX_BINARY;  // the program and its arguments (the editor's tests change it)
 
     // environment: extra "NAME=value ..." words (and redirections) put before the binary.
     void start(const std::filesystem::path& gameFolder, const std::string& environment = "") {
@@ -35,7 +36,7 @@ struct TmuxGame {
         std::filesystem::remove(folder / ".status");  // from an earlier run in the same folder
         socket = "quorvex-test-" + std::to_string(getpid()) + "-" + std::to_string(rand());
         // The outer shell records the terminal modes after the game, then its status.
-        std::string game = "echo $$ > .pid && exec env " + environment + " " + QUORVEX_BINARY;
+        std::string game = "echo $$ > .pid && exec env " + environment + " " + command;
         std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
         tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x 80 -y 25 -c " +
              shellQuoted(folder.string()) + " " + shellQuoted("sh -c " + shellQuoted(wrapper)));

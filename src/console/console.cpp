@@ -22,6 +22,7 @@ struct ConsoleState {
     uint8_t pendingKey = 0;
     bool extendedPending = false;
     std::deque<KeyEvent> queue;
+    bool viewChanged = false;  // the terminal has not seen the latest writes
     // in-memory form
     bool memory = false;
     uint64_t now = 0;
@@ -81,6 +82,23 @@ void checkStopTime() {
 void pumpScript() {
     while (con.nextScripted < con.script.size() && con.script[con.nextScripted].atMs <= con.now)
         con.queue.push_back(con.script[con.nextScripted++].key);
+}
+
+// One update of the terminal for everything written since the last.
+void updateTerminal() {
+    if (!con.viewChanged) return;
+    con.viewChanged = false;
+    if (!con.memory && terminalIsOpen()) terminalShowView();
+}
+
+// In memory, a wait for a key costs 1 ms and then jumps to the next scripted key.
+void memoryPause() {
+    ++con.now;
+    if (con.pendingKey == 0 && con.queue.empty()) {
+        if (con.nextScripted >= con.script.size()) throw ScriptEnded{};
+        con.now = std::max(con.now, con.script[con.nextScripted].atMs);
+    }
+    checkStopTime();
 }
 
 void pumpKeys() {
@@ -154,24 +172,27 @@ void delayMs(int milliseconds) {
         con.now += static_cast<uint64_t>(milliseconds);
         checkStopTime();
     } else {
+        updateTerminal();
         terminalSleep(milliseconds);
     }
 }
 
-void pollPause() {
-    if (!con.memory) {
-        terminalSleep(1);
+void waitForKey() {
+    if (con.memory) {
+        while (!keyPressed()) memoryPause();
         return;
     }
-    ++con.now;
-    if (con.pendingKey == 0 && con.queue.empty()) {
-        if (con.nextScripted >= con.script.size()) throw ScriptEnded{};
-        con.now = std::max(con.now, con.script[con.nextScripted].atMs);
+    for (;;) {
+        if (keyPressed() && !terminalTooSmall()) return;
+        if (terminalIsOpen())
+            terminalWait();
+        else
+            terminalSleep(1);
     }
-    checkStopTime();
 }
 
 bool keyPressed() {
+    updateTerminal();
     if (con.pendingKey != 0) return true;
     pumpKeys();
     while (!con.queue.empty()) {
@@ -186,8 +207,14 @@ bool keyPressed() {
 }
 
 uint8_t readKey() {
-    do pollPause();
-    while (!keyPressed());
+    if (con.memory) {
+        do memoryPause();
+        while (!keyPressed());
+    } else {
+        updateTerminal();
+        terminalSleep(1);  // even a key that is already waiting comes after 1 ms
+        waitForKey();
+    }
     if (con.extendedPending) {
         con.extendedPending = false;
         return 0;
@@ -300,7 +327,8 @@ void setConsoleSilent(bool on) { silent = on; }
 bool consoleSilent() { return silent; }
 
 void queueKey(KeyEvent key) { con.queue.push_back(key); }
+size_t queuedKeyCount() { return con.queue.size(); }
 
 void presentView() {
-    if (!con.memory && terminalIsOpen()) terminalShowView();
+    if (!con.memory) con.viewChanged = true;
 }

@@ -34,9 +34,11 @@ uint8_t readKey();
 std::string readLine();
 void hideCursor();
 
-// A loop that polls keyPressed calls this when no key is waiting: a 1 ms
-// sleep on the terminal, a jump to the next scripted key in memory.
-void pollPause();
+// Waits until keyPressed is true, without using the processor: on the
+// terminal it sleeps until a key comes, in memory the clock jumps to the
+// next scripted key. While the terminal shows its too-small notice it keeps
+// waiting, so nothing happens unseen.
+void waitForKey();
 
 // --- read access, for the screens, tests and tools ---
 ConsoleCell bufferCell(int column, int row);
@@ -78,7 +80,10 @@ bool usingMemoryConsole();
 
 // --- used by the terminal form (terminal.cpp) ---
 void queueKey(KeyEvent key);
-void presentView();  // brings the terminal up to date; no-op in memory
+size_t queuedKeyCount();
+// Marks the view changed; the terminal is brought up to date in one update
+// before the next pause, key test or read. No-op in memory.
+void presentView();
 
 // Thrown when the player presses Ctrl+C on the terminal: the program ends
 // with status 130 after the terminal is restored.

@@ -1,69 +1,110 @@
 #include "console/terminal.h"
 
+// terminfo only: the capabilities of the terminal. The picture and the keys
+// are our own work, so that an update sends just the cells that changed.
 #include <curses.h>
-#include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <term.h>
 #include <termios.h>
 #include <unistd.h>
+// term.h names every capability as a macro; these two are ordinary words here.
+#undef columns
+#undef lines
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "console/console.h"
 #include "console/cp437.h"
+#include "console/keys.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int escDelayMs = 25;
-constexpr int sleepSliceMs = 10;  // how late a key or a resize is noticed at worst
-constexpr uint8_t ctrlC = 3, escape = 27;
+constexpr uint8_t ctrlC = 3;
+constexpr size_t keyQueueLimit = 4096;  // beyond this, type-ahead waits in the kernel's buffer
+constexpr int readChunk = 256;
 
-// Console colour number (0 black, 1 blue, ... 6 brown, 7 light grey) to curses:
-// curses numbers red and blue, and cyan and brown, the other way round.
-constexpr short cursesColour[8] = {COLOR_BLACK, COLOR_BLUE,    COLOR_GREEN,  COLOR_CYAN,
-                                   COLOR_RED,   COLOR_MAGENTA, COLOR_YELLOW, COLOR_WHITE};
+// Console colour number (0 black, 1 blue, ... 6 brown, 7 light grey) to the
+// terminal's: it numbers red and blue, and cyan and brown, the other way round.
+constexpr short terminalColour[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// The colours and modes the terminal writes with; -1: not known.
+struct Look {
+    short foreground = -1, background = -1;
+    bool bold = false, reverse = false;
+    bool operator==(const Look&) const = default;
+};
+
+struct Capabilities {
+    const char *cup, *hpa, *cuf, *cub1, *setaf, *setab, *bold, *rev, *sgr0, *clear, *csr, *ind;
+    bool backColourErase, autoMargins, eatsNewline;
+};
 
 struct TerminalState {
-    SCREEN* screen = nullptr;
+    bool open = false;
     FILE* input = nullptr;
     FILE* output = nullptr;
     bool ownStreams = false;  // /dev/tty, opened here and closed at the end
-    int inputFd = -1;
-    bool inputIsTty = false;
-    bool colour = false;
-    bool sixteenColours = false;
-    short pairFor[16 * 8] = {};  // curses pair per (foreground, background); 0: not made yet
-    short pairsMade = 0;
-    ConsoleCell shown[viewRows][screenWidth] = {};  // what the terminal shows of the view
-    bool shownValid = false;
-    bool tooSmall = false;
+    int inputFd = -1, outputFd = -1;
+    bool inputIsTty = false, inputOpen = false;
+    TERMINAL* info = nullptr;
+    Capabilities cap{};
+    bool colour = false, sixteenColours = false;
     int rows = 0, columns = 0;
+    bool tooSmall = false;
+    ConsoleCell shown[viewRows][screenWidth] = {};  // what the terminal shows of the view
+    bool known[viewRows][screenWidth] = {};
+    int shownTop = 1;                       // the buffer row shown on the top row
+    int cursorRow = -1, cursorColumn = -1;  // -1: not known
+    Look look;
+    std::string out;                      // the update being gathered
+    size_t sgrStart = std::string::npos;  // a colour code that ends `out`, which the next can join
+    KeyDecoder decoder;
+    Clock::time_point lastInput;
+    bool growAsked = false;
+    int oldRows = 0, oldColumns = 0;
+    sigset_t waitMask;  // the signal mask while waiting: resizes come through
+    sigset_t savedMask;
+    struct sigaction savedResize;
 };
 
-TerminalState term;
+TerminalState tty;
+char glyphBytes[256][4];
+uint8_t glyphLength[256];
 
 // --- restoring the terminal from a signal handler ---
 // The handler may only use async-signal-safe calls, so everything it sends
 // is prepared while the terminal is set up.
 
 volatile sig_atomic_t restoreArmed = 0;
+volatile sig_atomic_t resized = 0;
 char restoreBytes[512];
 size_t restoreLength = 0;
 int restoreOutputFd = -1;
 int modesFd = -1;  // the terminal whose modes were saved, -1 when none
 struct termios savedModes;
+alignas(16) char signalStack[1 << 16];  // a crash from a stack overflow needs a stack of its own
 
-const int restoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+const int restoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGSYS};
 
-void sendRestore();
+void sendRestore() {
+    for (size_t sent = 0; sent < restoreLength;) {
+        ssize_t n = write(restoreOutputFd, restoreBytes + sent, restoreLength - sent);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+    }
+    if (modesFd >= 0) tcsetattr(modesFd, TCSANOW, &savedModes);
+}
 
 void restoreFromSignal(int signalNumber) {
     if (restoreArmed) {
@@ -72,286 +113,496 @@ void restoreFromSignal(int signalNumber) {
     }
     // Die of the signal as if nothing had caught it, so the parent sees why.
     signal(signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
     raise(signalNumber);
+    _exit(128 + signalNumber);
 }
 
+void noteResize(int) { resized = 1; }
+
 void installSignalHandlers() {
+    stack_t alternate{};
+    alternate.ss_sp = signalStack;
+    alternate.ss_size = sizeof signalStack;
+    sigaltstack(&alternate, nullptr);
     for (int signalNumber : restoredSignals) {
         struct sigaction current {};
         sigaction(signalNumber, nullptr, &current);
         // A signal the parent ignores (nohup, background jobs) stays ignored;
         // a handler someone else installed (a sanitizer) stays too.
+        if (current.sa_handler == restoreFromSignal) continue;
         if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) continue;
         struct sigaction mine {};
         mine.sa_handler = restoreFromSignal;
+        mine.sa_flags = SA_ONSTACK;
         sigemptyset(&mine.sa_mask);
         sigaction(signalNumber, &mine, nullptr);
     }
+    // A resize is noticed only while waiting: the wait lets it through.
+    struct sigaction resize {};
+    resize.sa_handler = noteResize;
+    sigemptyset(&resize.sa_mask);
+    sigaction(SIGWINCH, &resize, &tty.savedResize);
+    sigset_t blockResize;
+    sigemptyset(&blockResize);
+    sigaddset(&blockResize, SIGWINCH);
+    sigprocmask(SIG_BLOCK, &blockResize, &tty.savedMask);
+    tty.waitMask = tty.savedMask;
+    sigdelset(&tty.waitMask, SIGWINCH);
 }
 
 bool usable(const char* capability) {
     return capability != nullptr && capability != reinterpret_cast<const char*>(-1) && *capability != '\0';
 }
 
-void addBytes(const char* capability) {
-    if (!usable(capability)) return;
-    for (const char* text = capability; *text != '\0'; ++text) {
-        if (text[0] == '$' && text[1] == '<') {  // a padding delay, meaningless here
+const char* capability(const char* name) {
+    const char* value = tigetstr(name);
+    return usable(value) ? value : nullptr;
+}
+
+// Appends a capability's text without its padding delays, meaningless here.
+void appendCapability(std::string& to, const char* text) {
+    if (text == nullptr) return;
+    for (; *text != '\0'; ++text) {
+        if (text[0] == '$' && text[1] == '<') {
             const char* close = std::strchr(text, '>');
             if (close != nullptr) {
                 text = close;
                 continue;
             }
         }
-        if (restoreLength < sizeof restoreBytes) restoreBytes[restoreLength++] = *text;
+        to.push_back(*text);
     }
 }
 
-// What putting the terminal back sends: attributes and colours off, the whole
-// screen as scroll region, cursor shown, keypad mode off, the user's own
-// screen back. Rebuilt at every resize, as the scroll region depends on it.
-// The alternate screen is blanked in the default colours before it is left:
-// tmux, after a resize, keeps coloured lines of it in the scroll-back. A
-// terminal without one keeps the picture and gets the cursor below it.
-void prepareRestore(int rows) {
+std::string withParameters(const char* capability, int first, int second = 0) {
+    std::string text;
+    if (capability != nullptr) appendCapability(text, tiparm(capability, first, second));
+    return text;
+}
+
+// What putting the terminal back sends: first CAN, which ends any control
+// sequence a signal cut in two; attributes and colours off, the whole screen
+// as scroll region, cursor shown, keypad mode off, the user's own screen back,
+// and the window's old size if the game asked for a larger one. The alternate
+// screen is blanked in the default colours before it is left: tmux, after a
+// resize, keeps coloured lines of it in the scroll-back. A terminal without
+// one keeps the picture and gets the cursor below it.
+void prepareRestore() {
     restoreArmed = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    restoreLength = 0;
-    addBytes(tigetstr("sgr0"));
-    addBytes(tigetstr("op"));
-    const char* scrollRegion = tigetstr("csr");
-    if (usable(scrollRegion)) addBytes(tiparm(scrollRegion, 0, rows - 1));
-    const char* leaveAlternate = tigetstr("rmcup");
-    const char* moveTo = tigetstr("cup");
-    if (usable(leaveAlternate))
-        addBytes(tigetstr("clear"));
-    else if (usable(moveTo))
-        addBytes(tiparm(moveTo, rows - 1, 0));
-    addBytes(tigetstr("cnorm"));
-    addBytes(tigetstr("rmkx"));
-    addBytes(leaveAlternate);
+    std::string text = "\x18";
+    appendCapability(text, tty.cap.sgr0);
+    appendCapability(text, capability("op"));
+    text += withParameters(tty.cap.csr, 0, tty.rows - 1);
+    const char* leaveAlternate = capability("rmcup");
+    if (leaveAlternate != nullptr)
+        appendCapability(text, tty.cap.clear);
+    else
+        text += withParameters(tty.cap.cup, tty.rows - 1, 0);
+    appendCapability(text, capability("cnorm"));
+    appendCapability(text, capability("rmkx"));
+    appendCapability(text, leaveAlternate);
+    if (tty.growAsked) text += "\x1b[8;" + std::to_string(tty.oldRows) + ";" + std::to_string(tty.oldColumns) + "t";
+    restoreLength = std::min(text.size(), sizeof restoreBytes);
+    std::memcpy(restoreBytes, text.data(), restoreLength);
     std::atomic_signal_fence(std::memory_order_seq_cst);
     restoreArmed = 1;
 }
 
-void sendRestore() {
-    for (size_t sent = 0; sent < restoreLength;) {
-        ssize_t n = write(restoreOutputFd, restoreBytes + sent, restoreLength - sent);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-    }
-    if (modesFd >= 0) tcsetattr(modesFd, TCSANOW, &savedModes);
+// The terminal is gone: end as a hang-up signal would, even when it is ignored.
+[[noreturn]] void hangUp() {
+    restoreFromSignal(SIGHUP);
+    _exit(129);
 }
 
-// --- locale and colours ---
+// --- output ---
 
-// The glyphs are sent as UTF-8 whatever the user's locale says: with LANG=C
-// ncurses would otherwise turn them into question marks.
-void chooseUtf8Locale() {
-    std::setlocale(LC_ALL, "");
-    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return;
-    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
-}
-
-// Colour pairs are made when first needed: some terminals (TERM=screen) have
-// only 64, fewer than the 128 combinations of 16 foregrounds and 8 backgrounds.
-short pairOf(short foreground, short background) {
-    short& pair = term.pairFor[foreground * 8 + background];
-    if (pair != 0) return pair;
-    if (term.pairsMade + 1 < COLOR_PAIRS && init_pair(term.pairsMade + 1, foreground, background) == OK)
-        return pair = ++term.pairsMade;
-    // Out of pairs: keep at least the background right.
-    for (int other = 0; other < 16; ++other)
-        if (term.pairFor[other * 8 + background] != 0) return term.pairFor[other * 8 + background];
-    return term.pairsMade > 0 ? 1 : 0;
-}
-
-cchar_t cellFor(uint8_t character, uint8_t attribute) {
-    int foreground = attribute & 0x0F, background = (attribute >> 4) & 0x07;
-    attr_t attributes = A_NORMAL;
-    short pair = 0;
-    if (term.colour) {
-        short curses = cursesColour[foreground & 7];
-        if (foreground & 8) {
-            if (term.sixteenColours)
-                curses += 8;
-            else
-                attributes |= A_BOLD;
+void sendOutput() {
+    size_t sent = 0;
+    while (sent < tty.out.size()) {
+        ssize_t n = write(tty.outputFd, tty.out.data() + sent, tty.out.size() - sent);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd writable{tty.outputFd, POLLOUT, 0};
+            poll(&writable, 1, 100);
+        } else {
+            if (isatty(tty.outputFd) || errno == EIO) hangUp();
+            break;  // a file or pipe that fails: the picture is lost, the game goes on
         }
-        pair = pairOf(curses, cursesColour[background]);
-    } else {
-        if (foreground & 8) attributes |= A_BOLD;
-        if (background != 0) attributes |= A_REVERSE;
     }
-    wchar_t text[2] = {static_cast<wchar_t>(cp437ToUnicode(character)), L'\0'};
-    cchar_t cell;
-    setcchar(&cell, text, attributes, pair, nullptr);
-    return cell;
+    tty.out.clear();
+    tty.sgrStart = std::string::npos;
 }
 
-// --- the picture ---
+// Adds a colour code; one that follows another joins it ("\e[31m\e[40m" becomes "\e[31;40m").
+void addSgr(const std::string& code) {
+    bool plain = code.size() >= 3 && code.compare(0, 2, "\x1b[") == 0 && code.back() == 'm' &&
+                 code.find_first_not_of("0123456789;", 2) == code.size() - 1;
+    if (plain && tty.sgrStart != std::string::npos && tty.sgrStart < tty.out.size()) {
+        tty.out.back() = ';';
+        tty.out.append(code, 2, std::string::npos);
+        return;
+    }
+    size_t start = tty.out.size();
+    tty.out += code;
+    tty.sgrStart = plain ? start : std::string::npos;
+}
+
+void addText(const std::string& text) {
+    tty.out += text;
+    tty.sgrStart = std::string::npos;
+}
+
+bool isBlank(uint8_t character) { return character == 0x20 || character == 0; }
+
+Look lookOf(uint8_t attribute) {
+    int foreground = attribute & 0x0F, background = (attribute >> 4) & 0x07;
+    Look look;
+    if (tty.colour) {
+        look.foreground =
+            static_cast<short>(terminalColour[foreground & 7] + (tty.sixteenColours && (foreground & 8) ? 8 : 0));
+        look.background = terminalColour[background];
+        look.bold = !tty.sixteenColours && (foreground & 8);
+    } else {
+        look.bold = foreground & 8;
+        look.reverse = background != 0;
+    }
+    return look;
+}
+
+// Whether the terminal, writing with `look`, shows the cell right. A blank
+// shows only its background: its foreground and boldness do not matter.
+bool looksRight(const Look& look, ConsoleCell cell) {
+    Look wanted = lookOf(cell.attribute);
+    if (!isBlank(cell.character)) return look == wanted;
+    if (!tty.colour) return look.reverse == wanted.reverse;
+    return look.background == wanted.background && look.background >= 0;
+}
+
+bool sameOnScreen(ConsoleCell a, ConsoleCell b) {
+    if (cp437ToUnicode(a.character) != cp437ToUnicode(b.character)) return false;
+    if (!isBlank(a.character)) return a.attribute == b.attribute;
+    Look la = lookOf(a.attribute), lb = lookOf(b.attribute);
+    return tty.colour ? la.background == lb.background : la.reverse == lb.reverse;
+}
+
+void useLook(ConsoleCell cell) {
+    if (looksRight(tty.look, cell)) return;
+    Look wanted = lookOf(cell.attribute);
+    bool blank = isBlank(cell.character);
+    if (blank && tty.colour) wanted.bold = tty.look.bold;  // no reset just for that
+    Look& now = tty.look;
+    if ((now.bold && !wanted.bold) || (now.reverse && !wanted.reverse)) {
+        appendCapability(tty.out, tty.cap.sgr0);
+        tty.sgrStart = std::string::npos;
+        now = Look{};
+    }
+    if (wanted.bold && !now.bold) addSgr(withParameters(tty.cap.bold, 0)), now.bold = true;
+    if (wanted.reverse && !now.reverse) addSgr(withParameters(tty.cap.rev, 0)), now.reverse = true;
+    if (tty.colour) {
+        if (!blank && now.foreground != wanted.foreground) addSgr(withParameters(tty.cap.setaf, wanted.foreground));
+        if (!blank) now.foreground = wanted.foreground;
+        if (now.background != wanted.background) addSgr(withParameters(tty.cap.setab, wanted.background));
+        now.background = wanted.background;
+    }
+}
+
+// Moves the cursor by the shortest of the ways the terminal offers,
+// rewriting the unchanged cells in between when that is shorter.
+void moveTo(int row, int column) {
+    if (tty.cursorRow == row && tty.cursorColumn == column) return;
+    std::string best = withParameters(tty.cap.cup, row, column);
+    if (tty.cursorRow == row && tty.cursorColumn >= 0) {
+        int distance = column - tty.cursorColumn;
+        auto consider = [&](const std::string& way) {
+            if (!way.empty() && way.size() < best.size()) best = way;
+        };
+        if (tty.cap.hpa != nullptr) consider(withParameters(tty.cap.hpa, column));
+        if (distance > 0 && tty.cap.cuf != nullptr) consider(withParameters(tty.cap.cuf, distance));
+        if (distance < 0 && distance >= -4 && tty.cap.cub1 != nullptr) {
+            std::string back;
+            for (int i = 0; i < -distance; ++i) appendCapability(back, tty.cap.cub1);
+            consider(back);
+        }
+        if (distance > 0 && distance <= 8) {
+            std::string again;
+            for (int x = tty.cursorColumn; x < column; ++x) {
+                ConsoleCell cell = tty.shown[row][x];
+                if (!tty.known[row][x] || !looksRight(tty.look, cell)) {
+                    again.clear();
+                    break;
+                }
+                again.append(glyphBytes[cell.character], glyphLength[cell.character]);
+            }
+            consider(again);
+        }
+    }
+    addText(best);
+    tty.cursorRow = row;
+    tty.cursorColumn = column;
+}
+
+// The whole window blank in the game's black: then only the cells that are
+// not blank need sending. Without back-colour erase the blanks are unknown.
+void blankWindow() {
+    useLook({0x20, 0x07});
+    appendCapability(tty.out, tty.cap.clear);
+    tty.sgrStart = std::string::npos;
+    bool filled = tty.cap.backColourErase || !tty.colour;
+    for (int row = 0; row < viewRows; ++row)
+        for (int column = 0; column < screenWidth; ++column) {
+            tty.shown[row][column] = {0x20, 0x07};
+            tty.known[row][column] = filled;
+        }
+    tty.cursorRow = tty.cursorColumn = 0;
+    tty.shownTop = viewTop();
+}
+
+// After a one-row move of the view (the credits), the terminal scrolls the
+// picture itself and only the new bottom row is sent.
+void scrollPicture() {
+    int by = viewTop() - tty.shownTop;
+    tty.shownTop = viewTop();
+    if (by == 0) return;
+    bool canScroll = by > 0 && by < viewRows && tty.cap.ind != nullptr && tty.cap.backColourErase &&
+                     (tty.rows == viewRows || tty.cap.csr != nullptr);
+    if (!canScroll) {
+        for (auto& row : tty.known) std::fill(std::begin(row), std::end(row), false);
+        return;
+    }
+    useLook({0x20, 0x07});
+    if (tty.rows != viewRows) addText(withParameters(tty.cap.csr, 0, viewRows - 1));
+    tty.cursorRow = -1;
+    moveTo(viewRows - 1, 0);
+    for (int i = 0; i < by; ++i) appendCapability(tty.out, tty.cap.ind);
+    if (tty.rows != viewRows) {
+        addText(withParameters(tty.cap.csr, 0, tty.rows - 1));
+        tty.cursorRow = tty.cursorColumn = -1;
+    }
+    for (int row = 0; row < viewRows; ++row)
+        for (int column = 0; column < screenWidth; ++column) {
+            bool moved = row + by < viewRows;
+            tty.shown[row][column] = moved ? tty.shown[row + by][column] : ConsoleCell{0x20, 0x07};
+            tty.known[row][column] = moved ? tty.known[row + by][column] : true;
+        }
+}
+
+void drawView() {
+    scrollPicture();
+    for (int row = 0; row < viewRows; ++row) {
+        for (int column = 0; column < screenWidth; ++column) {
+            ConsoleCell now = viewCell(column + 1, row + 1);
+            if (tty.known[row][column] && sameOnScreen(now, tty.shown[row][column])) continue;
+            // Writing the last cell of a terminal that wraps at once would scroll it.
+            bool lastCell = row == tty.rows - 1 && column == tty.columns - 1;
+            if (lastCell && tty.cap.autoMargins && !tty.cap.eatsNewline) continue;
+            moveTo(row, column);
+            useLook(now);
+            tty.out.append(glyphBytes[now.character], glyphLength[now.character]);
+            tty.sgrStart = std::string::npos;
+            tty.shown[row][column] = now;
+            tty.known[row][column] = true;
+            tty.cursorColumn = column + 1 < tty.columns ? column + 1 : -1;  // at the edge: not known
+        }
+    }
+}
 
 // A window smaller than the game gets a request for more room instead of a
 // cut-off picture, in the terminal's own colours; the words wrap to whatever
 // width there is.
 void showNotice() {
-    std::string notice = "Please make the window at least 80 x 25 (now " + std::to_string(term.columns) + " x " +
-                         std::to_string(term.rows) + ").";
+    std::string notice = "Please make the window at least 80 x 25 (now " + std::to_string(tty.columns) + " x " +
+                         std::to_string(tty.rows) + ").";
     std::string lines[16];
     int lineCount = 0;
     for (size_t start = 0; start < notice.size() && lineCount < 16;) {
         size_t end = notice.find(' ', start);
         std::string word = notice.substr(start, end == std::string::npos ? std::string::npos : end - start);
         start = end == std::string::npos ? notice.size() : end + 1;
-        if (lineCount > 0 && lines[lineCount - 1].size() + 1 + word.size() <= static_cast<size_t>(term.columns))
+        if (lineCount > 0 && lines[lineCount - 1].size() + 1 + word.size() <= static_cast<size_t>(tty.columns))
             lines[lineCount - 1] += " " + word;
         else
             lines[lineCount++] = word;
     }
-    werase(stdscr);
-    int top = std::max(0, (term.rows - lineCount) / 2);
-    for (int i = 0; i < lineCount && top + i < term.rows; ++i) {
-        int left = std::max(0, (term.columns - static_cast<int>(lines[i].size())) / 2);
-        mvwaddnstr(stdscr, top + i, left, lines[i].c_str(), term.columns - left);
+    appendCapability(tty.out, tty.cap.sgr0);
+    appendCapability(tty.out, tty.cap.clear);
+    tty.look = Look{};
+    int top = std::max(0, (tty.rows - lineCount) / 2);
+    for (int i = 0; i < lineCount && top + i < tty.rows; ++i) {
+        int left = std::max(0, (tty.columns - static_cast<int>(lines[i].size())) / 2);
+        addText(withParameters(tty.cap.cup, top + i, left));
+        addText(lines[i].substr(0, static_cast<size_t>(std::max(0, tty.columns - left))));
     }
-    wrefresh(stdscr);
+    tty.cursorRow = tty.cursorColumn = -1;
+    sendOutput();
+}
+
+void readWindowSize() {
+    struct winsize size {};
+    if (ioctl(tty.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        tty.rows = size.ws_row;
+        tty.columns = size.ws_col;
+    } else {
+        tty.rows = viewRows;  // a file or a pipe: taken as just large enough
+        tty.columns = screenWidth;
+    }
 }
 
 void handleResize() {
-    getmaxyx(stdscr, term.rows, term.columns);
-    prepareRestore(term.rows);
-    term.tooSmall = term.rows < viewRows || term.columns < screenWidth;
-    term.shownValid = false;
-    clearok(curscr, TRUE);  // the next refresh repaints everything
-    if (term.tooSmall) {
-        showNotice();
-    } else {
-        werase(stdscr);
-        terminalShowView();
-    }
+    resized = 0;
+    readWindowSize();
+    prepareRestore();
+    tty.tooSmall = tty.rows < viewRows || tty.columns < screenWidth;
+    if (tty.tooSmall) return showNotice();
+    blankWindow();
+    drawView();
+    sendOutput();
 }
 
 // --- keys ---
 
-// Alt+letter arrives as Esc followed at once by the letter; it gives the
-// letter key's PC scan code, or 0 for anything but a letter.
-uint8_t altScanCode(wint_t key) {
-    static const char* const keyRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
-    static const uint8_t firstCodes[] = {16, 30, 44};
-    if (key >= 'A' && key <= 'Z') key += 'a' - 'A';
-    if (key < 'a' || key > 'z') return 0;
-    for (int row = 0; row < 3; ++row) {
-        const char* found = std::strchr(keyRows[row], static_cast<int>(key));
-        if (found != nullptr) return static_cast<uint8_t>(firstCodes[row] + (found - keyRows[row]));
-    }
-    return 0;
-}
-
-void queueCharacter(wint_t key);
-
-// Curses keys that are extended keys on the console, with their scan codes.
-struct ExtendedKey {
-    int curses;
-    uint8_t code;
-};
-const ExtendedKey extendedKeys[] = {
-    {KEY_UP, scan::up},          {KEY_DOWN, scan::down},    {KEY_LEFT, scan::left},
-    {KEY_RIGHT, scan::right},    {KEY_HOME, scan::home},    {KEY_A1, scan::home},
-    {KEY_FIND, scan::home},      {KEY_END, scan::end},      {KEY_C1, scan::end},
-    {KEY_SELECT, scan::end},     {KEY_PPAGE, scan::pageUp}, {KEY_A3, scan::pageUp},
-    {KEY_NPAGE, scan::pageDown}, {KEY_C3, scan::pageDown},  {KEY_IC, scan::insert},
-    {KEY_DC, scan::del},         {KEY_F(11), 133},          {KEY_F(12), 134},
-};
-
-void queueSpecialKey(wint_t key) {
-    if (key == KEY_RESIZE) return handleResize();
-    if (key == KEY_ENTER) return queueKey({13, false});
-    if (key == KEY_BACKSPACE) return queueKey({8, false});
-    if (key >= KEY_F(1) && key <= KEY_F(10)) return queueKey({static_cast<uint8_t>(59 + (key - KEY_F(1))), true});
-    for (const ExtendedKey& extended : extendedKeys)
-        if (static_cast<int>(key) == extended.curses) return queueKey({extended.code, true});
-    // Mouse, shifted function keys, anything else: nothing.
-}
-
-// The rest of a control sequence that curses did not know: dropped whole, so
-// none of its bytes reads as a key (its Esc would end the game).
-void skipSequence() {
-    wint_t key;
-    for (int length = 0; length < 32; ++length) {
-        int got = wget_wch(stdscr, &key);
-        if (got == ERR) return;
-        if (got == KEY_CODE_YES) return queueSpecialKey(key);
-        if (key >= 0x40 && key <= 0x7E) return;                    // the final byte
-        if (key < 0x20 || key > 0x3F) return queueCharacter(key);  // not part of it
-    }
-}
-
-// After an Esc: alone it is the Esc key; with a letter right behind it,
-// Alt+letter; with '[' or 'O', a sequence curses did not recognise.
-void queueAfterEscape() {
-    for (;;) {
-        wint_t key;
-        int got = wget_wch(stdscr, &key);
-        if (got == ERR) return queueKey({escape, false});
-        if (got == KEY_CODE_YES) {
-            if (key != KEY_RESIZE) return;  // Alt with an arrow or function key: nothing
-            queueKey({escape, false});
-            return handleResize();
+void feed(const uint8_t* bytes, ssize_t count) {
+    for (ssize_t i = 0; i < count; ++i) {
+        DecodedKeys keys = decodeKeyByte(tty.decoder, bytes[i]);
+        for (int k = 0; k < keys.count; ++k) {
+            if (keys.keys[k].code == ctrlC && !keys.keys[k].extended) throw ConsoleInterrupt{};
+            queueKey(keys.keys[k]);
         }
-        if (key == escape) {
-            queueKey({escape, false});
-            continue;
+    }
+    if (count > 0) tty.lastInput = Clock::now();
+}
+
+void inputEnded() {
+    if (tty.inputIsTty) hangUp();
+    tty.inputOpen = false;  // a pipe or file that ended: no more keys
+}
+
+bool takingInput() { return tty.inputOpen && queuedKeyCount() < keyQueueLimit; }
+
+void readWaitingInput() {
+    while (takingInput()) {
+        pollfd ready{tty.inputFd, POLLIN, 0};
+        int result = poll(&ready, 1, 0);
+        if (result < 0 && errno == EINTR) continue;
+        if (result <= 0) break;
+        if (ready.revents & POLLIN) {
+            uint8_t chunk[readChunk];
+            ssize_t got = read(tty.inputFd, chunk, sizeof chunk);
+            if (got > 0) {
+                feed(chunk, got);
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                inputEnded();
+            }
+        } else {
+            inputEnded();  // hung up or failed
         }
-        if (key < 0x20) {  // a control key typed right after Esc: both count
-            queueKey({escape, false});
-            return queueCharacter(key);
-        }
-        if (key == '[') return skipSequence();
-        if (key == 'O') {
-            wint_t final;
-            got = wget_wch(stdscr, &final);
-            if (got == ERR) return queueKey({altScanCode('O'), true});
-            if (got == KEY_CODE_YES) return queueSpecialKey(final);
-            return;  // an unknown SS3 key
-        }
-        if (uint8_t code = altScanCode(key); code != 0) queueKey({code, true});
-        return;
+    }
+    if (decoderWaiting(tty.decoder) && Clock::now() - tty.lastInput >= std::chrono::milliseconds(escDelayMs)) {
+        DecodedKeys keys = decodeKeyTimeout(tty.decoder);
+        for (int k = 0; k < keys.count; ++k) queueKey(keys.keys[k]);
     }
 }
 
-void queueCharacter(wint_t key) {
-    if (key == ctrlC) throw ConsoleInterrupt{};
-    if (key == escape) return queueAfterEscape();
-    if (key == 10 || key == 13) return queueKey({13, false});
-    if (key == 8 || key == 127) return queueKey({8, false});
-    if (key < 0x7F) {
-        if (key != 0) queueKey({static_cast<uint8_t>(key), false});
-        return;
+// Sleeps in the kernel until input, a resize or another signal comes, or
+// the time runs out (a negative time: no limit). A half-read Esc sequence
+// wakes it when its time is up.
+void waitForEvent(Clock::duration limit) {
+    if (limit < Clock::duration::zero()) limit = std::chrono::hours(24);
+    if (decoderWaiting(tty.decoder) && takingInput()) {
+        Clock::duration escLeft = tty.lastInput + std::chrono::milliseconds(escDelayMs) - Clock::now();
+        limit = std::clamp(escLeft, Clock::duration::zero(), limit);
     }
-    // A character typed in UTF-8 counts when code page 437 has it. The glyphs
-    // of the control bytes do not: a typed ← must not act as Esc.
-    int byte = unicodeToCp437(static_cast<char32_t>(key));
-    if (byte >= 0x7F) queueKey({static_cast<uint8_t>(byte), false});
-}
-
-// Waits at most the given time for input on the terminal.
-void waitForInput(Clock::duration slice) {
-    if (term.inputIsTty) {
-        struct pollfd ready = {term.inputFd, POLLIN, 0};
-        auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count();
-        struct timespec timeout = {static_cast<time_t>(nanoseconds / 1000000000),
-                                   static_cast<long>(nanoseconds % 1000000000)};
-        int result = ppoll(&ready, 1, &timeout, nullptr);
-        if (result <= 0 || (ready.revents & POLLIN)) return;
-        // Hung up or failed: poll would return at once; sleep instead.
-    }
-    std::this_thread::sleep_for(slice);
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
+    struct timespec timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd ready{tty.inputFd, POLLIN, 0};
+    ppoll(&ready, takingInput() ? 1 : 0, &timeout, &tty.waitMask);
+    if (resized) handleResize();
+    readWaitingInput();
 }
 
 // --- setting up ---
 
-bool startCurses(FILE* input, FILE* output, const char* terminalType, bool sizeMustBeKnown, std::string& failure) {
-    chooseUtf8Locale();
+void makeGlyphs() {
+    for (int byte = 0; byte < 256; ++byte) {
+        char32_t c = cp437ToUnicode(static_cast<uint8_t>(byte));
+        char* b = glyphBytes[byte];
+        if (c < 0x80) {
+            b[0] = static_cast<char>(c), glyphLength[byte] = 1;
+        } else if (c < 0x800) {
+            b[0] = static_cast<char>(0xC0 | (c >> 6)), b[1] = static_cast<char>(0x80 | (c & 0x3F));
+            glyphLength[byte] = 2;
+        } else {
+            b[0] = static_cast<char>(0xE0 | (c >> 12)), b[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            b[2] = static_cast<char>(0x80 | (c & 0x3F));
+            glyphLength[byte] = 3;
+        }
+    }
+}
+
+void setRawModes() {
+    if (modesFd < 0) return;
+    struct termios raw = savedModes;
+    // No line buffering, no echo; Ctrl+C, Ctrl+S and Ctrl+Q are keys, not signals or flow control.
+    raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+    raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    raw.c_cflag = (raw.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB)) | CS8;
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(modesFd, TCSANOW, &raw);
+}
+
+std::string terminalName(const char* terminalType) {
+    if (terminalType != nullptr) return terminalType;
+    const char* fromEnvironment = std::getenv("TERM");
+    return fromEnvironment != nullptr ? fromEnvironment : "";
+}
+
+bool loadCapabilities(const char* terminalType, std::string& failure) {
+    std::string name = terminalName(terminalType);
+    int result = 0;
+    if (name.empty() || setupterm(name.c_str(), tty.outputFd, &result) != OK) {
+        failure = "quorvex: unknown terminal type TERM=" + name +
+                  "; try TERM=xterm-256color (or install the ncurses-term package)";
+        return false;
+    }
+    tty.info = cur_term;
+    Capabilities& c = tty.cap;
+    c.cup = capability("cup");
+    c.clear = capability("clear");
+    if (c.cup == nullptr || c.clear == nullptr || tigetflag("hc") > 0 || tigetflag("gn") > 0) {
+        failure = "quorvex: the terminal TERM=" + name +
+                  " cannot place the cursor; the game needs one that can, such as TERM=xterm-256color";
+        del_curterm(cur_term);
+        tty.info = nullptr;
+        return false;
+    }
+    c.hpa = capability("hpa");
+    c.cuf = capability("cuf");
+    c.cub1 = capability("cub1");
+    c.setaf = capability("setaf");
+    c.setab = capability("setab");
+    c.bold = capability("bold");
+    c.rev = capability("rev");
+    c.sgr0 = capability("sgr0");
+    c.csr = capability("csr");
+    c.ind = capability("ind");
+    c.backColourErase = tigetflag("bce") > 0;
+    c.autoMargins = tigetflag("am") > 0;
+    c.eatsNewline = tigetflag("xenl") > 0;
+    int colours = tigetnum("colors");
+    tty.colour = colours >= 8 && c.setaf != nullptr && c.setab != nullptr;
+    tty.sixteenColours = tty.colour && colours >= 16;
+    return true;
+}
+
+bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool sizeMustBeKnown, std::string& failure) {
     int outputFd = fileno(output);
     struct winsize size {};
     bool sizeKnown = ioctl(outputFd, TIOCGWINSZ, &size) == 0;
@@ -359,72 +610,71 @@ bool startCurses(FILE* input, FILE* output, const char* terminalType, bool sizeM
         failure = "No way to get console screen buffer info";
         return false;
     }
-    term.input = input;
-    term.output = output;
-    term.inputFd = fileno(input);
-    term.inputIsTty = isatty(term.inputFd);
-    modesFd = term.inputIsTty ? term.inputFd : (isatty(outputFd) ? outputFd : -1);
+    tty.input = input;
+    tty.output = output;
+    tty.inputFd = fileno(input);
+    tty.outputFd = outputFd;
+    // Before anything is drawn: a terminal that cannot show the game is refused.
+    if (!loadCapabilities(terminalType, failure)) return false;
+    tty.inputIsTty = isatty(tty.inputFd);
+    tty.inputOpen = true;
+    tty.decoder = KeyDecoder{};
+    tty.look = Look{};
+    tty.out.clear();
+    makeGlyphs();
+    modesFd = tty.inputIsTty ? tty.inputFd : (isatty(outputFd) ? outputFd : -1);
     if (modesFd >= 0 && tcgetattr(modesFd, &savedModes) != 0) modesFd = -1;
-    // Before newterm: curses then leaves SIGINT and SIGTERM to these handlers.
     installSignalHandlers();
-    term.screen = newterm(terminalType, output, input);
-    if (term.screen == nullptr) {
-        failure = "No way to get the console handle";
-        return false;
-    }
-    set_term(term.screen);
-    if (!sizeKnown) resize_term(viewRows, screenWidth);
-    raw();  // no line buffering, Ctrl+C and Ctrl+S are keys, not signals or flow control
-    noecho();
-    nonl();
-    intrflush(stdscr, FALSE);
-    keypad(stdscr, TRUE);
-    nodelay(stdscr, TRUE);
-    set_escdelay(escDelayMs);
-    typeahead(-1);  // pending keys never hold output back
-    leaveok(stdscr, TRUE);
-    curs_set(0);
-    term.colour = has_colors() && start_color() == OK;
-    // Pair 0 as the terminal's own colours: the notice uses them, and resetting
-    // to them after each update costs no extra colour codes.
-    if (term.colour) use_default_colors();
-    term.sixteenColours = term.colour && COLORS >= 16;
-    std::fill(std::begin(term.pairFor), std::end(term.pairFor), 0);
-    term.pairsMade = 0;
+    setRawModes();
     restoreOutputFd = outputFd;
+    readWindowSize();
+    // Most terminal emulators open at 80 x 24: ask for the one row more, and
+    // for the old size back at the end.
+    tty.growAsked = false;
+    if (sizeKnown && isatty(outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
+        tty.growAsked = true;
+        tty.oldRows = tty.rows;
+        tty.oldColumns = tty.columns;
+        addText("\x1b[8;" + std::to_string(std::max(tty.rows, viewRows)) + ";" +
+                std::to_string(std::max(tty.columns, screenWidth)) + "t");
+    }
+    appendCapability(tty.out, capability("smcup"));
+    appendCapability(tty.out, capability("civis"));
+    appendCapability(tty.out, capability("smkx"));
+    tty.open = true;
     handleResize();  // the first picture, and the restore bytes
     return true;
 }
 
 void closeStreams() {
-    if (term.ownStreams) {
-        if (term.input != nullptr) fclose(term.input);
-        if (term.output != nullptr) fclose(term.output);
+    if (tty.ownStreams) {
+        if (tty.input != nullptr) fclose(tty.input);
+        if (tty.output != nullptr) fclose(tty.output);
     }
-    term.input = term.output = nullptr;
-    term.ownStreams = false;
+    tty.input = tty.output = nullptr;
+    tty.ownStreams = false;
 }
 
 }  // namespace
 
 bool openTerminal(std::string& failure) {
-    if (term.screen != nullptr) return true;
+    if (tty.open) return true;
     FILE* input = stdin;
     FILE* output = stdout;
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         // Redirected: draw on and read from the controlling terminal itself.
         input = std::fopen("/dev/tty", "re");
         output = std::fopen("/dev/tty", "we");
-        term.ownStreams = true;
-        term.input = input;
-        term.output = output;
+        tty.ownStreams = true;
+        tty.input = input;
+        tty.output = output;
         if (input == nullptr || output == nullptr) {
             closeStreams();
             failure = "No way to get the console handle";
             return false;
         }
     }
-    if (!startCurses(input, output, nullptr, true, failure)) {
+    if (!startTerminal(input, output, nullptr, true, failure)) {
         closeStreams();
         return false;
     }
@@ -432,52 +682,41 @@ bool openTerminal(std::string& failure) {
 }
 
 bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::string& failure) {
-    if (term.screen != nullptr) return true;
-    return startCurses(input, output, terminalType, false, failure);
+    if (tty.open) return true;
+    return startTerminal(input, output, terminalType, false, failure);
 }
 
 void closeTerminal() {
-    if (term.screen == nullptr) return;
-    // The same bytes as on a signal, rather than endwin's: see prepareRestore.
+    if (!tty.open) return;
+    if (!tty.tooSmall) drawView();
+    sendOutput();
     restoreArmed = 0;
-    fflush(term.output);
     sendRestore();
-    delscreen(term.screen);
-    term.screen = nullptr;
+    tty.open = false;
+    sigaction(SIGWINCH, &tty.savedResize, nullptr);
+    sigprocmask(SIG_SETMASK, &tty.savedMask, nullptr);
+    if (tty.info != nullptr) del_curterm(tty.info);
+    tty.info = nullptr;
     closeStreams();
 }
 
-bool terminalIsOpen() { return term.screen != nullptr; }
+bool terminalIsOpen() { return tty.open; }
+bool terminalTooSmall() { return tty.open && tty.tooSmall; }
 
 void terminalShowView() {
-    if (term.screen == nullptr) return;
-    if (getmaxy(stdscr) != term.rows || getmaxx(stdscr) != term.columns) return handleResize();
-    if (term.tooSmall) return;
-    bool changed = false;
-    for (int row = 0; row < viewRows; ++row) {
-        for (int column = 0; column < screenWidth; ++column) {
-            ConsoleCell now = viewCell(column + 1, row + 1);
-            ConsoleCell& was = term.shown[row][column];
-            if (term.shownValid && now.character == was.character && now.attribute == was.attribute) continue;
-            cchar_t cell = cellFor(now.character, now.attribute);
-            mvwadd_wch(stdscr, row, column, &cell);
-            was = now;
-            changed = true;
-        }
-    }
-    term.shownValid = true;
-    if (changed) wrefresh(stdscr);
+    if (!tty.open || tty.tooSmall) return;
+    drawView();
+    sendOutput();
 }
 
 void terminalPumpKeys() {
-    if (term.screen == nullptr) return;
-    wint_t key;
-    for (int got; (got = wget_wch(stdscr, &key)) != ERR;) {
-        if (got == KEY_CODE_YES)
-            queueSpecialKey(key);
-        else
-            queueCharacter(key);
-    }
+    if (!tty.open) return;
+    if (resized) handleResize();
+    readWaitingInput();
+}
+
+void terminalWait() {
+    if (tty.open) waitForEvent(Clock::duration(-1));
 }
 
 void terminalSleep(int milliseconds) {
@@ -485,12 +724,11 @@ void terminalSleep(int milliseconds) {
     for (;;) {
         terminalPumpKeys();
         Clock::time_point now = Clock::now();
-        if (now >= deadline) return;
-        Clock::duration left = deadline - now;
-        if (term.screen == nullptr) {
-            std::this_thread::sleep_for(left);
-            return;
-        }
-        waitForInput(std::min<Clock::duration>(left, std::chrono::milliseconds(sleepSliceMs)));
+        if (!tty.open) return std::this_thread::sleep_until(deadline);
+        if (!tty.tooSmall && now >= deadline) return;
+        bool standingStill = tty.tooSmall;
+        waitForEvent(standingStill ? Clock::duration(-1) : deadline - now);
+        // Behind the notice time stands still: the pause goes on afterwards.
+        if (standingStill) deadline += Clock::now() - now;
     }
 }

@@ -1,12 +1,16 @@
-// The terminal form of the console layer, on ncursesw. Only console.cpp,
-// main.cpp and the tools use it; nothing else in the game knows about curses.
+// The terminal form of the console layer, on the terminfo part of ncursesw.
+// Only console.cpp, main.cpp and the tools use it; nothing else in the game
+// knows about the terminal.
 //
 // The terminal shows the console's 25-row view in the top-left 80 x 25 cells,
-// every byte as its code page 437 glyph, with the cursor hidden. Keys are read
-// raw (no echo, no line buffering, no flow control) and queued as KeyEvents;
-// Ctrl+C throws ConsoleInterrupt. The terminal is restored on every way out,
-// including SIGINT, SIGTERM and SIGHUP from outside and crashes (the signal is
-// then re-raised, so the exit status still tells what happened).
+// every byte as its code page 437 glyph, with the cursor hidden. An update
+// sends only the cells that changed since the last one. Keys are read raw (no
+// echo, no line buffering, no flow control), decoded (keys.h) and queued as
+// KeyEvents; Ctrl+C throws ConsoleInterrupt. Every wait sleeps in the kernel
+// until a key, a resize or a signal comes. The terminal is restored on every
+// way out, including SIGINT, SIGTERM and SIGHUP from outside, a terminal that
+// hangs up, and crashes, a stack overflow included (the signal is then
+// re-raised, so the exit status still tells what happened).
 #pragma once
 
 #include <cstdio>
@@ -16,7 +20,9 @@
 // and sets up keys, colours and glyphs. On failure returns false and sets the
 // one-line message the program prints before it ends with status 1:
 // "No way to get the console handle" when there is no terminal to draw on,
-// "No way to get console screen buffer info" when its size cannot be read.
+// "No way to get console screen buffer info" when its size cannot be read,
+// and a line naming TERM when the terminal type is unknown or cannot place
+// the cursor (TERM=dumb).
 bool openTerminal(std::string& failure);
 
 // The same terminal form on any pair of streams with the given terminal type
@@ -32,4 +38,6 @@ bool terminalIsOpen();
 
 void terminalShowView();               // send the cells of the view that changed
 void terminalPumpKeys();               // move waiting key presses into the console's queue
-void terminalSleep(int milliseconds);  // sleep, keeping keys and resizes handled
+void terminalSleep(int milliseconds);  // sleep, keeping keys and resizes handled; stands still while too small
+void terminalWait();                   // sleep until input, a resize or a signal comes
+bool terminalTooSmall();               // the notice asking for a larger window is shown

@@ -32,10 +32,8 @@ void showGameOver() {
     // Only Enter leaves; everything else, Esc included, is read and dropped.
     uint8_t key = 0;
     while (key != 13) {
-        if (keyPressed())
-            key = readKey();
-        else
-            pollPause();
+        waitForKey();
+        key = readKey();
     }
     returnToMainMenu();
 }

@@ -10,9 +10,12 @@ constexpr uint8_t enemyGlyph = 0x9D;
 
 // One cell along the axis, then a look one cell ahead: anything that is not
 // Empty (outside the map reads as Wall) turns the enemy. The move itself is
-// not tested, so the first move of a room goes wherever the step points.
+// not tested, so the first move of a room goes wherever the step points;
+// only the edge of the map holds it (an enemy placed on the edge row would
+// otherwise step off the map and wander outside it for good).
 void moveEnemy(EnemySlot& enemy, int dx, int dy, CellCode code) {
     int fromX = enemy.x, fromY = enemy.y;
+    if (!insideMap(fromX + dx * enemy.step, fromY + dy * enemy.step)) enemy.step = static_cast<int8_t>(-enemy.step);
     setCell(fromX, fromY, Empty);
     enemy.x = static_cast<uint8_t>(enemy.x + dx * enemy.step);
     enemy.y = static_cast<uint8_t>(enemy.y + dy * enemy.step);

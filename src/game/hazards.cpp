@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "console/console.h"
@@ -11,6 +13,13 @@ namespace {
 
 constexpr uint8_t deadGlyph = 0xCE;
 constexpr uint8_t lavaGlyph = 0xB1;
+
+// Score and goods stop at the ends of their 32-bit range: a save file may
+// hold any value, and adding to it must never wrap.
+int32_t saturatingAdd(int32_t total, int64_t amount) {
+    int64_t sum = int64_t(total) + amount;
+    return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
 
 const char* deathCue(int code) {
     if (code == Lava) return "Sound/lava.wav";
@@ -29,7 +38,7 @@ bool loseLife(PlayerState& player) {
     delayMs(500);
     if (game.lives == 0) {
         // The goods of the lost room still count before the final score shows.
-        game.score += game.goodsCollected * 5;
+        game.score = saturatingAdd(game.score, int64_t(game.goodsCollected) * 5);
         return false;
     }
     if (code == Lava) {
@@ -51,7 +60,7 @@ bool loseLife(PlayerState& player) {
 void collectGoods(int x, int y) {
     playCue("Sound/key.wav", false);
     setCell(x, y, Empty);
-    ++game.goodsCollected;
+    game.goodsCollected = saturatingAdd(game.goodsCollected, 1);
     drawGoodsCounter();
 }
 
@@ -64,9 +73,9 @@ void showRoomMessage(PlayerState& player, int code) {
 }
 
 void completeRoom() {
-    game.score += game.goodsCollected * 5 + game.lives * 3;
+    game.score = saturatingAdd(game.score, int64_t(game.goodsCollected) * 5 + game.lives * 3);
     clearScreen();
-    game.totalGoods += game.goodsCollected;
+    game.totalGoods = saturatingAdd(game.totalGoods, game.goodsCollected);
     playCue("Sound/next.wav", false);
     delayMs(1750);
     game.levelNumber = static_cast<int8_t>(game.levelNumber + 1);

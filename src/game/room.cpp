@@ -230,18 +230,23 @@ TickOutcome stepTick(PlayerState& player) {
     return runTickRules(player);
 }
 
+TickOutcome playOneRoom(int& ticksPlayed) {
+    PlayerState player = startRoom();
+    for (ticksPlayed = 1;; ++ticksPlayed) {
+        TickOutcome outcome = stepTick(player);
+        if (outcome == TickOutcome::GameOver) return outcome;
+        delayMs(tickMs);
+        if (outcome == TickOutcome::ExitReached) return outcome;
+    }
+}
+
 // One room after another in the same loop: finishing a room loads the next
 // and goes round again, so a long game never nests deeper. Leaving for the
 // menu or the end of the program unwinds from inside.
 void playRoom() {
     for (;;) {
-        PlayerState player = startRoom();
-        TickOutcome outcome;
-        do {
-            outcome = stepTick(player);
-            if (outcome == TickOutcome::GameOver) showGameOver();
-            delayMs(tickMs);
-        } while (outcome != TickOutcome::ExitReached);
+        int ticksPlayed;
+        if (playOneRoom(ticksPlayed) == TickOutcome::GameOver) showGameOver();
         completeRoom();
     }
 }

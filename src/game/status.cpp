@@ -130,10 +130,8 @@ void quitPrompt() {
             pressed = -1;
         }
         if (isQuitAnswer(pressed)) break;
-        if (keyPressed())
-            pressed = readKey();
-        else
-            pollPause();
+        waitForKey();
+        pressed = readKey();
     }
 
     if (pressed == playKey::escape) endProgram(0);

@@ -54,6 +54,12 @@ TickOutcome stepTickWith(PlayerState& player, TickKey key);
 // crumbling slots freed, the player drawn.
 PlayerState startRoom();
 
+// The loaded and drawn room from its start until the exit is reached
+// (ExitReached, after the tick's pause) or the last life is lost (GameOver,
+// before the game-over screen); the room's end is the caller's. ticksPlayed:
+// the ticks it ran.
+TickOutcome playOneRoom(int& ticksPlayed);
+
 // One tick up to its pause: a key from the keyboard, then the rules.
 TickOutcome stepTick(PlayerState& player);
 // The input step alone, and the movement keys as it takes them, for callers

@@ -70,7 +70,9 @@ constexpr CellLook plainLooks[] = {
     {0, 0}, {0, 0},    {0x0F, 3}, {0x04, 5}, {0x05, 2}, {0x06, 14},
 };
 
-void drawCell(int x, int y) {
+}  // namespace
+
+void drawRoomCell(int x, int y) {
     CellCode code = cellAt(x, y);
     if (code == Spikes) {
         drawSpikeCell(x, y);
@@ -86,8 +88,6 @@ void drawCell(int x, int y) {
         drawGlyph(x, y, plainLooks[code].colour, plainLooks[code].glyph);
     }
 }
-
-}  // namespace
 
 void loadLevel(const std::string& name) {
     std::string path = run.baseDirectory + "levels/" + name + ".lvl";
@@ -130,7 +130,7 @@ void readLevelText(std::string_view text) {
 
 void drawRoom() {
     for (int y = 1; y <= mapHeight; ++y)
-        for (int x = 1; x <= mapWidth; ++x) drawCell(x, y);
+        for (int x = 1; x <= mapWidth; ++x) drawRoomCell(x, y);
     if (game.levelNumber == 22) playFinalSequence();
 }
 

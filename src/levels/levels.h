@@ -10,6 +10,8 @@ void loadLevel(const std::string& name);
 // The loader's reading alone: the text of a level file into the room, over
 // whatever the room held (nothing drawn, no file touched).
 void readLevelText(std::string_view text);
+// Draws one cell as drawRoom does (nothing for cells without a glyph).
+void drawRoomCell(int x, int y);
 // Draws every cell of the map; then, when the level number is 22, the final sequence.
 void drawRoom();
 // The glyph of a spike cell (0 when it shows nothing), and drawing it in colour 7.

@@ -1,16 +1,28 @@
 #include "shell/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <utility>
+
+// The working directory as the system gave it: a backslash in it is part of
+// a folder's name. Only what follows it comes from data.
+static std::string literalDirectory;
 
 std::string hostPath(std::string_view path) {
     std::string mapped(path);
-    for (char& c : mapped)
-        if (c == '\\') c = '/';
+    size_t from = 0;
+    if (!literalDirectory.empty() && path.substr(0, literalDirectory.size()) == literalDirectory)
+        from = literalDirectory.size();
+    for (size_t i = from; i < mapped.size(); ++i)
+        if (mapped[i] == '\\') mapped[i] = '/';
     return mapped;
 }
 
@@ -26,6 +38,7 @@ std::string currentDirectory() {
         dir.resize(dir.size() * 2);
     }
     dir.resize(std::strlen(dir.c_str()));
+    literalDirectory = dir + "/";
     return dir;
 }
 
@@ -33,10 +46,35 @@ static FileFailure failure(const char* operation, const std::string& path) {
     return {operation, path, std::strerror(errno)};
 }
 
+int openDataFile(const std::string& hostPath, std::string& reason) {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
+    // writer, and in raw mode no key could end that wait.
+    int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        reason = std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        reason = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
+        close(fd);
+        return -2;
+    }
+    // A regular file: reads may block as usual again.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 std::string readTextFile(const std::string& path, size_t maxBytes) {
     std::string host = hostPath(path);
-    int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw failure("open", host);
+    std::string reason;
+    int fd = openDataFile(host, reason);
+    if (fd < 0) throw FileFailure{fd == -2 ? "read" : "open", host, reason};
     std::string text;
     char chunk[65536];
     while (text.size() < maxBytes) {
@@ -67,16 +105,90 @@ std::vector<std::string_view> splitLines(std::string_view text) {
     return lines;
 }
 
+namespace {
+
+// Temporary files are "<name>.<pid>.<six letters>.tmp" beside the file they
+// replace: unique for each write, and the pid tells a leftover of a killed
+// run from the live write of another game in the same folder.
+constexpr const char* temporarySuffix = ".tmp";
+
+std::string randomLetters() {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[6];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        static unsigned counter = 0;
+        unsigned seed =
+            static_cast<unsigned>(getpid()) * 2654435761u + counter++ * 40503u + static_cast<unsigned>(time(nullptr));
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(seed >>= 3);
+    }
+    std::string word;
+    for (unsigned char b : bytes) word += letters[b % (sizeof letters - 1)];
+    return word;
+}
+
+// Pid of a temporary name for the file named base in its folder, or -1 when
+// the name is not one of ours. The fixed name of older versions counts as a
+// leftover too.
+long temporaryOwner(std::string_view entry, std::string_view base) {
+    if (entry.size() <= base.size() + 1 || entry.substr(0, base.size()) != base || entry[base.size()] != '.') return -1;
+    std::string_view rest = entry.substr(base.size() + 1);
+    if (rest == "tmp") return 0;
+    size_t suffix = std::strlen(temporarySuffix);
+    if (rest.size() < suffix + 8 || rest.substr(rest.size() - suffix) != temporarySuffix) return -1;
+    rest.remove_suffix(suffix);
+    size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string_view::npos || rest.size() - dot - 1 != 6 || dot > 9) return -1;
+    long pid = 0;
+    for (char c : rest.substr(0, dot)) {
+        if (c < '0' || c > '9') return -1;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+std::pair<std::string, std::string> splitFolder(const std::string& host) {
+    size_t slash = host.rfind('/');
+    if (slash == std::string::npos) return {".", host};
+    return {slash == 0 ? "/" : host.substr(0, slash), host.substr(slash + 1)};
+}
+
+}  // namespace
+
+void removeLeftoverTemporaries(const std::string& path) {
+    auto [folder, base] = splitFolder(hostPath(path));
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (dirent* entry = readdir(dir)) {
+        long pid = temporaryOwner(entry->d_name, base);
+        if (pid < 0) continue;
+        // A live game's write in progress is not ours to remove.
+        if (pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
+        // unlinkat removes a planted link itself, never what it points to.
+        unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
 void writeFileAtomically(const std::string& path, std::string_view contents) {
     std::string host = hostPath(path);
-    std::string temporary = host + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    removeLeftoverTemporaries(path);
+
+    // Created new, never through an existing file or link of that name.
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = host + "." + std::to_string(getpid()) + "." + randomLetters() + temporarySuffix;
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) throw failure("write", host);
+
     size_t done = 0;
     while (done < contents.size()) {
         ssize_t put = write(fd, contents.data() + done, contents.size() - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
             FileFailure f = failure("write", host);
             close(fd);
             unlink(temporary.c_str());
@@ -98,6 +210,12 @@ void writeFileAtomically(const std::string& path, std::string_view contents) {
         FileFailure f = failure("write", host);
         unlink(temporary.c_str());
         throw f;
+    }
+    // The rename itself reaches the disk with the folder.
+    int folder = open(splitFolder(host).first.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
     }
 }
 

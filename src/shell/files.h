@@ -15,16 +15,24 @@ struct FileFailure {
     std::string reason;
 };
 
-std::string hostPath(std::string_view path);  // '\' becomes '/'
-bool fileExists(const std::string& path);     // literal: a file or a folder
+// '\' becomes '/', except in the working directory that currentDirectory gave.
+std::string hostPath(std::string_view path);
+bool fileExists(const std::string& path);  // literal: a file or a folder
 std::string currentDirectory();
 
+// Opens a data file for reading only when it is a regular file, without ever
+// waiting. -1 when it cannot be opened, -2 when it is a folder, FIFO, device
+// or socket; reason then holds why.
+int openDataFile(const std::string& hostPath, std::string& reason);
 // Reads at most maxBytes of the file (a runaway file cannot eat memory or hang).
 std::string readTextFile(const std::string& path, size_t maxBytes = 4u << 20);
 // Splits text at CR LF, LF or a lone CR; a final line without an end counts.
 std::vector<std::string_view> splitLines(std::string_view text);
-// Replaces the file whole: temporary file, flush, sync, rename.
+// Replaces the file whole: a new temporary file of its own name beside it
+// ("<name>.<pid>.<letters>.tmp"), flush, sync, rename. A failed write removes
+// its temporary file; leftovers of killed runs go at the next write.
 void writeFileAtomically(const std::string& path, std::string_view contents);
+void removeLeftoverTemporaries(const std::string& path);
 void deleteFile(const std::string& path);
 
 // The report line for a failure, as printed on standard error.

@@ -1,0 +1,77 @@
+// Shared by the fuzz targets: a scratch game folder, a fresh in-memory run,
+// and the checks that every state must pass. A failed check aborts, so the
+// fuzzer keeps the input and the replay test names it.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "console/console.h"
+#include "game/tick.h"
+#include "levels/world.h"
+#include "shell/sound.h"
+
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (0)
+
+// One folder per process, on a memory file system where there is one, so
+// that the many small writes and syncs stay cheap; removed at exit.
+inline const std::string& fuzzFolder() {
+    static const std::string& folder = *new std::string([] {
+        std::string pattern =
+            access("/dev/shm", W_OK) == 0 ? "/dev/shm/quorvex-fuzz-XXXXXX" : "/tmp/quorvex-fuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        mkdir((pattern + "/levels").c_str(), 0755);
+        std::atexit([] { std::filesystem::remove_all(fuzzFolder()); });
+        return pattern;
+    }());  // never destroyed: the exit handler still needs it
+    return folder;
+}
+
+inline void writeWhole(const std::string& path, std::string_view contents) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(contents.data(), std::streamsize(contents.size()));
+}
+
+// A fresh program state on the in-memory console, the game's folder the scratch folder.
+inline void beginRun() {
+    startMemoryConsole();
+    useRecordingSound();
+    resetWorld();
+    run.soundOn = true;
+    run.baseDirectory = fuzzFolder() + "/";
+    game.levelNumber = 1;
+    setStopTime(24 * 3600 * 1000ull);  // a day of virtual time: nothing may wait longer
+}
+
+inline bool inMap(int x, int y) { return x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight; }
+
+// The console's cursor and view, whatever was written.
+inline void checkConsole() {
+    FUZZ_CHECK(cursorColumn() >= 1 && cursorColumn() <= screenWidth);
+    FUZZ_CHECK(cursorRow() >= 1 && cursorRow() <= bufferRows);
+    FUZZ_CHECK(viewTop() >= 1 && viewTop() <= bufferRows - viewRows + 1);
+    FUZZ_CHECK(cursorRow() >= viewTop() && cursorRow() < viewTop() + viewRows);
+}
+
+// The player, the enemies and the crumbling slots stay on the map; the console stays sane.
+inline void checkRoom(const PlayerState& player) {
+    FUZZ_CHECK(inMap(player.playerX, player.playerY));
+    for (const EnemySlot* enemy : {&room.verticalEnemy, &room.horizontalEnemy})
+        if (enemy->active) FUZZ_CHECK(inMap(enemy->x, enemy->y));
+    for (const CrumbleSlot& slot : room.crumbleSlots)
+        if (slot.active) FUZZ_CHECK(inMap(slot.x, slot.y));
+    FUZZ_CHECK(game.lives >= 0 && game.lives <= 3);
+    checkConsole();
+}

@@ -1,0 +1,135 @@
+// The room editor: one room as the level file's characters, painted in the
+// game's own look, played on the spot and checked as it grows; and the pack
+// screen that lists a pack's rooms. Plain procedures over one editor-wide
+// state, like the game's.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "levels/world.h"
+
+// One room as its file holds it. Rows keep their length as read: a short row
+// leaves the rest of its cells to whatever the room before left there.
+struct RoomText {
+    std::array<std::string, mapHeight> rows;  // at most 80 characters each
+    std::string goodsLine;                    // only its first character counts
+    std::vector<std::string> messages;        // lines 24 on, message 13 first; at most 8
+    bool goodsFollowMap = true;               // the goods line is rewritten from the map's goods
+};
+
+// What the cells of short rows (and cells whose character writes nothing)
+// inherit: the map as the rooms before this one in its pack leave it.
+struct Inheritance {
+    LevelMap map{};
+    uint8_t startX = 0, startY = 0;
+    std::array<std::string, messageCount> messages;
+    bool firstRoom = true;  // nothing before it: a room without a start is an error
+};
+
+struct RoomEdit {
+    std::string path;   // the level file ('/' separated)
+    std::string title;  // shown in the status lines
+    bool writable = true;
+    RoomText text;
+    Inheritance inherited;
+    std::vector<RoomText> undo, redo;
+    bool modified = false;
+    int cursorX = 2, cursorY = 2;
+    uint8_t brush = '1';
+    bool drawing = false;  // moving paints the brush
+    bool markSet = false;
+    int markX = 1, markY = 1;
+    bool showPaths = false;
+    std::string note;  // one line for the status rows, cleared by the next key
+    // Findings of the last full check, walked with F7.
+    std::vector<std::pair<int, int>> findingCells;
+    std::vector<std::string> findingTexts;
+    int findingIndex = -1;
+};
+
+extern RoomEdit edit;
+
+// --- the room text (roomtext.cpp) ---
+RoomText parseRoomText(std::string_view fileText);
+// The file's bytes: rows as they stand (padded: 80 characters each, the
+// missing cells filled with the characters of what they inherit), the goods
+// line, the message lines, CR LF after each.
+std::string roomFileText(const RoomText& text, const Inheritance& inherited, bool padded);
+RoomText freshRoomText();  // a wall border, a start and an exit
+// The character that gives a cell code when read from a level file (' ' when none does).
+uint8_t characterForCode(int code);
+bool isPaintCharacter(uint8_t c);  // space, i, 1-9, j-t
+// Loads the text into the game's world model, over the inherited map.
+void loadRoomText(const RoomText& text, const Inheritance& inherited);
+int goodsOnMap();  // in the loaded map
+// The inheritance of a pack's room from the room texts before it.
+Inheritance inheritanceAfter(const std::vector<std::string>& earlierFileTexts);
+std::string describeCell(int x, int y);  // the cell under the cursor, in words
+
+// --- editing (roomedit.cpp) ---
+void openRoom(const std::string& path, const std::string& title, const Inheritance& inherited, bool writable);
+// The room's key loop; returns when the author leaves the room.
+void runRoomEditor();
+void paintCell(int x, int y, uint8_t c);  // one cell, without an undo step of its own
+void beginChange();                       // an undo step before a change
+void undoChange();
+void redoChange();
+bool saveRoom();  // false (and a note) when it could not be written
+void afterChange();
+
+// --- the screen (editscreen.cpp) ---
+void drawEditor();
+void drawStatusRows();
+void drawVerdictRow();
+void showHelp();
+// A line editor over the screen from (column, row), wrapping at column 80.
+// markColumn (1-based character index, 0: none) is shown highlighted. Returns
+// false on Esc.
+bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn);
+// A question on row 25; the key that answered (upper case for letters).
+uint8_t askKey(std::string_view question, std::string_view answers);
+bool askText(std::string_view question, std::string& answer, size_t maxLength);
+
+// --- play-tests (playtest.cpp) ---
+enum class PlayEnd { Exit, GameOver, Left };
+// Plays the room as it stands in the game's room loop, from its start or from
+// (x, y); the room is as before afterwards. ticks: the ticks played.
+PlayEnd playTest(bool fromCursor, int& ticks);
+// Plays the given keys, one per tick, on the game's rules.
+PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks);
+
+// --- the checker's verdict (verdict.cpp) ---
+void restartCheck();                             // the room changed: check it again in the background
+bool checkBusy();                                // work left for advanceCheck
+void advanceCheck(int budgetMs);                 // a slice of work, between key polls
+std::string verdictLine();                       // for row 24
+bool runFullCheck();                             // findings into edit.findingCells/Texts; false when a key stopped it
+bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey values), when known
+
+// --- the pack screen (packedit.cpp) ---
+void runPackEditor(const std::string& folder);
+
+// --- files and the rescue copy (editfiles.cpp, the editor's only OS code) ---
+enum class PathKind { Missing, File, Folder, Other };
+PathKind pathKind(const std::string& path);
+void makeFolders(const std::string& path);  // throws FileFailure
+void renamePath(const std::string& from, const std::string& to);
+// True when relative names a place inside folder: not absolute, no "..",
+// and no link on the way that leads out of it.
+bool staysInside(const std::string& folder, const std::string& relative);
+// Keeps the current unsaved text ready for a signal handler to write beside
+// the file as NAME.rescue; disarmed when the room is saved or left.
+void armRescue(const std::string& path, std::string_view text);
+void disarmRescue();
+void writeRescueNow();         // from ordinary code, on an abnormal end
+void installRescueHandlers();  // SIGTERM and SIGHUP write it first
+std::string lastRescuePath();
+
+// The whole program after the terminal is open: a level file or a pack folder.
+// Returns the exit status; a failure's report line is in editorReport().
+int runEditor(const std::string& path);
+const std::string& editorReport();

@@ -1,0 +1,278 @@
+// The editor's screen: rows 1 to 22 are the room exactly as the game draws
+// it, with what the game never draws marked on a blue background; rows 23 to
+// 25 are the cursor's cell, the brush, the checker's verdict and the keys.
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <utility>
+
+#include "console/console.h"
+#include "edit/edit.h"
+#include "game/tick.h"
+#include "levels/levels.h"
+
+namespace {
+
+constexpr uint8_t markBackground = 1;  // the game never paints blue behind anything
+constexpr uint8_t markerDot = 0xFA;    // ·
+
+void putCell(int x, int y, uint8_t glyph, uint8_t colour, uint8_t background) {
+    moveCursor(x, y);
+    setTextColor(colour);
+    setTextBackground(background);
+    writeChar(glyph);
+    setTextBackground(0);
+}
+
+// The enemies' patrols, stepped by the game's own enemy rule on a copy of the room.
+std::set<std::pair<int, int>> patrolCells() {
+    std::set<std::pair<int, int>> cells;
+    RoomState saved = room;
+    room.verticalEnemy.step = -1;
+    room.horizontalEnemy.step = 1;
+    for (int tick = 0; tick < 400 && (room.verticalEnemy.active || room.horizontalEnemy.active); ++tick) {
+        updateEnemies();
+        for (const EnemySlot* enemy : {&room.verticalEnemy, &room.horizontalEnemy})
+            if (enemy->active) cells.insert({enemy->x, enemy->y});
+    }
+    room = saved;
+    return cells;
+}
+
+void markInherited(int x, int y) {
+    ConsoleCell shown = bufferCell(x, y);
+    if (shown.character == ' ')
+        putCell(x, y, markerDot, 9, markBackground);
+    else
+        putCell(x, y, shown.character, shown.attribute & 0x0F, markBackground);
+}
+
+void drawMarks(const std::set<std::pair<int, int>>& patrol) {
+    for (auto [x, y] : patrol)
+        if (bufferCell(x, y).character == ' ') putCell(x, y, markerDot, 13, 0);
+    for (int y = 1; y <= mapHeight; ++y) {
+        const std::string& row = edit.text.rows[y - 1];
+        for (int x = 1; x <= mapWidth; ++x) {
+            if (x > static_cast<int>(row.size())) {
+                markInherited(x, y);
+                continue;
+            }
+            uint8_t c = static_cast<uint8_t>(row[x - 1]);
+            int code = cellAt(x, y);
+            if (c == 'i')
+                putCell(x, y, 0x02, 14, markBackground);
+            else if (c == '7')
+                putCell(x, y, 0x12, 13, markBackground);  // ↕
+            else if (c == '8')
+                putCell(x, y, 0x1D, 13, markBackground);  // ↔
+            else if (!isPaintCharacter(c) && c < 'm')
+                markInherited(x, y);
+            else if (isMessageCode(code))
+                putCell(x, y, static_cast<uint8_t>('1' + code - Message), 14, markBackground);
+            else if (code == Spikes && spikeGlyph(x, y) == 0)
+                putCell(x, y, 0x1E, 12, markBackground);
+            else if (code > MessageLast || code < Crumbled)
+                putCell(x, y, '?', 12, markBackground);
+        }
+    }
+    if (edit.markSet) {
+        ConsoleCell shown = bufferCell(edit.markX, edit.markY);
+        putCell(edit.markX, edit.markY, shown.character, shown.attribute & 0x0F, 5);
+    }
+    ConsoleCell under = bufferCell(edit.cursorX, edit.cursorY);
+    putCell(edit.cursorX, edit.cursorY, under.character, 0, 7);
+}
+
+void writeAt(int x, int y, uint8_t colour, std::string_view text) {
+    moveCursor(x, y);
+    setTextColor(colour);
+    writeText(text);
+}
+
+std::string cut(std::string text, size_t width) {
+    if (text.size() > width) text = text.substr(0, width - 1) + "\xAF";  // »
+    return text;
+}
+
+std::string brushName(uint8_t c) {
+    switch (c) {
+        case ' ':
+            return "empty";
+        case 'i':
+            return "start";
+        case '7':
+            return "vert. enemy";
+        case '8':
+            return "horiz. enemy";
+        case '9':
+            return "exit";
+        case 'j':
+        case 'k':
+        case 'l':
+            return "goods";
+        default:
+            break;
+    }
+    if (c >= '1' && c <= '6') {
+        static const char* const names[] = {"wall", "lava", "spikes", "crumbling", "spring", "ice"};
+        return names[c - '1'];
+    }
+    if (c >= 'm' && c <= 't') return "message " + std::to_string(c - 'm' + 1);
+    return "?";
+}
+
+void clearRow(int row) {
+    setTextBackground(0);
+    moveCursor(1, row);
+    clearToLineEnd();
+}
+
+const char* const hintText = "F1 help ^S save ^Q quit ^Z undo ^Y redo ^D draw ^B mark F5/F6 play F7 check";
+const char* const markHint = "Mark set: move, then ^L line or ^R filled box with the brush; Esc drops it";
+
+}  // namespace
+
+void drawEditor() {
+    loadRoomText(edit.text, edit.inherited);
+    std::set<std::pair<int, int>> patrol;
+    if (edit.showPaths) patrol = patrolCells();
+    setTextBackground(0);
+    setTextColor(7);
+    clearScreen();
+    for (int y = 1; y <= mapHeight; ++y)
+        for (int x = 1; x <= mapWidth; ++x) drawRoomCell(x, y);
+    drawMarks(patrol);
+    drawStatusRows();
+}
+
+void drawStatusRows() {
+    for (int row = 23; row <= 25; ++row) clearRow(row);
+    std::string position = std::to_string(edit.cursorX) + "," + std::to_string(edit.cursorY);
+    writeAt(1, 23, 3, position);
+    writeAt(8, 23, 7, cut(describeCell(edit.cursorX, edit.cursorY), 47));
+    writeAt(56, 23, 14, "brush ");
+    writeText("'");
+    writeChar(edit.brush);
+    writeText("' " + brushName(edit.brush));
+    if (edit.drawing) writeAt(76, 23, 15, "DRAW");
+    if (edit.markSet && !edit.drawing) writeAt(76, 23, 13, "MARK");
+
+    drawVerdictRow();
+    writeAt(56, 24, 14, "goods ");
+    setTextColor(3);
+    int goods = edit.text.goodsLine.empty() ? 0 : static_cast<uint8_t>(edit.text.goodsLine[0]) - 48;
+    writeText(std::to_string(goods) + (edit.text.goodsFollowMap ? " auto" : " set"));
+    std::string title = (edit.modified ? "*" : "") + edit.title + (edit.writable ? "" : " (read-only)");
+    writeAt(69, 24, edit.modified ? 15 : 8, cut(title, 12));
+
+    clearRow(25);
+    if (!edit.note.empty())
+        writeAt(1, 25, 15, cut(edit.note, 79));
+    else
+        writeAt(1, 25, edit.markSet ? 13 : 8, cut(edit.markSet ? markHint : hintText, 79));
+}
+
+void drawVerdictRow() {
+    moveCursor(1, 24);
+    setTextBackground(0);
+    setTextColor(7);
+    writeText(std::string(55, ' '));
+    writeAt(1, 24, 11, cut(verdictLine(), 54));
+}
+
+void showHelp() {
+    static const char* const lines[] = {
+        "quorvex-edit: keys of the room editor",
+        "",
+        "Arrows       move the cursor          PgUp PgDn   five rows up, down",
+        "Home End     first, last column       Tab         eight columns right",
+        "space i 1-9 j k l m-t   paint that cell and step right (it becomes the brush)",
+        "Backspace    erase left               Del         erase the cell",
+        "^D           drawing mode: moving paints the brush",
+        "^B           set or clear the mark    ^L  line, ^R filled box from the mark",
+        "Esc          clear the mark, leave drawing mode",
+        "^Z ^Y        undo, redo               ^G  goods line (empty: follows the map)",
+        "Enter        edit the message of the message cell under the cursor",
+        "F4           edit message 1 to 8      ^P  show the enemies' patrols",
+        "F5           play from the start      F6  play from the cursor (Esc returns)",
+        "F7           full check, then the next finding on each press",
+        "F8           play the checker's solution",
+        "^S ^O        save                     ^Q ^X  leave (asks when unsaved)",
+        "",
+        "Marks on blue: \x02 start  \x12 \x1D enemy starts  1-8 message cells",
+        "\x1E invisible spikes  \xFA a cell the room leaves to the room before",
+        "",
+        "The level file gets 22 rows of 80 characters, the goods line and the",
+        "message lines; the previous version is kept as NAME.lvl~.",
+        "",
+        "Any key goes back.",
+    };
+    setTextBackground(0);
+    setTextColor(7);
+    clearScreen();
+    int row = 1;
+    for (const char* line : lines) {
+        writeAt(2, row, row == 1 ? 14 : 7, line);
+        ++row;
+    }
+    if (readKey() == 0) readKey();
+}
+
+bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn) {
+    std::string text = line.substr(0, maxLength);
+    size_t position = text.size();
+    int start = (row - 1) * screenWidth + column - 1;
+    // Never the last cell of row 25: a byte there would move the view down.
+    size_t cells = std::min<size_t>(maxLength + 1, static_cast<size_t>(viewRows * screenWidth - 1 - start));
+    for (;;) {
+        for (size_t i = 0; i < cells; ++i) {
+            int cell = start + static_cast<int>(i);
+            uint8_t glyph = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
+            uint8_t colour = markColumn != 0 && i >= markColumn ? 4 : 0;
+            uint8_t background = i == position ? 1 : (markColumn != 0 && i + 1 == markColumn ? 6 : 7);
+            if (i == position) colour = 15;
+            putCell(cell % screenWidth + 1, cell / screenWidth + 1, glyph, colour, background);
+        }
+        uint8_t key = readKey();
+        if (key == 0) {
+            uint8_t code = readKey();
+            if (code == scan::left && position > 0) --position;
+            if (code == scan::right && position < text.size()) ++position;
+            if (code == scan::home) position = 0;
+            if (code == scan::end) position = text.size();
+            if (code == scan::del && position < text.size()) text.erase(position, 1);
+        } else if (key == 13) {
+            line = text;
+            return true;
+        } else if (key == 27) {
+            return false;
+        } else if (key == 8) {
+            if (position > 0) text.erase(--position, 1);
+        } else if (key >= 32 && key != 127 && text.size() < maxLength) {
+            text.insert(position++, 1, static_cast<char>(key));
+        }
+    }
+}
+
+uint8_t askKey(std::string_view question, std::string_view answers) {
+    clearRow(25);
+    writeAt(1, 25, 15, question);
+    for (;;) {
+        uint8_t key = readKey();
+        if (key == 0) {
+            readKey();
+            continue;
+        }
+        if (key == 27) return key;
+        uint8_t upper = static_cast<uint8_t>(std::toupper(key));
+        if (answers.find(static_cast<char>(upper)) != std::string_view::npos) return upper;
+    }
+}
+
+bool askText(std::string_view question, std::string& answer, size_t maxLength) {
+    clearRow(25);
+    writeAt(1, 25, 15, question);
+    int column = static_cast<int>(question.size()) + 2;
+    size_t fits = static_cast<size_t>(screenWidth - 1 - column);
+    return editLine(answer, std::min(maxLength, fits), column, 25, 0);
+}

@@ -1,0 +1,328 @@
+// The pack screen: the rooms of a pack's index, to open, add, rename,
+// reorder and remove, and the author text of its end line. Every change is
+// written to the index at once. Entries that lead out of the pack folder are
+// listed but never opened or written.
+#include <algorithm>
+
+#include "console/console.h"
+#include "edit/edit.h"
+#include "shell/files.h"
+
+namespace {
+
+constexpr size_t maxEntryLength = 255;
+constexpr int listTop = 3, listRows = 17;
+
+struct PackScreen {
+    std::string folder;  // no trailing '/'
+    std::string name;    // the folder's own name: the pack's name in the game
+    std::string indexPath;
+    std::vector<std::string> entries;
+    std::string author;                 // the end line after its '*'
+    std::vector<std::string> afterEnd;  // lines past the end line, kept as they are
+    int selected = 0;
+    int firstShown = 0;
+    std::string note;
+};
+PackScreen pack;
+
+void readIndex() {
+    pack.entries.clear();
+    pack.afterEnd.clear();
+    pack.author.clear();
+    std::string text = readTextFile(pack.indexPath);
+    std::vector<std::string_view> lines = splitLines(text);
+    size_t i = 0;
+    for (; i < lines.size() && !(lines[i].size() > 0 && lines[i][0] == '*'); ++i)
+        pack.entries.push_back(std::string(lines[i].substr(0, maxEntryLength)));
+    if (i < lines.size()) {
+        pack.author = std::string(lines[i].substr(1));
+        for (++i; i < lines.size(); ++i) pack.afterEnd.push_back(std::string(lines[i]));
+    }
+}
+
+bool writeIndex() {
+    std::string text;
+    for (const std::string& entry : pack.entries) text += entry + "\r\n";
+    text += "*" + pack.author + "\r\n";
+    for (const std::string& line : pack.afterEnd) text += line + "\r\n";
+    try {
+        if (pathKind(pack.indexPath) == PathKind::File)
+            writeFileAtomically(pack.indexPath + "~", readTextFile(pack.indexPath));
+        writeFileAtomically(pack.indexPath, text);
+    } catch (const FileFailure& failure) {
+        pack.note = describeFailure(failure);
+        return false;
+    }
+    return true;
+}
+
+std::string roomPath(const std::string& entry) { return pack.folder + "/" + hostPath(entry) + ".lvl"; }
+
+bool inside(const std::string& entry) { return staysInside(pack.folder, entry); }
+
+std::string entryState(const std::string& entry) {
+    if (!inside(entry)) return "outside the pack: not opened";
+    switch (pathKind(roomPath(entry))) {
+        case PathKind::Missing:
+            return "no file yet";
+        case PathKind::Other:
+            return "not a regular file";
+        default:
+            return "";
+    }
+}
+
+void writeAt(int x, int y, uint8_t colour, std::string_view text) {
+    moveCursor(x, y);
+    setTextColor(colour);
+    writeText(text);
+}
+
+void drawPackScreen() {
+    setTextBackground(0);
+    setTextColor(7);
+    clearScreen();
+    writeAt(2, 1, 14, "Pack ");
+    setTextColor(15);
+    writeText(pack.name.substr(0, 30));
+    writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
+    if (pack.entries.empty()) writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
+    pack.selected = std::clamp(pack.selected, 0, std::max(0, static_cast<int>(pack.entries.size()) - 1));
+    if (pack.selected < pack.firstShown) pack.firstShown = pack.selected;
+    if (pack.selected >= pack.firstShown + listRows) pack.firstShown = pack.selected - listRows + 1;
+    for (int row = 0; row < listRows; ++row) {
+        size_t index = static_cast<size_t>(pack.firstShown + row);
+        if (index >= pack.entries.size()) break;
+        bool chosen = static_cast<int>(index) == pack.selected;
+        int y = listTop + row;
+        if (chosen) writeAt(2, y, 15, "\x10");
+        std::string number = std::to_string(index + 1);
+        writeAt(6 - static_cast<int>(number.size()), y, 3, number);
+        moveCursor(8, y);
+        setTextColor(chosen ? 15 : 7);
+        for (char c : pack.entries[index].substr(0, 44)) writeChar(static_cast<uint8_t>(c));
+        std::string state = entryState(pack.entries[index]);
+        if (!state.empty()) writeAt(53, y, state.rfind("no file", 0) == 0 ? 8 : 12, state.substr(0, 27));
+    }
+    writeAt(2, 21, 14, "End line: ");
+    setTextColor(15);
+    writeChar('*');
+    for (char c : pack.author.substr(0, 66)) writeChar(static_cast<uint8_t>(c));
+    writeAt(2, 22, 8, "The game plays it as pack \"" + pack.name.substr(0, 30) + "\" from levels/custom levels/.");
+    writeAt(1, 23, 8, "Enter open   a add   r rename   d remove   - + move up/down   e author text");
+    writeAt(1, 24, 8, "F5 play the room   q leave");
+    if (!pack.note.empty()) writeAt(1, 25, 15, pack.note.substr(0, 79));
+}
+
+// A name for an entry: a file name without ".lvl", inside the pack.
+bool acceptableName(const std::string& name, int except) {
+    if (name.empty() || name[0] == '*') {
+        pack.note = "A room's name is not empty and does not start with '*'.";
+        return false;
+    }
+    for (char c : name)
+        if (static_cast<uint8_t>(c) < 32) {
+            pack.note = "A room's name holds no control characters.";
+            return false;
+        }
+    if (!inside(name)) {
+        pack.note = "That name leads out of the pack folder.";
+        return false;
+    }
+    for (size_t i = 0; i < pack.entries.size(); ++i)
+        if (static_cast<int>(i) != except && pack.entries[i] == name) {
+            pack.note = "The pack already lists " + name + ".";
+            return false;
+        }
+    return true;
+}
+
+Inheritance inheritanceOf(int index) {
+    std::vector<std::string> earlier;
+    for (int i = 0; i < index; ++i) {
+        const std::string& entry = pack.entries[static_cast<size_t>(i)];
+        if (inside(entry) && pathKind(roomPath(entry)) == PathKind::File)
+            earlier.push_back(readTextFile(roomPath(entry)));
+    }
+    return inheritanceAfter(earlier);
+}
+
+void openSelected(bool playAtOnce) {
+    if (pack.entries.empty()) return;
+    const std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
+    if (std::string state = entryState(entry); !state.empty() && state.rfind("no file", 0) != 0) {
+        pack.note = entry + ": " + state + ".";
+        return;
+    }
+    bool fresh = pathKind(roomPath(entry)) == PathKind::Missing;
+    openRoom(roomPath(entry), entry, inheritanceOf(pack.selected), true);
+    if (fresh) edit.modified = true;
+    if (playAtOnce) {
+        int ticks = 0;
+        PlayEnd end = playTest(false, ticks);
+        edit.note = end == PlayEnd::Exit ? "Play-test: exit reached in " + std::to_string(ticks) + " ticks."
+                                         : "Play-test ended after " + std::to_string(ticks) + " ticks.";
+    }
+    runRoomEditor();
+}
+
+void addRoom() {
+    std::string name;
+    drawPackScreen();
+    if (!askText("Name of the new room:", name, 60) || !acceptableName(name, -1)) return;
+    size_t at = pack.entries.empty() ? 0 : static_cast<size_t>(pack.selected) + 1;
+    pack.entries.insert(pack.entries.begin() + static_cast<long>(at), name);
+    if (!writeIndex()) {
+        pack.entries.erase(pack.entries.begin() + static_cast<long>(at));
+        return;
+    }
+    pack.selected = static_cast<int>(at);
+    std::string path = roomPath(name);
+    if (pathKind(path) != PathKind::Missing) {
+        pack.note = "Added " + name + " (its file was there already).";
+        return;
+    }
+    try {
+        size_t slash = path.rfind('/');
+        makeFolders(path.substr(0, slash));
+        writeFileAtomically(path, roomFileText(freshRoomText(), inheritanceOf(pack.selected), true));
+        pack.note = "Added " + name + ".";
+    } catch (const FileFailure& failure) {
+        pack.note = describeFailure(failure);
+    }
+}
+
+void renameRoom() {
+    if (pack.entries.empty()) return;
+    std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
+    std::string name = entry;
+    drawPackScreen();
+    if (!askText("New name:", name, 60) || name == entry || !acceptableName(name, pack.selected)) return;
+    std::string from = roomPath(entry), to = roomPath(name);
+    bool moveFile = inside(entry) && pathKind(from) == PathKind::File;
+    if (moveFile && pathKind(to) != PathKind::Missing) {
+        pack.note = "There is a file " + name + ".lvl already.";
+        return;
+    }
+    try {
+        if (moveFile) {
+            size_t slash = to.rfind('/');
+            makeFolders(to.substr(0, slash));
+            renamePath(from, to);
+        }
+    } catch (const FileFailure& failure) {
+        pack.note = describeFailure(failure);
+        return;
+    }
+    std::string old = entry;
+    entry = name;
+    if (!writeIndex()) {
+        entry = old;
+        if (moveFile) renamePath(to, from);
+        return;
+    }
+    pack.note = "Renamed " + old + " to " + name + ".";
+}
+
+void removeRoom() {
+    if (pack.entries.empty()) return;
+    drawPackScreen();
+    std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
+    if (askKey("Remove " + entry.substr(0, 30) + " from the index? Its file stays. Y/N", "YN") != 'Y') return;
+    pack.entries.erase(pack.entries.begin() + pack.selected);
+    if (!writeIndex()) {
+        pack.entries.insert(pack.entries.begin() + pack.selected, entry);
+        return;
+    }
+    pack.note = "Removed " + entry + " from the index; " + entry + ".lvl is still in the folder.";
+}
+
+void moveRoom(int by) {
+    int to = pack.selected + by;
+    if (pack.entries.empty() || to < 0 || to >= static_cast<int>(pack.entries.size())) return;
+    std::swap(pack.entries[static_cast<size_t>(pack.selected)], pack.entries[static_cast<size_t>(to)]);
+    if (!writeIndex()) {
+        std::swap(pack.entries[static_cast<size_t>(pack.selected)], pack.entries[static_cast<size_t>(to)]);
+        return;
+    }
+    pack.selected = to;
+}
+
+void editAuthor() {
+    std::string author = pack.author;
+    drawPackScreen();
+    if (!askText("Author text:", author, 66)) return;
+    std::string old = pack.author;
+    pack.author = author;
+    if (!writeIndex()) pack.author = old;
+}
+
+}  // namespace
+
+void runPackEditor(const std::string& folder) {
+    pack = PackScreen{};
+    pack.folder = folder;
+    while (pack.folder.size() > 1 && pack.folder.back() == '/') pack.folder.pop_back();
+    size_t slash = pack.folder.rfind('/');
+    pack.name = slash == std::string::npos ? pack.folder : pack.folder.substr(slash + 1);
+    pack.indexPath = pack.folder + "/" + pack.name + ".txt";
+    if (pathKind(pack.folder) == PathKind::Missing) makeFolders(pack.folder);
+    if (pathKind(pack.indexPath) == PathKind::Missing) writeFileAtomically(pack.indexPath, "*\r\n");
+    if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
+    readIndex();
+    for (;;) {
+        drawPackScreen();
+        uint8_t key = readKey();
+        pack.note.clear();
+        if (key == 0) {
+            uint8_t code = readKey();
+            if (code == scan::up) --pack.selected;
+            if (code == scan::down) ++pack.selected;
+            if (code == scan::home) pack.selected = 0;
+            if (code == scan::end) pack.selected = static_cast<int>(pack.entries.size()) - 1;
+            if (code == scan::pageUp) pack.selected -= listRows;
+            if (code == scan::pageDown) pack.selected += listRows;
+            if (code == scan::insert) addRoom();
+            if (code == scan::del) removeRoom();
+            if (code == 63) openSelected(true);  // F5
+            continue;
+        }
+        switch (key) {
+            case 13:
+                openSelected(false);
+                break;
+            case 'a':
+            case 'A':
+                addRoom();
+                break;
+            case 'r':
+            case 'R':
+                renameRoom();
+                break;
+            case 'd':
+            case 'D':
+                removeRoom();
+                break;
+            case '-':
+                moveRoom(-1);
+                break;
+            case '+':
+            case '=':
+                moveRoom(1);
+                break;
+            case 'e':
+            case 'E':
+                editAuthor();
+                break;
+            case 'q':
+            case 'Q':
+            case 27:
+            case 17:
+            case 24:
+                return;
+            default:
+                break;
+        }
+    }
+}

@@ -1,0 +1,450 @@
+// Editing one room: the cursor, painting, lines and boxes, undo and redo,
+// the goods line, the messages, saving, and the key loop that keeps the
+// checker working between keys.
+#include <algorithm>
+#include <cstdlib>
+
+#include "console/console.h"
+#include "edit/edit.h"
+#include "shell/files.h"
+
+RoomEdit edit;
+
+namespace {
+
+constexpr size_t undoLimit = 1000;
+constexpr size_t messageLimit = 145;  // the game cuts room messages there
+constexpr size_t messageRowEnd = 66;  // the last character that fits on row 24
+
+bool sameText(const RoomText& a, const RoomText& b) {
+    return a.rows == b.rows && a.goodsLine == b.goodsLine && a.messages == b.messages &&
+           a.goodsFollowMap == b.goodsFollowMap;
+}
+
+std::string goodsLineFor(int goods) { return std::string(1, static_cast<char>(48 + std::clamp(goods, 0, 127))); }
+
+// Keeps the change as one undo step when it changed anything.
+void commitChange(const RoomText& before) {
+    if (sameText(before, edit.text)) return;
+    edit.undo.push_back(before);
+    if (edit.undo.size() > undoLimit) edit.undo.erase(edit.undo.begin());
+    edit.redo.clear();
+    afterChange();
+}
+
+void moveCursorBy(int dx, int dy) {
+    int x = std::clamp(edit.cursorX + dx, 1, mapWidth);
+    int y = std::clamp(edit.cursorY + dy, 1, mapHeight);
+    if (x == edit.cursorX && y == edit.cursorY) return;
+    if (!edit.drawing) {
+        edit.cursorX = x;
+        edit.cursorY = y;
+        return;
+    }
+    // Drawing: every cell passed on the way gets the brush, as one step.
+    RoomText before = edit.text;
+    while (edit.cursorX != x || edit.cursorY != y) {
+        edit.cursorX += (x > edit.cursorX) - (x < edit.cursorX);
+        edit.cursorY += (y > edit.cursorY) - (y < edit.cursorY);
+        paintCell(edit.cursorX, edit.cursorY, edit.brush);
+    }
+    commitChange(before);
+}
+
+void paintLine(int x0, int y0, int x1, int y1) {
+    int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+    int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    for (int error = dx + dy;;) {
+        paintCell(x0, y0, edit.brush);
+        if (x0 == x1 && y0 == y1) break;
+        int twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x0 += sx;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y0 += sy;
+        }
+    }
+}
+
+void paintShape(bool box) {
+    if (!edit.markSet) {
+        edit.note = "Set the mark first with ^B, then move to the other end.";
+        return;
+    }
+    RoomText before = edit.text;
+    if (box) {
+        for (int y = std::min(edit.markY, edit.cursorY); y <= std::max(edit.markY, edit.cursorY); ++y)
+            for (int x = std::min(edit.markX, edit.cursorX); x <= std::max(edit.markX, edit.cursorX); ++x)
+                paintCell(x, y, edit.brush);
+    } else {
+        paintLine(edit.markX, edit.markY, edit.cursorX, edit.cursorY);
+    }
+    edit.markSet = false;
+    commitChange(before);
+}
+
+void drawMessageRows(int number) {
+    setTextBackground(0);
+    for (int row = 23; row <= 25; ++row) {
+        moveCursor(1, row);
+        clearToLineEnd();
+    }
+    moveCursor(1, 23);
+    setTextColor(14);
+    writeText("Message " + std::to_string(number) + " ('" + std::string(1, static_cast<char>('l' + number)) +
+              "'), as the game shows it. Enter keeps, Esc cancels.");
+    // The status lines around it, so the author sees what a long text covers.
+    moveCursor(2, 24);
+    writeText("Lives: ");
+    setTextColor(4);
+    writeText("\x03\x03\x03");
+    moveCursor(2, 25);
+    setTextColor(14);
+    writeText("Goods: ");
+    setTextColor(3);
+    writeText("0/" + std::to_string(room.goodsInRoom));
+}
+
+void editMessage(int number) {
+    RoomText before = edit.text;
+    if (edit.text.messages.size() < static_cast<size_t>(number)) edit.text.messages.resize(number);
+    std::string text = edit.text.messages[number - 1];
+    drawMessageRows(number);
+    if (!editLine(text, messageLimit, 15, 24, messageRowEnd)) {
+        edit.text = before;
+        return;
+    }
+    edit.text.messages[number - 1] = text;
+    while (!edit.text.messages.empty() && edit.text.messages.back().empty()) edit.text.messages.pop_back();
+    commitChange(before);
+    if (text.size() > messageRowEnd)
+        edit.note = "Message " + std::to_string(number) + " has " + std::to_string(text.size()) +
+                    " characters: past the 66th it runs over the goods line.";
+}
+
+void setGoodsLine() {
+    std::string answer;
+    if (!askText("Goods announced (empty: follow the map's goods):", answer, 3)) return;
+    RoomText before = edit.text;
+    if (answer.empty()) {
+        edit.text.goodsFollowMap = true;
+    } else {
+        char* end = nullptr;
+        long value = std::strtol(answer.c_str(), &end, 10);
+        if (*end != '\0' || value < 0 || value > 127) {
+            edit.note = "The goods line holds a number from 0 to 127.";
+            return;
+        }
+        edit.text.goodsFollowMap = false;
+        edit.text.goodsLine = goodsLineFor(static_cast<int>(value));
+    }
+    commitChange(before);
+}
+
+void nextFinding() {
+    if (edit.findingIndex < 0) {
+        edit.note = "Checking the whole room...";
+        drawStatusRows();
+        if (!runFullCheck()) return;
+        edit.findingIndex = 0;
+    } else {
+        ++edit.findingIndex;
+    }
+    if (edit.findingTexts.empty()) {
+        edit.note = "The checker finds nothing to report.";
+        edit.findingIndex = -1;
+        return;
+    }
+    size_t index = static_cast<size_t>(edit.findingIndex) % edit.findingTexts.size();
+    auto [x, y] = edit.findingCells[index];
+    if (x >= 1 && y >= 1) {
+        edit.cursorX = std::min(x, mapWidth);
+        edit.cursorY = std::min(y, mapHeight);
+    }
+    edit.note =
+        std::to_string(index + 1) + "/" + std::to_string(edit.findingTexts.size()) + " " + edit.findingTexts[index];
+}
+
+void noteTicks(PlayEnd end, int ticks, const char* what) {
+    std::string count = std::to_string(ticks) + " ticks";
+    if (end == PlayEnd::Exit)
+        edit.note = std::string(what) + ": exit reached in " + count + ".";
+    else if (end == PlayEnd::GameOver)
+        edit.note = std::string(what) + ": all three lives lost after " + count + ".";
+    else
+        edit.note = std::string(what) + " left after " + count + ".";
+}
+
+// Asks before unsaved work is dropped. True when the room may be left.
+bool mayLeave() {
+    if (!edit.modified || !edit.writable) return true;
+    uint8_t answer = askKey("Save the changes? Y saves, N drops them, Esc keeps editing", "YN");
+    if (answer == 'Y') return saveRoom();
+    return answer == 'N';
+}
+
+// One key; false when the author leaves the room.
+bool handleKey(uint8_t key) {
+    if (key == 0) {
+        uint8_t code = readKey();
+        switch (code) {
+            case scan::up:
+                moveCursorBy(0, -1);
+                break;
+            case scan::down:
+                moveCursorBy(0, 1);
+                break;
+            case scan::left:
+                moveCursorBy(-1, 0);
+                break;
+            case scan::right:
+                moveCursorBy(1, 0);
+                break;
+            case scan::pageUp:
+                moveCursorBy(0, -5);
+                break;
+            case scan::pageDown:
+                moveCursorBy(0, 5);
+                break;
+            case scan::home:
+                moveCursorBy(1 - edit.cursorX, 0);
+                break;
+            case scan::end:
+                moveCursorBy(mapWidth - edit.cursorX, 0);
+                break;
+            case scan::del: {
+                RoomText before = edit.text;
+                paintCell(edit.cursorX, edit.cursorY, ' ');
+                commitChange(before);
+                break;
+            }
+            case 59:  // F1
+                showHelp();
+                break;
+            case 62: {  // F4
+                uint8_t answer = askKey("Edit which message? 1 to 8, Esc: none", "12345678");
+                if (answer != 27) editMessage(answer - '0');
+                break;
+            }
+            case 63:  // F5
+            case 64: {
+                int ticks = 0;
+                PlayEnd end = playTest(code == 64, ticks);
+                noteTicks(end, ticks, "Play-test");
+                break;
+            }
+            case 65:  // F7
+                nextFinding();
+                break;
+            case 66: {  // F8
+                std::vector<uint8_t> keys;
+                if (!checkSolution(keys)) {
+                    edit.note = "The checker has no solution for this room (yet).";
+                    break;
+                }
+                int ticks = 0;
+                PlayEnd end = playSolution(keys, ticks);
+                noteTicks(end, ticks, "The checker's solution");
+                break;
+            }
+            default:
+                break;
+        }
+        return true;
+    }
+    if (isPaintCharacter(key)) {
+        RoomText before = edit.text;
+        paintCell(edit.cursorX, edit.cursorY, key);
+        edit.brush = key;
+        commitChange(before);
+        if (edit.cursorX < mapWidth) ++edit.cursorX;
+        return true;
+    }
+    switch (key) {
+        case 8:  // Backspace
+            if (edit.cursorX > 1) {
+                --edit.cursorX;
+                RoomText before = edit.text;
+                paintCell(edit.cursorX, edit.cursorY, ' ');
+                commitChange(before);
+            }
+            break;
+        case 9:  // Tab
+            edit.cursorX = std::min(mapWidth, edit.cursorX + 8);
+            break;
+        case 13: {
+            int code = cellAt(edit.cursorX, edit.cursorY);
+            if (isMessageCode(code))
+                editMessage(code - Message + 1);
+            else
+                edit.note = "Enter edits the message of a message cell (m to t); F4 any message.";
+            break;
+        }
+        case 27:
+            edit.markSet = false;
+            edit.drawing = false;
+            break;
+        case '?':
+            showHelp();
+            break;
+        case 2:  // ^B
+            edit.markSet = !edit.markSet;
+            edit.markX = edit.cursorX;
+            edit.markY = edit.cursorY;
+            break;
+        case 4:  // ^D
+            edit.drawing = !edit.drawing;
+            break;
+        case 12:  // ^L
+            paintShape(false);
+            break;
+        case 18:  // ^R
+            paintShape(true);
+            break;
+        case 26:  // ^Z
+            undoChange();
+            break;
+        case 25:  // ^Y
+            redoChange();
+            break;
+        case 7:  // ^G
+            setGoodsLine();
+            break;
+        case 16:  // ^P
+            edit.showPaths = !edit.showPaths;
+            break;
+        case 15:  // ^O
+        case 19:  // ^S
+            saveRoom();
+            break;
+        case 17:  // ^Q
+        case 24:  // ^X
+            return !mayLeave();
+        default:
+            break;
+    }
+    return true;
+}
+
+// Waits for a key; while none has come, the checker works in short slices,
+// then the wait sleeps like every other.
+void waitForEditorKey() {
+    std::string shown = verdictLine();
+    while (checkBusy() && !keyPressed()) {
+        advanceCheck(10);
+        if (std::string now = verdictLine(); now != shown) {
+            shown = now;
+            drawVerdictRow();
+        }
+    }
+    waitForKey();
+}
+
+}  // namespace
+
+void paintCell(int x, int y, uint8_t c) {
+    if (!insideMap(x, y)) return;
+    // One start and one enemy of each kind: painting one moves it here.
+    if (c == 'i' || c == '7' || c == '8')
+        for (std::string& row : edit.text.rows) std::replace(row.begin(), row.end(), static_cast<char>(c), ' ');
+    std::string& row = edit.text.rows[y - 1];
+    while (static_cast<int>(row.size()) < x - 1)
+        row.push_back(
+            static_cast<char>(characterForCode(cellAt(edit.inherited.map, static_cast<int>(row.size()) + 1, y))));
+    if (static_cast<int>(row.size()) < x)
+        row.push_back(static_cast<char>(c));
+    else
+        row[x - 1] = static_cast<char>(c);
+}
+
+void afterChange() {
+    edit.modified = true;
+    loadRoomText(edit.text, edit.inherited);
+    if (edit.text.goodsFollowMap) edit.text.goodsLine = goodsLineFor(goodsOnMap());
+    armRescue(edit.path, roomFileText(edit.text, edit.inherited, true));
+    edit.findingIndex = -1;
+    edit.findingCells.clear();
+    edit.findingTexts.clear();
+    restartCheck();
+}
+
+void beginChange() {
+    edit.undo.push_back(edit.text);
+    edit.redo.clear();
+}
+
+void undoChange() {
+    if (edit.undo.empty()) {
+        edit.note = "Nothing to undo.";
+        return;
+    }
+    edit.redo.push_back(edit.text);
+    edit.text = edit.undo.back();
+    edit.undo.pop_back();
+    afterChange();
+}
+
+void redoChange() {
+    if (edit.redo.empty()) {
+        edit.note = "Nothing to redo.";
+        return;
+    }
+    edit.undo.push_back(edit.text);
+    edit.text = edit.redo.back();
+    edit.redo.pop_back();
+    afterChange();
+}
+
+bool saveRoom() {
+    if (!edit.writable) {
+        edit.note = "This room lies outside the pack folder: it is not written.";
+        return false;
+    }
+    std::string fileText = roomFileText(edit.text, edit.inherited, true);
+    try {
+        size_t slash = edit.path.rfind('/');
+        if (slash != std::string::npos && slash > 0 && pathKind(edit.path.substr(0, slash)) == PathKind::Missing)
+            makeFolders(edit.path.substr(0, slash));
+        if (pathKind(edit.path) == PathKind::File) writeFileAtomically(edit.path + "~", readTextFile(edit.path));
+        writeFileAtomically(edit.path, fileText);
+    } catch (const FileFailure& failure) {
+        edit.note = describeFailure(failure);
+        return false;
+    }
+    bool follow = edit.text.goodsFollowMap;
+    edit.text = parseRoomText(fileText);
+    edit.text.goodsFollowMap = follow;
+    edit.modified = false;
+    disarmRescue();
+    edit.note = "Saved " + edit.title + ".";
+    return true;
+}
+
+void openRoom(const std::string& path, const std::string& title, const Inheritance& inherited, bool writable) {
+    disarmRescue();
+    edit = RoomEdit{};
+    edit.path = path;
+    edit.title = title;
+    edit.writable = writable;
+    edit.inherited = inherited;
+    edit.text = pathKind(path) == PathKind::File ? parseRoomText(readTextFile(path)) : freshRoomText();
+    loadRoomText(edit.text, edit.inherited);
+    const std::string& goods = edit.text.goodsLine;
+    edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();
+    if (edit.text.goodsFollowMap && !goods.empty()) edit.text.goodsLine = goodsLineFor(goodsOnMap());
+    restartCheck();
+}
+
+void runRoomEditor() {
+    for (;;) {
+        drawEditor();
+        waitForEditorKey();
+        uint8_t key = readKey();
+        edit.note.clear();
+        if (!handleKey(key)) break;
+    }
+    disarmRescue();
+}

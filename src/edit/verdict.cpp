@@ -1,0 +1,160 @@
+// The checker's verdict on the room as it stands. The search runs in slices
+// between the editor's key polls, so a key never waits for it.
+#include <algorithm>
+
+#include "console/console.h"
+#include "edit/edit.h"
+
+#if __has_include("check/check.h")
+#include "check/check.h"
+
+namespace {
+
+struct CheckState {
+    SearchJobPtr job;
+    std::vector<Finding> findings;  // what the text shows without playing
+    bool done = false;
+    bool full = false;  // run with the checker's own limits
+};
+CheckState check;
+
+// The search that runs while the author paints is replaced at every change;
+// it gets a quarter of the full check's memory and time.
+SearchLimits backgroundLimits() {
+    SearchLimits limits;
+    limits.maxStates /= 4;
+    limits.maxSeconds /= 4;
+    return limits;
+}
+
+void startJob(bool full) {
+    std::string text = roomFileText(edit.text, edit.inherited, false);
+    RoomState previous{};
+    previous.levelMap = edit.inherited.map;
+    previous.startX = edit.inherited.startX;
+    previous.startY = edit.inherited.startY;
+    previous.roomMessages = edit.inherited.messages;
+    check.findings = levelFindings(text, previous, edit.inherited.firstRoom);
+    check.job = startSearch(roomFromText(text, previous), full ? SearchLimits{} : backgroundLimits());
+    check.done = false;
+    check.full = full;
+}
+
+// Runs the search to its end, the verdict row showing how far it got; a key
+// pressed meanwhile stops it (false).
+bool finishCheck() {
+    if (check.job && check.done && !check.full && searchReport(*check.job).verdict == Verdict::GaveUp) startJob(true);
+    while (!check.done) {
+        advanceCheck(50);
+        drawVerdictRow();
+        if (keyPressed()) {
+            if (readKey() == 0) readKey();
+            edit.note = "Check stopped by a key.";
+            return false;
+        }
+    }
+    return true;
+}
+
+int countFindings(Severity severity) {
+    int count = 0;
+    for (const Finding& finding : check.findings) count += finding.severity == severity;
+    return count;
+}
+
+std::string searchLine(const SearchReport& report) {
+    switch (report.verdict) {
+        case Verdict::Searching:
+            return "checking... " + std::to_string(report.states) + " states";
+        case Verdict::Finishable: {
+            std::string line = "finishable in " + std::to_string(report.ticks) + " ticks";
+            if (report.goodsOnMap > 0)
+                line += report.allGoodsTicks >= 0 ? ", all goods in " + std::to_string(report.allGoodsTicks)
+                                                  : (report.explored ? ", not all goods" : ", goods?");
+            return line;
+        }
+        case Verdict::ExitOnlyByLosingLife:
+            return "exit only after losing a life";
+        case Verdict::ExitNotReachable:
+            return "exit NOT reachable";
+        case Verdict::GaveUp:
+            return "gave up (" + report.gaveUpReason + ")";
+    }
+    return "";
+}
+
+void addFinding(int x, int y, std::string text) {
+    edit.findingCells.push_back({x, y});
+    edit.findingTexts.push_back(std::move(text));
+}
+
+}  // namespace
+
+void restartCheck() { startJob(false); }
+
+bool checkBusy() { return check.job && !check.done; }
+
+void advanceCheck(int budgetMs) {
+    if (!checkBusy()) return;
+    SearchSlice slice;
+    slice.milliseconds = budgetMs;
+    check.done = advanceSearch(*check.job, slice);
+}
+
+std::string verdictLine() {
+    if (!check.job) return "";
+    std::string line = searchLine(searchReport(*check.job));
+    int errors = countFindings(Severity::Error), warnings = countFindings(Severity::Warning);
+    if (errors > 0) line += ", " + std::to_string(errors) + (errors == 1 ? " error" : " errors");
+    if (warnings > 0) line += ", " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
+    return line;
+}
+
+bool runFullCheck() {
+    edit.findingCells.clear();
+    edit.findingTexts.clear();
+    if (!check.job) restartCheck();
+    if (!finishCheck()) return false;
+    const SearchReport& report = searchReport(*check.job);
+    addFinding(0, 0, searchLine(report) + " (" + std::to_string(report.states) + " states)");
+    for (const Finding& finding : check.findings) {
+        const char* kind = finding.severity == Severity::Error     ? "error: "
+                           : finding.severity == Severity::Warning ? "warning: "
+                                                                   : "note: ";
+        int x = finding.cellX, y = finding.cellY;
+        if (x == 0 && finding.line >= 1 && finding.line <= mapHeight) {
+            x = std::max(1, finding.column);
+            y = finding.line;
+        }
+        addFinding(x, y, kind + finding.text);
+    }
+    for (CellXY goods : report.unreachableGoods) addFinding(goods.x, goods.y, "these goods cannot be reached");
+    if (report.stuck) addFinding(report.stuckAt.x, report.stuckAt.y, "the player can get stuck here");
+    if (report.edgeReached) addFinding(report.edgeAt.x, report.edgeAt.y, "the player can reach the map's edge");
+    return true;
+}
+
+bool checkSolution(std::vector<uint8_t>& keys) {
+    if (!check.job || !finishCheck()) return false;
+    const SearchReport& report = searchReport(*check.job);
+    if (report.solution.empty()) return false;
+    keys.clear();
+    for (TickKey key : report.solution) keys.push_back(static_cast<uint8_t>(key));
+    return true;
+}
+
+#else
+
+// Built without the checker: the editor works, with no verdict.
+void restartCheck() {}
+bool checkBusy() { return false; }
+void advanceCheck(int) {}
+std::string verdictLine() { return "no checker in this build"; }
+bool runFullCheck() {
+    edit.findingCells.clear();
+    edit.findingTexts.clear();
+    return true;
+}
+bool checkSolution(std::vector<uint8_t>&) { return false; }
+
+#endif

@@ -1,0 +1,274 @@
+// Faults from outside: FIFOs where data files belong, a read-only folder and
+// a full disk when saving, links planted at temporary names, kills in the
+// middle of saves, counters at the top of their range.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <random>
+
+#include "levels/saves.h"
+#include "roomfixture.h"
+#include "shell/files.h"
+#include "tmux.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Names in the folder that are temporary files of a save.
+std::vector<std::string> temporaries(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".tmp") found.push_back(entry.path().filename().string());
+    return found;
+}
+
+// Runs body in a child process and returns what it wrote to its pipe, or
+// "skip: ..." when the child could not set up the fault.
+std::string inChild(const std::function<std::string()>& body) {
+    int ends[2];
+    if (pipe(ends) != 0) return "skip: no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        std::string said = body();
+        ssize_t ignored = write(ends[1], said.data(), said.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string said;
+    char chunk[4096];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) said.append(chunk, size_t(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return said;
+}
+
+// A private mount table for this process, so mounts vanish with it.
+bool privateMounts() {
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+struct Faults : RoomTest {
+    void SetUp() override {
+        RoomTest::SetUp();
+        run.baseDirectory = folder.string() + "/";
+    }
+    // The quit prompt answered Y in room 7 with a save already there; what the run says.
+    std::string quitAndSave() {
+        game = {7, 3, 0, 12, 40};
+        text(virtualNow(), "\ry");
+        try {
+            tick();
+            return "saved";
+        } catch (const FileFailure& failure) {
+            return describeFailure(failure);
+        } catch (const MenuReturn&) {
+            return "saved";
+        }
+    }
+};
+
+}  // namespace
+
+// A FIFO in place of a level file, a pack index or the save: the run ends with
+// status 2 and its line at once instead of waiting in open() for good.
+TEST_F(GameRun, FifosWhereDataFilesBelongEndTheRunInsteadOfHanging) {
+    installCueFiles();
+    alarm(60);  // a hang fails the test instead of holding the suite
+    struct Case {
+        const char* fifo;
+        std::vector<KeyEvent> keys;
+    } cases[] = {
+        {"levels/1.lvl", {{13, false}}},  // New Game
+        {"save.sav", {{13, false}}},      // Continue
+        {"levels/custom levels/demo/demo.txt",
+         {{80, true}, {13, false}, {'d', false}, {'e', false}, {'m', false}, {'o', false}, {13, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fifo);
+        fs::create_directories((folder / c.fifo).parent_path());
+        ASSERT_EQ(mkfifo((folder / c.fifo).c_str(), 0644), 0);
+        if (std::string(c.fifo) == "save.sav") writeFile("levels/7.lvl", "i\r\n");
+        startMemoryConsole();
+        uint64_t t = 10;
+        for (KeyEvent k : c.keys) scriptKey(t += 10, k);
+        EXPECT_EQ(runGame(), 2);
+        EXPECT_EQ(failureReport(), "quorvex: cannot read " + (folder / c.fifo).string() + ": Not a regular file");
+        fs::remove(folder / c.fifo);
+    }
+    // Named like a cue with a sound device open: silence, and the game goes on.
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    openSoundDevice();
+    fs::remove(folder / "Sound/key.wav");
+    ASSERT_EQ(mkfifo((folder / "Sound/key.wav").c_str(), 0644), 0);
+    run.soundOn = true;
+    run.baseDirectory = folder.string() + "/";
+    playCue("Sound/key.wav", false);
+    requestSoundDirect("Sound/key");
+    useRecordingSound();
+    unsetenv("SDL_AUDIODRIVER");
+    alarm(0);
+}
+
+// The same on the real binary and terminal: a cue FIFO under a real audio
+// driver, then Continue from a FIFO save: one line, status 2, terminal back.
+TEST_F(GameRun, RealTerminalFifoSaveAndCueEndWithTheReportAndTheTerminalRestored) {
+    fs::copy(fs::path(QUORVEX_SOURCE_DIR) / "data/Sound", folder / "Sound");
+    fs::remove(folder / "Sound/intro.wav");
+    ASSERT_EQ(mkfifo((folder / "Sound/intro.wav").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((folder / "save.sav").c_str(), 0644), 0);
+    TmuxGame game;
+    game.start(folder, "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null 2>errors");
+    ASSERT_TRUE(game.waitFor("Continue (Save)")) << game.screen();
+    game.keys("Enter");
+    EXPECT_EQ(game.waitExit(), 2);
+    EXPECT_EQ(fileContents(folder / "errors"),
+              "quorvex: cannot read " + (folder / "save.sav").string() + ": Not a regular file\n");
+    EXPECT_NE(game.sttyAfterExit().find(" echo "), std::string::npos) << "the terminal is left raw";
+}
+
+// A folder the game cannot write: the run ends with status 2 and its line,
+// the old save whole. As root a mode does not stop writes, so the folder is
+// mounted read-only in a private mount table; elsewhere its mode does it.
+TEST_F(Faults, ReadOnlyFolderWhenSavingKeepsTheOldSave) {
+    play({{20, "    i"}});
+    writeFile("save.sav", "18\r\n-15\r\n0\r\n");
+    std::string said = inChild([&]() -> std::string {
+        std::string where = folder.string();
+        if (geteuid() == 0) {
+            if (!privateMounts() || mount(where.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+                return "skip: no read-only mount here";
+            if (chdir(where.c_str()) != 0) return "skip: no chdir";  // into the read-only view
+        } else if (chmod(where.c_str(), 0555) != 0) {
+            return "skip: no chmod";
+        }
+        std::string outcome = quitAndSave();
+        chmod(where.c_str(), 0755);
+        return outcome;
+    });
+    if (said.rfind("skip", 0) == 0) GTEST_SKIP() << said;
+    std::cout << said << "\n";
+    EXPECT_TRUE(said == "quorvex: cannot write " + folder.string() + "/save.sav: Read-only file system" ||
+                said == "quorvex: cannot write " + folder.string() + "/save.sav: Permission denied")
+        << said;
+    EXPECT_EQ(readFile("save.sav"), "18\r\n-15\r\n0\r\n");
+    EXPECT_TRUE(temporaries(folder).empty());
+}
+
+// A disk that fills up: a small memory file system filled to the brim where
+// this machine lets us mount one, else a file size limit that fails the write.
+TEST_F(Faults, FullDiskWhenSavingKeepsTheOldSaveAndLeavesNoTemporary) {
+    std::string said = inChild([&]() -> std::string {
+        std::string where = folder.string();
+        bool tmpfs = privateMounts() && mount("quorvex", where.c_str(), "tmpfs", 0, "size=64k") == 0 &&
+                     chdir(where.c_str()) == 0;
+        play({{20, "    i"}});
+        writeFile("save.sav", "18\r\n-15\r\n0\r\n");
+        if (tmpfs) {
+            int filler = open((where + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+            std::string block(4096, 'x');
+            while (write(filler, block.data(), block.size()) > 0) {
+            }
+            close(filler);
+        } else {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit tiny{2, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &tiny);
+        }
+        std::string outcome = quitAndSave();
+        std::string left = std::to_string(temporaries(folder).size());
+        return outcome + "|" + readFile("save.sav") + "|" + left;
+    });
+    EXPECT_TRUE(said == "quorvex: cannot write " + folder.string() + "/save.sav: No space left on device|" +
+                            "18\r\n-15\r\n0\r\n|0" ||
+                said ==
+                    "quorvex: cannot write " + folder.string() + "/save.sav: File too large|" + "18\r\n-15\r\n0\r\n|0")
+        << said;
+    std::cout << said.substr(0, said.find('|')) << "\n";
+}
+
+// Links planted at temporary names are removed, never followed; a live
+// game's temporary file is left alone; the save lands whole.
+TEST_F(Faults, PlantedLinksAtTemporaryNamesAreNotFollowed) {
+    play({{20, "    i"}});
+    writeFile("victim", "precious\n");
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    std::string dead = std::to_string(gone), mine = std::to_string(getpid());
+    for (const std::string& name : std::vector<std::string>{"save.sav.tmp", "save.sav." + dead + ".aaaaaa.tmp",
+                                                            "save.sav." + mine + ".bbbbbb.tmp"})
+        fs::create_symlink(folder / "victim", folder / name);
+    fs::create_symlink(folder / "victim", folder / "save.sav.1.cccccc.tmp");  // pid 1 lives
+    EXPECT_EQ(quitAndSave(), "saved");
+    EXPECT_EQ(readFile("victim"), "precious\n");
+    EXPECT_EQ(readFile("save.sav"), "48\r\n885\r\n40\r\n");
+    EXPECT_FALSE(fs::is_symlink(folder / "save.sav"));
+    EXPECT_EQ(temporaries(folder), std::vector<std::string>{"save.sav.1.cccccc.tmp"});
+}
+
+// Killed at random moments during saves, again and again: save.sav is always
+// a whole record, and the next save clears what the kills left.
+TEST_F(Faults, KillsDuringSavesNeverLeaveAPartialSave) {
+    std::string path = folder.string() + "/save.sav";
+    writeFileAtomically(path, encodeSaveRecord({1, 0, 0}));
+    std::mt19937 random(12345);
+    int leftBehind = 0;
+    for (int kill = 0; kill < 300; ++kill) {
+        pid_t child = fork();
+        if (child == 0) {
+            for (int32_t n = 1;; ++n) writeFileAtomically(path, encodeSaveRecord({int8_t(n % 21 + 1), n, n * 7}));
+        }
+        usleep(std::uniform_int_distribution<useconds_t>(0, 3000)(random));
+        ::kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        std::string saved = readFile("save.sav");
+        ASSERT_EQ(encodeSaveRecord(decodeSaveRecord(saved)), saved) << "after kill " << kill;
+        leftBehind += temporaries(folder).empty() ? 0 : 1;
+    }
+    std::cout << leftBehind << " of 300 kills left a temporary file behind\n";
+    writeFileAtomically(path, encodeSaveRecord({2, 0, 0}));
+    EXPECT_TRUE(temporaries(folder).empty());
+}
+
+// Scores and goods from a save near the top of the range stop there.
+TEST_F(Faults, CountersStopAtTheEndsOfTheirRange) {
+    writeFile("levels/2.lvl", "i\r\n");
+    play({{20, "    i9 2"}});
+    struct Case {
+        int32_t score, totalGoods, goods;
+        int8_t lives;
+        int32_t scoreAfter, totalAfter;
+    } cases[] = {
+        {INT32_MAX - 5, INT32_MAX - 1, 3, 3, INT32_MAX, INT32_MAX},  // exit: 15 + 9 points, 3 goods
+        {INT32_MAX - 30, 7, 2, 1, INT32_MAX - 17, 9},                // exact, no clamping
+        {INT32_MIN, INT32_MIN, 0, 0, INT32_MIN, INT32_MIN},
+    };
+    for (const Case& c : cases) {
+        game = {1, c.lives, c.goods, c.totalGoods, c.score};
+        completeRoom();
+        EXPECT_EQ(game.score, c.scoreAfter);
+        EXPECT_EQ(game.totalGoods, c.totalAfter);
+    }
+    // The last life lost scores the room's goods: clamped too.
+    game = {2, 1, INT32_MAX / 4, 0, INT32_MAX - 2};
+    player.playerX = 8;  // on the lava
+    player.playerY = 20;
+    player.jumping = false;
+    EXPECT_EQ(runTickRules(player), TickOutcome::GameOver);
+    EXPECT_EQ(game.score, INT32_MAX);
+}

@@ -1,0 +1,98 @@
+// The key decoder on its own: bytes in, the console's keys out.
+#include "console/keys.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Keys as text: a plain key as its number, an extended one as "0+code".
+std::string decode(const std::string& bytes, bool timeOutAtEnd = true) {
+    KeyDecoder decoder;
+    std::string keys;
+    auto take = [&](const DecodedKeys& found) {
+        for (int i = 0; i < found.count; ++i)
+            keys += (found.keys[i].extended ? "0+" : "") + std::to_string(found.keys[i].code) + " ";
+    };
+    for (char c : bytes) take(decodeKeyByte(decoder, static_cast<uint8_t>(c)));
+    if (timeOutAtEnd) take(decodeKeyTimeout(decoder));
+    return keys;
+}
+
+}  // namespace
+
+TEST(KeyDecoder, EscFollowedByEachClassOfByte) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b", "27 "},  // Esc alone
+        {"\x1b"
+         "a",
+         "0+30 "},           // Alt+letter
+        {"\x1bZ", "0+44 "},  // Alt+Shift+letter
+        {"\x1b\r", ""},      // Alt+Enter
+        {"\x1b\t", ""},      // Alt+Tab
+        {"\x1b\x13", ""},    // Ctrl+Alt+S
+        {"\x1b\x03", ""},    // Ctrl+Alt+C is not Ctrl+C
+        {"\x1b"
+         "5",
+         ""},                       // Alt+digit
+        {"\x1b ", ""},              // Alt+Space
+        {"\x1b\x7f", ""},           // Alt+Backspace
+        {"\x1b\xc3\xa9", ""},       // Alt+é
+        {"\x1b\x1b", ""},           // Alt+Esc
+        {"\x1b\x1b[A", ""},         // Alt+Up, the old way
+        {"\x1bO", "0+24 "},         // Alt+O: nothing came after it
+        {"\x1b[", ""},              // Alt+[: a sequence cut off
+        {"\x1b[A", "0+72 "},        // Up
+        {"\x1bOB", "0+80 "},        // Down in application mode
+        {"\x1b[1;3A", ""},          // Alt+Up, the new way
+        {"\x1b[5~x", "0+73 120 "},  // Page Up, then a plain key
+        {"\x1b[[C", "0+61 "},       // F3 on the Linux console
+        {"\x1bOM", "13 "},          // keypad Enter
+        {"\x1b[M !!q", "113 "},     // a mouse report, then q
+        {"\x1b[1\r", "13 "},        // a cut-off sequence gives way to what follows
+        {"\x1b[2\x1b", "27 "},
+    };
+    for (const auto& [bytes, keys] : cases) EXPECT_EQ(decode(bytes), keys) << ::testing::PrintToString(bytes);
+    // Until the Esc delay is over, a lone Esc is not yet a key.
+    EXPECT_EQ(decode("\x1b", false), "");
+    KeyDecoder decoder;
+    decodeKeyByte(decoder, 27);
+    EXPECT_TRUE(decoderWaiting(decoder));
+}
+
+TEST(KeyDecoder, PlainBytesAndUtf8) {
+    EXPECT_EQ(decode("Yx\n\r\x7f\b\x03\x13\x00"), "89 120 13 13 8 8 3 19 ");
+    EXPECT_EQ(decode("\xc2\xa5\xe2\x96\x91"), "157 176 ");  // ¥░
+    EXPECT_EQ(decode("\xe2\x86\x90\xe2\x82\xac"), "");      // ← is no Esc; € has no byte
+    EXPECT_EQ(decode("\xe2\x96q\x80\xff"), "113 ");         // broken UTF-8 drops only itself
+}
+
+// A paste of megabytes of escape sequences: every one decodes, nothing
+// builds up, and what follows still counts.
+TEST(KeyDecoder, LongRunsDecodeInConstantSpace) {
+    KeyDecoder decoder;
+    long keys = 0;
+    for (int i = 0; i < 500000; ++i)
+        for (char c : std::string("\x1b[")) keys += decodeKeyByte(decoder, static_cast<uint8_t>(c)).count;
+    for (char c : std::string("A")) keys += decodeKeyByte(decoder, static_cast<uint8_t>(c)).count;
+    EXPECT_EQ(keys, 1);  // Up, the one complete sequence at the end
+    std::string digits = "\x1b[" + std::string(100000, '1') + "~z";
+    EXPECT_EQ(decode(digits).substr(decode(digits).size() - 4), "122 ");  // the overlong sequence is dropped
+}
+
+TEST(KeyDecoder, OnlyKeysOfTheTableComeOut) {
+    EXPECT_TRUE(isTableKey({72, true}));
+    EXPECT_TRUE(isTableKey({30, true}));
+    EXPECT_FALSE(isTableKey({99, true}));
+    EXPECT_FALSE(isTableKey({0, false}));
+    uint32_t seed = 1;
+    KeyDecoder decoder;
+    for (int i = 0; i < 200000; ++i) {
+        seed = seed * 1103515245 + 12345;
+        uint8_t byte = (seed >> 16) & 3 ? static_cast<uint8_t>("\x1b[O;1~A\r"[(seed >> 8) & 7]) : (seed >> 20) & 0xFF;
+        DecodedKeys found = decodeKeyByte(decoder, byte);
+        for (int k = 0; k < found.count; ++k) ASSERT_TRUE(isTableKey(found.keys[k])) << int(found.keys[k].code);
+    }
+}
