@@ -1,9 +1,11 @@
 # make play: install what is missing, build, start the game in data/.
 # make test: the same set-up, then every test.
+# make install / make uninstall: PREFIX (default /usr/local) and DESTDIR as usual.
+# make deb: the Debian package build/quorvex_VERSION_ARCH.deb.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build play test sanitize fuzz bench format clean
+.PHONY: all deps build play test sanitize fuzz bench format clean install uninstall deb
 
 all: build
 
@@ -38,9 +40,28 @@ fuzz: deps
 bench: build
 	$(BUILD_DIR)/tickbench
 	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)
+	$(BUILD_DIR)/editbench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf $(BUILD_DIR) build-sanitize build-fuzz
+
+# Installed like any Debian game: commands in PREFIX/games, data in
+# PREFIX/share/games/quorvex, each player's saves in ~/.local/share/quorvex.
+PREFIX ?= /usr/local
+# PREFIX=~/.local from a shell that leaves the ~ alone.
+INSTALL_PREFIX = $(patsubst ~%,$(HOME)%,$(PREFIX))
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(INSTALL_PREFIX)"
+
+uninstall: build
+	@cmake -DBUILD_DIR="$(BUILD_DIR)" -DPREFIX="$(INSTALL_PREFIX)" -DDESTDIR="$(DESTDIR)" -P cmake/Uninstall.cmake
+
+# Packaging needs a few more Debian tools (dpkg-dev, lintian, ...), installed here only.
+deb: build
+	@sh tools/install-deps.sh packaging
+	rm -f $(BUILD_DIR)/quorvex_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB

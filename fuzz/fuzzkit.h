@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -26,15 +27,16 @@
     } while (0)
 
 // One folder per process, on a memory file system where there is one, so
-// that the many small writes and syncs stay cheap.
+// that the many small writes and syncs stay cheap; removed at exit.
 inline const std::string& fuzzFolder() {
-    static const std::string folder = [] {
+    static const std::string& folder = *new std::string([] {
         std::string pattern =
             access("/dev/shm", W_OK) == 0 ? "/dev/shm/quorvex-fuzz-XXXXXX" : "/tmp/quorvex-fuzz-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
         mkdir((pattern + "/levels").c_str(), 0755);
+        std::atexit([] { std::filesystem::remove_all(fuzzFolder()); });
         return pattern;
-    }();
+    }());  // never destroyed: the exit handler still needs it
     return folder;
 }
 

@@ -245,6 +245,54 @@ TEST_F(Editor, EntriesLeadingOutOfThePackAreListedButNeverOpened) {
     EXPECT_NE(screenRow(4).find("outside the pack"), std::string::npos) << screenRow(4);
 }
 
+TEST_F(Editor, WhatTheGameNeverDrawsIsMarked) {
+    std::vector<std::string> rows = freshRows();
+    rows[4].replace(4, 9, "7 8 n 3 0");  // row 5: enemies, message 2, invisible spikes, a character that writes nothing
+    rows[5][40] = 'z';                   // a code without a meaning
+    rows[6] = "1111";                    // a short row
+    writeFile("room.lvl", fileOf(rows, "0", {"", "hi"}));
+    key(0, 16);  // ^P: the patrols
+    ASSERT_EQ(edit("room.lvl"), -1);
+    // clang-format off
+    const struct { int x, y; uint8_t glyph, background; } marks[] = {
+        {3, 21, 0x02, 1}, {5, 5, 0x12, 1}, {7, 5, 0x1D, 1}, {9, 5, '2', 1}, {11, 5, 0x1E, 1}, {13, 5, 0xFA, 1},
+        {41, 6, '?', 1}, {4, 7, 0xB2, 0}, {5, 7, 0xFA, 1}, {80, 7, 0xFA, 1},
+        {5, 4, 0xFA, 0}, {8, 5, 0xFA, 0},  // the patrols: up from (5,5), right from (7,5) until the message cell
+    };
+    // clang-format on
+    for (const auto& mark : marks) {
+        SCOPED_TRACE(std::to_string(mark.x) + "," + std::to_string(mark.y));
+        EXPECT_EQ(bufferCell(mark.x, mark.y).character, mark.glyph);
+        EXPECT_EQ(background(mark.x, mark.y), mark.background);
+    }
+}
+
+TEST_F(Editor, TheCheckerWalksThroughItsFindingsAndPlaysItsSolution) {
+    std::vector<std::string> rows = freshRows();
+    rows[20][10] = 'j';
+    rows[1].replace(30, 3, "1k1");  // goods shut in under the ceiling
+    rows[2].replace(30, 3, "111");
+    writeFile("room.lvl", fileOf(rows, "2"));
+    fkey(0, f7);
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_NE(screenRow(24).find("finishable in 75 ticks, not all goods"), std::string::npos) << screenRow(24);
+    EXPECT_NE(screenRow(25).find("1/"), std::string::npos) << screenRow(25);
+
+    startMemoryConsole();
+    fkey(0, f7);
+    fkey(1000, f7);  // a key that comes while the check runs would stop it
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_NE(screenRow(25).find("cannot be reached"), std::string::npos) << screenRow(25);
+    EXPECT_EQ(screenRow(23).substr(0, 4), "32,2");
+
+    startMemoryConsole();
+    clearSoundLog();
+    fkey(0, f7 + 1);  // F8
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_NE(screenRow(25).find("solution: exit reached in 75 ticks"), std::string::npos) << screenRow(25);
+    EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/key.wav", "once Sound/next.wav"}));
+}
+
 TEST_F(Editor, UnsavedWorkIsKeptForTheRescueAndLeavingAsksFirst) {
     type(0, "55");
     key(0, ctrlQ);

@@ -76,6 +76,11 @@ TEST_F(Endings, CompleteFinaleScrollsToTheScoreAndDeletesBothSaves) {
         EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/eq.wav", "loop Sound/eq_loop.wav",
                                                         "direct Sound\\eq_end", "loop Sound/credits.wav"}));
     }
+    for (auto [row, line] : {std::pair{31, at(28, "The Quorvex developers")},
+                             {34, at(31, "The same developers")},
+                             {38, at(28, "The Quorvex developers")},
+                             {42, at(31, "tools/makesounds.cpp")}})
+        EXPECT_EQ(bufferRow(row), line) << row;
     EXPECT_TRUE(bothSaves());
     restart(6);
     key(100000, 'x');

@@ -1,5 +1,10 @@
 #include "shell/sound.h"
 
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
 #include "harness.h"
 #include "levels/world.h"
 
@@ -20,4 +25,69 @@ TEST_F(GameRun, CuesNeedTheSwitchAndAFileUnderTheBaseDirectory) {
     playCue("Sound/intro.wav", true);
     EXPECT_EQ(soundLog(), (std::vector<std::string>{"loop Sound/intro.wav", "once Sound/next.wav",
                                                     "direct Sound\\eq_end", "stop"}));
+}
+
+namespace {
+
+// A 16-bit mono wave at 22050 Hz from samples given as fractions of full scale.
+std::string waveFile(const std::vector<double>& samples) {
+    std::string data;
+    auto put = [&data](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) data.push_back(char(value >> (8 * i)));
+    };
+    data += "RIFF";
+    put(36 + 2 * samples.size(), 4);
+    data += "WAVEfmt ";
+    put(16, 4), put(1, 2), put(1, 2), put(22050, 4), put(44100, 4), put(2, 2), put(16, 2);  // PCM, mono, 16 bits
+    data += "data";
+    put(2 * samples.size(), 4);
+    for (double s : samples) put(uint16_t(int16_t(s * 32767)), 2);
+    return data;
+}
+
+}  // namespace
+
+// Through SDL's disk driver, what the device really plays: a loud low tone
+// replaced, replaced by nothing, stopped, and playing when the device closes,
+// never jumps between two samples by more than the tone itself does (a cut
+// mid-wave would jump by up to 0.6), and ends in silence.
+TEST_F(GameRun, ReplacedAndStoppedSoundsFadeOutInsteadOfClicking) {
+    std::vector<double> tone(4410);  // ten periods of 50 Hz: loops seamlessly
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.6 * std::sin(2 * M_PI * 50 * double(i) / 22050);
+    writeFile("Sound/tone.wav", waveFile(tone));
+    writeFile("Sound/quiet.wav", waveFile(std::vector<double>(4410)));
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (folder / "audio.raw").c_str(), 1);
+    openSoundDevice();
+    run.soundOn = true;
+    run.baseDirectory = folder.string() + "/";
+    auto pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    playCue("Sound/tone.wav", true);
+    pause(400);
+    playCue("Sound/quiet.wav", false);
+    pause(150);
+    playCue("Sound/tone.wav", true);
+    pause(300);
+    requestSoundDirect("Sound\\nothing");  // finds nothing, still ends the tone
+    pause(150);
+    playCue("Sound/tone.wav", true);
+    pause(300);
+    stopSound();
+    pause(150);
+    playCue("Sound/tone.wav", true);
+    pause(300);
+    closeSoundDevice();  // while the tone plays
+    unsetenv("SDL_AUDIODRIVER");
+    unsetenv("SDL_DISKAUDIOFILE");
+    std::string raw = readFile("audio.raw");  // 16-bit stereo frames
+    ASSERT_GT(raw.size(), 40000u);
+    std::vector<double> left;
+    for (size_t at = 0; at + 3 < raw.size(); at += 4)
+        left.push_back(int16_t(uint8_t(raw[at]) | raw[at + 1] << 8) / 32768.0);
+    double peak = 0, jump = 0;
+    for (size_t i = 1; i < left.size(); ++i)
+        peak = std::max(peak, std::fabs(left[i])), jump = std::max(jump, std::fabs(left[i] - left[i - 1]));
+    EXPECT_GT(peak, 0.5);
+    EXPECT_LT(jump, 0.03);
+    EXPECT_EQ(left.back(), 0.0);
 }

@@ -1,8 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages that building, playing and testing need,
 # but only those that are missing, so a ready machine starts at once.
+# "install-deps.sh packaging" adds what make deb needs.
 set -e
 needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux clang libclang-rt-14-dev"
+if [ "${1-}" = packaging ]; then
+    needed="$needed dpkg-dev file lintian man-db"
+fi
 missing=""
 for p in $needed; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then

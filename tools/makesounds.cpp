@@ -144,8 +144,8 @@ void drums(Track& track, int startStep, double stepSeconds, const std::string& p
     }
 }
 
-// A one-pole low-pass; on a loop it runs round twice so that its state at the
-// seam is the one the loop really has.
+// One-pole filters; on a loop they run round twice so that their state at
+// the seam is the one the loop really has.
 void lowPass(Track& track, double cutoff) {
     double a = 1.0 - std::exp(-2 * M_PI * cutoff / rate);
     double y = 0.0;
@@ -156,19 +156,56 @@ void lowPass(Track& track, double cutoff) {
     track.samples = out;
 }
 
+void highPass(Track& track, double cutoff) {
+    double a = std::exp(-2 * M_PI * cutoff / rate);
+    double y = 0.0, before = 0.0;
+    int rounds = track.loop ? 2 : 1;
+    std::vector<double> out(track.samples.size());
+    for (int r = 0; r < rounds; ++r)
+        for (size_t i = 0; i < track.samples.size(); ++i) {
+            out[i] = y = a * (y + track.samples[i] - before);
+            before = track.samples[i];
+        }
+    track.samples = out;
+}
+
+// A part built on its own, filtered, then laid over the whole.
+Track partLike(const Track& whole) { return {std::vector<double>(whole.loop ? whole.samples.size() : 0), whole.loop}; }
+
+void mixInto(Track& whole, const Track& part) {
+    for (size_t i = 0; i < part.samples.size(); ++i) addSample(whole, static_cast<long>(i), part.samples[i]);
+}
+
+// Square voices with a duty other than a half, and pitch slides, carry a
+// slow offset that a halt would turn into a thump: a gentle high-pass takes
+// it out, then whatever mean is left. The ends then fade to exact zero, so a
+// cue starts from silence, ends in it, and a loop wraps from zero to zero.
+void settle(Track& track) {
+    if (!track.loop) track.samples.resize(track.samples.size() + rate / 20, 0.0);  // room for the filter's tail
+    highPass(track, 20);
+    double sum = 0.0;
+    for (double s : track.samples) sum += s;
+    double mean = sum / static_cast<double>(std::max<size_t>(1, track.samples.size()));
+    for (double& s : track.samples) s -= mean;
+    // A loop dips for 3 ms each side of its seam, too short to hear as a gap.
+    size_t in = track.loop ? rate / 333 : rate / 500, out = track.loop ? rate / 333 : rate / 100;
+    size_t n = track.samples.size();
+    auto shape = [](size_t i, size_t length) { return 0.5 - 0.5 * std::cos(M_PI * static_cast<double>(i) / length); };
+    for (size_t i = 0; i < in && i < n; ++i) track.samples[i] *= shape(i, in);
+    for (size_t i = 0; i < out && i < n; ++i) track.samples[n - 1 - i] *= shape(i, out);
+}
+
 // Levels by loudness (RMS), so the cues sit together, with the peak kept
-// below -1 dBFS: nothing ever clips.
-void writeWave(const std::filesystem::path& folder, const std::string& name, Track track, double loudness) {
-    if (!track.loop) {
-        // Short fades at both ends: a one-shot never starts or stops with a click.
-        size_t in = rate / 500, out = rate / 100, n = track.samples.size();
-        for (size_t i = 0; i < in && i < n; ++i) track.samples[i] *= static_cast<double>(i) / in;
-        for (size_t i = 0; i < out && i < n; ++i) track.samples[n - 1 - i] *= static_cast<double>(i) / out;
-    }
+// below -1 dBFS: nothing ever clips. A given gain instead sets the level
+// outright (two cues that must match); the gain used is returned.
+double writeWave(const std::filesystem::path& folder, const std::string& name, Track track, double loudness,
+                 double givenGain = 0.0) {
+    settle(track);
     double highest = 1e-9, power = 0.0;
     for (double s : track.samples) highest = std::max(highest, std::fabs(s)), power += s * s;
     double rms = std::sqrt(power / static_cast<double>(std::max<size_t>(1, track.samples.size())));
-    double gain = 32767.0 * std::min(0.89 / highest, loudness / std::max(rms, 1e-9));
+    double gain = givenGain > 0 ? givenGain : 32767.0 * std::min(0.89 / highest, loudness / std::max(rms, 1e-9));
+    gain = std::min(gain, 32767.0 * 0.89 / highest);
     std::string data;
     auto put16 = [&data](uint32_t v) {
         data.push_back(static_cast<char>(v & 0xFF));
@@ -192,6 +229,7 @@ void writeWave(const std::filesystem::path& folder, const std::string& name, Tra
     writeFileAtomically((folder / (name + ".wav")).string(), data);
     std::printf("%-12s %6.2f s %s\n", (name + ".wav").c_str(), static_cast<double>(track.samples.size()) / rate,
                 track.loop ? "loop" : "once");
+    return gain;
 }
 
 Track loopOf(double seconds) {
@@ -321,17 +359,20 @@ Track keyBlip() {
     return t;
 }
 
+// A room cleared: a quick run up the D major scale on a soft triangle with a
+// glint an octave higher, landing on a long bell-like note. The start cue is
+// a brassy fanfare in C; the two should never be mistaken for each other.
 Track nextJingle() {
     Track t = oneShot();
-    const double step = 0.09;
-    Voice lead{Wave::Square, 0.25, 0.25, 0.003, 0.05, 0.7, 0.2};
-    melody(t, 0, step, "C5:1 E5:1 G5:1 C6:2 G5:1 C6:1 E6:6", lead, 0.9);
-    Voice bass{Wave::Triangle, 0.5, 0.4, 0.003, 0.1, 0.7, 0.2};
-    melody(t, 0, step, "C3:3 G2:2 C3:2 C3:6", bass, 0.9);
-    Voice harmony{Wave::Square, 0.5, 0.09, 0.003, 0.05, 0.7, 0.2};
-    melody(t, 7, step, "G5:6", harmony, 0.9);
-    melody(t, 7, step, "C5:6", harmony, 0.9);
-    drums(t, 0, step, "k..s.hks", 0.7);
+    const double step = 0.055;
+    Voice lead{Wave::Triangle, 0.5, 0.4, 0.002, 0.08, 0.6, 0.3};
+    melody(t, 0, step, "D5:1 E5:1 F#5:1 G5:1 A5:1 B5:1 C#6:1 D6:3 A5:2 D6:12", lead, 0.9);
+    Voice glint{Wave::Square, 0.125, 0.05, 0.002, 0.05, 0.4, 0.2};
+    glint.vibratoDepth = 0.005;
+    melody(t, 0, step, "D6:1 E6:1 F#6:1 G6:1 A6:1 B6:1 C#7:1 D7:3 A6:2 D7:12", glint, 0.8);
+    Voice bass{Wave::Triangle, 0.5, 0.35, 0.003, 0.1, 0.6, 0.25};
+    melody(t, 0, step, "D3:7 A2:3 D3:14", bass, 0.9);
+    drums(t, 7, step, "h..h.h", 0.6);
     return t;
 }
 
@@ -351,23 +392,61 @@ Track deathTones() {
     return t;
 }
 
-void rumble(Track& t, double start, double seconds, double volume) {
-    note(t, start, seconds, 400, {Wave::Noise, 0.5, volume, 0.15, 0.1, 1.0, 0.15});
-    note(t, start, seconds, 42, {Wave::Triangle, 0.5, 0.5 * volume, 0.15, 0.1, 1.0, 0.15, 1.0, 0.08, 3});
+double chance() { return 0.5 + 0.5 * nextNoise(); }  // 0 to 1
+
+// An earthquake in four layers. The deep rumble alone is felt rather than
+// heard and small speakers drop it, so the grinding rock, the crackle and the
+// falling debris above 150 Hz carry the quake on any speaker.
+
+void quakeLayers(Track& t, double start, double seconds, double swell, double volume) {
+    Track deep = partLike(t), grind = partLike(t), crackle = partLike(t), debris = partLike(t);
+    note(deep, start, seconds, 160, {Wave::Noise, 0.5, 0.6 * volume, swell, 0.1, 1.0, swell});
+    note(deep, start, seconds, 47, {Wave::Triangle, 0.5, 0.35 * volume, swell, 0.1, 1.0, swell, 1.0, 0.1, 2.5});
+    lowPass(deep, 140);
+    note(grind, start, seconds, 900, {Wave::Noise, 0.5, 1.5 * volume, swell, 0.1, 1.0, swell, 1.0, 0.3, 3.7});
+    lowPass(grind, 500);
+    highPass(grind, 160);
+    // Rock cracking: short bursts at random moments, most faint, a few loud.
+    for (double at = start; at < start + seconds;) {
+        double loud = 0.15 + 0.85 * std::pow(chance(), 4);
+        double length = 0.002 + 0.012 * chance();
+        note(crackle, at, length, 7000 + 4000 * chance(),
+             {Wave::Noise, 0.5, 1.6 * volume * loud, 0.0005, length, 0.0, 0.006});
+        at += 0.01 + 0.05 * chance();
+    }
+    highPass(crackle, 900);
+    // Pebbles and chunks knocking as they land.
+    for (double at = start + 0.05; at < start + seconds;) {
+        double loud = 0.3 + 0.7 * chance();
+        note(debris, at, 0.02, 180 + 260 * chance(),
+             {Wave::Triangle, 0.5, 0.9 * volume * loud, 0.001, 0.05, 0.0, 0.03, 0.6});
+        note(debris, at, 0.008, 3000 + 3000 * chance(),
+             {Wave::Noise, 0.5, 0.5 * volume * loud, 0.0005, 0.01, 0.0, 0.01});
+        at += 0.06 + 0.18 * chance();
+    }
+    highPass(debris, 150);
+    for (const Track* part : {&deep, &grind, &crackle, &debris}) mixInto(t, *part);
 }
 
+// The first shock: a loud crack and a boom, then the quake swells to the
+// level of the loop that takes over after 1.3 s. It stays at that level a
+// while longer, so the hand-over happens at full strength.
 Track quakeStart() {
     Track t = oneShot();
-    rumble(t, 0, 1.15, 0.6);
-    lowPass(t, 300);
+    Track shock = partLike(t);
+    note(shock, 0, 0.4, 70, {Wave::Triangle, 0.5, 0.9, 0.002, 0.4, 0.2, 0.3, 0.5});
+    for (int i = 0; i < 6; ++i)
+        note(shock, 0.012 * i, 0.01, 9000, {Wave::Noise, 0.5, 0.8 - 0.1 * i, 0.0005, 0.01, 0.0, 0.02});
+    highPass(shock, 60);
+    mixInto(t, shock);
+    quakeLayers(t, 0, 1.6, 0.35, 0.58);
     return t;
 }
 
 Track quakeLoop() {
-    Track t = loopOf(2.0);
+    Track t = loopOf(4.0);
     // Long overlapping swells, each wrapping past the seam, so the roar never dips.
-    for (int i = 0; i < 4; ++i) rumble(t, i * 0.5, 0.7, 0.5 + 0.1 * (i % 2));
-    lowPass(t, 300);
+    for (int i = 0; i < 4; ++i) quakeLayers(t, i * 1.0, 1.4, 0.35, 0.5 * (0.85 + 0.15 * (i % 2)));
     return t;
 }
 
@@ -376,6 +455,7 @@ Track quakeEnd() {
     note(t, 0, 0.35, 110, {Wave::Triangle, 0.5, 0.8, 0.001, 0.3, 0.3, 0.3, 0.25});
     note(t, 0, 0.1, 2500, {Wave::Noise, 0.5, 0.5, 0.001, 0.1, 0.5, 0.7});
     note(t, 0.02, 0.2, 600, {Wave::Noise, 0.5, 0.5, 0.002, 0.2, 0.4, 0.6});
+    quakeLayers(t, 0.05, 0.3, 0.25, 0.3);  // the last of the rubble settling
     lowPass(t, 2500);
     return t;
 }
@@ -398,8 +478,9 @@ int main(int argc, char** argv) {
         writeWave(folder, "key", keyBlip(), 0.19);
         writeWave(folder, "next", nextJingle(), 0.17);
         writeWave(folder, "death", deathTones(), 0.19);
-        writeWave(folder, "eq", quakeStart(), 0.27);
-        writeWave(folder, "eq_loop", quakeLoop(), 0.25);
+        // The first shock at the loop's level, so the hand-over is seamless.
+        double quake = writeWave(folder, "eq_loop", quakeLoop(), 0.25);
+        writeWave(folder, "eq", quakeStart(), 0.0, quake);
         writeWave(folder, "eq_end", quakeEnd(), 0.2);
         writeWave(folder, "credits", creditsTheme(), 0.14);
     } catch (const FileFailure& failure) {

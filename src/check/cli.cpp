@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const char* version = "quorvex-check 1.0";
+constexpr const char* version = "quorvex-check " QUORVEX_VERSION;
 constexpr int playedRooms = 21;  // the 22nd is the ending's backdrop
 
 const char* usage =

@@ -72,7 +72,8 @@ void rescueOnSignal(int signalNumber) {
             earlier.sa_sigaction(signalNumber, nullptr, nullptr);
             return;
         }
-        if (earlier.sa_handler != SIG_DFL && earlier.sa_handler != SIG_IGN) {
+        if (earlier.sa_handler == SIG_IGN) return;  // ignored before (nohup): the copy is kept, the run goes on
+        if (earlier.sa_handler != SIG_DFL) {
             earlier.sa_handler(signalNumber);
             return;
         }
@@ -152,9 +153,10 @@ std::string lastRescuePath() { return rescueCurrent >= 0 ? rescuePathShown : "";
 
 void installRescueHandlers() {
     for (int i = 0; i < 2; ++i) {
+        // Also where the parent ignores the signal (nohup): the handler then
+        // only writes the copy, and a terminal that is really gone ends the
+        // run through the console layer.
         sigaction(rescueSignals[i], nullptr, &earlierHandlers[i]);
-        // A hang-up the parent ignores (nohup) stays ignored.
-        if (!(earlierHandlers[i].sa_flags & SA_SIGINFO) && earlierHandlers[i].sa_handler == SIG_IGN) continue;
         struct sigaction mine {};
         mine.sa_handler = rescueOnSignal;
         sigfillset(&mine.sa_mask);

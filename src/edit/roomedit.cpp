@@ -329,8 +329,9 @@ bool handleKey(uint8_t key) {
     return true;
 }
 
-// Waits for a key; while none has come, the checker works in short slices.
-void waitForKey() {
+// Waits for a key; while none has come, the checker works in short slices,
+// then the wait sleeps like every other.
+void waitForEditorKey() {
     std::string shown = verdictLine();
     while (checkBusy() && !keyPressed()) {
         advanceCheck(10);
@@ -339,6 +340,7 @@ void waitForKey() {
             drawVerdictRow();
         }
     }
+    waitForKey();
 }
 
 }  // namespace
@@ -439,7 +441,7 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
 void runRoomEditor() {
     for (;;) {
         drawEditor();
-        waitForKey();
+        waitForEditorKey();
         uint8_t key = readKey();
         edit.note.clear();
         if (!handleKey(key)) break;

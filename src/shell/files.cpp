@@ -65,6 +65,8 @@ int openDataFile(const std::string& hostPath, std::string& reason) {
         close(fd);
         return -2;
     }
+    // A regular file: reads may block as usual again.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -52,13 +55,86 @@ Mix_Chunk* chunkFor(const std::string& name) {
     return chunk;
 }
 
+// A sound that is replaced or stopped is not cut off mid-wave, which clicks:
+// it fades out over a few milliseconds on its own channel while the next one
+// starts at once on another. SDL_mixer's own fade sets the volume once per
+// audio buffer (tens of milliseconds, in steps), so the ramp is applied here
+// sample by sample.
+constexpr int channelCount = 4;  // the playing sound and those still fading out
+constexpr int fadeMs = 15;
+int playing = -1;  // the channel of the sound that plays, if any
+int outputChannels = 2;
+bool rampable = true;  // the ramp knows 16-bit samples, the format asked for
+int fadeFrames = 330;
+std::atomic<int> fadeLeft[channelCount];  // frames of ramp still to go; the audio thread counts them down
+
+void rampDown(int channel, void* stream, int bytes, void*) {
+    auto* samples = static_cast<int16_t*>(stream);
+    int frames = bytes / static_cast<int>(sizeof(int16_t)) / outputChannels;
+    int left = fadeLeft[channel].load();
+    for (int i = 0; i < frames; ++i) {
+        double gain = left > 0 ? static_cast<double>(left--) / fadeFrames : 0.0;
+        for (int c = 0; c < outputChannels; ++c) {
+            int16_t& sample = samples[i * outputChannels + c];
+            sample = static_cast<int16_t>(sample * gain);
+        }
+    }
+    fadeLeft[channel].store(left);
+}
+
+void fadeOutPlaying() {
+    if (playing < 0) return;
+    if (!rampable) {
+        Mix_HaltChannel(playing);
+    } else if (Mix_Playing(playing)) {
+        fadeLeft[playing].store(fadeFrames);
+        Mix_RegisterEffect(playing, rampDown, nullptr, nullptr);
+        // Halted once it is surely silent: well after the ramp, whatever the
+        // device's buffer size (halting before the ramp ran would cut it).
+        Mix_ExpireChannel(playing, 500);
+    }
+    playing = -1;
+}
+
+// A channel for the next sound: a free one, else one that has faded to
+// silence, else (requests faster than any fade) the next in turn.
+int channelForNext(int after) {
+    int choice = -1;
+    for (int step = 1; step <= channelCount && choice < 0; ++step) {
+        int c = (after + step + channelCount) % channelCount;
+        if (!Mix_Playing(c)) choice = c;
+    }
+    for (int step = 1; step <= channelCount && choice < 0; ++step) {
+        int c = (after + step + channelCount) % channelCount;
+        if (fadeLeft[c].load() == 0) choice = c;
+    }
+    if (choice < 0) choice = (after + 1 + channelCount) % channelCount;
+    Mix_HaltChannel(choice);
+    Mix_UnregisterAllEffects(choice);
+    return choice;
+}
+
+// Closing the device mid-wave would click as well: the ramp runs first, and
+// the buffer that holds it gets the time to reach the speaker.
+void fadeBeforeClosing() {
+    int channel = playing;
+    fadeOutPlaying();
+    if (channel < 0 || !rampable) return;
+    for (int waited = 0; waited < 250 && Mix_Playing(channel) && fadeLeft[channel].load() > 0; waited += 5)
+        SDL_Delay(5);
+    SDL_Delay(50);
+}
+
 // A new request always ends the sound that plays, even when it finds nothing.
 void play(const std::string& name, bool looping) {
     if (!deviceOpen) return;
-    Mix_HaltChannel(0);
+    int last = playing;
+    fadeOutPlaying();
     Mix_Chunk* chunk = chunkFor(name);
     if (chunk == nullptr && fileExists(name + ".wav")) chunk = chunkFor(name + ".wav");
-    if (chunk != nullptr) Mix_PlayChannel(0, chunk, looping ? -1 : 0);
+    if (chunk == nullptr) return;
+    int channel = channelForNext(last);
+    if (Mix_PlayChannel(channel, chunk, looping ? -1 : 0) == channel) playing = channel;
 }
 
 }  // namespace
@@ -75,7 +151,7 @@ void playCue(const std::string& name, bool looping) {
 
 void stopSound() {
     requests.push_back("stop");
-    if (deviceOpen) Mix_HaltChannel(0);
+    if (deviceOpen) fadeOutPlaying();
 }
 
 void requestSoundDirect(const std::string& name) {
@@ -93,7 +169,13 @@ void openSoundDevice() {
     if (quiet >= 0) dup2(quiet, STDERR_FILENO);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         if (Mix_OpenAudio(22050, AUDIO_S16SYS, 2, 1024) == 0) {
-            Mix_AllocateChannels(1);
+            Mix_AllocateChannels(channelCount);
+            int frequency = 22050;
+            Uint16 format = AUDIO_S16SYS;
+            Mix_QuerySpec(&frequency, &format, &outputChannels);
+            rampable = format == AUDIO_S16SYS && outputChannels > 0;
+            fadeFrames = std::max(1, frequency * fadeMs / 1000);
+            playing = -1;
             deviceOpen = true;
         } else {
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -108,7 +190,9 @@ void openSoundDevice() {
 
 void closeSoundDevice() {
     if (!deviceOpen) return;
-    Mix_HaltChannel(0);
+    fadeBeforeClosing();
+    Mix_HaltChannel(-1);
+    playing = -1;
     for (auto& [name, chunk] : loaded) Mix_FreeChunk(chunk);
     loaded.clear();
     Mix_CloseAudio();

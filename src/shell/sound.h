@@ -1,4 +1,5 @@
-// Sound cues. One sound plays at a time; a new request replaces it. The
+// Sound cues. One sound plays at a time; a new request replaces it (the old
+// one fades out over a few milliseconds, so it never clicks). The
 // device form plays through SDL2_mixer (silent when there is no audio
 // device); the recording form logs every request, for tests.
 #pragma once
@@ -12,7 +13,7 @@
 void playCue(const std::string& name, bool looping);
 // While on, cues are neither played nor logged (tools stepping a copied room).
 void setSoundSilent(bool on);
-// Halts whatever plays (the menu's sound switch).
+// Ends whatever plays, with the same short fade (the menu's sound switch).
 void stopSound();
 // Asks for a sound by name whatever the sound switch says and without the
 // existence test (the final sequence's "Sound\eq_end"). Tried as given and

@@ -1,0 +1,281 @@
+// make install and the installed quorvex command: an install into a scratch
+// prefix, then the command run as a player would, from a folder of their own
+// with a home of their own.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+
+#include "tmux.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Entry {
+    fs::file_type type;
+    uintmax_t size;
+    fs::file_time_type written;
+    std::string target;  // of a link
+    bool operator==(const Entry&) const = default;
+};
+using Snapshot = std::map<std::string, Entry>;  // relative path -> entry
+
+Snapshot snapshot(const fs::path& root) {
+    Snapshot entries;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+        fs::file_status status = e.symlink_status();
+        bool regular = status.type() == fs::file_type::regular;
+        // A folder's own time changes with its contents; its entries tell that.
+        entries[e.path().lexically_relative(root).string()] = {
+            status.type(), regular ? e.file_size() : 0, regular ? e.last_write_time() : fs::file_time_type{},
+            e.is_symlink() ? fs::read_symlink(e.path()).string() : ""};
+    }
+    return entries;
+}
+
+struct Launch {
+    int status;
+    std::string out, err;
+};
+
+class Installed : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "quorvex-install-XXXXXX").string();
+        root = mkdtemp(pattern.data());
+        prefix = root / "prefix";
+        data = prefix / "share/games/quorvex";
+        home = root / "home";
+        start = root / "start";
+        fs::create_directories(home);
+        fs::create_directories(start);
+        std::string install = shellQuoted(QUORVEX_CMAKE) + " --install " + shellQuoted(QUORVEX_BUILD_DIR) +
+                              " --prefix " + shellQuoted(prefix.string()) + " >" +
+                              shellQuoted((root / "log").string()) + " 2>&1";
+        ASSERT_EQ(std::system(("env -u DESTDIR " + install).c_str()), 0) << fileContents(root / "log");
+        fs::remove(root / "log");
+    }
+    void TearDown() override {
+        for (const fs::directory_entry& e : fs::recursive_directory_iterator(root))  // folders a test locked
+            if (e.is_directory() && !e.is_symlink())
+                fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(root);
+    }
+
+    // The command from the start folder, with no terminal at all (setsid), so
+    // that the game, once started, ends at once: "No way to get the console handle".
+    // environment: the whole environment besides PATH; none given, HOME is the test's home.
+    Launch launch(const std::string& arguments = "", const std::string& environment = "") {
+        std::string env = environment.empty() ? "HOME=" + shellQuoted(home.string()) : environment;
+        fs::path out = root / "out", err = root / "err";
+        std::string command = "cd " + shellQuoted(start.string()) + " && env -i PATH=/usr/bin:/bin " + env +
+                              " setsid -w " + shellQuoted((prefix / "games/quorvex").string()) + " " + arguments +
+                              " </dev/null >" + shellQuoted(out.string()) + " 2>" + shellQuoted(err.string());
+        int status = std::system(command.c_str());
+        Launch run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileContents(out), fileContents(err)};
+        fs::remove(out);
+        fs::remove(err);
+        return run;
+    }
+
+    fs::path folder() { return home / ".local/share/quorvex"; }
+
+    fs::path root, prefix, data, home, start;
+};
+
+std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+TEST_F(Installed, CommandsGameDataPagesAndDesktopEntry) {
+    fs::path source = QUORVEX_SOURCE_DIR;
+    for (int n = 1; n <= 22; ++n) {
+        std::string room = "levels/" + std::to_string(n) + ".lvl";
+        EXPECT_EQ(fileContents(data / room), fileContents(source / "data" / room)) << room;
+    }
+    EXPECT_EQ(namesIn(data / "Sound"), namesIn(source / "data/Sound"));
+    EXPECT_EQ(namesIn(data / "levels/custom levels"), std::set<std::string>{"sampler"});
+    EXPECT_TRUE(fs::exists(data / "levels/custom levels/sampler/towers/spring tower.lvl"));
+
+    std::set<std::string> commands = namesIn(prefix / "games");
+    EXPECT_TRUE(commands.count("quorvex"));
+    for (const std::string& command : commands) {
+        EXPECT_EQ(access((prefix / "games" / command).c_str(), X_OK), 0) << command;
+        EXPECT_TRUE(fs::exists(prefix / "share/man/man6" / (command + ".6.gz"))) << command;
+    }
+    EXPECT_EQ(access((prefix / "lib/games/quorvex/quorvex").c_str(), X_OK), 0);
+    EXPECT_EQ(fileContents(prefix / "games/quorvex").rfind("#!/bin/sh\n", 0), 0u);
+
+    std::string desktop = fileContents(prefix / "share/applications/quorvex.desktop");
+    for (std::string line : {"Terminal=true", "Icon=quorvex", "Categories=Game;"})
+        EXPECT_NE(desktop.find(line), std::string::npos) << line;
+    EXPECT_NE(desktop.find("Exec=" + (prefix / "games/quorvex").string() + "\n"), std::string::npos) << desktop;
+    EXPECT_TRUE(fs::exists(prefix / "share/icons/hicolor/scalable/apps/quorvex.svg"));
+    EXPECT_TRUE(fs::exists(prefix / "share/doc/quorvex/copyright"));
+}
+
+TEST_F(Installed, HelpVersionAndRefusedArgumentsMakeNoFolder) {
+    const std::tuple<std::string, int, std::string, std::string> cases[] = {
+        {"--help", 0, folder().string() + "\n", ""},
+        {"--version", 0, "quorvex " QUORVEX_VERSION "\n", ""},
+        {"--bogus", 2, "", "quorvex: unknown argument: --bogus\nUsage: quorvex [--help | --version]\n"},
+        {"save.sav", 2, "", "quorvex: unknown argument: save.sav\n"},
+        {"--help --version", 2, "", "quorvex: too many arguments\n"},
+    };
+    for (const auto& [arguments, status, out, err] : cases) {
+        SCOPED_TRACE(arguments);
+        Launch run = launch(arguments);
+        EXPECT_EQ(run.status, status);
+        EXPECT_NE(run.out.find(out), std::string::npos) << run.out;
+        EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
+    }
+    EXPECT_TRUE(fs::is_empty(home));
+    EXPECT_TRUE(fs::is_empty(start));
+}
+
+TEST_F(Installed, GameFolderLinksTheInstalledDataAndRenewsOnlyItsOwnLinks) {
+    Launch run = launch();
+    EXPECT_EQ(run.status, 1);  // the game itself ran, and found no terminal
+    EXPECT_EQ(run.err, "No way to get the console handle\n");
+    for (int n = 1; n <= 22; ++n) {
+        std::string room = "levels/" + std::to_string(n) + ".lvl";
+        EXPECT_EQ(fs::read_symlink(folder() / room), data / room);
+    }
+    EXPECT_EQ(fs::read_symlink(folder() / "Sound"), data / "Sound");
+    EXPECT_EQ(fs::read_symlink(folder() / "levels/custom levels/sampler"), data / "levels/custom levels/sampler");
+
+    // A move of the installation, an upgrade that drops a room, the player's
+    // own rooms, packs and links, and a save.
+    fs::path old = "/opt/old/share/games/quorvex";
+    fs::path rooms = folder() / "levels", packs = rooms / "custom levels";
+    fs::remove(rooms / "1.lvl");
+    fs::create_symlink(old / "levels/1.lvl", rooms / "1.lvl");
+    fs::create_symlink(old / "levels/23.lvl", rooms / "23.lvl");
+    fs::create_symlink(old / "levels/custom levels/gone", packs / "gone");
+    fs::remove(rooms / "2.lvl");
+    std::ofstream(rooms / "2.lvl") << "mine";
+    fs::create_directories(packs / "mine");
+    fs::create_symlink("/srv/packs/shared", packs / "shared");
+    std::ofstream(folder() / "save.sav") << "18\r\n-15\r\n7\r\n";
+    fs::remove(data / "levels/22.lvl");
+    std::ofstream(data / "levels/24.lvl") << "new";
+
+    EXPECT_EQ(launch().status, 1);
+    EXPECT_EQ(fs::read_symlink(rooms / "1.lvl"), data / "levels/1.lvl");
+    EXPECT_FALSE(fs::is_symlink(rooms / "23.lvl"));
+    EXPECT_FALSE(fs::is_symlink(rooms / "22.lvl"));
+    EXPECT_EQ(fs::read_symlink(rooms / "24.lvl"), data / "levels/24.lvl");
+    EXPECT_EQ(fileContents(rooms / "2.lvl"), "mine");
+    EXPECT_EQ(namesIn(packs), (std::set<std::string>{"mine", "sampler", "shared"}));
+    EXPECT_EQ(fs::read_symlink(packs / "shared"), "/srv/packs/shared");
+    EXPECT_EQ(fileContents(folder() / "save.sav"), "18\r\n-15\r\n7\r\n");
+
+    // XDG_DATA_HOME is honoured when it is an absolute path, and only then.
+    fs::path elsewhere = root / "data home";
+    EXPECT_EQ(
+        launch("", "HOME=" + shellQuoted(home.string()) + " XDG_DATA_HOME=" + shellQuoted(elsewhere.string())).status,
+        1);
+    EXPECT_TRUE(fs::is_symlink(elsewhere / "quorvex/levels/1.lvl"));
+    fs::remove_all(folder());
+    EXPECT_EQ(launch("", "HOME=" + shellQuoted(home.string()) + " XDG_DATA_HOME=relative").status, 1);
+    EXPECT_TRUE(fs::is_symlink(folder() / "levels/1.lvl"));
+    EXPECT_TRUE(fs::is_empty(start));
+}
+
+TEST_F(Installed, FolderThatCannotBeMadeIsReportedInOneLine) {
+    std::ofstream(root / "file") << "";
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"HOME=" + (root / "file").string(), "quorvex: cannot make the game folder " + (root / "file").string() +
+                                                 "/.local/share/quorvex: Not a directory\n"},
+        {"HOME=/ XDG_DATA_HOME=" + root.string() + "/file",
+         "quorvex: cannot make the game folder " + root.string() + "/file/quorvex: Not a directory\n"},
+        {"XDG_DATA_HOME=", "quorvex: cannot find your game folder: neither XDG_DATA_HOME nor HOME is set\n"},
+    };
+    fs::create_directories(home / ".local/share");
+    std::ofstream(home / ".local/share/quorvex") << "";
+    cases.push_back({"HOME=" + home.string(), "quorvex: cannot make the game folder " + folder().string() +
+                                                  ": a file of that name is in the way\n"});
+    if (geteuid() != 0) {  // permissions do not stop root
+        fs::path locked = root / "locked";
+        fs::create_directories(locked);
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        cases.push_back({"HOME=" + locked.string(), "quorvex: cannot make the game folder " + locked.string() +
+                                                        "/.local/share/quorvex: Permission denied\n"});
+        fs::path made = root / "made";
+        fs::create_directories(made / ".local/share/quorvex/levels/custom levels");
+        fs::permissions(made / ".local/share/quorvex/levels", fs::perms::owner_read | fs::perms::owner_exec);
+        cases.push_back({"HOME=" + made.string(), "quorvex: cannot write in the game folder " + made.string() +
+                                                      "/.local/share/quorvex: Permission denied\n"});
+    }
+    for (const auto& [environment, err] : cases) {
+        SCOPED_TRACE(environment);
+        Launch run = launch("", environment);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, err);
+    }
+}
+
+TEST_F(Installed, UninstallTakesTheFilesAndOwnFoldersOnly) {
+    EXPECT_EQ(launch().status, 1);  // a player's folder, which uninstalling leaves alone
+    Snapshot players = snapshot(home);
+    fs::create_directories(prefix / "games/other");                    // another game's, in the shared folder
+    std::ofstream(data / "levels/custom levels/site pack.txt") << "";  // put there by hand
+    std::string uninstall = shellQuoted(QUORVEX_CMAKE) + " -DBUILD_DIR=" + shellQuoted(QUORVEX_BUILD_DIR) +
+                            " -DPREFIX=" + shellQuoted(prefix.string() + "/") + " -P " +
+                            shellQuoted(QUORVEX_SOURCE_DIR "/cmake/Uninstall.cmake") + " >/dev/null";
+    ASSERT_EQ(std::system(uninstall.c_str()), 0);
+
+    std::set<std::string> left;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(prefix))
+        left.insert(e.path().lexically_relative(prefix).string());
+    EXPECT_EQ(left, (std::set<std::string>{"games", "games/other", "share", "share/games", "share/games/quorvex",
+                                           "share/games/quorvex/levels", "share/games/quorvex/levels/custom levels",
+                                           "share/games/quorvex/levels/custom levels/site pack.txt", "share/doc",
+                                           "share/man", "share/man/man6", "share/applications", "share/icons",
+                                           "share/icons/hicolor", "share/icons/hicolor/scalable",
+                                           "share/icons/hicolor/scalable/apps", "lib", "lib/games"}));
+    EXPECT_EQ(snapshot(home), players);
+}
+
+// The whole road a player takes: the installed command in a real terminal,
+// started from a folder of their own; New Game, quit with Y, leave.
+TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderAndNowhereElse) {
+    fs::path scratch = fs::temp_directory_path() / fs::path(root.filename().string() + "-tmux");
+    fs::create_directories(scratch);
+    Snapshot before = snapshot(root);
+    {
+        TmuxGame game;
+        game.command = shellQuoted((prefix / "games/quorvex").string());
+        game.start(scratch,
+                   "-C " + shellQuoted(start.string()) + " -u XDG_DATA_HOME HOME=" + shellQuoted(home.string()));
+        ASSERT_TRUE(game.waitFor("New Game")) << game.screen();
+        game.keys("Enter");
+        ASSERT_TRUE(game.waitFor("Level: 1")) << game.screen();
+        game.keys("Enter");
+        ASSERT_TRUE(game.waitFor("QUIT? Y/N")) << game.screen();
+        game.keys("y");
+        ASSERT_TRUE(game.waitFor("Continue")) << game.screen();
+        game.keys("Escape");
+        EXPECT_EQ(game.waitExit(), 0);
+    }
+    fs::remove_all(scratch);
+    EXPECT_EQ(fileContents(folder() / "save.sav"), "18\r\n-15\r\n0\r\n");
+
+    // New entries only in the game folder, and in the folder that PulseAudio's
+    // client library keeps for itself when the sound layer asks it for a device.
+    auto allowed = [](const std::string& path) {
+        for (const char* folder : {"home/.local/share/quorvex", "home/.config/pulse"})
+            if (path.rfind(folder, 0) == 0) return true;
+        return path == "home/.local" || path == "home/.local/share" || path == "home/.config";
+    };
+    Snapshot after = snapshot(root);
+    for (const auto& [path, entry] : before) EXPECT_TRUE(after.count(path) && after[path] == entry) << path;
+    for (const auto& [path, entry] : after) EXPECT_TRUE(before.count(path) || allowed(path)) << path;
+    EXPECT_TRUE(fs::is_empty(start));
+}
+
+}  // namespace
