@@ -177,7 +177,7 @@ void delayMs(int milliseconds) {
     }
 }
 
-void sleepUntilKey() {
+void waitForKey() {
     if (con.memory) {
         while (!keyPressed()) memoryPause();
         return;
@@ -213,7 +213,7 @@ uint8_t readKey() {
     } else {
         updateTerminal();
         terminalSleep(1);  // even a key that is already waiting comes after 1 ms
-        sleepUntilKey();
+        waitForKey();
     }
     if (con.extendedPending) {
         con.extendedPending = false;

@@ -38,7 +38,7 @@ void hideCursor();
 // terminal it sleeps until a key comes, in memory the clock jumps to the
 // next scripted key. While the terminal shows its too-small notice it keeps
 // waiting, so nothing happens unseen.
-void sleepUntilKey();
+void waitForKey();
 
 // --- read access, for the screens, tests and tools ---
 ConsoleCell bufferCell(int column, int row);

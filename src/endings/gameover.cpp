@@ -32,7 +32,7 @@ void showGameOver() {
     // Only Enter leaves; everything else, Esc included, is read and dropped.
     uint8_t key = 0;
     while (key != 13) {
-        sleepUntilKey();
+        waitForKey();
         key = readKey();
     }
     returnToMainMenu();

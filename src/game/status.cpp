@@ -130,7 +130,7 @@ void quitPrompt() {
             pressed = -1;
         }
         if (isQuitAnswer(pressed)) break;
-        sleepUntilKey();
+        waitForKey();
         pressed = readKey();
     }
 

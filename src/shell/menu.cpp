@@ -195,7 +195,7 @@ void runMainMenu() {
     playCue("Sound/intro.wav", true);
 
     for (;;) {
-        sleepUntilKey();
+        waitForKey();
         // Arrows arrive as 0 and then their scan code, which is the letter
         // "H" (Up) or "P" (Down); only the letter acts.
         uint8_t menuKey = readKey();
