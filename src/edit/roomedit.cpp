@@ -340,7 +340,7 @@ void waitForEditorKey() {
             drawVerdictRow();
         }
     }
-    sleepUntilKey();
+    waitForKey();
 }
 
 }  // namespace
