@@ -10,10 +10,7 @@
 #include "fuzzkit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view input(reinterpret_cast<const char*>(data), size);
-    size_t cut = input.find("KEYS");
-    std::string_view text = input.substr(0, cut);
-    std::string_view keyBytes = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 4);
+    auto [text, keyBytes] = splitLevelAndKeys(data, size);
 
     beginRun();
     RoomState previous{};
@@ -27,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::vector<TickKey> keys;
-    for (size_t i = 0; i < keyBytes.size() && i < 400; ++i)
-        keys.push_back(static_cast<TickKey>(uint8_t(keyBytes[i]) % 6));
+    for (size_t i = 0; i < keyBytes.size() && i < 400; ++i) keys.push_back(tickKeyOf(keyBytes[i]));
     int played = 0;
     replayKeys(loaded, keys, &played);
     FUZZ_CHECK(played >= 0 && played <= int(keys.size()));

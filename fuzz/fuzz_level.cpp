@@ -9,10 +9,7 @@
 #include "shell/flow.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view input(reinterpret_cast<const char*>(data), size);
-    size_t cut = input.find("KEYS");
-    std::string_view level = input.substr(0, cut);
-    std::string_view keys = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 4);
+    auto [level, keys] = splitLevelAndKeys(data, size);
 
     beginRun();
     writeWhole(fuzzFolder() + "/levels/fuzz.lvl", level);
@@ -21,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PlayerState player = startRoom();
         checkRoom(player);
         for (size_t tick = 0; tick < 400; ++tick) {
-            TickKey key = tick < keys.size() ? static_cast<TickKey>(uint8_t(keys[tick]) % 6) : TickKey::None;
+            TickKey key = tick < keys.size() ? tickKeyOf(keys[tick]) : TickKey::None;
             TickOutcome outcome = stepTickWith(player, key);
             checkRoom(player);
             if (outcome == TickOutcome::ExitReached) break;

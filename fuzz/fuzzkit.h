@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +46,18 @@ inline void writeWhole(const std::string& path, std::string_view contents) {
 }
 
 // A fresh program state on the in-memory console, the game's folder the scratch folder.
+// An input is a level text, then optionally "KEYS" and one byte per tick.
+struct LevelAndKeys {
+    std::string_view level, keys;
+};
+inline LevelAndKeys splitLevelAndKeys(const uint8_t* data, size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    size_t cut = input.find("KEYS");
+    if (cut == std::string_view::npos) return {input, {}};
+    return {input.substr(0, cut), input.substr(cut + 4)};
+}
+inline TickKey tickKeyOf(char byte) { return static_cast<TickKey>(static_cast<uint8_t>(byte) % 6); }
+
 inline void beginRun() {
     startMemoryConsole();
     useRecordingSound();
