@@ -5,6 +5,7 @@
 #include <string>
 
 #include "check/check.h"
+#include "console/console.h"
 #include "harness.h"
 #include "levels/levels.h"
 #include "shell/files.h"
@@ -33,7 +34,7 @@ int goodsOnMap(const RoomState& loaded) {
 
 // Plays keys through the room loop's own path: rooms 1 to n loaded by the
 // game's loader, each over the one before, then startRoom and one tick per
-// key. The checker steps copies of the room; this shows it agrees with the game.
+// key read from the console. The checker steps copies of the room; this shows it agrees with the game.
 TickOutcome playInGame(int number, const std::vector<TickKey>& keys, int& lifeLostAt) {
     run.baseDirectory = std::string(QUORVEX_SOURCE_DIR) + "/data/";
     for (int n = 1; n <= number; ++n) {
@@ -43,8 +44,13 @@ TickOutcome playInGame(int number, const std::vector<TickKey>& keys, int& lifeLo
     PlayerState player = startRoom();
     lifeLostAt = 0;
     TickOutcome outcome = TickOutcome::GoOn;
+    const KeyEvent events[] = {{0, false},       {scan::left, true}, {scan::right, true},
+                               {scan::up, true}, {scan::down, true}, {' ', false}};
     for (size_t t = 0; t < keys.size() && outcome != TickOutcome::ExitReached; ++t) {
-        outcome = stepTickWith(player, keys[t]);
+        // Each key typed on the console just before its tick reads it.
+        if (keys[t] != TickKey::None) scriptKey(virtualNow(), events[static_cast<int>(keys[t])]);
+        outcome = stepTick(player);
+        delayMs(tickMs);
         if (outcome == TickOutcome::LifeLost || outcome == TickOutcome::GameOver) {
             lifeLostAt = static_cast<int>(t) + 1;
             break;
