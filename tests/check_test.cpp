@@ -196,6 +196,11 @@ TEST_F(Checker, LaterRoomsOfASeriesInheritTheStartAndTheCellsLeftAlone) {
              "(2, 20)"))
         << out;
     EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
+    // Named alone, room 2 is still loaded over room 1 of its folder, as the
+    // game loads it: the same start, the same way.
+    EXPECT_EQ(check({"lv/2.lvl"}), 0) << out;
+    EXPECT_TRUE(says("lv/2.lvl: note: loaded over rooms 1 to 1 of its folder")) << out;
+    EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
 }
 
 TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwo) {

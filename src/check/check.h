@@ -46,8 +46,8 @@ enum class Verdict : uint8_t {
 
 struct SearchLimits {
     // The exact search proves the shortest ways; past exactStates it goes on
-    // quick: crumbled floor is left out of what makes ways alike and of two
-    // ways to a state the one with more goods is kept. That finds real ways
+    // quick: crumbled floor is left out of what makes ways alike (ways to a
+    // state still kept apart by the goods they took). That finds real ways
     // fast but may miss the shortest, or a way with every goods item. Past
     // twice exactStates it goes on coarse, the enemies left out too.
     size_t exactStates = 250'000;

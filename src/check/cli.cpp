@@ -280,6 +280,32 @@ void checkPack(Results& results, const std::string& folder) {
             "no end line '*AUTHOR': the pack ends with an empty author text");
 }
 
+// A file named n.lvl beside 1.lvl to (n-1).lvl is room n of a series: the
+// game loads it over those, and cells it does not write (its enemies' start
+// cells) keep their codes, which the guardians then meet. Loaded over an
+// empty room instead, the search could play a different room than the game.
+// Returns how many rooms were loaded into `previous` (0: none, the file stands alone).
+int roomsBefore(const std::string& path, RoomState& previous) {
+    std::string name = baseName(path);
+    size_t digits = name.find_first_not_of("0123456789");
+    if (digits == 0 || digits > 2 || name.substr(digits) != ".lvl") return 0;
+    int number = std::stoi(name.substr(0, digits));
+    if (number < 2 || number > playedRooms + 1 || name[0] == '0') return 0;
+    std::string folder = path.substr(0, path.size() - name.size());
+    RoomState loaded{};
+    for (int n = 1; n < number; ++n) {
+        std::string earlier = joinPath(folder.empty() ? "." : folder, std::to_string(n) + ".lvl");
+        if (kindOf(earlier) != Kind::File) return 0;
+        try {
+            loaded = roomFromText(readTextFile(earlier, 4u << 20), loaded);
+        } catch (const FileFailure&) {
+            return 0;
+        }
+    }
+    previous = loaded;
+    return number - 1;
+}
+
 void checkPath(Results& results, const std::string& path) {
     Kind kind = kindOf(path);
     if (kind == Kind::Folder) {
@@ -297,7 +323,11 @@ void checkPath(Results& results, const std::string& path) {
     std::string text;
     if (!readLevel(results, path, text)) return;
     RoomState previous{};
-    checkRoom(results, path, text, previous, true, false);
+    int earlier = roomsBefore(path, previous);
+    if (earlier > 0)
+        add(results, path, 0, 0, Severity::Note,
+            "loaded over rooms 1 to " + std::to_string(earlier) + " of its folder, as a game loads it");
+    checkRoom(results, path, text, previous, earlier == 0, false);
 }
 
 std::string formatFinding(const Located& l) {

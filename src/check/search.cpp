@@ -107,8 +107,7 @@ struct SearchJob {
     std::vector<WayNode> ways;          // the breadth-first queue of ways
     size_t nextWay = 0;
     std::vector<std::vector<uint32_t>> goodsSeen;  // per state: the goods sets of ways that reached it
-    // Quick: crumbled floor left out of what makes ways alike, and of two
-    // ways to one state the one with more goods kept.
+    // Quick: crumbled floor left out of what makes ways alike.
     bool quick = false;
     bool coarse = false;               // quick, and the enemies left out too
     Explorer alike;                    // quick: the states without their crumbled floor
@@ -464,19 +463,15 @@ bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
             uint32_t visit = job.quick ? alikeState(job, target) : target;
             if (job.goodsSeen.size() <= visit) job.goodsSeen.resize(std::max<size_t>(visit + 1, ex.count()));
             std::vector<uint32_t>& seen = job.goodsSeen[visit];
-            if (job.quick) {
-                // Quick: the way with the most goods so far wins the state.
-                uint32_t count = static_cast<uint32_t>(std::popcount(goods));
-                if (!seen.empty() && seen[0] >= count) continue;
-                seen.assign(1, count);
-            } else {
-                bool covered = false;
-                for (uint32_t earlier : seen)
-                    if ((earlier | goods) == earlier) covered = true;
-                if (covered) continue;
-                std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
-                seen.push_back(goods);
-            }
+            // Quick too keeps every way whose goods no earlier way to the
+            // state holds: keeping only the one with the most goods dropped
+            // the way with the other item, and with it the all-goods way.
+            bool covered = false;
+            for (uint32_t earlier : seen)
+                if ((earlier | goods) == earlier) covered = true;
+            if (covered) continue;
+            std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
+            seen.push_back(goods);
             job.ways.push_back({target, goods, w, static_cast<uint8_t>(c)});
         }
     }
