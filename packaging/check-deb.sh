@@ -42,7 +42,7 @@ case $(basename "$deb") in
 *) problem "the file name does not match version $version" ;;
 esac
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libncursesw6 libsdl2-mixer-2.0-0; do
+for library in libc6 libtinfo6 libsdl2-mixer-2.0-0; do
     case $depends in
     *"$library "*) ;;
     *) problem "Depends lacks $library: $depends" ;;
