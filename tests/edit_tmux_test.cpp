@@ -67,6 +67,8 @@ TEST_F(EditorTerminal, SigtermSavesTheUnsavedRoomAndRestoresTheTerminal) {
     editor.start(folder);
     ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
     editor.keys("5 5");
+    // Both springs painted before the signal comes, however slow the build.
+    ASSERT_TRUE(editor.waitFor("\u2302\u2302")) << editor.screen();
     ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
     kill(editor.pid(), SIGTERM);
     EXPECT_EQ(editor.waitExit(), 143);
