@@ -73,10 +73,23 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
     RoomState loaded = seriesRoom(number);
     EXPECT_EQ(loaded.goodsInRoom, goodsOnMap(loaded)) << "the goods line counts the goods of the map";
 
+    // Exact all the way, so every reachable state is seen: no stuck place may
+    // hide behind the quick search (the largest room needs about 1.5 million).
     SearchLimits limits;
-    limits.exploreStates = 0;  // the verdict and the ways; stuck places are the checker's own tests' business
+    limits.exactStates = limits.exploreStates = 4'000'000;
+    limits.exactWays = 40'000'000;
+    limits.maxStates = 5'000'000;
+    limits.maxSeconds = 120;
     SearchReport report = searchRoom(loaded, limits);
     ASSERT_EQ(report.verdict, Verdict::Finishable) << "room " << number << ": " << report.gaveUpReason;
+    EXPECT_TRUE(report.explored) << "room " << number << ": not every reachable state was seen";
+    EXPECT_FALSE(report.stuck) << "room " << number << ": stuck alive at (" << report.stuckAt.x << ", "
+                               << report.stuckAt.y << ")";
+    EXPECT_TRUE(report.unreachableGoods.empty()) << "room " << number;
+    // The first room forgives most, the early rooms much; no key anywhere
+    // must fall on one exact tick.
+    const int windowTarget = number == 1 ? 6 : number <= 7 ? 4 : 2;
+    EXPECT_GE(report.narrowestWindow, windowTarget) << "room " << number;
     EXPECT_EQ(replayKeys(loaded, report.solution), TickOutcome::ExitReached);
     ASSERT_GE(report.allGoodsTicks, 0) << "room " << number << ": no way found that takes all " << report.goodsOnMap
                                        << " goods";
@@ -90,6 +103,7 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
     }
     RecordProperty("ticks", report.ticks);
     RecordProperty("allGoodsTicks", report.allGoodsTicks);
+    RecordProperty("window", report.narrowestWindow);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rooms, MainSeries, ::testing::Range(1, 22),
