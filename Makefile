@@ -32,7 +32,8 @@ sanitize: deps
 # Each fuzz target (fuzz/fuzz_*.cpp) for FUZZ_SECONDS, built with clang++,
 # libFuzzer, ASan and UBSan in build-fuzz; a crash input lands in fuzz/corpus/.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz:
+	@sh tools/install-deps.sh fuzz
 	@cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 	@sh fuzz/run.sh $(FUZZ_SECONDS) build-fuzz

@@ -1,11 +1,14 @@
 #!/bin/sh
 # Installs the Debian packages that building, playing and testing need,
 # but only those that are missing, so a ready machine starts at once.
-# "install-deps.sh packaging" adds what make deb needs.
+# "install-deps.sh packaging" adds what make deb needs, "install-deps.sh fuzz"
+# clang and libFuzzer for make fuzz, so make play stays lean.
 set -e
-needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux clang libclang-rt-14-dev"
+needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux"
 if [ "${1-}" = packaging ]; then
     needed="$needed dpkg-dev file lintian man-db"
+elif [ "${1-}" = fuzz ]; then
+    needed="$needed clang libclang-rt-14-dev"
 fi
 missing=""
 for p in $needed; do
