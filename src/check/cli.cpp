@@ -218,18 +218,6 @@ void checkSeries(Results& results, const std::string& folder) {
     }
 }
 
-bool leadsOutside(const std::string& entry) {
-    if (!entry.empty() && entry[0] == '/') return true;
-    size_t start = 0;
-    while (start <= entry.size()) {
-        size_t end = entry.find('/', start);
-        if (end == std::string::npos) end = entry.size();
-        if (entry.compare(start, end - start, "..") == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 void checkPack(Results& results, const std::string& folder) {
     std::string name = baseName(folder);
     std::string index = joinPath(folder, name + ".txt");
@@ -253,7 +241,7 @@ void checkPack(Results& results, const std::string& folder) {
                 "reached");
         if (rooms > playedRooms + 1) continue;
         std::string mapped = hostPath(entry);
-        if (mapped.find('\0') != std::string::npos || leadsOutside(mapped) || (!mapped.empty() && mapped[0] == '/')) {
+        if (packEntryLeavesFolder(mapped)) {
             add(results, index, line, 1, Severity::Error,
                 "the entry \"" + entry +
                     "\" leads outside the pack folder: a pack must not reach into the player's files");

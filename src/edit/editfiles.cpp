@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "edit/edit.h"
+#include "levels/levels.h"
 #include "shell/files.h"
 
 namespace {
@@ -107,14 +108,8 @@ void renamePath(const std::string& from, const std::string& to) {
 
 bool staysInside(const std::string& folder, const std::string& relative) {
     std::string name = hostPath(relative);
-    if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) return false;
+    if (name.empty() || packEntryLeavesFolder(name)) return false;
     if (name.size() >= 2 && name[1] == ':') return false;  // a Windows drive letter
-    for (size_t start = 0; start <= name.size();) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
-        start = end + 1;
-    }
     // Links: every part that exists must resolve inside the folder.
     std::string root = realPath(hostPath(folder));
     if (root.empty()) return true;  // a folder not made yet holds no links

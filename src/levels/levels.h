@@ -19,5 +19,8 @@ unsigned char spikeGlyph(int x, int y);
 void drawSpikeCell(int x, int y);
 // Loads the pack's room number levelNumber, or shows the pack's end screen.
 void loadPackLevel();
+// True when a pack entry (backslashes already mapped to '/') names a file
+// outside the pack's folder: an absolute path, a ".." part or a NUL byte.
+bool packEntryLeavesFolder(std::string_view entry);
 // The path of the pack index of run.packName.
 std::string packIndexPath();

@@ -51,3 +51,13 @@ void loadPackLevel() {
     if (!entry.empty() && entry[0] == '*') showPackEnd(entry);
     loadLevel("custom levels/" + run.packName + "/" + entry);
 }
+
+bool packEntryLeavesFolder(std::string_view entry) {
+    if (entry.find('\0') != std::string_view::npos || (!entry.empty() && entry[0] == '/')) return true;
+    for (size_t start = 0; start <= entry.size();) {
+        size_t end = std::min(entry.find('/', start), entry.size());
+        if (entry.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
+}
