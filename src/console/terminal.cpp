@@ -315,7 +315,7 @@ Look lookOf(uint8_t attribute) {
     // black on black, the spring's light green green on green.
     short plain = terminalColour[foreground & 7];
     if (foreground == 8) plain = 7;
-    if (plain == look.background && (foreground & 7) != background) plain = look.background == 0 ? 7 : 0;
+    if (plain == look.background && foreground != background) plain = look.background == 0 ? 7 : 0;
     look.foreground = plain;
     return look;
 }
