@@ -268,3 +268,44 @@ INSTANTIATE_TEST_SUITE_P(Terms, TerminalMatrix,
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+// Stop and continue under a shell's job control: kill -TSTP puts the
+// terminal back as at an end (the shell's screen, the cursor shown) and
+// stops; fg takes it again, redraws the whole picture and reads keys raw
+// (a lone Esc or Ctrl+Q arrives without Enter). The game, the editor and
+// the checker's --show alike.
+TEST(StopAndContinue, TheTerminalIsGivenBackAndTakenAgainInEachProgram) {
+    std::string pattern = (fs::temp_directory_path() / "quorvex-stop-XXXXXX").string();
+    fs::path folder = mkdtemp(pattern.data());
+    fs::copy(fs::path(QUORVEX_SOURCE_DIR) / "data/levels", folder / "levels", fs::copy_options::recursive);
+    const std::tuple<std::string, std::string, std::string, std::string> programs[] = {
+        {QUORVEX_BINARY, "New Game", "Escape", "New Game"},
+        {std::string(QUORVEX_EDIT_BINARY) + " levels/2.lvl", "▓", "C-q", "▓"},
+        {std::string(QUORVEX_CHECK_BINARY) + " --show levels/1.lvl", "Level", "Escape", "♥"},
+    };
+    for (const auto& [command, picture, endKey, again] : programs) {
+        SCOPED_TRACE(command);
+        TmuxGame shell;
+        shell.command = "bash --norc --noprofile -i";
+        shell.start(folder, "PS1='ready$ '");
+        ASSERT_TRUE(shell.waitFor("ready$")) << shell.screen();
+        fs::remove(folder / ".game");
+        shell.keys(shellQuoted("sh -c 'echo $$ > .game; exec env SDL_AUDIODRIVER=nonexistent " + command + "'") +
+                   " Enter");
+        ASSERT_TRUE(shell.waitFor(picture, 20000)) << shell.screen();
+        pid_t pid = std::stoi("0" + fileContents(folder / ".game"));
+        ASSERT_GT(pid, 0);
+        kill(pid, SIGTSTP);
+        ASSERT_TRUE(shell.waitFor("Stopped")) << shell.screen();
+        EXPECT_EQ(shell.tmux("display -p -t 0 '#{alternate_on} #{cursor_flag} #{keypad_flag}'"), "0 1 0\n");
+        EXPECT_EQ(shell.screen().find(picture), std::string::npos) << shell.screen();
+        shell.keys("fg Enter");
+        EXPECT_TRUE(shell.waitFor(again, 10000)) << shell.screen();
+        EXPECT_EQ(shell.tmux("display -p -t 0 '#{alternate_on} #{cursor_flag}'"), "1 0\n");
+        shell.keys(endKey);
+        if (endKey == "C-q") shell.keys("n");  // nothing to keep
+        EXPECT_TRUE(shell.waitFor("ready$", 20000)) << shell.screen();
+        kill(pid, SIGKILL);  // if it did not end: the test has failed anyway
+    }
+    fs::remove_all(folder);
+}
