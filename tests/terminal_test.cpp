@@ -26,7 +26,7 @@ TEST_F(TerminalGame, KeysBecomeConsoleBytesAndEveryByteShowsAsItsGlyph) {
     ASSERT_EQ(pipe(keyboard), 0);
     FILE* input = fdopen(keyboard[0], "r");
     FILE* output = fopen((folder / "sent").c_str(), "w");
-    startMemoryConsole();  // the view is sent only when the test says so
+    startMemoryConsole();                    // the view is sent only when the test says so
     setenv("QUORVEX_GLYPHS", "unicode", 1);  // whatever the test's locale
     std::string failure;
     ASSERT_TRUE(openTerminalOn(input, output, "xterm-256color", failure)) << failure;

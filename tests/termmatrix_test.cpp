@@ -54,30 +54,45 @@ Grid parseCapture(const std::string& text) {
                 size_t start = 0;
                 do {
                     size_t semi = params.find(';', start);
-                    std::string part = params.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+                    std::string part =
+                        params.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
                     p.push_back(part.empty() ? 0 : std::stoi(part));
                     start = semi == std::string::npos ? params.size() + 1 : semi + 1;
                 } while (start <= params.size());
                 for (size_t k = 0; k < p.size(); ++k) {
                     int v = p[k];
                     auto extended = [&](std::array<int, 3>& into) {
-                        if (k + 1 < p.size() && p[k + 1] == 5 && k + 2 < p.size()) into = paletteRgb(p[k + 2]), k += 2;
+                        if (k + 1 < p.size() && p[k + 1] == 5 && k + 2 < p.size())
+                            into = paletteRgb(p[k + 2]), k += 2;
                         else if (k + 1 < p.size() && p[k + 1] == 2 && k + 4 < p.size())
                             into = {p[k + 2], p[k + 3], p[k + 4]}, k += 4;
                     };
-                    if (v == 0) pen = Cell{};
-                    else if (v == 1) pen.bold = true;
-                    else if (v == 7) pen.reverse = true;
-                    else if (v == 22) pen.bold = false;
-                    else if (v == 27) pen.reverse = false;
-                    else if (v >= 30 && v <= 37) pen.fg = paletteRgb(v - 30);
-                    else if (v == 38) extended(pen.fg);
-                    else if (v == 39) pen.fg = {-1, -1, -1};
-                    else if (v >= 40 && v <= 47) pen.bg = paletteRgb(v - 40);
-                    else if (v == 48) extended(pen.bg);
-                    else if (v == 49) pen.bg = {-1, -1, -1};
-                    else if (v >= 90 && v <= 97) pen.fg = paletteRgb(v - 90 + 8);
-                    else if (v >= 100 && v <= 107) pen.bg = paletteRgb(v - 100 + 8);
+                    if (v == 0)
+                        pen = Cell{};
+                    else if (v == 1)
+                        pen.bold = true;
+                    else if (v == 7)
+                        pen.reverse = true;
+                    else if (v == 22)
+                        pen.bold = false;
+                    else if (v == 27)
+                        pen.reverse = false;
+                    else if (v >= 30 && v <= 37)
+                        pen.fg = paletteRgb(v - 30);
+                    else if (v == 38)
+                        extended(pen.fg);
+                    else if (v == 39)
+                        pen.fg = {-1, -1, -1};
+                    else if (v >= 40 && v <= 47)
+                        pen.bg = paletteRgb(v - 40);
+                    else if (v == 48)
+                        extended(pen.bg);
+                    else if (v == 49)
+                        pen.bg = {-1, -1, -1};
+                    else if (v >= 90 && v <= 97)
+                        pen.fg = paletteRgb(v - 90 + 8);
+                    else if (v >= 100 && v <= 107)
+                        pen.bg = paletteRgb(v - 100 + 8);
                 }
             }
             i = end + 1;
@@ -89,9 +104,12 @@ Grid parseCapture(const std::string& text) {
         }
         char32_t c = b;
         size_t length = 1;
-        if (b >= 0xF0) c = b & 0x07, length = 4;
-        else if (b >= 0xE0) c = b & 0x0F, length = 3;
-        else if (b >= 0xC0) c = b & 0x1F, length = 2;
+        if (b >= 0xF0)
+            c = b & 0x07, length = 4;
+        else if (b >= 0xE0)
+            c = b & 0x0F, length = 3;
+        else if (b >= 0xC0)
+            c = b & 0x1F, length = 2;
         for (size_t k = 1; k < length && i + k < text.size(); ++k) c = (c << 6) | (text[i + k] & 0x3F);
         i += length;
         if (column < 80) {
@@ -109,7 +127,9 @@ struct Seen {
     char32_t glyph;
     std::array<int, 3> fg, bg;
     bool bold;
-    bool operator<(const Seen& o) const { return std::tie(glyph, fg, bg, bold) < std::tie(o.glyph, o.fg, o.bg, o.bold); }
+    bool operator<(const Seen& o) const {
+        return std::tie(glyph, fg, bg, bold) < std::tie(o.glyph, o.fg, o.bg, o.bold);
+    }
 };
 
 Seen seen(const Cell& cell, bool monochrome) {
@@ -152,10 +172,10 @@ struct Kind {
 };
 
 const Kind kinds[] = {
-    {"wall", 1, 1},      {"lava", 11, 21},    {"spikes right", 41, 10}, {"spikes left", 39, 10},
-    {"spikes down", 40, 11}, {"spikes up", 40, 9}, {"crumbling", 60, 15},  {"spring", 62, 15},
-    {"ice", 64, 15},     {"exit", 70, 15},    {"diamond", 50, 5},       {"club", 52, 5},
-    {"spade", 54, 5},    {"player", 5, 20},   {"enemy", 0, 5},          {"heart", 0, 24},
+    {"wall", 1, 1},          {"lava", 11, 21},     {"spikes right", 41, 10}, {"spikes left", 39, 10},
+    {"spikes down", 40, 11}, {"spikes up", 40, 9}, {"crumbling", 60, 15},    {"spring", 62, 15},
+    {"ice", 64, 15},         {"exit", 70, 15},     {"diamond", 50, 5},       {"club", 52, 5},
+    {"spade", 54, 5},        {"player", 5, 20},    {"enemy", 0, 5},          {"heart", 0, 24},
     {"status text", 2, 23},
 };
 
@@ -183,8 +203,9 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         fs::remove(folder / "raw");
         TmuxGame game;
         // The game waits for the recording of its bytes to start.
-        game.start(folder, "TERM=" + term + " LANG=" + locale +
-                               " SDL_AUDIODRIVER=nonexistent sh -c 'while [ ! -e go ]; do sleep 0.02; done; exec \"$0\"'");
+        game.start(folder,
+                   "TERM=" + term + " LANG=" + locale +
+                       " SDL_AUDIODRIVER=nonexistent sh -c 'while [ ! -e go ]; do sleep 0.02; done; exec \"$0\"'");
         game.tmux("pipe-pane -o -t 0 " + shellQuoted("cat >> " + shellQuoted((folder / "raw").string())));
         std::ofstream(folder / "go") << "";
         ASSERT_TRUE(game.waitFor("New Game", 10000)) << game.screen();
@@ -209,7 +230,8 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         if (set == GlyphSet::Ascii) {
             std::string raw = fileContents(folder / "raw");
             EXPECT_FALSE(raw.empty());
-            EXPECT_EQ(std::count_if(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }), 0);
+            EXPECT_EQ(
+                std::count_if(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }), 0);
         }
 
         // Each kind visible, and no two alike.
@@ -254,7 +276,8 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         EXPECT_EQ(game.waitExit(10000), 0);
         std::string modes = " " + game.sttyAfterExit();
         std::replace(modes.begin(), modes.end(), '\n', ' ');
-        for (const char* mode : {" icanon ", " echo ", " isig "}) EXPECT_NE(modes.find(mode), std::string::npos) << mode;
+        for (const char* mode : {" icanon ", " echo ", " isig "})
+            EXPECT_NE(modes.find(mode), std::string::npos) << mode;
         EXPECT_EQ(game.tmux("display -p -t 0 '#{alternate_on} #{cursor_flag}'"), "0 1\n");
         EXPECT_EQ(game.screen().find_first_not_of(" \n"), std::string::npos) << game.screen();
     }

@@ -37,8 +37,8 @@ struct TmuxGame {
         socket = "quorvex-test-" + std::to_string(getpid()) + "-" + std::to_string(rand());
         // The outer shell records the terminal modes after the game, then its status.
         // A UTF-8 locale unless the test names another: the glyph set follows it.
-        std::string game = "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 && exec env " +
-                           environment + " " + command;
+        std::string game =
+            "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 && exec env " + environment + " " + command;
         std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
         tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x 80 -y 25 -c " +
              shellQuoted(folder.string()) + " " + shellQuoted("sh -c " + shellQuoted(wrapper)));

@@ -606,7 +606,8 @@ void stopAndResume() {
     tty.out.clear();
     restoreArmed = 0;
     sendRestore();
-    struct sigaction plain {}, mine {};
+    struct sigaction plain {
+    }, mine{};
     plain.sa_handler = SIG_DFL;
     sigemptyset(&plain.sa_mask);
     sigaction(SIGTSTP, &plain, &mine);
