@@ -730,7 +730,8 @@ std::string terminalName(const char* terminalType) {
 }
 
 // The 8-colour terminal families that take SGR 90-97 for the bright colours
-// (the Linux console since 2015's kernels among them); others (ansi, the BSD
+// (the Linux console too: it shows them as bold, which it always draws
+// bright); others (ansi, the BSD
 // consoles) get the mapping to 8.
 bool takesBrightSgr(const std::string& name) {
     for (const char* family : {"xterm", "screen", "tmux", "rxvt", "putty", "linux", "vte", "gnome", "konsole",
