@@ -272,8 +272,8 @@ void measureScreens(const std::string& binary, const fs::path& data) {
 void measureTerminals(const std::string& binary, const fs::path& data) {
     std::printf("Terminal types, build/quorvex on a pty at 80 x 25 (bytes)\n");
     std::printf("  %-24s %-8s %10s %10s %12s\n", "TERM", "locale", "menu", "room 1", "walk / tick");
-    const char* terms[] = {"xterm", "xterm-256color", "xterm-direct", "screen", "linux", "vt100", "ansi",
-                           "rxvt-unicode-256color"};
+    const char* terms[] = {"xterm", "xterm-256color", "xterm-direct", "screen",
+                           "linux", "vt100",          "ansi",         "rxvt-unicode-256color"};
     for (const char* term : terms)
         for (const char* locale : {"C.UTF-8", "C"}) {
             fs::path folder = makeFolder(data, true);
