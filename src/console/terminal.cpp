@@ -614,6 +614,7 @@ void stopAndResume() {
     sigset_t only, before;
     sigemptyset(&only);
     sigaddset(&only, SIGTSTP);
+    sigaddset(&only, SIGCONT);  // heard here, so it does not redraw a second time later
     sigprocmask(SIG_UNBLOCK, &only, &before);
     raise(SIGTSTP);  // the process stops here until SIGCONT
     sigprocmask(SIG_SETMASK, &before, nullptr);
