@@ -9,6 +9,7 @@
 #include <array>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "console/cp437.h"
 #include "console/glyphs.h"
@@ -209,6 +210,21 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         game.tmux("pipe-pane -o -t 0 " + shellQuoted("cat >> " + shellQuoted((folder / "raw").string())));
         std::ofstream(folder / "go") << "";
         ASSERT_TRUE(game.waitFor("New Game", 10000)) << game.screen();
+        {  // the menu: its bricks and every item readable (xterm-direct once showed only bricks)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            Grid menu = parseCapture(game.tmux("capture-pane -p -e -N -t 0"));
+            EXPECT_TRUE(visible(seen(menu[0][0], mono))) << "bricks";
+            std::vector<std::string> rows;
+            std::istringstream lines(game.screen());
+            for (std::string line; std::getline(lines, line);) rows.push_back(line);
+            for (const char* item : {"New Game", "Quit"})
+                for (size_t row = 0; row < rows.size() && row < 25; ++row)
+                    if (size_t at = rows[row].find(item); at != std::string::npos) {
+                        size_t column = 0;  // the item's first cell, counted in characters
+                        for (size_t i = 0; i < at; ++i) column += (rows[row][i] & 0xC0) != 0x80;
+                        EXPECT_TRUE(visible(seen(menu[row][column], mono))) << item;
+                    }
+        }
         game.keys("Enter");
         ASSERT_TRUE(game.waitFor("Goods: 0/3", 10000)) << game.screen();
         game.keys("Down");  // the player stays where it is
