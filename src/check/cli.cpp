@@ -175,7 +175,7 @@ void reportSearch(Results& results, const std::string& path, const RoomState& lo
         case Verdict::Searching:
             add(results, path, sy, sx, Severity::Warning,
                 "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
-                    " states: finishing is not proven",
+                    (r.states == 1 ? " state" : " states") + ": finishing is not proven",
                 sx, sy);
             break;
     }
@@ -546,7 +546,7 @@ int runChecker(const std::vector<std::string>& arguments, std::string& out, std:
     if (options.paths.empty()) options.paths.push_back("levels");
     // Known before the search, which may take minutes.
     if (options.show && !terminalAtHand()) {
-        err += std::string(needsTerminal) + ", and there is none (nor a controlling one)\n";
+        err += std::string(needsTerminal) + ", and there is none\n";
         return 2;
     }
 

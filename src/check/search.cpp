@@ -381,7 +381,10 @@ size_t memoryUsed(const SearchJob& job) {
            job.goodsSeen.size() * 32 + job.goodsSeenSets * 2 * sizeof(uint32_t) + bytesOf(job.exitAlong);
 }
 
-std::string mebibytes(size_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
+std::string mebibytes(size_t bytes) {
+    if (bytes < (1u << 20)) return std::to_string((bytes + 1023) >> 10) + " KiB";
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
 
 // A figure as short as it can be written and still read back the same: 0.4 stays 0.4.
 std::string figure(double value) {
