@@ -122,6 +122,11 @@ using SearchJobPtr = std::unique_ptr<SearchJob, SearchJobDeleter>;
 // memory, or of the address-space limit (RLIMIT_AS) when that is lower.
 size_t searchMemoryShare();
 
+// A ceiling over the limits of every search this process starts, whatever
+// it asks for (a fuzzer keeps each input short this way). Fields of 0 in
+// the ceiling, and maxMemory 0, mean no ceiling.
+void setSearchCeiling(const SearchLimits& ceiling);
+
 // A search over the loaded room `loaded` from its start, as playRoom starts
 // it. Nothing runs until advanceSearch.
 SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits = {});

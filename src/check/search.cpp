@@ -864,11 +864,27 @@ size_t searchMemoryShare() {
     return physical / 4;
 }
 
+namespace {
+SearchLimits ceiling{0, 0, 0, 0, 0, 0, 0};
+}  // namespace
+
+void setSearchCeiling(const SearchLimits& limits) { ceiling = limits; }
+
 SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits) {
+    if (limits.maxMemory == 0) limits.maxMemory = searchMemoryShare();
+    auto cap = [](auto& value, auto most) {
+        if (most > 0 && value > most) value = most;
+    };
+    cap(limits.exactStates, ceiling.exactStates);
+    cap(limits.exactWays, ceiling.exactWays);
+    cap(limits.exploreStates, ceiling.exploreStates);
+    cap(limits.maxStates, ceiling.maxStates);
+    cap(limits.maxMemory, ceiling.maxMemory);
+    cap(limits.maxSeconds, ceiling.maxSeconds);
+    cap(limits.maxTicks, ceiling.maxTicks);
     SearchJobPtr job(new SearchJob);
     job->start = loaded;
     job->limits = limits;
-    if (job->limits.maxMemory == 0) job->limits.maxMemory = searchMemoryShare();
     return job;
 }
 
