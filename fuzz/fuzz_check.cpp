@@ -78,7 +78,7 @@ void checkCommandLine(std::string_view text, std::string_view words) {
         if (end == std::string_view::npos) end = words.size();
         std::string word(words.substr(start, end - start));
         start = end + 1;
-        if (word.empty() || options.size() + paths.size() >= 8) continue;
+        if (word.empty() || options.size() >= 6 || paths.size() >= 3) continue;
         if (word[0] == '-') {
             if (word != "--show") options.push_back(word);  // it would take over the terminal
         } else if (word == "pk" || word == "lv") {
@@ -132,7 +132,7 @@ void checkCommandLine(std::string_view text, std::string_view words) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
-        SearchLimits ceiling{1500, 20000, 1500, 3000, 64u << 20, 0.05, 400};
+        SearchLimits ceiling{100, 5000, 200, 300, 64u << 20, 0.01, 150};
         setSearchCeiling(ceiling);
         return chdir(fuzzFolder().c_str()) == 0;
     }();

@@ -52,7 +52,7 @@ void clearFolder() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
-        SearchLimits ceiling{1500, 20000, 1500, 3000, 64u << 20, 0.05, 400};
+        SearchLimits ceiling{100, 5000, 200, 300, 64u << 20, 0.005, 150};
         setSearchCeiling(ceiling);
         return chdir(fuzzFolder().c_str()) == 0;
     }();
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The keys in runs, each ending at a Ctrl+S, so that the file can be
     // compared once the save is done; the editor goes on in the same room.
     std::vector<std::vector<KeyEvent>> runs(1);
-    for (size_t i = 0; i < keyBytes.size() && i < 3000 && runs.size() <= 8; ++i) {
+    for (size_t i = 0; i < keyBytes.size() && i < 200 && runs.size() <= 4; ++i) {
         uint8_t byte = static_cast<uint8_t>(keyBytes[i]);
         if (byte == '/') continue;
         if (byte == 0xE0 && i + 1 < keyBytes.size()) {
@@ -126,5 +126,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (inRoom) checkSavedFile();
     }
     disarmRescue();
+    edit = RoomEdit{};  // what the input left behind goes with it
     return 0;
 }

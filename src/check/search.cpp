@@ -238,7 +238,7 @@ void restoreState(const SearchJob& job, const Explorer& ex, uint32_t i, PlayerSt
 }
 
 void growTable(Explorer& ex) {
-    size_t size = ex.table.empty() ? 1u << 16 : ex.table.size() * 2;
+    size_t size = ex.table.empty() ? 1u << 10 : ex.table.size() * 2;  // small rooms stay small
     ex.table.assign(size, 0);
     for (uint32_t i = 0; i < ex.count(); ++i) {
         size_t slot = ex.hashes[i] & (size - 1);
