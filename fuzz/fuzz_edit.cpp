@@ -8,8 +8,6 @@
 // entries get in turn. Then "KEYS" and the keys: a byte each, or 0xE0 and
 // a scan code (arrows, F keys). '/' is left out, so a typed name cannot
 // lead out of the scratch folder.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -44,19 +42,17 @@ void checkSavedFile() {
     FUZZ_CHECK(saved.roomMessages == room.roomMessages);
 }
 
-void clearFolder() {
-    for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry.path());
-}
+// (Absolute paths: libFuzzer's own folders are relative to where it started.)
+std::string scratch(const std::string& name) { return fuzzFolder() + "/ed/" + name; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        SearchLimits ceiling{100, 5000, 200, 300, 64u << 20, 0.005, 150};
-        setSearchCeiling(ceiling);
-        return chdir(fuzzFolder().c_str()) == 0;
+    static const bool ready = [] {
+        setSearchCeiling({100, 5000, 200, 300, 64u << 20, 0.005, 150});
+        return true;
     }();
-    FUZZ_CHECK(ready);
+    (void)ready;
     auto [files, keyBytes] = splitLevelAndKeys(data, size);
     std::vector<std::string_view> parts;
     for (size_t start = 0;;) {
@@ -67,19 +63,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     beginRun();
-    clearFolder();
-    std::string path = "room.lvl";
-    if (parts.size() == 1) {
+    std::filesystem::remove_all(scratch(""));
+    std::filesystem::create_directories(scratch("pk"));
+    const bool onePack = parts.size() > 1;
+    const std::string path = scratch(onePack ? "pk" : "room.lvl");
+    if (!onePack) {
         writeWhole(path, parts[0]);
     } else {
-        path = "pk";
-        std::filesystem::create_directories("pk");
-        writeWhole("pk/pk.txt", parts[0]);
+        writeWhole(scratch("pk/pk.txt"), parts[0]);
         std::vector<std::string_view> entries = splitLines(parts[0]);
         for (size_t i = 0; i < entries.size() && i < 8; ++i) {
             std::string entry = hostPath(entries[i].substr(0, 255));
             if (packEntryLeavesFolder(entry) || entry.size() > 128 || entry.starts_with("*")) continue;
-            std::filesystem::path file = "pk/" + entry + ".lvl";
+            std::filesystem::path file = scratch("pk/" + entry + ".lvl");
             std::error_code ignored;
             std::filesystem::create_directories(file.parent_path(), ignored);
             writeWhole(file.string(), parts[1 + i % (parts.size() - 1)]);
@@ -107,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             if (inRoom) {
                 runRoomEditor();
-                if (path != "room.lvl") runPackEditor(path);
+                if (onePack) runPackEditor(path);
             } else {
                 runEditor(path);
             }

@@ -395,7 +395,7 @@ std::string figure(double value) {
 
 bool overLimits(SearchJob& job, size_t states, int depth) {
     // The next growth of a table doubles it: stop while that still fits.
-    if (memoryUsed(job) + memoryUsed(job) / 2 > job.limits.maxMemory) {
+    if (size_t used = memoryUsed(job); used + used / 2 > job.limits.maxMemory) {
         job.report.gaveUpReason = "more than " + mebibytes(job.limits.maxMemory) + " of memory";
         return true;
     }
