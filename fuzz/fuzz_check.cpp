@@ -2,7 +2,7 @@
 // replay of keys from the input, the search on the room (its ways must
 // replay to the exit), and the command line over the same file: options,
 // a pack and a levels folder holding it, the text and JSON output. Every
-// search is held to a few thousand states and milliseconds, so an input
+// search is held to a few hundred states and milliseconds, so an input
 // stays fast under the sanitizers.
 // The input is the file, optionally followed by "KEYS" and one byte per
 // tick, then optionally "ARGS" and words: those starting with '-' are

@@ -1,7 +1,7 @@
 // The room editor driven by keys from the input on the in-memory console,
 // over a room or a pack from the input, in a scratch folder. After every
 // save the file, read back as the game reads it over the same earlier rooms,
-// is the room the editor shows. Searches are held to a few thousand states
+// is the room the editor shows. Searches are held to a few hundred states
 // and play-tests to a minute of game time, so an input stays fast.
 // The input: one part is a level file, edited alone; several parts, each
 // after a line "%%", are a pack: its index, then level files that its
