@@ -119,7 +119,8 @@ struct SearchJobDeleter {
 using SearchJobPtr = std::unique_ptr<SearchJob, SearchJobDeleter>;
 
 // What a search may take when its limits say 0: a quarter of the machine's
-// memory, or of the address-space limit (RLIMIT_AS) when that is lower.
+// memory, or of the address-space limit (RLIMIT_AS) or the control group's
+// memory limit when lower.
 size_t searchMemoryShare();
 
 // A ceiling over the limits of every search this process starts, whatever

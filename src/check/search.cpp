@@ -857,11 +857,24 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
 
 size_t searchMemoryShare() {
     long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    size_t physical = pages > 0 && pageSize > 0 ? size_t(pages) * size_t(pageSize) : size_t(1) << 32;
+    size_t most = pages > 0 && pageSize > 0 ? size_t(pages) * size_t(pageSize) : size_t(1) << 32;
     rlimit space{};
-    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY && space.rlim_cur < physical)
-        physical = space.rlim_cur;
-    return physical / 4;
+    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY && space.rlim_cur < most)
+        most = space.rlim_cur;
+    // In a container the control group's limit is what counts: past it the
+    // program is killed, with no failed allocation to give up on.
+    static const size_t groupLimit = [] {
+        size_t lowest = SIZE_MAX;
+        for (const char* name : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"})
+            if (FILE* file = std::fopen(name, "re")) {
+                unsigned long long limit = 0;
+                if (std::fscanf(file, "%llu", &limit) == 1 && limit > 0 && limit < lowest) lowest = size_t(limit);
+                std::fclose(file);
+            }
+        return lowest;
+    }();
+    most = std::min(most, groupLimit);
+    return most / 4;
 }
 
 namespace {
