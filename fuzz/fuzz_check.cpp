@@ -47,6 +47,30 @@ std::string jsonBytes(std::string_view json, size_t& at) {
     return bytes;
 }
 
+// Every byte from 0x80 on is part of a UTF-8 character (surrogates and
+// overlong forms included in what is refused).
+bool wellFormedUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t length = c < 0x80                 ? 1
+                        : c >= 0xC2 && c <= 0xDF ? 2
+                        : c >= 0xE0 && c <= 0xEF ? 3
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                                                 : 0;
+        if (length == 0 || i + length > s.size()) return false;
+        unsigned code = length == 1 ? c : c & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        static const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return false;
+        i += length;
+    }
+    return true;
+}
+
 void checkSearch(const RoomState& loaded) {
     SearchReport report = searchRoom(loaded);
     FUZZ_CHECK(report.done && report.verdict != Verdict::Searching);
@@ -123,6 +147,7 @@ void checkCommandLine(std::string_view text, std::string_view words) {
             FUZZ_CHECK(std::filesystem::exists(path) || path.rfind(in + "lv/", 0) == 0);
         }
         for (unsigned char c : out) FUZZ_CHECK(c >= 0x20 || c == '\n');
+        FUZZ_CHECK(wellFormedUtf8(out));  // whatever bytes the names held
     } else {
         FUZZ_CHECK(out.ends_with(" warning\n") || out.ends_with(" warnings\n"));
     }
