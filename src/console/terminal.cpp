@@ -32,6 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t ctrlC = 3;
+constexpr uint8_t ctrlZ = 26;
 constexpr size_t keyQueueLimit = 4096;  // beyond this, type-ahead waits in the kernel's buffer
 constexpr int readChunk = 256;
 
@@ -106,6 +107,7 @@ uint8_t glyphLength[256];
 volatile sig_atomic_t restoreArmed = 0;
 volatile sig_atomic_t resized = 0;
 volatile sig_atomic_t stopAsked = 0;
+bool ctrlZStops = true;
 volatile sig_atomic_t continued = 0;
 char restoreBytes[512];
 size_t restoreLength = 0;
@@ -636,6 +638,13 @@ void feed(const uint8_t* bytes, ssize_t count) {
         DecodedKeys keys = decodeKeyByte(tty.decoder, bytes[i]);
         for (int k = 0; k < keys.count; ++k) {
             if (keys.keys[k].code == ctrlC && !keys.keys[k].extended) throw ConsoleInterrupt{};
+            // Ctrl+Z stops the job as the terminal's own suspend key would (raw
+            // mode turns that off): the whole process group, so a make or a
+            // shell script around the game stops with it. Handled at the next wait.
+            if (keys.keys[k].code == ctrlZ && !keys.keys[k].extended && ctrlZStops) {
+                kill(0, SIGTSTP);
+                continue;
+            }
             queueKey(keys.keys[k]);
         }
     }
@@ -881,6 +890,8 @@ void closeTerminal() {
 bool terminalIsOpen() { return tty.open; }
 const char* terminalGlyphSet() { return glyphSetName(tty.glyphs.set); }
 bool terminalTooSmall() { return tty.open && tty.tooSmall; }
+
+void terminalCtrlZStops(bool on) { ctrlZStops = on; }
 
 void terminalShowView() {
     if (!tty.open || tty.tooSmall) return;

@@ -39,6 +39,9 @@ bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::st
 // the user's screen back, the saved terminal modes); safe to call twice.
 void closeTerminal();
 bool terminalIsOpen();
+// Ctrl+Z stops the program as at a shell's suspend key (the default); the
+// editor keeps it as a key of its own.
+void terminalCtrlZStops(bool on);
 const char* terminalGlyphSet();  // "unicode", "font", "console" or "ascii" (console/glyphs.h)
 
 void terminalShowView();               // send the cells of the view that changed
