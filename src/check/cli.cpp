@@ -240,14 +240,14 @@ void checkPack(Results& results, const std::string& folder) {
                 "more than 21 playable rooms: room 22 is the ending's backdrop and the rooms after it are never "
                 "reached");
         if (rooms > playedRooms + 1) continue;
-        std::string mapped = hostPath(entry);
-        if (packEntryLeavesFolder(mapped)) {
+        // Decided before the file is looked at, so nothing outside is read or quoted.
+        if (!packEntryInsideFolder(folder, entry)) {
             add(results, index, line, 1, Severity::Error,
                 "the entry \"" + entry +
                     "\" leads outside the pack folder: a pack must not reach into the player's files");
             continue;
         }
-        std::string path = joinPath(folder, mapped + ".lvl");
+        std::string path = joinPath(folder, hostPath(entry) + ".lvl");
         Kind kind = kindOf(path);
         if (kind == Kind::Missing) {
             add(results, index, line, 1, Severity::Error,
