@@ -10,12 +10,13 @@
 //
 // Beside the game folder lies a folder "outside", and the pack holds links to
 // it (up.lvl to outside/x.lvl, dir to outside) and one inside (in.lvl to
-// a.lvl). Checked at every file the file layer touches: nothing outside the
-// game folder is opened, written or deleted, and while a pack is played
-// nothing is written or deleted at all. Checked at every pause (delayMs is
-// wrapped at link time): the cursor and view, enemies and crumbling slots on
-// the map, lives 0 to 3; at every file use and at the end also that no cell
-// of the view has a bright background.
+// a.lvl); the pack "ln" has only an index, a link to outside/x.lvl. Checked
+// at every file the file layer touches: nothing outside the game folder is
+// opened, written or deleted, and while a pack is played nothing is written
+// or deleted at all. Checked at every pause (delayMs is wrapped at link
+// time): the cursor and view, enemies and crumbling slots on the map, lives
+// 0 to 3; at every file use and at the end also that no cell of the view has
+// a bright background.
 #include <unistd.h>
 
 #include <climits>
@@ -113,6 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs::create_symlink(top + "/outside/x.lvl", pack + "/up.lvl");
         fs::create_directory_symlink(top + "/outside", pack + "/dir");
         fs::create_symlink("a.lvl", pack + "/in.lvl");
+        fs::create_directories(game + "/levels/custom levels/ln");
+        fs::create_symlink(top + "/outside/x.lvl", game + "/levels/custom levels/ln/ln.txt");
         gameRoot = realPathOf(game);
         fileUseWatcher = watchFileUse;
         made = true;

@@ -176,4 +176,29 @@ TEST_F(LeavingPack, TheEditorListsThemWithAWarningAndNeverOpensOrWritesThem) {
     for (const std::string& use : fileUses) EXPECT_EQ(use.find("/outside/"), std::string::npos) << use;
 }
 
+// The index itself as a link out of its folder: no pack for the game, an
+// error for the checker, a refusal for the editor; never read.
+TEST_F(LeavingPack, AnIndexLinkedOutOfItsFolderIsNoPack) {
+    writeFile("outside/list.txt", "SECRET\r\n*me\r\n");
+    std::filesystem::create_directories(folder / "levels/custom levels/evil");
+    std::filesystem::create_symlink(folder / "outside/list.txt", folder / "levels/custom levels/evil/evil.txt");
+    arrow(10, scan::down);
+    arrow(10, scan::down);
+    text(10, "\revil\r");
+    EXPECT_EQ(runGame(), -1);
+    EXPECT_EQ(screenRow(2) + "|" + screenRow(3), "evil|File not found. ESC to Menu.");
+
+    std::string out, err;
+    EXPECT_EQ(runChecker({"levels/custom levels/evil"}, out, err), 1);
+    EXPECT_NE(out.find("evil/evil.txt: error: the pack index leads outside the pack folder"), std::string::npos) << out;
+    EXPECT_EQ(out.find("SECRET"), std::string::npos) << out;
+
+    startMemoryConsole();
+    EXPECT_EQ(runEditor("levels/custom levels/evil"), 2);
+    EXPECT_NE(editorReport().find("evil.txt: it leads outside the pack folder"), std::string::npos) << editorReport();
+    EXPECT_EQ(readFile("outside/list.txt"), "SECRET\r\n*me\r\n");
+    EXPECT_FALSE(exists("levels/custom levels/evil/evil.txt~"));
+    for (const std::string& use : fileUses) EXPECT_EQ(use.find("/outside/"), std::string::npos) << use;
+}
+
 }  // namespace

@@ -221,6 +221,11 @@ void checkSeries(Results& results, const std::string& folder) {
 void checkPack(Results& results, const std::string& folder) {
     std::string name = baseName(folder);
     std::string index = joinPath(folder, name + ".txt");
+    if (!packIndexInsideFolder(folder, name)) {
+        add(results, index, 0, 0, Severity::Error,
+            "the pack index leads outside the pack folder: a pack must not reach into the player's files");
+        return;
+    }
     std::string text;
     if (!readLevel(results, index, text)) return;
     std::vector<std::string_view> lines = splitLines(text);

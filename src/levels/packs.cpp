@@ -39,6 +39,8 @@ constexpr size_t maxEntryLength = 255;
 
 }  // namespace
 
+std::string packFolderPath() { return run.baseDirectory + "levels/custom levels/" + run.packName; }
+
 std::string packIndexPath() {
     return run.baseDirectory + "levels/custom levels/" + run.packName + "/" + run.packName + ".txt";
 }
@@ -56,8 +58,7 @@ void loadPackLevel() {
     // A room that lies outside the pack is not the pack's to give: it counts
     // as missing, and nothing of that file is read.
     std::string name = "custom levels/" + run.packName + "/" + entry;
-    if (!packEntryInsideFolder(run.baseDirectory + "levels/custom levels/" + run.packName, entry))
-        showMissingFile(run.baseDirectory + "levels/" + name + ".lvl");
+    if (!packEntryInsideFolder(packFolderPath(), entry)) showMissingFile(run.baseDirectory + "levels/" + name + ".lvl");
     loadLevel(name);
 }
 
@@ -94,11 +95,18 @@ bool climbsOut(const std::vector<std::string>& parts, size_t first) {
 }  // namespace
 
 bool packEntryInsideFolder(const std::string& packFolder, std::string_view entry) {
-    if (entry.find('\0') != std::string_view::npos) return false;  // the system call would see a shorter name
-    std::string name(entry);
+    return packFileInsideFolder(packFolder, std::string(entry) + ".lvl");
+}
+
+bool packIndexInsideFolder(const std::string& packFolder, const std::string& packName) {
+    return packFileInsideFolder(packFolder, packName + ".txt");
+}
+
+bool packFileInsideFolder(const std::string& packFolder, std::string_view fileName) {
+    if (fileName.find('\0') != std::string_view::npos) return false;  // the system call would see a shorter name
+    std::string name(fileName);
     std::replace(name.begin(), name.end(), '\\', '/');
     if (!name.empty() && name[0] == '/') return false;
-    name += ".lvl";
     std::vector<std::string> parts;
     for (size_t start = 0; start <= name.size();) {
         size_t end = std::min(name.find('/', start), name.size());
