@@ -229,6 +229,11 @@ void checkSeries(Results& results, const std::string& folder) {
 void checkPack(Results& results, const std::string& folder) {
     std::string name = baseName(folder);
     std::string index = joinPath(folder, name + ".txt");
+    if (!packIndexInsideFolder(folder, name)) {
+        add(results, index, 0, 0, Severity::Error,
+            "the pack index leads outside the pack folder: a pack must not reach into the player's files");
+        return;
+    }
     std::string text;
     if (!readLevel(results, index, text)) return;
     std::vector<std::string_view> lines = splitLines(text);
@@ -248,14 +253,14 @@ void checkPack(Results& results, const std::string& folder) {
                 "more than 21 playable rooms: room 22 is the ending's backdrop and the rooms after it are never "
                 "reached");
         if (rooms > playedRooms + 1) continue;
-        std::string mapped = hostPath(entry);
-        if (packEntryLeavesFolder(mapped)) {
+        // Decided before the file is looked at, so nothing outside is read or quoted.
+        if (!packEntryInsideFolder(folder, entry)) {
             add(results, index, line, 1, Severity::Error,
                 "the entry \"" + entry +
                     "\" leads outside the pack folder: a pack must not reach into the player's files");
             continue;
         }
-        std::string path = joinPath(folder, mapped + ".lvl");
+        std::string path = joinPath(folder, hostPath(entry) + ".lvl");
         Kind kind = kindOf(path);
         if (kind == Kind::Missing || kind == Kind::Loop) {
             add(results, index, line, 1, Severity::Error,

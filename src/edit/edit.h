@@ -118,8 +118,9 @@ enum class PathKind { Missing, File, Folder, Other };
 PathKind pathKind(const std::string& path);
 void makeFolders(const std::string& path);  // throws FileFailure
 void renamePath(const std::string& from, const std::string& to);
-// True when relative names a place inside folder: not absolute, no "..",
-// and no link on the way that leads out of it.
+// True when the pack entry relative may be opened and written: its file
+// relative.lvl lies inside folder by the game's own rule (links followed),
+// and it names no Windows drive.
 bool staysInside(const std::string& folder, const std::string& relative);
 // Keeps the current unsaved text ready for a signal handler to write beside
 // the file as NAME.rescue; disarmed when the room is saved or left.

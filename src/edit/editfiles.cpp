@@ -21,17 +21,6 @@ namespace {
 
 FileFailure failure(const char* operation, const std::string& path) { return {operation, path, std::strerror(errno)}; }
 
-std::string realPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return "";
-    return resolved;
-}
-
-bool within(const std::string& inner, const std::string& outer) {
-    return inner == outer ||
-           (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/');
-}
-
 // Two copies, so the handler always finds a whole one: the editor fills the
 // one not in use and then switches.
 struct RescueCopy {
@@ -108,20 +97,9 @@ void renamePath(const std::string& from, const std::string& to) {
 
 bool staysInside(const std::string& folder, const std::string& relative) {
     std::string name = hostPath(relative);
-    if (name.empty() || packEntryLeavesFolder(name)) return false;
+    if (name.empty()) return false;
     if (name.size() >= 2 && name[1] == ':') return false;  // a Windows drive letter
-    // Links: every part that exists must resolve inside the folder.
-    std::string root = realPath(hostPath(folder));
-    if (root.empty()) return true;  // a folder not made yet holds no links
-    for (size_t slash = name.find('/');; slash = name.find('/', slash + 1)) {
-        std::string part = hostPath(folder) + "/" + name.substr(0, slash);
-        struct stat info;
-        if (lstat(part.c_str(), &info) != 0) break;
-        std::string resolved = realPath(part);
-        if (resolved.empty() || !within(resolved, root)) return false;
-        if (slash == std::string::npos) break;
-    }
-    return true;
+    return packEntryInsideFolder(folder, relative);
 }
 
 void armRescue(const std::string& path, std::string_view text) {

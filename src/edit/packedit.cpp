@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "edit/edit.h"
+#include "levels/levels.h"
 #include "shell/files.h"
 
 namespace {
@@ -270,6 +271,8 @@ void runPackEditor(const std::string& folder) {
     if (pathKind(pack.folder) == PathKind::Missing) makeFolders(pack.folder);
     if (pathKind(pack.indexPath) == PathKind::Missing) writeFileAtomically(pack.indexPath, "*\r\n");
     if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
+    if (!packIndexInsideFolder(pack.folder, pack.name))
+        throw FileFailure{"read", pack.indexPath, "it leads outside the pack folder"};
     readIndex();
     for (;;) {
         drawPackScreen();

@@ -151,9 +151,12 @@ void playFinalSequence() {
     delayMs(5000);
     keyWait();
 
-    // The game is finished: neither save can be continued any more.
+    // The series is finished: neither save can be continued any more. A
+    // pack's 22nd room ends only the pack; the series' saves stay.
     clearScreen();
-    deleteIfPresent("save.sav");
-    deleteIfPresent("checkpoint.sav");
+    if (!run.playingCustomPack) {
+        deleteIfPresent("save.sav");
+        deleteIfPresent("checkpoint.sav");
+    }
     returnToMainMenu();
 }

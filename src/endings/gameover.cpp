@@ -23,8 +23,9 @@ void showGameOver() {
     writeNumber(game.score);
 
     // A lost game cannot be continued; the checkpoint stays for a later try.
+    // Losing in a pack loses nothing of the series: its save stays.
     std::string savePath = run.baseDirectory + "save.sav";
-    if (fileExists(savePath)) deleteFile(savePath);
+    if (!run.playingCustomPack && fileExists(savePath)) deleteFile(savePath);
 
     playCue("Sound/death.wav", false);
     delayMs(750);

@@ -79,7 +79,9 @@ void completeRoom() {
     playCue("Sound/next.wav", false);
     delayMs(1750);
     game.levelNumber = static_cast<int8_t>(game.levelNumber + 1);
-    if (game.levelNumber % 5 == 0) writeSaveRecord(run.baseDirectory + "checkpoint.sav");
+    // A pack's rooms are numbered like the series' but are not its rooms: a
+    // checkpoint from them would overwrite the series' progress.
+    if (game.levelNumber % 5 == 0 && !run.playingCustomPack) writeSaveRecord(run.baseDirectory + "checkpoint.sav");
     game.lives = 3;
     if (run.playingCustomPack)
         loadPackLevel();

@@ -19,8 +19,17 @@ unsigned char spikeGlyph(int x, int y);
 void drawSpikeCell(int x, int y);
 // Loads the pack's room number levelNumber, or shows the pack's end screen.
 void loadPackLevel();
-// True when a pack entry (backslashes already mapped to '/') names a file
-// outside the pack's folder: an absolute path, a ".." part or a NUL byte.
-bool packEntryLeavesFolder(std::string_view entry);
+// The one rule for the files of a pack, shared by the game, the checker and
+// the editor: true when fileName, taken relative to the pack's folder with
+// '\' mapped to '/' and links followed, lies inside that folder (its real
+// path). For a file not there yet, the nearest part of its path that exists
+// decides and the rest may not climb out with "..". A NUL byte or a broken
+// link never counts as inside. Reads nothing but the folder tree's names.
+bool packFileInsideFolder(const std::string& packFolder, std::string_view fileName);
+// The rule for a room: the file entry + ".lvl"; for the index: packName + ".txt".
+bool packEntryInsideFolder(const std::string& packFolder, std::string_view entry);
+bool packIndexInsideFolder(const std::string& packFolder, const std::string& packName);
+// The folder of the pack run.packName (no trailing '/').
+std::string packFolderPath();
 // The path of the pack index of run.packName.
 std::string packIndexPath();

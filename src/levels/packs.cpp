@@ -1,7 +1,10 @@
 // Custom level packs: levels/custom levels/<pack>/<pack>.txt lists the rooms,
 // one file name per line, until a line that starts with '*' and names the
 // author. The index is read afresh for every room.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "levels/world.h"
 #include "shell/files.h"
 #include "shell/flow.h"
+#include "shell/missingfile.h"
 
 namespace {
 
@@ -35,6 +39,8 @@ constexpr size_t maxEntryLength = 255;
 
 }  // namespace
 
+std::string packFolderPath() { return run.baseDirectory + "levels/custom levels/" + run.packName; }
+
 std::string packIndexPath() {
     return run.baseDirectory + "levels/custom levels/" + run.packName + "/" + run.packName + ".txt";
 }
@@ -49,15 +55,80 @@ void loadPackLevel() {
 
     clearScreen();
     if (!entry.empty() && entry[0] == '*') showPackEnd(entry);
-    loadLevel("custom levels/" + run.packName + "/" + entry);
+    // A room that lies outside the pack is not the pack's to give: it counts
+    // as missing, and nothing of that file is read.
+    std::string name = "custom levels/" + run.packName + "/" + entry;
+    if (!packEntryInsideFolder(packFolderPath(), entry)) showMissingFile(run.baseDirectory + "levels/" + name + ".lvl");
+    loadLevel(name);
 }
 
-bool packEntryLeavesFolder(std::string_view entry) {
-    if (entry.find('\0') != std::string_view::npos || (!entry.empty() && entry[0] == '/')) return true;
-    for (size_t start = 0; start <= entry.size();) {
-        size_t end = std::min(entry.find('/', start), entry.size());
-        if (entry.substr(start, end - start) == "..") return true;
+namespace {
+
+std::string realPathOf(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return "";
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+bool under(const std::string& inner, const std::string& outer, bool mayBeEqual) {
+    if (inner == outer) return mayBeEqual;
+    if (outer == "/") return true;
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
+}
+
+// The parts from `first` on, taken as names that do not exist: only ".." can
+// lead them out of where they start.
+bool climbsOut(const std::vector<std::string>& parts, size_t first) {
+    int depth = 0;
+    for (size_t i = first; i < parts.size(); ++i) {
+        if (parts[i] == "..")
+            --depth;
+        else if (!parts[i].empty() && parts[i] != ".")
+            ++depth;
+        if (depth < 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool packEntryInsideFolder(const std::string& packFolder, std::string_view entry) {
+    return packFileInsideFolder(packFolder, std::string(entry) + ".lvl");
+}
+
+bool packIndexInsideFolder(const std::string& packFolder, const std::string& packName) {
+    return packFileInsideFolder(packFolder, packName + ".txt");
+}
+
+bool packFileInsideFolder(const std::string& packFolder, std::string_view fileName) {
+    if (fileName.find('\0') != std::string_view::npos) return false;  // the system call would see a shorter name
+    std::string name(fileName);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (!name.empty() && name[0] == '/') return false;
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= name.size();) {
+        size_t end = std::min(name.find('/', start), name.size());
+        parts.push_back(name.substr(start, end - start));
         start = end + 1;
+    }
+
+    std::string folder = hostPath(packFolder);
+    std::string root = realPathOf(folder);
+    if (root.empty()) return !climbsOut(parts, 0);  // a folder not made yet holds no links
+
+    // From the file itself back towards the folder: the longest part of the
+    // path that exists decides, links followed; the rest does not exist yet.
+    for (size_t count = parts.size() + 1; count-- > 0;) {
+        std::string path = folder;
+        for (size_t i = 0; i < count; ++i) path += "/" + parts[i];
+        std::string real = realPathOf(path);
+        if (!real.empty()) return under(real, root, count < parts.size()) && !climbsOut(parts, count);
+        // There, but it cannot be followed (a broken or looping link): where it
+        // leads cannot be known, so it is not trusted.
+        struct stat info;
+        if (count > 0 && lstat(path.c_str(), &info) == 0) return false;
     }
     return false;
 }

@@ -16,6 +16,12 @@
 // a folder's name. Only what follows it comes from data.
 static std::string literalDirectory;
 
+void (*fileUseWatcher)(const char* operation, const std::string& hostPath) = nullptr;
+
+static void tellWatcher(const char* operation, const std::string& hostPath) {
+    if (fileUseWatcher != nullptr) fileUseWatcher(operation, hostPath);
+}
+
 std::string hostPath(std::string_view path) {
     std::string mapped(path);
     size_t from = 0;
@@ -47,6 +53,7 @@ static FileFailure failure(const char* operation, const std::string& path) {
 }
 
 int openDataFile(const std::string& hostPath, std::string& reason) {
+    tellWatcher("read", hostPath);
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
     // writer, and in raw mode no key could end that wait.
     int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -171,6 +178,7 @@ void removeLeftoverTemporaries(const std::string& path) {
 
 void writeFileAtomically(const std::string& path, std::string_view contents) {
     std::string host = hostPath(path);
+    tellWatcher("write", host);
     removeLeftoverTemporaries(path);
 
     // Created new, never through an existing file or link of that name.
@@ -221,6 +229,7 @@ void writeFileAtomically(const std::string& path, std::string_view contents) {
 
 void deleteFile(const std::string& path) {
     std::string host = hostPath(path);
+    tellWatcher("delete", host);
     if (unlink(host.c_str()) != 0) throw failure("delete", host);
 }
 

@@ -35,5 +35,10 @@ void writeFileAtomically(const std::string& path, std::string_view contents);
 void removeLeftoverTemporaries(const std::string& path);
 void deleteFile(const std::string& path);
 
+// Set only by tests and the fuzzer, to see the layer at work: told of every
+// file just before the layer opens it for reading ("read"), replaces it
+// ("write") or deletes it ("delete").
+extern void (*fileUseWatcher)(const char* operation, const std::string& hostPath);
+
 // The report line for a failure, as printed on standard error.
 std::string describeFailure(const FileFailure& failure);

@@ -142,7 +142,8 @@ void switchSound() {
         writeText("Type in the Pack name:");
         writeLineEnd();
         run.packName = readLine();
-        if (fileExists(packIndexPath())) break;
+        // An index that lies outside its pack folder (a link out) is no pack's.
+        if (fileExists(packIndexPath()) && packIndexInsideFolder(packFolderPath(), run.packName)) break;
         writeText("File not found. ESC to Menu.");
         writeLineEnd();
         // An arrow key's first byte is read here; its letter goes on into the next line.

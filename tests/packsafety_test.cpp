@@ -1,0 +1,204 @@
+// What a custom pack may not do to the player: touch the main series' saves,
+// or make the game, the checker or the editor read a file outside its folder.
+#include <cstdlib>
+#include <set>
+
+#include "check/check.h"
+#include "edit/edit.h"
+#include "levels/levels.h"
+#include "roomfixture.h"
+#include "shell/files.h"
+
+namespace {
+
+std::vector<std::string> fileUses;
+void recordFileUse(const char* operation, const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    fileUses.push_back(std::string(operation) + " " + (real != nullptr ? real : path));
+    std::free(real);
+}
+
+const std::string save = "48\r\n885\r\n40\r\n", checkpoint = "103\r\n1485\r\n-3\r\n";
+
+struct PackSaves : GameRun {
+    void SetUp() override {
+        GameRun::SetUp();
+        installCueFiles();
+        writeFile("save.sav", save);
+        writeFile("checkpoint.sav", checkpoint);
+        writeFile("levels/custom levels/demo/exit.lvl", levelText({{19, "i"}, {20, "9"}}));  // falls into the exit
+        writeFile("levels/custom levels/demo/lava.lvl", levelText({{19, "i"}, {20, "2"}}));  // and into lava
+        fileUses.clear();
+        fileUseWatcher = recordFileUse;
+    }
+    void TearDown() override {
+        fileUseWatcher = nullptr;
+        GameRun::TearDown();
+    }
+    // From the menu (the marker on Continue) into the pack demo; then an 'x'
+    // every half second, which answers the ending's waits but not its scroll.
+    int playPack(const std::string& index) {
+        writeFile("levels/custom levels/demo/demo.txt", index);
+        arrow(10, scan::down);
+        arrow(10, scan::down);
+        text(10, "\rdemo\r");
+        for (uint64_t ms = 1000; ms < 200000; ms += 500) key(ms, 'x');
+        return runGame();
+    }
+    bool savesKept() { return readFile("save.sav") == save && readFile("checkpoint.sav") == checkpoint; }
+    int savesUsed() {
+        int count = 0;
+        for (const std::string& use : fileUses)
+            if (use.rfind("read", 0) != 0 && use.find(".sav") != std::string::npos) ++count;
+        return count;
+    }
+};
+
+TEST_F(PackSaves, PastACheckpointRoomToGameOverAndThroughTheEndingTheSavesStayByteForByte) {
+    std::string index;
+    for (int n = 1; n <= 6; ++n) index += "exit\r\n";
+    EXPECT_EQ(playPack(index + "lava\r\n*me\r\n"), -1);  // the game-over screen waits for Enter
+    EXPECT_EQ(screenRow(10), std::string(35, ' ') + "GAME OVER!");
+    EXPECT_EQ(game.levelNumber, 7);
+    EXPECT_TRUE(savesKept());
+    EXPECT_EQ(savesUsed(), 0);
+
+    startMemoryConsole();
+    clearSoundLog();
+    resetWorld();
+    index.clear();
+    for (int n = 1; n <= 22; ++n) index += "exit\r\n";
+    EXPECT_EQ(playPack(index), -1);
+    // The ending ran to its last key and the menu came back, still offering the save.
+    EXPECT_NE(std::find(soundLog().begin(), soundLog().end(), "loop Sound/credits.wav"), soundLog().end());
+    EXPECT_EQ(screenRow(10).substr(33, 15), "Continue (Save)");
+    EXPECT_TRUE(savesKept());
+    EXPECT_EQ(savesUsed(), 0);
+}
+
+// One pack with every way out of its folder, a room inside it, a link that
+// stays inside and a missing room. The outside file would draw walls.
+struct LeavingPack : PackSaves {
+    const std::string outsideText = "1111SECRET\r\n";
+    std::string pack;
+    std::vector<std::string> leaving;  // entries whose file lies outside
+
+    void SetUp() override {
+        PackSaves::SetUp();
+        namespace fs = std::filesystem;
+        pack = "levels/custom levels/demo";
+        writeFile("outside/x.lvl", outsideText);
+        writeFile(pack + "/alpha.lvl", levelText({{1, "2j"}, {20, "i 9"}}));
+        fs::create_symlink(folder / "outside/x.lvl", folder / pack / "linked.lvl");
+        fs::create_directory_symlink(folder / "outside", folder / pack / "out");
+        fs::create_symlink("alpha.lvl", folder / pack / "alias.lvl");
+        leaving = {
+            "../../../outside/x",        (folder / "outside/x").string(), "..\\..\\..\\outside\\x", "linked", "out/x",
+            "gone/../../../../outside/x"};
+    }
+    std::string index() {
+        std::string text;
+        for (const std::string& entry : leaving) text += entry + "\r\n";
+        return text + "alias\r\ngone\r\n*me\r\n";
+    }
+    bool outsideRead() {
+        std::string outside = "read " + std::filesystem::canonical(folder / "outside/x.lvl").string();
+        return std::find(fileUses.begin(), fileUses.end(), outside) != fileUses.end();
+    }
+};
+
+TEST_F(LeavingPack, TheGameShowsTheMissingFileScreenAndReadsNothingOutside) {
+    run = {true, true, "demo", folder.string() + "/"};
+    writeFile(pack + "/demo.txt", index());
+    for (size_t n = 1; n <= leaving.size(); ++n) {
+        room = RoomState{};
+        startMemoryConsole();
+        game.levelNumber = static_cast<int8_t>(n);
+        key(10, 13);
+        EXPECT_THROW(loadPackLevel(), MenuReturn) << leaving[n - 1];
+        EXPECT_EQ(trimRight(bufferRowText(4) + bufferRowText(5)),  // a long path runs on into row 5
+                  "File missing: " + folder.string() + "/" + pack + "/" + leaving[n - 1] + ".lvl");
+        EXPECT_EQ(screenRow(1).substr(0, 15), "The Quorvex has");
+        EXPECT_EQ(cellAt(1, 1), Empty) << leaving[n - 1];
+    }
+    EXPECT_FALSE(outsideRead());
+
+    game.levelNumber = static_cast<int8_t>(leaving.size() + 1);  // the link inside is a room like any other
+    loadPackLevel();
+    EXPECT_EQ(cellAt(1, 1) * 100 + cellAt(2, 1), Lava * 100 + GoodsDiamond);
+    EXPECT_EQ(screenRow(1), "\xB1\x04");
+    game.levelNumber = static_cast<int8_t>(leaving.size() + 2);
+    key(virtualNow() + 10, 13);
+    EXPECT_THROW(loadPackLevel(), MenuReturn);
+    EXPECT_EQ(screenRow(4), "File missing: " + folder.string() + "/" + pack + "/gone.lvl");
+    EXPECT_FALSE(outsideRead());
+}
+
+TEST_F(LeavingPack, TheCheckerReportsEachOnItsIndexLineWithoutReadingIt) {
+    writeFile(pack + "/demo.txt", index());
+    std::string out, err;
+    EXPECT_EQ(runChecker({pack}, out, err), 1);
+    for (size_t n = 1; n <= leaving.size(); ++n) {
+        std::string expected = pack + "/demo.txt:" + std::to_string(n) + ":1: error: the entry \"" + leaving[n - 1] +
+                               "\" leads outside the pack folder";
+        EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
+    }
+    EXPECT_NE(out.find(pack + "/alias.lvl:"), std::string::npos) << out;  // checked like any room
+    EXPECT_NE(out.find("demo.txt:8:1: error: the entry \"gone\" names"), std::string::npos) << out;
+    EXPECT_EQ(out.find("outside/x.lvl"), std::string::npos) << out;
+    EXPECT_EQ(out.find("SECRET"), std::string::npos) << out;
+    EXPECT_FALSE(outsideRead());
+}
+
+TEST_F(LeavingPack, TheEditorListsThemWithAWarningAndNeverOpensOrWritesThem) {
+    writeFile(pack + "/demo.txt", index());
+    for (size_t n = 1; n <= leaving.size(); ++n) {
+        text(0, "\r");  // open: refused
+        arrow(0, scan::down);
+    }
+    arrow(0, scan::home);
+    text(0, "aout/new\rq");  // a new room through the folder link: refused too
+    try {
+        EXPECT_EQ(runEditor(pack), 0);
+    } catch (const ScriptEnded&) {
+        ADD_FAILURE() << "the editor waited";
+    }
+    startMemoryConsole();
+    EXPECT_THROW(runEditor(pack), ScriptEnded);
+    for (int row = 3; row < 3 + static_cast<int>(leaving.size()); ++row)
+        EXPECT_EQ(screenRow(row).substr(52, 16), "outside the pack") << row;
+    EXPECT_EQ(trimRight(screenRow(9).substr(7)), "alias");  // no warning: a room of the pack
+    EXPECT_EQ(trimRight(screenRow(10).substr(52)), "no file yet");
+    EXPECT_EQ(readFile(pack + "/demo.txt"), index());
+    EXPECT_EQ(readFile("outside/x.lvl"), outsideText);
+    EXPECT_FALSE(exists("outside/new.lvl"));
+    EXPECT_FALSE(outsideRead());
+    for (const std::string& use : fileUses) EXPECT_EQ(use.find("/outside/"), std::string::npos) << use;
+}
+
+// The index itself as a link out of its folder: no pack for the game, an
+// error for the checker, a refusal for the editor; never read.
+TEST_F(LeavingPack, AnIndexLinkedOutOfItsFolderIsNoPack) {
+    writeFile("outside/list.txt", "SECRET\r\n*me\r\n");
+    std::filesystem::create_directories(folder / "levels/custom levels/evil");
+    std::filesystem::create_symlink(folder / "outside/list.txt", folder / "levels/custom levels/evil/evil.txt");
+    arrow(10, scan::down);
+    arrow(10, scan::down);
+    text(10, "\revil\r");
+    EXPECT_EQ(runGame(), -1);
+    EXPECT_EQ(screenRow(2) + "|" + screenRow(3), "evil|File not found. ESC to Menu.");
+
+    std::string out, err;
+    EXPECT_EQ(runChecker({"levels/custom levels/evil"}, out, err), 1);
+    EXPECT_NE(out.find("evil/evil.txt: error: the pack index leads outside the pack folder"), std::string::npos) << out;
+    EXPECT_EQ(out.find("SECRET"), std::string::npos) << out;
+
+    startMemoryConsole();
+    EXPECT_EQ(runEditor("levels/custom levels/evil"), 2);
+    EXPECT_NE(editorReport().find("evil.txt: it leads outside the pack folder"), std::string::npos) << editorReport();
+    EXPECT_EQ(readFile("outside/list.txt"), "SECRET\r\n*me\r\n");
+    EXPECT_FALSE(exists("levels/custom levels/evil/evil.txt~"));
+    for (const std::string& use : fileUses) EXPECT_EQ(use.find("/outside/"), std::string::npos) << use;
+}
+
+}  // namespace
