@@ -177,7 +177,7 @@ void drawVerdictRow() {
     setTextBackground(0);
     setTextColor(7);
     writeText(std::string(55, ' '));
-    writeAt(1, 24, 11, cut(verdictLine(), 54));
+    writeAt(1, 24, verdictHasErrors() ? 12 : 11, cut(verdictLine(), 54));
 }
 
 void showHelp() {
