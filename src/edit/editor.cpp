@@ -13,11 +13,10 @@ bool looksLikeLevelFile(const std::string& path) {
     return path.size() > 4 && path.compare(path.size() - 4, 4, ".lvl") == 0;
 }
 
-// The report line names the rescue copy when there is one.
+// The report names where the rescue copy is, or every place that failed.
 void rescue() {
-    std::string rescued = lastRescuePath();
-    writeRescueNow();
-    if (!rescued.empty()) report += (report.empty() ? "" : "\n") + ("quorvex-edit: unsaved room kept in " + rescued);
+    std::string rescued = writeRescueNow();
+    if (!rescued.empty()) report += (report.empty() ? "" : "\n") + rescued;
 }
 }  // namespace
 
@@ -30,6 +29,10 @@ int runEditor(const std::string& path) {
     run.baseDirectory = currentDirectory() + "/";
     try {
         PathKind kind = pathKind(path);
+        // A new pack's bare name in a game folder: made where the game finds packs.
+        if (kind == PathKind::Missing && !looksLikeLevelFile(path) && path.find('/') == std::string::npos &&
+            pathKind("levels") == PathKind::Folder)
+            return runEditor("levels/custom levels/" + path);
         if (kind == PathKind::Folder || (kind == PathKind::Missing && !looksLikeLevelFile(path))) {
             runPackEditor(path);
         } else if (kind == PathKind::Other) {
