@@ -50,7 +50,7 @@ void readIndex() {
 
 bool writeIndex() {
     if (pack.readOnly) {
-        pack.note = "The index was not read whole (over 4 MiB or an entry over 255 characters): not rewritten.";
+        pack.note = "The index was not read whole: it is never rewritten here.";
         return false;
     }
     std::string text;
