@@ -19,6 +19,7 @@
 #include "edit/edit.h"
 #include "harness.h"
 #include "shell/files.h"
+#include "tmux.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ std::string boxRoom(std::map<int, std::string> inside) {
 std::map<int, std::string> flatRoom() { return {{20, "i" + std::string(75, ' ') + "9"}}; }
 
 mode_t modeOf(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     lstat(path.c_str(), &info);
     return info.st_mode;
 }
@@ -142,7 +143,7 @@ TEST_F(EditorFiles, SavingThroughALinkWritesItsTargetAndKeepsModeAndOwnerOnFileA
     EXPECT_FALSE(exists("link.lvl~"));
     for (const char* file : {"real/real.lvl", "real/real.lvl~"}) {
         SCOPED_TRACE(file);
-        struct stat info{};
+        struct stat info {};
         ASSERT_EQ(stat(path(file).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0640u);
         if (root) {
@@ -160,6 +161,10 @@ TEST_F(EditorFiles, AFolderEntryIsMarkedAndNeverOpenedAndSaveAsWritesElsewhere) 
     EXPECT_NE(screenRow(3).find("a folder, not a level file"), std::string::npos) << screenRow(3);
     EXPECT_NE(screenRow(25).find("room: a folder"), std::string::npos) << screenRow(25);
     EXPECT_NE(screenRow(1).find("Pack pack"), std::string::npos);  // still the pack screen
+    startMemoryConsole();
+    EXPECT_EQ(edit("pack/room.lvl"), 2);  // named as a level file: never made a pack
+    EXPECT_EQ(editorReport(), "quorvex-edit: pack/room.lvl is a folder, not a level file");
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "pack/room.lvl"));
 
     // Save As: to a folder refused; to a new name in a new folder written, and the room is that file then.
     startMemoryConsole();
@@ -302,6 +307,26 @@ TEST_F(EditorFiles, EveryEndingSignalWritesTheRescueAndSaysWhere) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
         EXPECT_EQ(readFile("room.lvl.rescue"), "unsaved " + std::to_string(number));
         EXPECT_EQ(readFile("stderr"), "quorvex-edit: unsaved room kept in room.lvl.rescue\n");
+    }
+}
+
+// In a real terminal: the report of where the copy is stays on the screen
+// once the terminal is back, and the run ends by the signal.
+TEST_F(EditorFiles, SigintAndSigquitInARealTerminalRescueAndReport) {
+    for (int number : {SIGINT, SIGQUIT}) {
+        SCOPED_TRACE(number);
+        std::filesystem::remove(folder / "room.lvl.rescue");
+        TmuxGame editor;
+        editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";
+        editor.start(folder);
+        ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
+        editor.keys("6");
+        ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
+        kill(editor.pid(), number);
+        EXPECT_EQ(editor.waitExit(), 128 + number);
+        EXPECT_EQ(readFile("room.lvl.rescue").substr(82, 3), "16 ");
+        EXPECT_TRUE(editor.waitFor("quorvex-edit: unsaved room kept in room.lvl.rescue")) << editor.screen();
+        EXPECT_NE(editor.sttyAfterExit().find(" icanon"), std::string::npos);
     }
 }
 

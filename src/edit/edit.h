@@ -28,6 +28,7 @@ struct Inheritance {
     uint8_t startX = 0, startY = 0;
     std::array<std::string, messageCount> messages;
     bool firstRoom = true;  // nothing before it: a room without a start is an error
+    bool backdrop = false;  // a pack's 22nd room, the ending's backdrop: drawn, never played
 };
 
 struct RoomEdit {

@@ -14,9 +14,9 @@
 #include <cstring>
 #include <vector>
 
+#include "console/terminal.h"
 #include "edit/edit.h"
 #include "levels/levels.h"
-#include "console/terminal.h"
 #include "shell/files.h"
 
 namespace {
@@ -108,8 +108,10 @@ int writeWhole(const char* path, const char* text, size_t length) {
     for (size_t done = 0; done < length && error == 0;) {
         ssize_t put = write(fd, text + done, length - done);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) error = put == 0 ? ENOSPC : errno;
-        else done += static_cast<size_t>(put);
+        if (put <= 0)
+            error = put == 0 ? ENOSPC : errno;
+        else
+            done += static_cast<size_t>(put);
     }
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;
@@ -313,7 +315,10 @@ void armRescue(const std::string& path, std::string_view text) {
     size_t slash = rescuePath.rfind('/');
     std::string base = slash == std::string::npos ? hostPath(path) : hostPath(path).substr(slash + 1);
     std::string name = base + "." + std::to_string(getpid()) + ".rescue";
-    if (rescuePath.size() >= PATH_MAX || name.size() > NAME_MAX || text.size() > sizeof copy.text) return;
+    if (rescuePath.size() >= PATH_MAX || name.size() > NAME_MAX || text.size() > sizeof copy.text) {
+        rescueCurrent = -1;  // never an older state of the room in its place
+        return;
+    }
     std::memcpy(copy.path, rescuePath.c_str(), rescuePath.size() + 1);
     std::memcpy(copy.name, name.c_str(), name.size() + 1);
     std::vector<std::string> folders = secondFolders();

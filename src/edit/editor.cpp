@@ -33,6 +33,11 @@ int runEditor(const std::string& path) {
         if (kind == PathKind::Missing && !looksLikeLevelFile(path) && path.find('/') == std::string::npos &&
             pathKind("levels") == PathKind::Folder)
             return runEditor("levels/custom levels/" + path);
+        if (kind == PathKind::Folder && looksLikeLevelFile(path)) {
+            // Never made into a pack: the author named a level file.
+            report = "quorvex-edit: " + path + " is a folder, not a level file";
+            return 2;
+        }
         if (kind == PathKind::Folder || (kind == PathKind::Missing && !looksLikeLevelFile(path))) {
             runPackEditor(path);
         } else if (kind == PathKind::Other) {
@@ -42,7 +47,7 @@ int runEditor(const std::string& path) {
             if (kind == PathKind::Missing) {
                 size_t slash = path.rfind('/');
                 if (slash != std::string::npos && slash > 0) makeFolders(path.substr(0, slash));
-                writeFileAtomically(path, roomFileText(freshRoomText(), Inheritance{}, true));
+                replaceKeepingBackup(path, roomFileText(freshRoomText(), Inheritance{}, true));  // a link's target too
             }
             size_t slash = path.rfind('/');
             openRoom(path, slash == std::string::npos ? path : path.substr(slash + 1), Inheritance{}, true);

@@ -181,7 +181,11 @@ Inheritance inheritanceOf(int index) {
         if (inside(entry) && pathKind(roomPath(entry)) == PathKind::File)
             earlier.push_back(readTextFile(roomPath(entry)));
     }
-    return inheritanceAfter(earlier);
+    // As quorvex-check counts the rooms: every entry before it, read or not.
+    Inheritance inherited = inheritanceAfter(earlier);
+    inherited.firstRoom = index == 0;
+    inherited.backdrop = index == 21;
+    return inherited;
 }
 
 void openSelected(bool playAtOnce) {
@@ -191,7 +195,8 @@ void openSelected(bool playAtOnce) {
         pack.note = entry + ": " + state + ".";
         return;
     }
-    bool fresh = pathKind(roomPath(entry)) == PathKind::Missing && pathKind(roomPath(entry) + ".rescue") != PathKind::File;
+    bool fresh =
+        pathKind(roomPath(entry)) == PathKind::Missing && pathKind(roomPath(entry) + ".rescue") != PathKind::File;
     openRoom(roomPath(entry), entry, inheritanceOf(pack.selected), true);
     if (fresh) edit.modified = true;
     if (playAtOnce) {
@@ -216,8 +221,9 @@ void addRoom() {
     pack.selected = static_cast<int>(at);
     std::string path = roomPath(name);
     if (pathKind(path) != PathKind::Missing) {
-        pack.note = "Added " + name + (pathKind(path) == PathKind::File ? " (its file was there already)."
-                                                                         : ", but its .lvl is not a level file.");
+        pack.note = "Added " + name +
+                    (pathKind(path) == PathKind::File ? " (its file was there already)."
+                                                      : ", but its .lvl is not a level file.");
         return;
     }
     try {

@@ -415,8 +415,7 @@ bool writeRoomTo(const std::string& path) {
         replaceKeepingBackup(path, fileText);
     } catch (const FileFailure& failure) {
         edit.note = describeFailure(failure);
-        edit.note.replace(0, 7, "quorvex-edit");
-        edit.note += "; F12 saves under another name";
+        edit.note.replace(0, 7, "Not saved (F12 saves elsewhere):");
         return false;
     }
     bool follow = edit.text.goodsFollowMap;

@@ -35,7 +35,7 @@ void startJob(bool full) {
     previous.startX = edit.inherited.startX;
     previous.startY = edit.inherited.startY;
     previous.roomMessages = edit.inherited.messages;
-    check.findings = levelFindings(text, previous, edit.inherited.firstRoom);
+    check.findings = levelFindings(text, previous, edit.inherited.firstRoom, edit.inherited.backdrop);
     check.job.reset();  // its tables go before the next one's come
     check.loaded = roomFromText(text, previous);
     check.job = startSearch(check.loaded, full ? SearchLimits{} : backgroundLimits());
@@ -63,6 +63,10 @@ bool finishCheck() {
 // and the search's once it is done.
 std::vector<Finding> allFindings() {
     std::vector<Finding> all = check.findings;
+    if (edit.inherited.backdrop) {
+        all.push_back({0, 0, Severity::Note, "the ending's backdrop: drawn, not played", 0, 0});
+        return all;  // never played: the checker does not search it
+    }
     if (check.job && check.done) {
         std::vector<Finding> played = searchFindings(check.loaded, searchReport(*check.job));
         all.insert(all.end(), played.begin(), played.end());
@@ -125,7 +129,10 @@ std::string verdictLine() {
     int errors = countFindings(all, Severity::Error), warnings = countFindings(all, Severity::Warning);
     std::string count = std::to_string(errors) + (errors == 1 ? " error" : " errors");
     std::string line;
-    if (errors > 0 && check.done) {
+    if (edit.inherited.backdrop) {
+        line = "the ending's backdrop: drawn, not played";
+        if (errors > 0) line += ", " + count;
+    } else if (errors > 0 && check.done) {
         // An error decides the verdict: the first one, in the checker's words.
         for (const Finding& finding : all)
             if (finding.severity == Severity::Error) {
