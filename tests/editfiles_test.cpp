@@ -121,6 +121,16 @@ TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnRoomsWithEachErrorKind) {
         EXPECT_EQ(row.rfind(trimRight(("ERROR: " + first).substr(0, 50)), 0), 0u) << row << "\n" << out;
         EXPECT_EQ(bufferCell(1, 24).attribute & 0x0F, 12);  // in red
     }
+
+    // Room 2 of a series is loaded over room 1, by the checker and the editor alike:
+    // without a start of its own the player starts at room 1's, which is a warning only.
+    writeFile("series/1.lvl", boxRoom(flatRoom()));
+    writeFile("series/2.lvl", boxRoom({{20, " " + std::string(75, ' ') + "9"}}));
+    std::string out, err;
+    EXPECT_EQ(runChecker({"series/2.lvl"}, out, err), 0) << out;
+    startMemoryConsole();
+    ASSERT_EQ(edit("series/2.lvl"), -1);
+    EXPECT_EQ(screenRow(24).rfind("finishable in 76 ticks, 1 warning", 0), 0u) << screenRow(24) << out;
 }
 
 TEST_F(EditorFiles, SavingThroughALinkWritesItsTargetAndKeepsModeAndOwnerOnFileAndBackup) {

@@ -18,6 +18,28 @@ void rescue() {
     std::string rescued = writeRescueNow();
     if (!rescued.empty()) report += (report.empty() ? "" : "\n") + rescued;
 }
+// A file named n.lvl beside 1.lvl to (n-1).lvl is room n of a series: the
+// game loads it over those, and quorvex-check checks it so. The editor
+// shows and checks it the same way.
+Inheritance seriesInheritance(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string name = path.substr(folder.size());
+    size_t digits = name.find_first_not_of("0123456789");
+    if (digits == 0 || digits > 2 || name.substr(digits) != ".lvl" || name[0] == '0') return {};
+    int number = std::stoi(name.substr(0, digits));
+    if (number < 2 || number > 22) return {};
+    std::vector<std::string> earlier;
+    for (int n = 1; n < number; ++n) {
+        std::string room = folder + std::to_string(n) + ".lvl";
+        if (pathKind(room) != PathKind::File) return {};
+        earlier.push_back(readTextFile(room));
+    }
+    Inheritance inherited = inheritanceAfter(earlier);
+    inherited.firstRoom = false;
+    return inherited;
+}
+
 }  // namespace
 
 const std::string& editorReport() { return report; }
@@ -50,7 +72,7 @@ int runEditor(const std::string& path) {
                 replaceKeepingBackup(path, roomFileText(freshRoomText(), Inheritance{}, true));  // a link's target too
             }
             size_t slash = path.rfind('/');
-            openRoom(path, slash == std::string::npos ? path : path.substr(slash + 1), Inheritance{}, true);
+            openRoom(path, slash == std::string::npos ? path : path.substr(slash + 1), seriesInheritance(path), true);
             runRoomEditor();
         }
         return 0;
