@@ -364,7 +364,10 @@ void installRescueHandlers() {
         // Also where the parent ignores the signal (nohup): the handler then
         // only writes the copy, and a terminal that is really gone ends the
         // run through the console layer.
-        sigaction(rescueSignals[i], nullptr, &earlierHandlers[i]);
+        struct sigaction current {};
+        sigaction(rescueSignals[i], nullptr, &current);
+        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == rescueOnSignal) continue;  // installed already
+        earlierHandlers[i] = current;
         struct sigaction mine {};
         mine.sa_handler = rescueOnSignal;
         sigfillset(&mine.sa_mask);

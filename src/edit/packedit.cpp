@@ -48,11 +48,14 @@ void readIndex() {
     }
 }
 
+// False, with the note, when the index may not be rewritten.
+bool mayChange() {
+    if (pack.readOnly) pack.note = "The index was not read whole: it is never rewritten here.";
+    return !pack.readOnly;
+}
+
 bool writeIndex() {
-    if (pack.readOnly) {
-        pack.note = "The index was not read whole: it is never rewritten here.";
-        return false;
-    }
+    if (!mayChange()) return false;
     std::string text;
     for (const std::string& entry : pack.entries) text += entry + "\r\n";
     text += "*" + pack.author + "\r\n";
@@ -209,6 +212,7 @@ void openSelected(bool playAtOnce) {
 }
 
 void addRoom() {
+    if (!mayChange()) return;
     std::string name;
     drawPackScreen();
     if (!askText("Name of the new room:", name, 60) || !acceptableName(name, -1)) return;
@@ -237,6 +241,7 @@ void addRoom() {
 }
 
 void renameRoom() {
+    if (!mayChange()) return;
     if (pack.entries.empty()) return;
     std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
     std::string name = entry;
@@ -269,6 +274,7 @@ void renameRoom() {
 }
 
 void removeRoom() {
+    if (!mayChange()) return;
     if (pack.entries.empty()) return;
     drawPackScreen();
     std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
@@ -293,6 +299,7 @@ void moveRoom(int by) {
 }
 
 void editAuthor() {
+    if (!mayChange()) return;
     std::string author = pack.author;
     drawPackScreen();
     if (!askText("Author text:", author, 66)) return;
