@@ -76,10 +76,25 @@ void appendNumber(char* to, size_t room, size_t& at, long number) {
     append(to, room, at, text);
 }
 
+// A path for the report: control bytes shown as \xNN, never sent to the terminal.
+void appendEscaped(char* to, size_t room, size_t& at, const char* text) {
+    static const char hex[] = "0123456789ABCDEF";
+    for (; *text != '\0'; ++text) {
+        unsigned char c = static_cast<unsigned char>(*text);
+        if (c >= 0x20 && c != 0x7F) {
+            char one[2] = {static_cast<char>(c), '\0'};
+            append(to, room, at, one);
+            continue;
+        }
+        char escaped[5] = {'\\', 'x', hex[c >> 4], hex[c & 15], '\0'};
+        append(to, room, at, escaped);
+    }
+}
+
 void reportLine(const char* first, const char* path, const char* reason) {
     append(rescueReport, sizeof rescueReport, rescueReportLength, "quorvex-edit: ");
     append(rescueReport, sizeof rescueReport, rescueReportLength, first);
-    append(rescueReport, sizeof rescueReport, rescueReportLength, path);
+    appendEscaped(rescueReport, sizeof rescueReport, rescueReportLength, path);
     if (reason != nullptr) {
         append(rescueReport, sizeof rescueReport, rescueReportLength, ": ");
         append(rescueReport, sizeof rescueReport, rescueReportLength, reason);
