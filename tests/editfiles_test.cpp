@@ -205,6 +205,8 @@ TEST_F(EditorFiles, FilesOverTheReadLimitAreOpenedReadOnlyAndNeverCut) {
     EXPECT_NE(screenRow(24).find("big.lvl (r"), std::string::npos) << "[" << screenRow(24) << "]";
     startMemoryConsole();
     text(0, "5");
+    arrow(0, f12);
+    text(0, "\r");  // its own name: refused
     key(0, ctrlQ);
     text(0, "y" + std::string(7, '\x08') + "small\r");
     ASSERT_EQ(edit("big.lvl"), 0);

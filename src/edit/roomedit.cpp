@@ -475,7 +475,12 @@ bool saveRoomAs() {
         edit.note = name + (kind == PathKind::Folder ? " is a folder" : " is not a regular file") + ": not written.";
         return false;
     }
-    if (kind == PathKind::File && name != edit.path &&
+    bool same = kind == PathKind::File && fullPath(name) == fullPath(edit.path);
+    if (same && !edit.writable) {
+        edit.note = "That is the file opened read-only: choose another name.";
+        return false;
+    }
+    if (kind == PathKind::File && !same &&
         askKey(baseName(name).substr(0, 40) + " exists. Replace it? Y replaces, N keeps it", "YN") != 'Y')
         return false;
     if (!writeRoomTo(name)) return false;
