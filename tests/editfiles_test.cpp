@@ -248,6 +248,11 @@ TEST_F(EditorFiles, ThePackScreenSaysWhereThePackIsAndHowTheGameFindsIt) {
     EXPECT_NE(screenRow(22).find("Started in this folder, the game plays it: Custom Levels, pack \"newpack\""),
               std::string::npos)
         << screenRow(22);
+    // Another game folder's pack: that folder is named.
+    std::filesystem::current_path(folder);
+    startMemoryConsole();
+    ASSERT_EQ(edit("game/levels/custom levels/other"), -1);
+    EXPECT_EQ(trimRight(screenRow(22)), " Started in " + path("game") + ", the game plays it as pack \"other\".");
     // The installed game's own folder.
     std::filesystem::current_path(folder);
     startMemoryConsole();

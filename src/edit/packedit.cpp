@@ -145,6 +145,10 @@ void findWhereabouts() {
         pack.found = "Started in this folder, the game plays it: Custom Levels, pack " + name + ".";
     else if (!custom.empty() && parent == fullPath(custom))
         pack.found = "The installed game plays it: Custom Levels, pack " + name + ".";
+    else if (const std::string suffix = "/levels/custom levels";
+             parent.size() > suffix.size() && parent.compare(parent.size() - suffix.size(), suffix.size(), suffix) == 0)
+        pack.found = "Started in " + homeShort(parent.substr(0, parent.size() - suffix.size())) +
+                     ", the game plays it as pack " + name + ".";
     else if (pathKind("levels") == PathKind::Folder)
         pack.found = "The game does not look here: its packs are in levels/custom levels/.";
     else if (!custom.empty())
