@@ -15,6 +15,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 
 #include "check/check.h"
 #include "edit/edit.h"
@@ -75,10 +76,25 @@ protected:
     void SetUp() override {
         GameRun::SetUp();
         installCueFiles();
+        for (const char* name : names) {
+            const char* value = std::getenv(name);
+            saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+        }
         setenv("HOME", (folder / "home").c_str(), 1);
         unsetenv("XDG_DATA_HOME");
         setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
     }
+    void TearDown() override {
+        for (size_t i = 0; i < saved.size(); ++i) {
+            if (saved[i])
+                setenv(names[i], saved[i]->c_str(), 1);
+            else
+                unsetenv(names[i]);
+        }
+        GameRun::TearDown();
+    }
+    static constexpr const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "TMPDIR"};
+    std::vector<std::optional<std::string>> saved;
     int edit(const std::string& path) {
         try {
             return runEditor(path);
@@ -315,8 +331,6 @@ TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFol
 
     // Nowhere to write: every place tried is named, and the loss said plainly.
     writeFile("afile", "x");
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string earlierTmpdir = tmpdir != nullptr ? tmpdir : "";
     setenv("XDG_STATE_HOME", path("afile").c_str(), 1);
     setenv("TMPDIR", path("afile").c_str(), 1);
     armRescue("nowhere/r2.lvl", "text");
@@ -330,10 +344,6 @@ TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFol
                   path("afile") + "/r2.lvl." + pid +
                   ".rescue: Not a directory\n"
                   "quorvex-edit: the unsaved room is lost");
-    if (tmpdir != nullptr)
-        setenv("TMPDIR", earlierTmpdir.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
 }
 
 TEST_F(EditorFiles, EveryEndingSignalWritesTheRescueAndSaysWhere) {
