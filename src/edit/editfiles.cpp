@@ -18,6 +18,7 @@
 #include "edit/edit.h"
 #include "levels/levels.h"
 #include "shell/files.h"
+#include "system/output.h"
 
 namespace {
 
@@ -48,6 +49,8 @@ struct RescueCopy {
     // state folder, then in the temporary folder ("" for none).
     char folders[2][pathRoom];
     char name[NAME_MAX + 1];
+    // How the report shows the three places: bytes a terminal would act on escaped.
+    char shown[3][pathRoom];
     char text[16384];
     size_t length;
 };
@@ -76,25 +79,10 @@ void appendNumber(char* to, size_t room, size_t& at, long number) {
     append(to, room, at, text);
 }
 
-// A path for the report: control bytes shown as \xNN, never sent to the terminal.
-void appendEscaped(char* to, size_t room, size_t& at, const char* text) {
-    static const char hex[] = "0123456789ABCDEF";
-    for (; *text != '\0'; ++text) {
-        unsigned char c = static_cast<unsigned char>(*text);
-        if (c >= 0x20 && c != 0x7F) {
-            char one[2] = {static_cast<char>(c), '\0'};
-            append(to, room, at, one);
-            continue;
-        }
-        char escaped[5] = {'\\', 'x', hex[c >> 4], hex[c & 15], '\0'};
-        append(to, room, at, escaped);
-    }
-}
-
 void reportLine(const char* first, const char* path, const char* reason) {
     append(rescueReport, sizeof rescueReport, rescueReportLength, "quorvex-edit: ");
     append(rescueReport, sizeof rescueReport, rescueReportLength, first);
-    appendEscaped(rescueReport, sizeof rescueReport, rescueReportLength, path);
+    append(rescueReport, sizeof rescueReport, rescueReportLength, path);
     if (reason != nullptr) {
         append(rescueReport, sizeof rescueReport, rescueReportLength, ": ");
         append(rescueReport, sizeof rescueReport, rescueReportLength, reason);
@@ -156,11 +144,13 @@ bool rescueCopy(const RescueCopy& copy) {
     rescueReport[0] = '\0';
     int error = writeWhole(copy.path, copy.text, copy.length);
     if (error == 0) {
-        reportLine("unsaved room kept in ", copy.path, nullptr);
+        reportLine("unsaved room kept in ", copy.shown[0], nullptr);
         return true;
     }
-    reportLine("could not keep the unsaved room in ", copy.path, errorText(error));
-    for (const char* folder : copy.folders) {
+    reportLine("could not keep the unsaved room in ", copy.shown[0], errorText(error));
+    for (int place = 0; place < 2; ++place) {
+        const char* folder = copy.folders[place];
+        const char* shown = copy.shown[place + 1];
         if (folder[0] == '\0') continue;
         makeFoldersSafely(folder);
         char path[pathRoom + NAME_MAX + 2];
@@ -170,10 +160,10 @@ bool rescueCopy(const RescueCopy& copy) {
         append(path, sizeof path, at, copy.name);
         error = writeWhole(path, copy.text, copy.length);
         if (error == 0) {
-            reportLine("unsaved room kept in ", path, nullptr);
+            reportLine("unsaved room kept in ", shown, nullptr);
             return true;
         }
-        reportLine("could not keep the unsaved room in ", path, errorText(error));
+        reportLine("could not keep the unsaved room in ", shown, errorText(error));
     }
     reportLine("the unsaved room is lost", "", nullptr);
     return false;
@@ -336,11 +326,19 @@ void armRescue(const std::string& path, std::string_view text) {
     }
     std::memcpy(copy.path, rescuePath.c_str(), rescuePath.size() + 1);
     std::memcpy(copy.name, name.c_str(), name.size() + 1);
+    static const bool utf8 = localeIsUtf8();
     std::vector<std::string> folders = secondFolders();
+    auto keepShown = [&](char* into, const std::string& place) {
+        std::string shown = escapedForTerminal(place, utf8).substr(0, pathRoom - 1);
+        std::memcpy(into, shown.c_str(), shown.size() + 1);
+    };
+    keepShown(copy.shown[0], rescuePath);
     for (size_t i = 0; i < 2; ++i) {
-        copy.folders[i][0] = '\0';
-        if (i < folders.size() && folders[i].size() < PATH_MAX)
+        copy.folders[i][0] = copy.shown[i + 1][0] = '\0';
+        if (i < folders.size() && folders[i].size() < PATH_MAX) {
             std::memcpy(copy.folders[i], folders[i].c_str(), folders[i].size() + 1);
+            keepShown(copy.shown[i + 1], folders[i] + "/" + name);
+        }
     }
     copy.length = text.size();
     std::memcpy(copy.text, text.data(), copy.length);
