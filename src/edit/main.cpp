@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
     std::string failure;
     if (!openTerminal(failure)) return finishWithLines(1, "", failure + "\n");
+    terminalCtrlZStops(false);  // undo
     installRescueHandlers();
     openSoundDevice();
     int status = runEditor(argv[1]);
