@@ -32,7 +32,10 @@ RoomState roomFromText(std::string_view text, const RoomState& previous);
 
 // What can be seen in the text and the loaded room without playing it.
 // firstRoom: no earlier room of the series, so a missing start is an error.
-std::vector<Finding> levelFindings(std::string_view text, const RoomState& previous, bool firstRoom);
+// backdrop: the ending's backdrop, drawn and never played, needs no exit and
+// its goods count nowhere.
+std::vector<Finding> levelFindings(std::string_view text, const RoomState& previous, bool firstRoom,
+                                   bool backdrop = false);
 
 // --- the search ---
 
@@ -138,6 +141,12 @@ bool advanceSearch(SearchJob& job, SearchSlice slice = {});
 const SearchReport& searchReport(const SearchJob& job);
 // The whole search in one call.
 SearchReport searchRoom(const RoomState& loaded, SearchLimits limits = {});
+
+// What the search found, as findings of the room: its verdict (an error when
+// the exit cannot be reached), goods out of reach, places with no way on
+// (errors), the map's edge. quorvex-check prints these and the editor's
+// verdict row is decided by them, so the two never disagree.
+std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport& report);
 
 // Plays keys (one per tick) on a copy of `loaded` through the game's own
 // tick, silently: the outcome of the last tick played, stopping early at

@@ -127,84 +127,9 @@ bool readLevel(Results& results, const std::string& path, std::string& text) {
     return false;
 }
 
-std::string seconds(int ticks) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", ticks * tickMs / 1000.0);
-    return text;
-}
-
-std::string where(CellXY cell) { return "(" + std::to_string(cell.x) + ", " + std::to_string(cell.y) + ")"; }
-
-// The room's findings from play: its verdict, goods out of reach, places
-// with no way on, the edge of the map.
-void reportSearch(Results& results, const std::string& path, const RoomState& loaded, const SearchReport& r) {
-    int sx = loaded.startX, sy = loaded.startY;
-    std::string goods = std::to_string(r.goodsOnMap);
-    switch (r.verdict) {
-        case Verdict::Finishable: {
-            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s" +
-                               (r.shortest ? ")" : ", shortest not proven)");
-            if (r.goodsOnMap == 0)
-                text += ", no goods";
-            else if (r.allGoodsTicks >= 0)
-                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks" +
-                        (r.allGoodsShortest ? "" : " (shortest not proven)");
-            else
-                text += ", not all " + goods + " goods on one way";
-            if (r.narrowestWindow > 0) {
-                text += "; narrowest key window " + std::to_string(r.narrowestWindow) + " tick" +
-                        (r.narrowestWindow == 1 ? "" : "s") + (r.explored ? "" : " or more");
-                for (const KeyWindow& w : r.windows)
-                    if (w.width() == r.narrowestWindow) {
-                        text += " (" + std::string(tickKeyName(w.key)) + " at tick " + std::to_string(w.tick) + ")";
-                        break;
-                    }
-            }
-            add(results, path, sy, sx, Severity::Note, text, sx, sy);
-            if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.explored && r.unreachableGoods.empty())
-                add(results, path, sy, sx, Severity::Warning,
-                    "every goods item can be reached, but no way takes them all and reaches the exit", sx, sy);
-            break;
-        }
-        case Verdict::ExitOnlyByLosingLife:
-            add(results, path, sy, sx, Severity::Note, "the exit is reachable only by losing a life", sx, sy);
-            break;
-        case Verdict::ExitNotReachable:
-            add(results, path, sy, sx, Severity::Error, "exit not reachable", sx, sy);
-            break;
-        case Verdict::GaveUp:
-        case Verdict::Searching:
-            add(results, path, sy, sx, Severity::Warning,
-                "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
-                    (r.states == 1 ? " state" : " states") + ": finishing is not proven",
-                sx, sy);
-            break;
-    }
-    if (r.verdict == Verdict::Finishable && !r.explored)
-        add(results, path, sy, sx, Severity::Note,
-            "more than " + std::to_string(r.states) +
-                " states: places with no way on and goods out of reach are not looked for",
-            sx, sy);
-    for (CellXY g : r.unreachableGoods)
-        add(results, path, g.y, g.x, Severity::Warning, "the goods item at " + where(g) + " cannot be reached", g.x,
-            g.y);
-    if (r.stuck)
-        add(results, path, r.stuckAt.y, r.stuckAt.x, Severity::Error,
-            "stuck alive at " + where(r.stuckAt) + " (from tick " + std::to_string(r.stuckTick) +
-                "): neither the exit nor a lost life can be reached, only quitting helps",
-            r.stuckAt.x, r.stuckAt.y);
-    if (r.edgeReached)
-        add(results, path, r.edgeAt.y, r.edgeAt.x, Severity::Warning,
-            "the player can reach the edge of the map at " + where(r.edgeAt), r.edgeAt.x, r.edgeAt.y);
-}
-
 void checkRoom(Results& results, const std::string& path, const std::string& text, RoomState& previous, bool firstRoom,
                bool backdrop) {
-    for (Finding& f : levelFindings(text, previous, firstRoom)) {
-        // The ending's backdrop is drawn, never played: it needs no exit, and its goods count nowhere.
-        if (backdrop && (f.text.rfind("no exit", 0) == 0 || f.text.rfind("the goods line", 0) == 0)) continue;
-        results.findings.push_back({path, f});
-    }
+    for (Finding& f : levelFindings(text, previous, firstRoom, backdrop)) results.findings.push_back({path, f});
     RoomState loaded = roomFromText(text, previous);
     previous = loaded;
     if (backdrop) {
@@ -212,7 +137,7 @@ void checkRoom(Results& results, const std::string& path, const std::string& tex
         return;
     }
     SearchReport report = searchRoom(loaded, limits);
-    reportSearch(results, path, loaded, report);
+    for (Finding& f : searchFindings(loaded, report)) results.findings.push_back({path, f});
     results.rooms.push_back({path, loaded, report});
 }
 

@@ -59,6 +59,12 @@ std::string printable(unsigned char c) {
     return std::string("byte ") + hex;
 }
 
+std::string seconds(int ticks) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ticks * tickMs / 1000.0);
+    return text;
+}
+
 std::string at(int x, int y) { return "(" + std::to_string(x) + ", " + std::to_string(y) + ")"; }
 
 struct Collector {
@@ -272,7 +278,7 @@ RoomState roomFromText(std::string_view text, const RoomState& previous) {
     return loaded;
 }
 
-std::vector<Finding> levelFindings(std::string_view text, const RoomState& previous, bool firstRoom) {
+std::vector<Finding> levelFindings(std::string_view text, const RoomState& previous, bool firstRoom, bool backdrop) {
     Collector out;
     std::vector<std::string_view> lines = splitLines(text);
     RoomState loaded = roomFromText(text, previous);
@@ -287,5 +293,70 @@ std::vector<Finding> levelFindings(std::string_view text, const RoomState& previ
     std::stable_sort(out.list.begin(), out.list.end(), [](const Finding& a, const Finding& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
+    if (backdrop)
+        std::erase_if(out.list, [](const Finding& f) {
+            return f.text.rfind("no exit", 0) == 0 || f.text.rfind("the goods line", 0) == 0;
+        });
+    return out.list;
+}
+
+std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport& r) {
+    Collector out;
+    int sx = loaded.startX, sy = loaded.startY;
+    std::string goods = std::to_string(r.goodsOnMap);
+    switch (r.verdict) {
+        case Verdict::Finishable: {
+            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s" +
+                               (r.shortest ? ")" : ", shortest not proven)");
+            if (r.goodsOnMap == 0)
+                text += ", no goods";
+            else if (r.allGoodsTicks >= 0)
+                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks" +
+                        (r.allGoodsShortest ? "" : " (shortest not proven)");
+            else
+                text += ", not all " + goods + " goods on one way";
+            if (r.narrowestWindow > 0) {
+                text += "; narrowest key window " + std::to_string(r.narrowestWindow) + " tick" +
+                        (r.narrowestWindow == 1 ? "" : "s") + (r.explored ? "" : " or more");
+                for (const KeyWindow& w : r.windows)
+                    if (w.width() == r.narrowestWindow) {
+                        text += " (" + std::string(tickKeyName(w.key)) + " at tick " + std::to_string(w.tick) + ")";
+                        break;
+                    }
+            }
+            out.add(sy, sx, Severity::Note, text, sx, sy);
+            if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.explored && r.unreachableGoods.empty())
+                out.add(sy, sx, Severity::Warning,
+                        "every goods item can be reached, but no way takes them all and reaches the exit", sx, sy);
+            break;
+        }
+        case Verdict::ExitOnlyByLosingLife:
+            out.add(sy, sx, Severity::Note, "the exit is reachable only by losing a life", sx, sy);
+            break;
+        case Verdict::ExitNotReachable:
+            out.add(sy, sx, Severity::Error, "exit not reachable", sx, sy);
+            break;
+        case Verdict::GaveUp:
+        case Verdict::Searching:
+            out.add(sy, sx, Severity::Warning,
+                    "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
+                        " states: finishing is not proven",
+                    sx, sy);
+            break;
+    }
+    if (r.verdict == Verdict::Finishable && !r.explored)
+        out.add(sy, sx, Severity::Note,
+                "more than " + std::to_string(r.states) +
+                    " states: places with no way on and goods out of reach are not looked for",
+                sx, sy);
+    for (CellXY g : r.unreachableGoods)
+        out.atCell(g.x, g.y, Severity::Warning, "the goods item at " + at(g.x, g.y) + " cannot be reached");
+    if (r.stuck)
+        out.atCell(r.stuckAt.x, r.stuckAt.y, Severity::Error,
+                   "stuck alive at " + at(r.stuckAt.x, r.stuckAt.y) + " (from tick " + std::to_string(r.stuckTick) +
+                       "): neither the exit nor a lost life can be reached, only quitting helps");
+    if (r.edgeReached)
+        out.atCell(r.edgeAt.x, r.edgeAt.y, Severity::Warning,
+                   "the player can reach the edge of the map at " + at(r.edgeAt.x, r.edgeAt.y));
     return out.list;
 }

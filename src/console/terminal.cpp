@@ -842,6 +842,12 @@ void closeStreams() {
 
 }  // namespace
 
+void restoreTerminalInSignalHandler() {
+    if (!restoreArmed) return;
+    restoreArmed = 0;
+    sendRestore();
+}
+
 bool openTerminal(std::string& failure) {
     if (tty.open) return true;
     FILE* input = stdin;

@@ -39,6 +39,10 @@ bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::st
 // the user's screen back, the saved terminal modes); safe to call twice.
 void closeTerminal();
 bool terminalIsOpen();
+// For a signal handler of the program's own that is about to end it: the
+// terminal put back at once (async-signal-safe), so that a last line printed
+// after it stays on the user's screen.
+void restoreTerminalInSignalHandler();
 // Ctrl+Z stops the program as at a shell's suspend key (the default); the
 // editor keeps it as a key of its own.
 void terminalCtrlZStops(bool on);

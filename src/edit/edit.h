@@ -28,16 +28,19 @@ struct Inheritance {
     uint8_t startX = 0, startY = 0;
     std::array<std::string, messageCount> messages;
     bool firstRoom = true;  // nothing before it: a room without a start is an error
+    bool backdrop = false;  // a pack's 22nd room, the ending's backdrop: drawn, never played
 };
 
 struct RoomEdit {
     std::string path;   // the level file ('/' separated)
     std::string title;  // shown in the status lines
     bool writable = true;
+    std::string readOnlyWhy;  // when not writable: why, for the note
     RoomText text;
     Inheritance inherited;
     std::vector<RoomText> undo, redo;
     bool modified = false;
+    bool rescueTaken = false;  // the text came from NAME.rescue: it goes once saved
     int cursorX = 2, cursorY = 2;
     uint8_t brush = '1';
     bool drawing = false;  // moving paints the brush
@@ -78,7 +81,10 @@ void paintCell(int x, int y, uint8_t c);  // one cell, without an undo step of i
 void beginChange();                       // an undo step before a change
 void undoChange();
 void redoChange();
-bool saveRoom();  // false (and a note) when it could not be written
+bool saveRoom();    // false (and a note) when it could not be written
+bool saveRoomAs();  // asks for another name or folder; the room is that file from then on
+// The largest file the game reads whole; the editor never rewrites a longer one.
+constexpr size_t readLimit = 4u << 20;
 void afterChange();
 
 // --- the screen (editscreen.cpp) ---
@@ -106,7 +112,8 @@ PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks);
 void restartCheck();                             // the room changed: check it again in the background
 bool checkBusy();                                // work left for advanceCheck
 void advanceCheck(int budgetMs);                 // a slice of work, between key polls
-std::string verdictLine();                       // for row 24
+std::string verdictLine();                       // for row 24: quorvex-check's verdict on the room
+bool verdictHasErrors();                         // quorvex-check would exit 1 on the room
 bool runFullCheck();                             // findings into edit.findingCells/Texts; false when a key stopped it
 bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey values), when known
 
@@ -122,13 +129,33 @@ void renamePath(const std::string& from, const std::string& to);
 // relative.lvl lies inside folder by the game's own rule (links followed),
 // and it names no Windows drive.
 bool staysInside(const std::string& folder, const std::string& relative);
+std::string fullPath(const std::string& path);  // absolute, without links; "" when it does not exist
+// The installed game's per-user folder (as the quorvex launcher finds it); "" without HOME.
+std::string userGameFolder();
+std::string homeShort(const std::string& path);  // ~/ for the home folder
+// The file a path names at the end of its symbolic links (the path itself
+// when it is none), made or not.
+std::string linkTarget(const std::string& path);
+// Saves text as the file at path: through a link its target is written and
+// the link kept; the previous file's whole bytes go to TARGET~ first; both
+// keep the replaced file's mode, and its owner and group where allowed.
+// Returns the file written. Throws FileFailure.
+std::string replaceKeepingBackup(const std::string& path, std::string_view text);
 // Keeps the current unsaved text ready for a signal handler to write beside
-// the file as NAME.rescue; disarmed when the room is saved or left.
+// the file as NAME.rescue; disarmed when the room is saved or left. The copy
+// is written whole under a temporary name and renamed, so an older rescue
+// copy is only ever replaced by a whole one; when that fails it goes to the
+// second places (rescueFolders) as NAME.<pid>.rescue.
 void armRescue(const std::string& path, std::string_view text);
 void disarmRescue();
-void writeRescueNow();         // from ordinary code, on an abnormal end
-void installRescueHandlers();  // SIGTERM and SIGHUP write it first
-std::string lastRescuePath();
+// From ordinary code, on an abnormal end: writes the armed copy; the report
+// lines of every try ("" when there was nothing to keep).
+std::string writeRescueNow();
+// SIGINT, SIGQUIT, SIGTERM and SIGHUP write it first, report and end as before.
+void installRescueHandlers();
+std::string rescueFolders();  // the second places, as the help names them
+// NAME.rescue is there and newer than NAME (or NAME is missing).
+bool newerRescue(const std::string& path);
 
 // The whole program after the terminal is open: a level file or a pack folder.
 // Returns the exit status; a failure's report line is in editorReport().

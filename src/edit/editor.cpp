@@ -13,12 +13,33 @@ bool looksLikeLevelFile(const std::string& path) {
     return path.size() > 4 && path.compare(path.size() - 4, 4, ".lvl") == 0;
 }
 
-// The report line names the rescue copy when there is one.
+// The report names where the rescue copy is, or every place that failed.
 void rescue() {
-    std::string rescued = lastRescuePath();
-    writeRescueNow();
-    if (!rescued.empty()) report += (report.empty() ? "" : "\n") + ("quorvex-edit: unsaved room kept in " + rescued);
+    std::string rescued = writeRescueNow();
+    if (!rescued.empty()) report += (report.empty() ? "" : "\n") + rescued;
 }
+// A file named n.lvl beside 1.lvl to (n-1).lvl is room n of a series: the
+// game loads it over those, and quorvex-check checks it so. The editor
+// shows and checks it the same way.
+Inheritance seriesInheritance(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string name = path.substr(folder.size());
+    size_t digits = name.find_first_not_of("0123456789");
+    if (digits == 0 || digits > 2 || name.substr(digits) != ".lvl" || name[0] == '0') return {};
+    int number = std::stoi(name.substr(0, digits));
+    if (number < 2 || number > 22) return {};
+    std::vector<std::string> earlier;
+    for (int n = 1; n < number; ++n) {
+        std::string room = folder + std::to_string(n) + ".lvl";
+        if (pathKind(room) != PathKind::File) return {};
+        earlier.push_back(readTextFile(room));
+    }
+    Inheritance inherited = inheritanceAfter(earlier);
+    inherited.firstRoom = false;
+    return inherited;
+}
+
 }  // namespace
 
 const std::string& editorReport() { return report; }
@@ -30,6 +51,15 @@ int runEditor(const std::string& path) {
     run.baseDirectory = currentDirectory() + "/";
     try {
         PathKind kind = pathKind(path);
+        // A new pack's bare name in a game folder: made where the game finds packs.
+        if (kind == PathKind::Missing && !looksLikeLevelFile(path) && path.find('/') == std::string::npos &&
+            pathKind("levels") == PathKind::Folder)
+            return runEditor("levels/custom levels/" + path);
+        if (kind == PathKind::Folder && looksLikeLevelFile(path)) {
+            // Never made into a pack: the author named a level file.
+            report = "quorvex-edit: " + path + " is a folder, not a level file";
+            return 2;
+        }
         if (kind == PathKind::Folder || (kind == PathKind::Missing && !looksLikeLevelFile(path))) {
             runPackEditor(path);
         } else if (kind == PathKind::Other) {
@@ -39,10 +69,10 @@ int runEditor(const std::string& path) {
             if (kind == PathKind::Missing) {
                 size_t slash = path.rfind('/');
                 if (slash != std::string::npos && slash > 0) makeFolders(path.substr(0, slash));
-                writeFileAtomically(path, roomFileText(freshRoomText(), Inheritance{}, true));
+                replaceKeepingBackup(path, roomFileText(freshRoomText(), Inheritance{}, true));  // a link's target too
             }
             size_t slash = path.rfind('/');
-            openRoom(path, slash == std::string::npos ? path : path.substr(slash + 1), Inheritance{}, true);
+            openRoom(path, slash == std::string::npos ? path : path.substr(slash + 1), seriesInheritance(path), true);
             runRoomEditor();
         }
         return 0;

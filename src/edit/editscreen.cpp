@@ -177,7 +177,7 @@ void drawVerdictRow() {
     setTextBackground(0);
     setTextColor(7);
     writeText(std::string(55, ' '));
-    writeAt(1, 24, 11, cut(verdictLine(), 54));
+    writeAt(1, 24, verdictHasErrors() ? 12 : 11, cut(verdictLine(), 54));
 }
 
 void showHelp() {
@@ -195,16 +195,16 @@ void showHelp() {
         "Enter        edit the message of the message cell under the cursor",
         "F4           edit message 1 to 8      ^P  show the enemies' patrols",
         "F5           play from the start      F6  play from the cursor (Esc returns)",
-        "F7           full check, then the next finding on each press",
-        "F8           play the checker's solution",
+        "F7           full check, then the next finding   F8  the checker's solution",
         "^S ^O        save                     ^Q ^X  leave (asks when unsaved)",
+        "F12          save as: another name or folder (when the file cannot be written)",
         "",
         "Marks on blue: \x02 start  \x12 \x1D enemy starts  1-8 message cells",
         "\x1E invisible spikes  \xFA a cell the room leaves to the room before",
         "",
         "The level file gets 22 rows of 80 characters, the goods line and the",
-        "message lines; the previous version is kept as NAME.lvl~.",
-        "",
+        "message lines; the previous version is kept as NAME.lvl~. Row 24 is the",
+        "verdict of quorvex-check on the room; an error there is in red.",
         "Any key goes back.",
     };
     setTextBackground(0);

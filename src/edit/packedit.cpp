@@ -24,6 +24,9 @@ struct PackScreen {
     int selected = 0;
     int firstShown = 0;
     std::string note;
+    bool readOnly = false;  // the index was not read whole: it is never rewritten
+    std::string where;      // where the pack is
+    std::string found;      // how the game finds it
 };
 PackScreen pack;
 
@@ -31,26 +34,35 @@ void readIndex() {
     pack.entries.clear();
     pack.afterEnd.clear();
     pack.author.clear();
-    std::string text = readTextFile(pack.indexPath);
+    std::string text = readTextFile(pack.indexPath, readLimit + 1);
+    pack.readOnly = text.size() > readLimit;
+    if (pack.readOnly) text.resize(readLimit);
     std::vector<std::string_view> lines = splitLines(text);
     size_t i = 0;
-    for (; i < lines.size() && !(lines[i].size() > 0 && lines[i][0] == '*'); ++i)
+    for (; i < lines.size() && !(lines[i].size() > 0 && lines[i][0] == '*'); ++i) {
+        pack.readOnly |= lines[i].size() > maxEntryLength;  // the rest of a long entry would be lost
         pack.entries.push_back(std::string(lines[i].substr(0, maxEntryLength)));
+    }
     if (i < lines.size()) {
         pack.author = std::string(lines[i].substr(1));
         for (++i; i < lines.size(); ++i) pack.afterEnd.push_back(std::string(lines[i]));
     }
 }
 
+// False, with the note, when the index may not be rewritten.
+bool mayChange() {
+    if (pack.readOnly) pack.note = "The index was not read whole: it is never rewritten here.";
+    return !pack.readOnly;
+}
+
 bool writeIndex() {
+    if (!mayChange()) return false;
     std::string text;
     for (const std::string& entry : pack.entries) text += entry + "\r\n";
     text += "*" + pack.author + "\r\n";
     for (const std::string& line : pack.afterEnd) text += line + "\r\n";
     try {
-        if (pathKind(pack.indexPath) == PathKind::File)
-            writeFileAtomically(pack.indexPath + "~", readTextFile(pack.indexPath));
-        writeFileAtomically(pack.indexPath, text);
+        replaceKeepingBackup(pack.indexPath, text);
     } catch (const FileFailure& failure) {
         pack.note = describeFailure(failure);
         return false;
@@ -67,6 +79,8 @@ std::string entryState(const std::string& entry) {
     switch (pathKind(roomPath(entry))) {
         case PathKind::Missing:
             return "no file yet";
+        case PathKind::Folder:
+            return "a folder, not a level file";
         case PathKind::Other:
             return "not a regular file";
         default:
@@ -88,6 +102,7 @@ void drawPackScreen() {
     setTextColor(15);
     writeText(pack.name.substr(0, 30));
     writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
+    if (pack.readOnly) writeAt(67, 1, 12, " (read-only)");
     if (pack.entries.empty()) writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
     pack.selected = std::clamp(pack.selected, 0, std::max(0, static_cast<int>(pack.entries.size()) - 1));
     if (pack.selected < pack.firstShown) pack.firstShown = pack.selected;
@@ -110,10 +125,38 @@ void drawPackScreen() {
     setTextColor(15);
     writeChar('*');
     for (char c : pack.author.substr(0, 66)) writeChar(static_cast<uint8_t>(c));
-    writeAt(2, 22, 8, "The game plays it as pack \"" + pack.name.substr(0, 30) + "\" from levels/custom levels/.");
+    writeAt(2, 20, 8, pack.where);
+    writeAt(2, 22, 8, pack.found);
     writeAt(1, 23, 8, "Enter open   a add   r rename   d remove   - + move up/down   e author text");
     writeAt(1, 24, 8, "F5 play the room   q leave");
     if (!pack.note.empty()) writeAt(1, 25, 15, pack.note.substr(0, 79));
+}
+
+// Where the pack is, and whether the game, started in this folder or
+// installed, finds it; if not, where to copy it.
+void findWhereabouts() {
+    std::string full = fullPath(pack.folder);
+    pack.where = "Pack folder: " + (full.size() > 65 ? "..." + full.substr(full.size() - 62) : full);
+    std::string parent = full.substr(0, full.rfind('/'));
+    std::string here = fullPath("levels/custom levels");
+    std::string user = userGameFolder();
+    std::string custom = user.empty() ? "" : user + "/levels/custom levels";
+    std::string name = "\"" + pack.name.substr(0, 24) + "\"";
+    if (!here.empty() && parent == here)
+        pack.found = "Started in this folder, the game plays it: Custom Levels, pack " + name + ".";
+    else if (!custom.empty() && parent == fullPath(custom))
+        pack.found = "The installed game plays it: Custom Levels, pack " + name + ".";
+    else if (const std::string suffix = "/levels/custom levels";
+             parent.size() > suffix.size() && parent.compare(parent.size() - suffix.size(), suffix.size(), suffix) == 0)
+        pack.found = "Started in " + homeShort(parent.substr(0, parent.size() - suffix.size())) +
+                     ", the game plays it as pack " + name + ".";
+    else if (pathKind("levels") == PathKind::Folder)
+        pack.found = "The game does not look here: its packs are in levels/custom levels/.";
+    else if (!custom.empty())
+        pack.found = "To play it, copy the folder into " + homeShort(custom) + "/";
+    else
+        pack.found = "To play it, copy the folder into levels/custom levels/ of the game's folder.";
+    pack.found = pack.found.substr(0, 78);
 }
 
 // A name for an entry: a file name without ".lvl", inside the pack.
@@ -146,7 +189,11 @@ Inheritance inheritanceOf(int index) {
         if (inside(entry) && pathKind(roomPath(entry)) == PathKind::File)
             earlier.push_back(readTextFile(roomPath(entry)));
     }
-    return inheritanceAfter(earlier);
+    // As quorvex-check counts the rooms: every entry before it, read or not.
+    Inheritance inherited = inheritanceAfter(earlier);
+    inherited.firstRoom = index == 0;
+    inherited.backdrop = index == 21;
+    return inherited;
 }
 
 void openSelected(bool playAtOnce) {
@@ -156,7 +203,8 @@ void openSelected(bool playAtOnce) {
         pack.note = entry + ": " + state + ".";
         return;
     }
-    bool fresh = pathKind(roomPath(entry)) == PathKind::Missing;
+    bool fresh =
+        pathKind(roomPath(entry)) == PathKind::Missing && pathKind(roomPath(entry) + ".rescue") != PathKind::File;
     openRoom(roomPath(entry), entry, inheritanceOf(pack.selected), true);
     if (fresh) edit.modified = true;
     if (playAtOnce) {
@@ -169,6 +217,7 @@ void openSelected(bool playAtOnce) {
 }
 
 void addRoom() {
+    if (!mayChange()) return;
     std::string name;
     drawPackScreen();
     if (!askText("Name of the new room:", name, 60) || !acceptableName(name, -1)) return;
@@ -181,7 +230,9 @@ void addRoom() {
     pack.selected = static_cast<int>(at);
     std::string path = roomPath(name);
     if (pathKind(path) != PathKind::Missing) {
-        pack.note = "Added " + name + " (its file was there already).";
+        pack.note = "Added " + name +
+                    (pathKind(path) == PathKind::File ? " (its file was there already)."
+                                                      : ", but its .lvl is not a level file.");
         return;
     }
     try {
@@ -195,6 +246,7 @@ void addRoom() {
 }
 
 void renameRoom() {
+    if (!mayChange()) return;
     if (pack.entries.empty()) return;
     std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
     std::string name = entry;
@@ -227,6 +279,7 @@ void renameRoom() {
 }
 
 void removeRoom() {
+    if (!mayChange()) return;
     if (pack.entries.empty()) return;
     drawPackScreen();
     std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
@@ -251,6 +304,7 @@ void moveRoom(int by) {
 }
 
 void editAuthor() {
+    if (!mayChange()) return;
     std::string author = pack.author;
     drawPackScreen();
     if (!askText("Author text:", author, 66)) return;
@@ -274,6 +328,8 @@ void runPackEditor(const std::string& folder) {
     if (!packIndexInsideFolder(pack.folder, pack.name))
         throw FileFailure{"read", pack.indexPath, "it leads outside the pack folder"};
     readIndex();
+    findWhereabouts();
+    if (pack.readOnly) pack.note = "The index is over 4 MiB or has an entry over 255 characters: read-only.";
     for (;;) {
         drawPackScreen();
         uint8_t key = readKey();

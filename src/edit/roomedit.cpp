@@ -2,6 +2,7 @@
 // the goods line, the messages, saving, and the key loop that keeps the
 // checker working between keys.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "console/console.h"
@@ -180,9 +181,9 @@ void noteTicks(PlayEnd end, int ticks, const char* what) {
 
 // Asks before unsaved work is dropped. True when the room may be left.
 bool mayLeave() {
-    if (!edit.modified || !edit.writable) return true;
+    if (!edit.modified) return true;
     uint8_t answer = askKey("Save the changes? Y saves, N drops them, Esc keeps editing", "YN");
-    if (answer == 'Y') return saveRoom();
+    if (answer == 'Y') return edit.writable ? saveRoom() : saveRoomAs();
     return answer == 'N';
 }
 
@@ -238,6 +239,9 @@ bool handleKey(uint8_t key) {
             }
             case 65:  // F7
                 nextFinding();
+                break;
+            case 134:  // F12
+                saveRoomAs();
                 break;
             case 66: {  // F8
                 std::vector<uint8_t> keys;
@@ -398,20 +402,20 @@ void redoChange() {
     afterChange();
 }
 
-bool saveRoom() {
-    if (!edit.writable) {
-        edit.note = "This room lies outside the pack folder: it is not written.";
-        return false;
-    }
+namespace {
+
+// The room's text written as the file at path; false with the reason in the note.
+bool writeRoomTo(const std::string& path) {
     std::string fileText = roomFileText(edit.text, edit.inherited, true);
     try {
-        size_t slash = edit.path.rfind('/');
-        if (slash != std::string::npos && slash > 0 && pathKind(edit.path.substr(0, slash)) == PathKind::Missing)
-            makeFolders(edit.path.substr(0, slash));
-        if (pathKind(edit.path) == PathKind::File) writeFileAtomically(edit.path + "~", readTextFile(edit.path));
-        writeFileAtomically(edit.path, fileText);
+        std::string target = linkTarget(path);
+        size_t slash = target.rfind('/');
+        if (slash != std::string::npos && slash > 0 && pathKind(target.substr(0, slash)) == PathKind::Missing)
+            makeFolders(target.substr(0, slash));
+        replaceKeepingBackup(path, fileText);
     } catch (const FileFailure& failure) {
         edit.note = describeFailure(failure);
+        edit.note.replace(0, 7, "Not saved (F12 saves elsewhere):");
         return false;
     }
     bool follow = edit.text.goodsFollowMap;
@@ -419,7 +423,72 @@ bool saveRoom() {
     edit.text.goodsFollowMap = follow;
     edit.modified = false;
     disarmRescue();
+    // A rescue copy taken into the room is now in its file.
+    if (edit.rescueTaken) {
+        std::remove(hostPath(path + ".rescue").c_str());
+        edit.rescueTaken = false;
+    }
+    return true;
+}
+
+std::string baseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// NAME.rescue is newer than the file: unsaved work of a run that ended
+// badly. The author may take it; it stays until the room is saved.
+void takeRescue(const std::string& path) {
+    drawEditor();
+    std::string rescueName = baseName(path).substr(0, 24) + ".rescue";
+    if (askKey(rescueName + " is newer: take that unsaved work? Y takes it, N opens the file", "YN") != 'Y') return;
+    try {
+        edit.text = parseRoomText(readTextFile(path + ".rescue", readLimit));
+    } catch (const FileFailure& failure) {
+        edit.note = describeFailure(failure);
+        return;
+    }
+    edit.modified = true;
+    edit.rescueTaken = true;
+    edit.note = "Took " + rescueName + ": ^S saves it into the room and removes the copy.";
+}
+
+}  // namespace
+
+bool saveRoom() {
+    if (!edit.writable) {
+        edit.note = edit.readOnlyWhy + ": not written; F12 saves under another name.";
+        return false;
+    }
+    if (!writeRoomTo(edit.path)) return false;
     edit.note = "Saved " + edit.title + ".";
+    return true;
+}
+
+bool saveRoomAs() {
+    std::string name = edit.path.size() < 60 ? edit.path : "";
+    if (!askText("Save as:", name, 255)) return false;
+    if (name.empty()) return false;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lvl") != 0) name += ".lvl";
+    PathKind kind = pathKind(name);
+    if (kind == PathKind::Folder || kind == PathKind::Other) {
+        edit.note = name + (kind == PathKind::Folder ? " is a folder" : " is not a regular file") + ": not written.";
+        return false;
+    }
+    bool same = kind == PathKind::File && fullPath(name) == fullPath(edit.path);
+    if (same && !edit.writable) {
+        edit.note = "That is the file opened read-only: choose another name.";
+        return false;
+    }
+    if (kind == PathKind::File && !same &&
+        askKey(baseName(name).substr(0, 40) + " exists. Replace it? Y replaces, N keeps it", "YN") != 'Y')
+        return false;
+    if (!writeRoomTo(name)) return false;
+    edit.path = name;
+    edit.title = baseName(name);
+    edit.writable = true;
+    edit.readOnlyWhy.clear();
+    edit.note = "Saved as " + name + ".";
     return true;
 }
 
@@ -432,7 +501,13 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
     edit.inherited = inherited;
     edit.text = freshRoomText();
     if (pathKind(path) == PathKind::File) {
-        std::string fileText = readTextFile(path);
+        std::string fileText = readTextFile(path, readLimit + 1);
+        if (fileText.size() > readLimit) {
+            // What is past 4 MiB would be lost at a save: the file is never rewritten.
+            fileText.resize(readLimit);
+            edit.writable = false;
+            edit.readOnlyWhy = "Larger than 4 MiB";
+        }
         edit.text = parseRoomText(fileText);
         // What the game ignores is not kept; say so before it goes at the next save.
         std::vector<std::string_view> lines = splitLines(fileText);
@@ -442,7 +517,10 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
             edit.note =
                 "The game ignores this file's characters past column 80 and lines after the messages;"
                 " saving drops them.";
+        if (!edit.writable)
+            edit.note = "Larger than 4 MiB, the game reads its first 4 MiB: read-only here, F12 saves a copy.";
     }
+    if (newerRescue(path)) takeRescue(path);
     loadRoomText(edit.text, edit.inherited);
     const std::string& goods = edit.text.goodsLine;
     edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();

@@ -12,6 +12,7 @@ namespace {
 
 struct CheckState {
     SearchJobPtr job;
+    RoomState loaded;               // the room the search plays
     std::vector<Finding> findings;  // what the text shows without playing
     bool done = false;
     bool full = false;  // run with the checker's own limits
@@ -34,8 +35,10 @@ void startJob(bool full) {
     previous.startX = edit.inherited.startX;
     previous.startY = edit.inherited.startY;
     previous.roomMessages = edit.inherited.messages;
-    check.findings = levelFindings(text, previous, edit.inherited.firstRoom);
-    check.job = startSearch(roomFromText(text, previous), full ? SearchLimits{} : backgroundLimits());
+    check.findings = levelFindings(text, previous, edit.inherited.firstRoom, edit.inherited.backdrop);
+    check.job.reset();  // its tables go before the next one's come
+    check.loaded = roomFromText(text, previous);
+    check.job = startSearch(check.loaded, full ? SearchLimits{} : backgroundLimits());
     check.done = false;
     check.full = full;
 }
@@ -56,9 +59,24 @@ bool finishCheck() {
     return true;
 }
 
-int countFindings(Severity severity) {
+// Everything quorvex-check would report on the room: the text's findings,
+// and the search's once it is done.
+std::vector<Finding> allFindings() {
+    std::vector<Finding> all = check.findings;
+    if (edit.inherited.backdrop) {
+        all.push_back({0, 0, Severity::Note, "the ending's backdrop: drawn, not played", 0, 0});
+        return all;  // never played: the checker does not search it
+    }
+    if (check.job && check.done) {
+        std::vector<Finding> played = searchFindings(check.loaded, searchReport(*check.job));
+        all.insert(all.end(), played.begin(), played.end());
+    }
+    return all;
+}
+
+int countFindings(const std::vector<Finding>& findings, Severity severity) {
     int count = 0;
-    for (const Finding& finding : check.findings) count += finding.severity == severity;
+    for (const Finding& finding : findings) count += finding.severity == severity;
     return count;
 }
 
@@ -99,13 +117,32 @@ void advanceCheck(int budgetMs) {
     SearchSlice slice;
     slice.milliseconds = budgetMs;
     check.done = advanceSearch(*check.job, slice);
+    // The quick search ran out: the checker's own limits decide, as quorvex-check's would.
+    if (check.done && !check.full && searchReport(*check.job).verdict == Verdict::GaveUp) startJob(true);
 }
+
+bool verdictHasErrors() { return countFindings(allFindings(), Severity::Error) > 0; }
 
 std::string verdictLine() {
     if (!check.job) return "";
-    std::string line = searchLine(searchReport(*check.job));
-    int errors = countFindings(Severity::Error), warnings = countFindings(Severity::Warning);
-    if (errors > 0) line += ", " + std::to_string(errors) + (errors == 1 ? " error" : " errors");
+    std::vector<Finding> all = allFindings();
+    int errors = countFindings(all, Severity::Error), warnings = countFindings(all, Severity::Warning);
+    std::string count = std::to_string(errors) + (errors == 1 ? " error" : " errors");
+    std::string line;
+    if (edit.inherited.backdrop) {
+        line = "the ending's backdrop: drawn, not played";
+        if (errors > 0) line += ", " + count;
+    } else if (errors > 0 && check.done) {
+        // An error decides the verdict: the first one, in the checker's words.
+        for (const Finding& finding : all)
+            if (finding.severity == Severity::Error) {
+                line = "ERROR: " + finding.text + (errors > 1 ? " (" + count + ")" : "");
+                break;
+            }
+    } else {
+        line = searchLine(searchReport(*check.job));
+        if (errors > 0) line += ", " + count;
+    }
     if (warnings > 0) line += ", " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
     return line;
 }
@@ -115,9 +152,7 @@ bool runFullCheck() {
     edit.findingTexts.clear();
     if (!check.job) restartCheck();
     if (!finishCheck()) return false;
-    const SearchReport& report = searchReport(*check.job);
-    addFinding(0, 0, searchLine(report) + " (" + std::to_string(report.states) + " states)");
-    for (const Finding& finding : check.findings) {
+    for (const Finding& finding : allFindings()) {
         const char* kind = finding.severity == Severity::Error     ? "error: "
                            : finding.severity == Severity::Warning ? "warning: "
                                                                    : "note: ";
@@ -128,9 +163,6 @@ bool runFullCheck() {
         }
         addFinding(x, y, kind + finding.text);
     }
-    for (CellXY goods : report.unreachableGoods) addFinding(goods.x, goods.y, "these goods cannot be reached");
-    if (report.stuck) addFinding(report.stuckAt.x, report.stuckAt.y, "the player can get stuck here");
-    if (report.edgeReached) addFinding(report.edgeAt.x, report.edgeAt.y, "the player can reach the map's edge");
     return true;
 }
 
@@ -150,6 +182,7 @@ void restartCheck() {}
 bool checkBusy() { return false; }
 void advanceCheck(int) {}
 std::string verdictLine() { return "no checker in this build"; }
+bool verdictHasErrors() { return false; }
 bool runFullCheck() {
     edit.findingCells.clear();
     edit.findingTexts.clear();

@@ -176,33 +176,54 @@ void removeLeftoverTemporaries(const std::string& path) {
     closedir(dir);
 }
 
-void writeFileAtomically(const std::string& path, std::string_view contents) {
+namespace {
+
+// Writes all of the bytes; false (errno set) when the disk will not take them.
+bool writeAll(int fd, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t put = write(fd, data + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// The temporary file is filled by fill(fd) (false with errno set on a
+// failure), given the kept mode and owner, synced and renamed over the file.
+template <class Fill>
+void replaceFile(const std::string& path, const FileKeep& keep, Fill fill) {
     std::string host = hostPath(path);
     tellWatcher("write", host);
     removeLeftoverTemporaries(path);
 
-    // Created new, never through an existing file or link of that name.
+    // Created new, never through an existing file or link of that name; a
+    // file that keeps a narrower mode is never readable wider meanwhile.
+    mode_t createMode = keep.mode >= 0 ? 0600 : 0644;
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temporary = host + "." + std::to_string(getpid()) + "." + randomLetters() + temporarySuffix;
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) throw failure("write", host);
+    if (keep.owner >= 0 || keep.group >= 0) {
+        // Owner and group where allowed, else the group alone; else as created.
+        if (fchown(fd, static_cast<uid_t>(keep.owner), static_cast<gid_t>(keep.group)) != 0)
+            (void)!fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(keep.group));
+    }
+    if (keep.mode >= 0) fchmod(fd, static_cast<mode_t>(keep.mode));
 
-    size_t done = 0;
-    while (done < contents.size()) {
-        ssize_t put = write(fd, contents.data() + done, contents.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = ENOSPC;
-            FileFailure f = failure("write", host);
-            close(fd);
-            unlink(temporary.c_str());
-            throw f;
-        }
-        done += static_cast<size_t>(put);
+    if (!fill(fd)) {
+        FileFailure f = failure("write", host);
+        close(fd);
+        unlink(temporary.c_str());
+        throw f;
     }
     bool synced = fsync(fd) == 0;
     FileFailure f = failure("write", host);
@@ -225,6 +246,50 @@ void writeFileAtomically(const std::string& path, std::string_view contents) {
         fsync(folder);
         close(folder);
     }
+}
+
+}  // namespace
+
+void writeFileAtomically(const std::string& path, std::string_view contents) {
+    writeFileAtomically(path, contents, FileKeep{});
+}
+
+void writeFileAtomically(const std::string& path, std::string_view contents, const FileKeep& keep) {
+    replaceFile(path, keep, [&](int fd) { return writeAll(fd, contents.data(), contents.size()); });
+}
+
+FileKeep keptOf(const std::string& path) {
+    struct stat info;
+    if (stat(hostPath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    return {static_cast<int>(info.st_mode & 07777), static_cast<long>(info.st_uid), static_cast<long>(info.st_gid)};
+}
+
+void copyFileAtomically(const std::string& from, const std::string& to, const FileKeep& keep) {
+    std::string source = hostPath(from);
+    std::string reason;
+    int in = openDataFile(source, reason);
+    if (in < 0) throw FileFailure{in == -2 ? "read" : "open", source, reason};
+    FileFailure readFailure;
+    try {
+        replaceFile(to, keep, [&](int out) {
+            char chunk[65536];
+            for (;;) {
+                ssize_t got = read(in, chunk, sizeof chunk);
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0) {
+                    readFailure = failure("read", source);
+                    return false;
+                }
+                if (got == 0) return true;
+                if (!writeAll(out, chunk, static_cast<size_t>(got))) return false;
+            }
+        });
+    } catch (const FileFailure&) {
+        close(in);
+        if (!readFailure.operation.empty()) throw readFailure;
+        throw;
+    }
+    close(in);
 }
 
 void deleteFile(const std::string& path) {

@@ -32,6 +32,16 @@ std::vector<std::string_view> splitLines(std::string_view text);
 // ("<name>.<pid>.<letters>.tmp"), flush, sync, rename. A failed write removes
 // its temporary file; leftovers of killed runs go at the next write.
 void writeFileAtomically(const std::string& path, std::string_view contents);
+// What a replaced file keeps: its permission bits and, where the system
+// allows it, its owner and group (-1: as a new file gets them).
+struct FileKeep {
+    int mode = -1;
+    long owner = -1, group = -1;
+};
+FileKeep keptOf(const std::string& path);  // of the file there now (following links); all -1 when none
+void writeFileAtomically(const std::string& path, std::string_view contents, const FileKeep& keep);
+// A byte copy of the whole file from, however large, replacing to atomically.
+void copyFileAtomically(const std::string& from, const std::string& to, const FileKeep& keep);
 void removeLeftoverTemporaries(const std::string& path);
 void deleteFile(const std::string& path);
 

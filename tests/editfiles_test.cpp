@@ -1,0 +1,424 @@
+// The editor against the file system and the checker: the verdict row
+// against quorvex-check, links, modes and owners, folders where rooms should
+// be, files over the 4 MiB the game reads, where a pack is played from, and
+// the rescue copy on full and read-only folders and on every ending signal.
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "check/check.h"
+#include "edit/edit.h"
+#include "harness.h"
+#include "shell/files.h"
+#include "tmux.h"
+
+namespace {
+
+constexpr uint8_t ctrlQ = 17, ctrlS = 19, f12 = 134;
+
+// A room walled all round: rows 2 to 21 given from column 2, CR LF ends.
+std::string boxRoom(std::map<int, std::string> inside) {
+    std::string text = std::string(80, '1') + "\r\n";
+    for (int y = 2; y <= 21; ++y) {
+        std::string row = inside[y];
+        row.resize(78, ' ');
+        text += "1" + row + "1\r\n";
+    }
+    return text + std::string(80, '1') + "\r\n0\r\n";
+}
+std::map<int, std::string> flatRoom() { return {{20, "i" + std::string(75, ' ') + "9"}}; }
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_mode;
+}
+
+// Runs body in a child process (its own mount table may change there);
+// what it returned.
+std::string inChild(const std::function<std::string()>& body) {
+    int ends[2];
+    if (pipe(ends) != 0) return "skip: no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        std::string said = body();
+        ssize_t ignored = write(ends[1], said.data(), said.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string said;
+    char chunk[4096];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) said.append(chunk, size_t(got));
+    close(ends[0]);
+    waitpid(child, nullptr, 0);
+    return said;
+}
+
+bool privateMounts() {
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+class EditorFiles : public GameRun {
+protected:
+    void SetUp() override {
+        GameRun::SetUp();
+        installCueFiles();
+        for (const char* name : names) {
+            const char* value = std::getenv(name);
+            saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+        }
+        setenv("HOME", (folder / "home").c_str(), 1);
+        unsetenv("XDG_DATA_HOME");
+        setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
+    }
+    void TearDown() override {
+        for (size_t i = 0; i < saved.size(); ++i) {
+            if (saved[i])
+                setenv(names[i], saved[i]->c_str(), 1);
+            else
+                unsetenv(names[i]);
+        }
+        GameRun::TearDown();
+    }
+    static constexpr const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "TMPDIR"};
+    std::vector<std::optional<std::string>> saved;
+    int edit(const std::string& path) {
+        try {
+            return runEditor(path);
+        } catch (const ScriptEnded&) {
+            return -1;
+        }
+    }
+    std::string path(const std::string& relative) { return (folder / relative).string(); }
+};
+
+TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnRoomsWithEachErrorKind) {
+    std::map<std::string, std::map<int, std::string>> rooms;
+    rooms["clean"] = flatRoom();
+    rooms["no start"] = {{20, " " + std::string(75, ' ') + "9"}};
+    rooms["no exit"] = {{20, "i"}};
+    std::map<int, std::string> walled = flatRoom();
+    for (int y = 2; y <= 20; ++y) walled[y].resize(70, ' '), walled[y] += "1";
+    rooms["exit not reachable"] = walled;
+    // A hole in the floor into a shaft deeper than a jump: finishable, yet the player can be stuck.
+    std::map<int, std::string> pit = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
+    pit[17][7] = ' ';
+    for (int y = 18; y <= 21; ++y) pit[y] = "      1 1";
+    rooms["stuck alive"] = pit;
+    for (const auto& [name, inside] : rooms) {
+        SCOPED_TRACE(name);
+        writeFile("room.lvl", boxRoom(inside));
+        std::string out, err;
+        int status = runChecker({"room.lvl"}, out, err);
+        startMemoryConsole();
+        ASSERT_EQ(edit("room.lvl"), -1);
+        std::string row = trimRight(screenRow(24).substr(0, 50));
+        if (name == "clean") {
+            EXPECT_EQ(status, 0) << out;
+            EXPECT_EQ(row.rfind("finishable in", 0), 0u) << row;
+            continue;
+        }
+        EXPECT_EQ(status, 1) << out;
+        size_t error = out.find(": error: ");
+        ASSERT_NE(error, std::string::npos) << out;
+        std::string first = out.substr(error + 9, out.find('\n', error) - error - 9);
+        EXPECT_EQ(row.rfind(trimRight(("ERROR: " + first).substr(0, 50)), 0), 0u) << row << "\n" << out;
+        EXPECT_EQ(bufferCell(1, 24).attribute & 0x0F, 12);  // in red
+    }
+
+    // Room 2 of a series is loaded over room 1, by the checker and the editor alike:
+    // without a start of its own the player starts at room 1's, which is a warning only.
+    writeFile("series/1.lvl", boxRoom(flatRoom()));
+    writeFile("series/2.lvl", boxRoom({{20, " " + std::string(75, ' ') + "9"}}));
+    std::string out, err;
+    EXPECT_EQ(runChecker({"series/2.lvl"}, out, err), 0) << out;
+    startMemoryConsole();
+    ASSERT_EQ(edit("series/2.lvl"), -1);
+    EXPECT_EQ(screenRow(24).rfind("finishable in 76 ticks, 1 warning", 0), 0u) << screenRow(24) << out;
+}
+
+TEST_F(EditorFiles, SavingThroughALinkWritesItsTargetAndKeepsModeAndOwnerOnFileAndBackup) {
+    std::string before = boxRoom(flatRoom());
+    writeFile("real/real.lvl", before);
+    chmod(path("real/real.lvl").c_str(), 0640);
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(path("real/real.lvl").c_str(), 1234, 4321), 0);
+    }
+    std::filesystem::create_symlink("real/real.lvl", folder / "link.lvl");
+    text(0, "5");
+    key(0, ctrlS);
+    key(0, ctrlQ);
+    ASSERT_EQ(edit("link.lvl"), 0);
+    EXPECT_TRUE(S_ISLNK(modeOf(path("link.lvl"))));
+    std::string after = readFile("real/real.lvl");
+    EXPECT_EQ(after.substr(82, 3), "15 ");
+    EXPECT_EQ(readFile("real/real.lvl~"), before);
+    EXPECT_FALSE(exists("link.lvl~"));
+    for (const char* file : {"real/real.lvl", "real/real.lvl~"}) {
+        SCOPED_TRACE(file);
+        struct stat info {};
+        ASSERT_EQ(stat(path(file).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0640u);
+        if (root) {
+            EXPECT_EQ(info.st_uid, 1234u);
+            EXPECT_EQ(info.st_gid, 4321u);
+        }
+    }
+}
+
+TEST_F(EditorFiles, AFolderEntryIsMarkedAndNeverOpenedAndSaveAsWritesElsewhere) {
+    writeFile("pack/pack.txt", "room\r\n*\r\n");
+    std::filesystem::create_directories(folder / "pack/room.lvl");
+    text(0, "\r");
+    ASSERT_EQ(edit("pack"), -1);
+    EXPECT_NE(screenRow(3).find("a folder, not a level file"), std::string::npos) << screenRow(3);
+    EXPECT_NE(screenRow(25).find("room: a folder"), std::string::npos) << screenRow(25);
+    EXPECT_NE(screenRow(1).find("Pack pack"), std::string::npos);  // still the pack screen
+    startMemoryConsole();
+    EXPECT_EQ(edit("pack/room.lvl"), 2);  // named as a level file: never made a pack
+    EXPECT_EQ(editorReport(), "quorvex-edit: pack/room.lvl is a folder, not a level file");
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "pack/room.lvl"));
+
+    // Save As: to a folder refused; to a new name in a new folder written, and the room is that file then.
+    startMemoryConsole();
+    writeFile("room.lvl", boxRoom(flatRoom()));
+    text(0, "5");
+    arrow(0, f12);
+    text(0, std::string(8, '\x08') + "pack/room\r");  // a folder: refused
+    arrow(0, f12);
+    text(0, std::string(14, '\x08') + "copies/copy\r");
+    text(0, "6");
+    key(0, ctrlS);
+    key(0, ctrlQ);
+    ASSERT_EQ(edit("room.lvl"), 0);
+    EXPECT_EQ(readFile("room.lvl"), boxRoom(flatRoom()));
+    EXPECT_EQ(readFile("copies/copy.lvl").substr(82, 4), "156 ");
+    EXPECT_EQ(readFile("copies/copy.lvl~").substr(82, 4), "15  ");
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "pack/room.lvl"));
+}
+
+TEST_F(EditorFiles, FilesOverTheReadLimitAreOpenedReadOnlyAndNeverCut) {
+    // A 10 MB room: shown, never rewritten; Save As takes what is shown; leaving asks.
+    std::string big = boxRoom(flatRoom()) + std::string(10'000'000, 'x');
+    writeFile("big.lvl", big);
+    text(0, "5");
+    key(0, ctrlS);
+    ASSERT_EQ(edit("big.lvl"), -1);
+    EXPECT_NE(screenRow(25).find("Larger than 4 MiB: not written"), std::string::npos) << screenRow(25);
+    EXPECT_NE(screenRow(24).find("big.lvl (r"), std::string::npos) << "[" << screenRow(24) << "]";
+    startMemoryConsole();
+    text(0, "5");
+    arrow(0, f12);
+    text(0, "\r");  // its own name: refused
+    key(0, ctrlQ);
+    text(0, "y" + std::string(7, '\x08') + "small\r");
+    ASSERT_EQ(edit("big.lvl"), 0);
+    EXPECT_EQ(readFile("big.lvl"), big);
+    EXPECT_FALSE(exists("big.lvl~"));
+    EXPECT_EQ(readFile("small.lvl").substr(82, 3), "15 ");
+
+    // A 6 MB index: listed read-only; + and a write nothing.
+    std::string index = "one\r\ntwo\r\n*me\r\n" + std::string(6'000'000, 'z');
+    writeFile("pack/pack.txt", index);
+    startMemoryConsole();
+    text(0, "+a");
+    ASSERT_EQ(edit("pack"), -1);
+    EXPECT_NE(screenRow(1).find("read-only"), std::string::npos) << screenRow(1);
+    EXPECT_NE(screenRow(25).find("never rewritten"), std::string::npos) << screenRow(25);
+    EXPECT_EQ(readFile("pack/pack.txt"), index);
+    EXPECT_FALSE(exists("pack/pack.txt~"));
+    EXPECT_EQ(screenRow(3).find("two"), std::string::npos);  // one is still first
+
+    // Backups are whole byte copies, however large.
+    copyFileAtomically("pack/pack.txt", "copy.txt", keptOf("pack/pack.txt"));
+    EXPECT_EQ(readFile("copy.txt"), index);
+}
+
+TEST_F(EditorFiles, ThePackScreenSaysWhereThePackIsAndHowTheGameFindsIt) {
+    // Outside a game folder: where it is, and the folder to copy it into.
+    ASSERT_EQ(edit("mypack"), -1);
+    EXPECT_NE(screenRow(20).find(path("mypack")), std::string::npos) << screenRow(20);
+    EXPECT_EQ(trimRight(screenRow(22)),
+              " To play it, copy the folder into ~/.local/share/quorvex/levels/custom levels/");
+    EXPECT_EQ(screenRow(22).find("The game plays"), std::string::npos);
+
+    // In a game folder a new pack's bare name is made where the game looks.
+    std::filesystem::create_directories(folder / "game/levels");
+    std::filesystem::current_path(folder / "game");
+    startMemoryConsole();
+    ASSERT_EQ(edit("newpack"), -1);
+    EXPECT_TRUE(std::filesystem::exists(folder / "game/levels/custom levels/newpack/newpack.txt"));
+    EXPECT_NE(screenRow(22).find("Started in this folder, the game plays it: Custom Levels, pack \"newpack\""),
+              std::string::npos)
+        << screenRow(22);
+    // Another game folder's pack: that folder is named.
+    std::filesystem::current_path(folder);
+    startMemoryConsole();
+    ASSERT_EQ(edit("game/levels/custom levels/other"), -1);
+    EXPECT_EQ(trimRight(screenRow(22)), " Started in " + path("game") + ", the game plays it as pack \"other\".");
+    // The installed game's own folder.
+    std::filesystem::current_path(folder);
+    startMemoryConsole();
+    ASSERT_EQ(edit("home/.local/share/quorvex/levels/custom levels/mine"), -1);
+    EXPECT_NE(screenRow(22).find("The installed game plays it"), std::string::npos) << screenRow(22);
+}
+
+// A rescue that cannot be written beside the room says so, leaves the older
+// copy there whole and lands in the user's state folder.
+TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFolder) {
+    bool root = geteuid() == 0;
+    for (const char* kind : {"full", "read-only"}) {
+        SCOPED_TRACE(kind);
+        bool full = std::string(kind) == "full";
+        // As root a small tmpfs in a private mount table, filled or remounted
+        // read-only; elsewhere a folder's mode makes it read-only.
+        std::string said = inChild([&]() -> std::string {
+            std::string where = path("room");
+            std::filesystem::create_directories(where);
+            if (root && (!privateMounts() || mount("quorvex", where.c_str(), "tmpfs", 0, "size=64k") != 0))
+                return "skip: no tmpfs here";
+            if (!root && full) return "skip: no tmpfs without root";
+            writeFile("room/r1.lvl.rescue", "older");
+            if (full) {
+                int filler = open((where + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+                std::string block(4096, 'x');
+                while (write(filler, block.data(), block.size()) > 0) {
+                }
+                close(filler);
+            } else if (root ? mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0
+                            : chmod(where.c_str(), 0555) != 0) {
+                return "skip: no read-only folder";
+            }
+            armRescue("room/r1.lvl", std::string(3000, 'r'));
+            std::string report = writeRescueNow();
+            std::string left;
+            for (const auto& entry : std::filesystem::directory_iterator(where))
+                left += entry.path().filename().string() + " ";
+            chmod(where.c_str(), 0755);
+            return report + "|" + readFile("room/r1.lvl.rescue") + "|" + left;
+        });
+        if (said.rfind("skip", 0) == 0) {
+            std::cout << said << "\n";
+            continue;
+        }
+        std::string reason = full ? "No space left on device" : root ? "Read-only file system" : "Permission denied";
+        std::string kept = path("state") + "/quorvex/r1.lvl.";
+        EXPECT_EQ(said.rfind("quorvex-edit: could not keep the unsaved room in room/r1.lvl.rescue: " + reason + "\n" +
+                                 "quorvex-edit: unsaved room kept in " + kept,
+                             0),
+                  0u)
+            << said;
+        EXPECT_NE(said.find("|older|"), std::string::npos) << said;
+        EXPECT_EQ(said.find(".tmp "), std::string::npos) << said;
+        size_t start = said.find(kept) + kept.size() - 7;
+        std::string copy = said.substr(start, said.find('|') - start);
+        EXPECT_EQ(fileContents(path("state/quorvex/") + copy), std::string(3000, 'r')) << copy;
+    }
+
+    // Nowhere to write: every place tried is named, and the loss said plainly.
+    writeFile("afile", "x");
+    setenv("XDG_STATE_HOME", path("afile").c_str(), 1);
+    setenv("TMPDIR", path("afile").c_str(), 1);
+    armRescue("nowhere/r2.lvl", "text");
+    std::string pid = std::to_string(getpid());
+    EXPECT_EQ(writeRescueNow(),
+              "quorvex-edit: could not keep the unsaved room in nowhere/r2.lvl.rescue: No such file or directory\n"
+              "quorvex-edit: could not keep the unsaved room in " +
+                  path("afile") + "/quorvex/r2.lvl." + pid +
+                  ".rescue: Not a directory\n"
+                  "quorvex-edit: could not keep the unsaved room in " +
+                  path("afile") + "/r2.lvl." + pid +
+                  ".rescue: Not a directory\n"
+                  "quorvex-edit: the unsaved room is lost");
+}
+
+TEST_F(EditorFiles, EveryEndingSignalWritesTheRescueAndSaysWhere) {
+    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(number);
+        std::filesystem::remove(folder / "room.lvl.rescue");
+        pid_t child = fork();
+        if (child == 0) {
+            rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            int log = open(path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(log, STDERR_FILENO);
+            installRescueHandlers();
+            armRescue("room.lvl", "unsaved " + std::to_string(number));
+            raise(number);
+            _exit(0);  // not reached: the signal ends the run
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
+        EXPECT_EQ(readFile("room.lvl.rescue"), "unsaved " + std::to_string(number));
+        EXPECT_EQ(readFile("stderr"), "quorvex-edit: unsaved room kept in room.lvl.rescue\n");
+    }
+}
+
+// In a real terminal: the report of where the copy is stays on the screen
+// once the terminal is back, and the run ends by the signal.
+TEST_F(EditorFiles, SigintAndSigquitInARealTerminalRescueAndReport) {
+    for (int number : {SIGINT, SIGQUIT}) {
+        SCOPED_TRACE(number);
+        std::filesystem::remove(folder / "room.lvl.rescue");
+        TmuxGame editor;
+        editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";
+        editor.start(folder);
+        ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
+        editor.keys("6");
+        ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
+        kill(editor.pid(), number);
+        EXPECT_EQ(editor.waitExit(), 128 + number);
+        EXPECT_EQ(readFile("room.lvl.rescue").substr(82, 3), "16 ");
+        EXPECT_TRUE(editor.waitFor("quorvex-edit: unsaved room kept in room.lvl.rescue")) << editor.screen();
+        EXPECT_NE(editor.sttyAfterExit().find(" icanon"), std::string::npos);
+    }
+}
+
+TEST_F(EditorFiles, ARoomBesideANewerRescueOffersToTakeIt) {
+    std::string file = boxRoom(flatRoom());
+    std::map<int, std::string> changed = flatRoom();
+    changed[10] = "5555";
+    std::string rescued = boxRoom(changed);
+    writeFile("room.lvl", file);
+    writeFile("room.lvl.rescue", rescued);
+    auto now = std::filesystem::last_write_time(folder / "room.lvl");
+    std::filesystem::last_write_time(folder / "room.lvl.rescue", now + std::chrono::seconds(5));
+    text(0, "n");
+    key(0, ctrlQ);  // nothing changed: leaves at once
+    ASSERT_EQ(edit("room.lvl"), 0);
+    EXPECT_EQ(readFile("room.lvl"), file);
+    EXPECT_EQ(readFile("room.lvl.rescue"), rescued);
+
+    startMemoryConsole();
+    text(0, "y");
+    key(0, ctrlS);
+    key(0, ctrlQ);
+    ASSERT_EQ(edit("room.lvl"), 0);
+    EXPECT_EQ(readFile("room.lvl").substr(9 * 82, 6), "15555 ");
+    EXPECT_FALSE(exists("room.lvl.rescue"));
+
+    // An older copy is not offered: the first key paints.
+    writeFile("room.lvl.rescue", rescued);
+    std::filesystem::last_write_time(folder / "room.lvl.rescue", now - std::chrono::seconds(500));
+    startMemoryConsole();
+    text(0, "y");
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_EQ(screenRow(24).find("*room.lvl"), std::string::npos) << screenRow(24);
+}
+
+}  // namespace
