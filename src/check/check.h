@@ -53,8 +53,9 @@ struct SearchLimits {
     size_t exactStates = 250'000;
     size_t exactWays = 6'000'000;  // ways with their goods taken, 16 bytes each
     // Past this the reachable states are not all seen: no stuck places or
-    // goods out of reach are reported, and windows are lower bounds.
-    size_t exploreStates = 250'000;
+    // goods out of reach are reported, windows are lower bounds and the
+    // difficulty figure is not measured.
+    size_t exploreStates = 2'000'000;
     size_t maxStates = 2'500'000;  // the memory bound, about 150 bytes each
     double maxSeconds = 20;
     int maxTicks = 20'000;

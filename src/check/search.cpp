@@ -767,7 +767,9 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         } else if (r.ticks < 0) {
             job.phase = 1;
         } else {
-            job.phase = job.quick || !r.gaveUpReason.empty() ? 3 : 2;
+            // Quick ways too are followed by every state, as far as the limits
+            // allow: stuck places, windows and the difficulty figure need them.
+            job.phase = !r.gaveUpReason.empty() ? 3 : 2;
         }
         return;
     }
