@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -115,6 +117,83 @@ TEST_F(Checker, ARunningJumpOnExactTicksHasAWindowOfOne) {
     // A walk on flat floor forgives a late start.
     SearchReport flat = search(boxRoom(flatRoom()));
     EXPECT_GT(flat.narrowestWindow, 1);
+}
+
+// A lava gap that only a running jump pressed on one exact tick clears: a
+// jump a tick early meets spikes overhead, a tick late walks into the lava.
+std::map<int, std::string> oneTickRoom() {
+    std::map<int, std::string> rows;
+    rows[16] = std::string(78, '3');
+    rows[16][21] = ' ';
+    rows[15] = std::string(78, '1');  // the spikes point down from it, visible
+    rows[19] = "i" + std::string(75, ' ') + "9";
+    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
+    return rows;
+}
+
+TEST_F(Checker, TheDifficultyFigureFollowsTheSpreadOfThePresses) {
+    // Nothing on the way can hurt: every try finishes, goods or not.
+    std::map<int, std::string> flat = flatRoom();
+    flat[20][30] = 'j';
+    SearchReport easy = search(boxRoom(flat, "1"));
+    ASSERT_TRUE(easy.success.measured);
+    EXPECT_EQ(easy.success.newHand, 1.0);
+    EXPECT_EQ(easy.success.practised, 1.0);
+    EXPECT_EQ(easy.success.allGoodsNew, 1.0);
+    EXPECT_EQ(easy.success.allGoodsPractised, 1.0);
+
+    // One key on one tick: a try finishes when the press is off by less than
+    // half a tick, 38 % of a normal spread of 1 tick and 68 % of 0.5 tick.
+    SearchReport tight = search(boxRoom(oneTickRoom()));
+    ASSERT_TRUE(tight.success.measured);
+    EXPECT_NEAR(tight.success.newHand, 0.383, 0.04);
+    EXPECT_NEAR(tight.success.practised, 0.683, 0.04);
+    EXPECT_EQ(tight.success.allGoodsNew, tight.success.newHand) << "no goods: the same player";
+
+    // The exit behind the start, an item beyond the gap: only the player who
+    // takes every item jumps, there and back, two presses on one tick each.
+    std::map<int, std::string> beyond = oneTickRoom();
+    beyond[19] = "9       i                    j";
+    SearchReport detour = search(boxRoom(beyond, "1"));
+    ASSERT_TRUE(detour.success.measured);
+    EXPECT_EQ(detour.success.newHand, 1.0);
+    EXPECT_NEAR(detour.success.allGoodsNew, 0.383 * 0.383, 0.04);
+    EXPECT_NEAR(detour.success.allGoodsPractised, 0.683 * 0.683, 0.05);
+
+    // The same on every run, and when the search runs in slices.
+    SearchReport again = search(boxRoom(oneTickRoom()));
+    EXPECT_EQ(again.success.newHand, tight.success.newHand);
+    EXPECT_EQ(again.success.practised, tight.success.practised);
+    SearchJobPtr job = startSearch(roomFromText(boxRoom(oneTickRoom()), RoomState{}));
+    while (!advanceSearch(*job, {200, 0.2})) {
+    }
+    EXPECT_EQ(searchReport(*job).success.newHand, tight.success.newHand);
+    EXPECT_EQ(searchReport(*job).success.practised, tight.success.practised);
+
+    // The program's text and JSON.
+    EXPECT_EQ(checkRoom(boxRoom(oneTickRoom())), 0) << out;
+    char expected[120];
+    std::snprintf(expected, sizeof expected, "room.lvl:19:2: note: success %d %% (new hand), %d %% (practised)\n",
+                  int(std::lround(tight.success.newHand * 100)), int(std::lround(tight.success.practised * 100)));
+    EXPECT_TRUE(says(expected)) << out;
+    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
+    std::snprintf(expected, sizeof expected, "\"success\":{\"new\":%.3f,\"practised\":%.3f,\"allGoodsNew\":%.3f,",
+                  tight.success.newHand, tight.success.practised, tight.success.newHand);
+    EXPECT_TRUE(says(expected)) << out;
+    writeFile("goods.lvl", boxRoom(flat, "1"));
+    EXPECT_EQ(check({"goods.lvl"}), 0);
+    EXPECT_TRUE(says("goods.lvl:20:2: note: success 100 % (new hand), 100 % (practised); all goods 100 %, 100 %\n"))
+        << out;
+}
+
+TEST_F(Checker, TheDifficultyFigureNeedsEveryState) {
+    std::string text = boxRoom(oneTickRoom());
+    SearchLimits limits;
+    limits.exactStates = limits.exploreStates = 200;
+    SearchReport r = searchRoom(roomFromText(text, RoomState{}), limits);
+    ASSERT_EQ(r.verdict, Verdict::Finishable);
+    EXPECT_FALSE(r.explored);
+    EXPECT_FALSE(r.success.measured);
 }
 
 TEST_F(Checker, StaticFindingsOfALevelFile) {
@@ -252,13 +331,15 @@ TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
 TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     std::string text = boxRoom({{20, "i  j  4444  7  k   9"}, {10, "     8     "}}, "2");
     RoomState loaded = roomFromText(text, RoomState{});
-    SearchReport whole = searchRoom(loaded);
+    SearchLimits limits;
+    limits.exploreStates = 250'000;  // the guardian's room has millions: windows and ways are enough here
+    SearchReport whole = searchRoom(loaded, limits);
     moveCursor(5, 5);
     writeText("screen");
     room.startX = 33;
     game.score = 77;
     const uint64_t clock = virtualNow();
-    SearchJobPtr job = startSearch(loaded);
+    SearchJobPtr job = startSearch(loaded, limits);
     int slices = 0;
     while (!advanceSearch(*job, {50, 1})) ++slices;
     EXPECT_GT(slices, 3);
