@@ -44,9 +44,10 @@ protected:
         err.clear();
         return runChecker(arguments, out, err);
     }
-    int checkRoom(const std::string& text) {
+    int checkRoom(const std::string& text, std::vector<std::string> options = {}) {
         writeFile("room.lvl", text);
-        return check({"room.lvl"});
+        options.push_back("room.lvl");
+        return check(options);
     }
     bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
     SearchReport search(const std::string& text) { return searchRoom(roomFromText(text, RoomState{})); }
@@ -197,6 +198,8 @@ TEST_F(Checker, TheDifficultyFigureNeedsEveryState) {
 }
 
 TEST_F(Checker, StaticFindingsOfALevelFile) {
+    // Findings of the text and of the first steps: no need to see millions of states.
+    const std::vector<std::string> quickly = {"--max-states=300000"};
     std::map<int, std::string> rows = flatRoom();
     rows[2] = std::string(13, ' ') + "1";
     rows[3] = "  i   7      7 ";
@@ -207,7 +210,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
     rows[11] = "   1";
     std::string text = boxRoom(rows, "3", {std::string(70, 'x'), "", "never shown", std::string(150, 'y')});
     text.replace(text.find('\n', 81 * 5) - 10, 10, "");  // row 6 short by ten
-    checkRoom(text);
+    checkRoom(text, quickly);
     for (const char* expected : {
              "room.lvl:3:4: warning: several starts 'i': the last one, at (2, 20), wins",
              "room.lvl:3:8: warning: several vertical enemies '7': only the last one, at (15, 3), plays",
@@ -230,7 +233,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
     // A start missing in the first room of a series is an error; missing
     // rows, long rows and the map edge.
     std::string bare = std::string(90, ' ') + "\n" + std::string(80, '1') + "\n";
-    checkRoom(bare);
+    checkRoom(bare, quickly);
     for (const char* expected : {"room.lvl:1:1: error: no start 'i': the player starts at (1, 1)",
                                  "room.lvl:1:1: error: no exit '9' on the map",
                                  "room.lvl:1:81: warning: row 1 has 90 characters: those after column 80 are ignored",
@@ -239,7 +242,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
 
     std::string edge = boxRoom({{21, "i"}, {10, "8"}, {5, "9"}});
     edge[10 * 81 - 2] = edge[21 * 81 - 2] = ' ';  // no wall at the right end of rows 10 and 21
-    checkRoom(edge);
+    checkRoom(edge, quickly);
     EXPECT_TRUE(says("warning: the horizontal enemy's path reaches the edge of the map at (80, 10)")) << out;
     EXPECT_TRUE(says("warning: the player can reach the edge of the map at (80, 21)")) << out;
 }
