@@ -63,11 +63,17 @@ uint32_t valueOf(const SuccessWork& work, const MoveTable& moves, uint32_t s, ui
     return d == unreachable ? d : d + 1;
 }
 
+// The moves backwards, and the few moves that reach the exit or take a
+// loose goods item: only those start or change a distance between layers.
 void reverseMoves(SuccessWork& work, const MoveTable& moves) {
     size_t n = moves.states;
     work.firstIn.assign(n + 1, 0);
-    for (size_t e = 0; e < n * choiceCount; ++e)
-        if (moves.successors[e] < n) ++work.firstIn[moves.successors[e] + 1];
+    work.special.clear();
+    for (size_t e = 0; e < n * choiceCount; ++e) {
+        uint32_t t = moves.successors[e];
+        if (t < n) ++work.firstIn[t + 1];
+        if (t == atExit || (t < n && moves.edgeGoods[e] != noGoods)) work.special.push_back(static_cast<uint32_t>(e));
+    }
     for (size_t i = 0; i < n; ++i) work.firstIn[i + 1] += work.firstIn[i];
     work.from.resize(work.firstIn[n]);
     std::vector<uint32_t> fill(work.firstIn.begin(), work.firstIn.end() - 1);
@@ -75,25 +81,17 @@ void reverseMoves(SuccessWork& work, const MoveTable& moves) {
         if (moves.successors[e] < n) work.from[fill[moves.successors[e]]++] = static_cast<uint32_t>(e);
 }
 
-// Distances backwards from the given first values (seeds), over the moves
-// that keep the goods set: with goods set `layer`, a move that takes an item
-// not yet in it leads to another layer, already in its seeds.
-void spreadBack(const SuccessWork& work, const MoveTable& moves, uint32_t* dist, int layer) {
-    // The first values in order of ticks, counted out: cheaper than a sort.
-    uint32_t most = 0;
-    for (size_t s = 0; s < moves.states; ++s)
-        if (dist[s] != unreachable) most = std::max(most, dist[s]);
-    std::vector<uint32_t> first(size_t(most) + 2, 0), seeds;
-    for (size_t s = 0; s < moves.states; ++s)
-        if (dist[s] != unreachable) ++first[dist[s] + 1];
-    for (size_t d = 0; d + 1 < first.size(); ++d) first[d + 1] += first[d];
-    seeds.resize(first.back());
-    for (size_t s = 0; s < moves.states; ++s)
-        if (dist[s] != unreachable) seeds[first[dist[s]]++] = static_cast<uint32_t>(s);
+// Distances backwards from the first values given to the states in `seeds`,
+// over the moves that keep the goods set: with goods set `layer`, a move that
+// takes an item not yet in it leads to another layer, already in the seeds.
+void spreadBack(const SuccessWork& work, const MoveTable& moves, uint32_t* dist, int layer,
+                std::vector<uint32_t>& seeds) {
+    std::sort(seeds.begin(), seeds.end(), [dist](uint32_t a, uint32_t b) { return dist[a] < dist[b]; });
     std::vector<uint32_t> queue;  // states in order of ticks, as breadth first finds them
     queue.reserve(moves.states / 4);
     size_t nextSeed = 0, head = 0;
     while (nextSeed < seeds.size() || head < queue.size()) {
+        // A seed that a shorter way has since reached only spreads again what it spread.
         bool fromSeeds =
             head >= queue.size() || (nextSeed < seeds.size() && dist[seeds[nextSeed]] <= dist[queue[head]]);
         uint32_t t = fromSeeds ? seeds[nextSeed++] : queue[head++];
@@ -113,31 +111,36 @@ void spreadBack(const SuccessWork& work, const MoveTable& moves, uint32_t* dist,
 
 void distancesToExit(SuccessWork& work, const MoveTable& moves) {
     work.toExit.assign(moves.states, unreachable);
-    for (size_t e = 0; e < moves.states * choiceCount; ++e)
-        if (moves.successors[e] == atExit) work.toExit[e / choiceCount] = 1;
-    spreadBack(work, moves, work.toExit.data(), -1);
+    std::vector<uint32_t> seeds;
+    for (uint32_t e : work.special)
+        if (moves.successors[e] == atExit && work.toExit[e / choiceCount] != 1) {
+            work.toExit[e / choiceCount] = 1;
+            seeds.push_back(e / choiceCount);
+        }
+    spreadBack(work, moves, work.toExit.data(), -1, seeds);
 }
 
 // The distances of one goods set; the sets with more items come first.
 void distancesWithGoods(SuccessWork& work, const MoveTable& moves, int layer) {
     size_t n = moves.states;
     uint32_t* dist = work.toExitAllGoods.data() + size_t(layer) * n;
-    for (size_t s = 0; s < n; ++s)
-        for (int c = 0; c < choiceCount; ++c) {
-            size_t e = s * choiceCount + c;
-            uint32_t t = moves.successors[e];
-            if (t == dead) continue;
-            uint32_t taken = uint32_t(layer) | goodsBit(moves.edgeGoods[e]);
-            uint32_t d = unreachable;
-            if (t == atExit) {
-                if (std::popcount(taken) + moves.onWayGoods[s] >= moves.goodsTarget) d = 1;
-            } else if (taken != uint32_t(layer)) {
-                uint32_t later = work.toExitAllGoods[size_t(taken) * n + t];
-                if (later != unreachable) d = later + 1;
-            }
-            dist[s] = std::min(dist[s], d);
+    std::vector<uint32_t> seeds;
+    for (uint32_t e : work.special) {
+        uint32_t s = e / choiceCount, t = moves.successors[e];
+        uint32_t taken = uint32_t(layer) | goodsBit(moves.edgeGoods[e]);
+        uint32_t d = unreachable;
+        if (t == atExit) {
+            if (std::popcount(taken) + moves.onWayGoods[s] >= moves.goodsTarget) d = 1;
+        } else if (taken != uint32_t(layer)) {
+            uint32_t later = work.toExitAllGoods[size_t(taken) * n + t];
+            if (later != unreachable) d = later + 1;
         }
-    spreadBack(work, moves, dist, layer);
+        if (d < dist[s]) {
+            dist[s] = d;
+            seeds.push_back(s);
+        }
+    }
+    spreadBack(work, moves, dist, layer, seeds);
 }
 
 struct Step {
@@ -264,5 +267,6 @@ bool advanceSuccess(SuccessWork& work, const MoveTable& moves, std::chrono::stea
     work.from = {};
     work.toExit = {};
     work.toExitAllGoods = {};
+    work.special = {};
     return true;
 }

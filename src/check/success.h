@@ -32,6 +32,7 @@ struct MoveTable {
 struct SuccessWork {
     int stage = 0;                         // 0 distances to the exit, 1 with every goods item, 2 tries, 3 done
     std::vector<uint32_t> firstIn, from;   // the moves backwards: into state t, from[firstIn[t] ..]
+    std::vector<uint32_t> special;         // the moves to the exit or taking a loose goods item
     std::vector<uint32_t> toExit;          // per state: ticks on the shortest way to the exit
     std::vector<uint32_t> toExitAllGoods;  // per goods set taken, per state: the same with every item
     int layer = -1;                        // the goods set whose distances come next
