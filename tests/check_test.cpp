@@ -195,6 +195,14 @@ TEST_F(Checker, TheDifficultyFigureNeedsEveryState) {
     ASSERT_EQ(r.verdict, Verdict::Finishable);
     EXPECT_FALSE(r.explored);
     EXPECT_FALSE(r.success.measured);
+
+    // Quick ways, then every state: the figure's distances prove them shortest.
+    limits.exploreStates = SearchLimits{}.exploreStates;
+    SearchReport quick = searchRoom(roomFromText(text, RoomState{}), limits);
+    SearchReport exact = search(text);
+    EXPECT_TRUE(quick.explored && quick.success.measured && quick.shortest);
+    EXPECT_EQ(quick.ticks, exact.ticks);
+    EXPECT_EQ(quick.success.newHand, exact.success.newHand);
 }
 
 TEST_F(Checker, StaticFindingsOfALevelFile) {

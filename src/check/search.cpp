@@ -835,6 +835,10 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     if (job.phase == 7) {
         if (!advanceSuccess(job.success, job.moves, until)) return;
         r.success = job.success.figure;
+        // Every state seen: the figure's distances prove a quick way shortest when it is.
+        if (r.ticks >= 0 && uint32_t(r.ticks) == job.success.shortest) r.shortest = true;
+        if (r.allGoodsTicks >= 0 && uint32_t(r.allGoodsTicks) == job.success.allGoodsShortest)
+            r.allGoodsShortest = true;
         job.moves.onWayGoods = {};
         finish(job, Verdict::Finishable);
     }

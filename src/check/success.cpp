@@ -262,6 +262,11 @@ bool advanceSuccess(SuccessWork& work, const MoveTable& moves, std::chrono::stea
         }
     }
     f.measured = true;
+    work.shortest = work.toExit[0];
+    if (moves.goodsTarget == 0)
+        work.allGoodsShortest = work.shortest;
+    else if (!work.toExitAllGoods.empty())
+        work.allGoodsShortest = work.toExitAllGoods[0];
     // The tables are large; only the figure is kept.
     work.firstIn = {};
     work.from = {};

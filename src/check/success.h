@@ -41,6 +41,8 @@ struct SuccessWork {
     uint64_t random = 0;
     std::vector<uint32_t> chainState, chainGoods;  // the states met waiting with no key
     SuccessFigure figure;
+    // From the start, over every state: the shortest ways' lengths, proven.
+    uint32_t shortest = successor::unreachable, allGoodsShortest = successor::unreachable;
 };
 
 // Works until `until`, at least one step; true once work.figure is final.
