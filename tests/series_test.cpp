@@ -97,6 +97,7 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
     SearchReport report = searchSeriesRoom(loaded);
     ASSERT_EQ(report.verdict, Verdict::Finishable) << "room " << number << ": " << report.gaveUpReason;
     EXPECT_TRUE(report.explored) << "room " << number << ": not every reachable state was seen";
+    EXPECT_TRUE(report.shortest && report.allGoodsShortest) << "room " << number << ": ways not proven shortest";
     EXPECT_FALSE(report.stuck) << "room " << number << ": stuck alive at (" << report.stuckAt.x << ", "
                                << report.stuckAt.y << ")";
     EXPECT_TRUE(report.unreachableGoods.empty()) << "room " << number;
