@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<std::string_view> entries = splitLines(parts[0]);
         for (size_t i = 0; i < entries.size() && i < 8; ++i) {
             std::string entry = hostPath(entries[i].substr(0, 255));
-            if (packEntryLeavesFolder(entry) || entry.size() > 128 || entry.starts_with("*")) continue;
+            if (!packEntryInsideFolder(scratch("pk"), entry) || entry.size() > 128 || entry.starts_with("*")) continue;
             std::filesystem::path file = scratch("pk/" + entry + ".lvl");
             std::error_code ignored;
             std::filesystem::create_directories(file.parent_path(), ignored);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -363,9 +364,22 @@ std::string json(const Results& results, int errors, int warnings) {
                    ",\"late\":" + std::to_string(r.windows[w].late) + "}";
         char searchSeconds[32];
         std::snprintf(searchSeconds, sizeof searchSeconds, "%.3f", r.seconds);
-        out += "],\"states\":" + std::to_string(r.states) + ",\"searchSeconds\":" + searchSeconds +
-               ",\"explored\":" + (r.explored ? "true" : "false") + ",\"solution\":" + keyList(r.solution) +
-               ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
+        std::string success = "null";
+        if (r.success.measured) {
+            char shares[160];
+            std::snprintf(shares, sizeof shares, "{\"new\":%.3f,\"practised\":%.3f", r.success.newHand,
+                          r.success.practised);
+            success = shares;
+            if (r.success.allGoodsMeasured)
+                std::snprintf(shares, sizeof shares, ",\"allGoodsNew\":%.3f,\"allGoodsPractised\":%.3f}",
+                              r.success.allGoodsNew, r.success.allGoodsPractised);
+            else
+                std::snprintf(shares, sizeof shares, ",\"allGoodsNew\":null,\"allGoodsPractised\":null}");
+            success += shares;
+        }
+        out += "],\"success\":" + success + ",\"states\":" + std::to_string(r.states) +
+               ",\"searchSeconds\":" + searchSeconds + ",\"explored\":" + (r.explored ? "true" : "false") +
+               ",\"solution\":" + keyList(r.solution) + ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
     }
     out += "],\n\"errors\":" + std::to_string(errors) + ",\"warnings\":" + std::to_string(warnings) + "}\n";
     return out;

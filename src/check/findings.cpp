@@ -3,6 +3,7 @@
 // the goods line, the messages, invisible spikes and the enemies' first
 // steps. The room itself is loaded by the game's own loader.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -300,6 +301,24 @@ std::vector<Finding> levelFindings(std::string_view text, const RoomState& previ
     return out.list;
 }
 
+// A share as a whole percent; 100 and 0 only when every try, or none, went so.
+std::string percent(double share) {
+    int p = static_cast<int>(std::lround(share * 100));
+    if (share < 1) p = std::min(p, 99);
+    if (share > 0) p = std::max(p, 1);
+    return std::to_string(p) + " %";
+}
+
+std::string successText(const SearchReport& r) {
+    const SuccessFigure& f = r.success;
+    if (!f.measured) return "success not measured: not every reachable state was seen";
+    std::string text = "success " + percent(f.newHand) + " (new hand), " + percent(f.practised) + " (practised)";
+    if (r.goodsOnMap == 0) return text;
+    if (!f.allGoodsMeasured) return text + "; all goods not measured (too many goods items)";
+    if (r.allGoodsTicks < 0) return text;
+    return text + "; all goods " + percent(f.allGoodsNew) + ", " + percent(f.allGoodsPractised);
+}
+
 std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport& r) {
     Collector out;
     int sx = loaded.startX, sy = loaded.startY;
@@ -325,6 +344,7 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
                     }
             }
             out.add(sy, sx, Severity::Note, text, sx, sy);
+            out.add(sy, sx, Severity::Note, successText(r), sx, sy);
             if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.explored && r.unreachableGoods.empty())
                 out.add(sy, sx, Severity::Warning,
                         "every goods item can be reached, but no way takes them all and reaches the exit", sx, sy);

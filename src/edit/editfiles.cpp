@@ -30,11 +30,6 @@ std::string realPath(const std::string& path) {
     return resolved;
 }
 
-bool within(const std::string& inner, const std::string& outer) {
-    return inner == outer ||
-           (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/');
-}
-
 // --- the rescue copy ---
 // Everything the signal handler needs is prepared beforehand: it only
 // copies bytes between fixed buffers and makes async-signal-safe calls.

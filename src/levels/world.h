@@ -81,9 +81,12 @@ extern GameCounters game;
 extern RunSettings run;
 
 // Look-ups outside the map read as Wall; writes outside it are dropped.
-bool insideMap(int x, int y);
-CellCode cellAt(const LevelMap& map, int x, int y);
-void setCell(LevelMap& map, int x, int y, CellCode code);
+// Inline: the rules and the level checker's search read cells millions of times.
+inline bool insideMap(int x, int y) { return x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight; }
+inline CellCode cellAt(const LevelMap& map, int x, int y) { return insideMap(x, y) ? map.cells[x - 1][y - 1] : Wall; }
+inline void setCell(LevelMap& map, int x, int y, CellCode code) {
+    if (insideMap(x, y)) map.cells[x - 1][y - 1] = code;
+}
 inline CellCode cellAt(int x, int y) { return cellAt(room.levelMap, x, y); }
 inline void setCell(int x, int y, CellCode code) { setCell(room.levelMap, x, y, code); }
 
