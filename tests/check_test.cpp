@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -42,9 +44,10 @@ protected:
         err.clear();
         return runChecker(arguments, out, err);
     }
-    int checkRoom(const std::string& text) {
+    int checkRoom(const std::string& text, std::vector<std::string> options = {}) {
         writeFile("room.lvl", text);
-        return check({"room.lvl"});
+        options.push_back("room.lvl");
+        return check(options);
     }
     bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
     SearchReport search(const std::string& text) { return searchRoom(roomFromText(text, RoomState{})); }
@@ -117,7 +120,86 @@ TEST_F(Checker, ARunningJumpOnExactTicksHasAWindowOfOne) {
     EXPECT_GT(flat.narrowestWindow, 1);
 }
 
+// A lava gap that only a running jump pressed on one exact tick clears: a
+// jump a tick early meets spikes overhead, a tick late walks into the lava.
+std::map<int, std::string> oneTickRoom() {
+    std::map<int, std::string> rows;
+    rows[16] = std::string(78, '3');
+    rows[16][21] = ' ';
+    rows[15] = std::string(78, '1');  // the spikes point down from it, visible
+    rows[19] = "i" + std::string(75, ' ') + "9";
+    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
+    return rows;
+}
+
+TEST_F(Checker, TheDifficultyFigureFollowsTheSpreadOfThePresses) {
+    // Nothing on the way can hurt: every try finishes, goods or not.
+    std::map<int, std::string> flat = flatRoom();
+    flat[20][30] = 'j';
+    SearchReport easy = search(boxRoom(flat, "1"));
+    ASSERT_TRUE(easy.success.measured);
+    EXPECT_EQ(easy.success.newHand, 1.0);
+    EXPECT_EQ(easy.success.practised, 1.0);
+    EXPECT_EQ(easy.success.allGoodsNew, 1.0);
+    EXPECT_EQ(easy.success.allGoodsPractised, 1.0);
+
+    // One key on one tick: a try finishes when the press is off by less than
+    // half a tick, 38 % of a normal spread of 1 tick and 68 % of 0.5 tick.
+    SearchReport tight = search(boxRoom(oneTickRoom()));
+    ASSERT_TRUE(tight.success.measured);
+    EXPECT_NEAR(tight.success.newHand, 0.383, 0.04);
+    EXPECT_NEAR(tight.success.practised, 0.683, 0.04);
+    EXPECT_EQ(tight.success.allGoodsNew, tight.success.newHand) << "no goods: the same player";
+
+    // The exit behind the start, an item beyond the gap: only the player who
+    // takes every item jumps, there and back, two presses on one tick each.
+    std::map<int, std::string> beyond = oneTickRoom();
+    beyond[19] = "9       i                    j";
+    SearchReport detour = search(boxRoom(beyond, "1"));
+    ASSERT_TRUE(detour.success.measured);
+    EXPECT_EQ(detour.success.newHand, 1.0);
+    EXPECT_NEAR(detour.success.allGoodsNew, 0.383 * 0.383, 0.04);
+    EXPECT_NEAR(detour.success.allGoodsPractised, 0.683 * 0.683, 0.05);
+
+    // The same on every run, and when the search runs in slices.
+    SearchReport again = search(boxRoom(oneTickRoom()));
+    EXPECT_EQ(again.success.newHand, tight.success.newHand);
+    EXPECT_EQ(again.success.practised, tight.success.practised);
+    SearchJobPtr job = startSearch(roomFromText(boxRoom(oneTickRoom()), RoomState{}));
+    while (!advanceSearch(*job, {200, 0.2})) {
+    }
+    EXPECT_EQ(searchReport(*job).success.newHand, tight.success.newHand);
+    EXPECT_EQ(searchReport(*job).success.practised, tight.success.practised);
+
+    // The program's text and JSON.
+    EXPECT_EQ(checkRoom(boxRoom(oneTickRoom())), 0) << out;
+    char expected[120];
+    std::snprintf(expected, sizeof expected, "room.lvl:19:2: note: success %d %% (new hand), %d %% (practised)\n",
+                  int(std::lround(tight.success.newHand * 100)), int(std::lround(tight.success.practised * 100)));
+    EXPECT_TRUE(says(expected)) << out;
+    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
+    std::snprintf(expected, sizeof expected, "\"success\":{\"new\":%.3f,\"practised\":%.3f,\"allGoodsNew\":%.3f,",
+                  tight.success.newHand, tight.success.practised, tight.success.newHand);
+    EXPECT_TRUE(says(expected)) << out;
+    writeFile("goods.lvl", boxRoom(flat, "1"));
+    EXPECT_EQ(check({"goods.lvl"}), 0);
+    EXPECT_TRUE(says("goods.lvl:20:2: note: success 100 % (new hand), 100 % (practised); all goods 100 %, 100 %\n"))
+        << out;
+}
+
+TEST_F(Checker, TheDifficultyFigureNeedsEveryState) {
+    std::string text = boxRoom(oneTickRoom());
+    SearchLimits limits;
+    limits.exactStates = limits.exploreStates = 200;
+    SearchReport r = searchRoom(roomFromText(text, RoomState{}), limits);
+    ASSERT_EQ(r.verdict, Verdict::Finishable);
+    EXPECT_FALSE(r.explored);
+    EXPECT_FALSE(r.success.measured);
+}
+
 TEST_F(Checker, StaticFindingsOfALevelFile) {
+    // Findings of the text and of the first steps: no need to see millions of states.
+    const std::vector<std::string> quickly = {"--max-states=300000"};
     std::map<int, std::string> rows = flatRoom();
     rows[2] = std::string(13, ' ') + "1";
     rows[3] = "  i   7      7 ";
@@ -128,7 +210,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
     rows[11] = "   1";
     std::string text = boxRoom(rows, "3", {std::string(70, 'x'), "", "never shown", std::string(150, 'y')});
     text.replace(text.find('\n', 81 * 5) - 10, 10, "");  // row 6 short by ten
-    checkRoom(text);
+    checkRoom(text, quickly);
     for (const char* expected : {
              "room.lvl:3:4: warning: several starts 'i': the last one, at (2, 20), wins",
              "room.lvl:3:8: warning: several vertical enemies '7': only the last one, at (15, 3), plays",
@@ -151,7 +233,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
     // A start missing in the first room of a series is an error; missing
     // rows, long rows and the map edge.
     std::string bare = std::string(90, ' ') + "\n" + std::string(80, '1') + "\n";
-    checkRoom(bare);
+    checkRoom(bare, quickly);
     for (const char* expected : {"room.lvl:1:1: error: no start 'i': the player starts at (1, 1)",
                                  "room.lvl:1:1: error: no exit '9' on the map",
                                  "room.lvl:1:81: warning: row 1 has 90 characters: those after column 80 are ignored",
@@ -160,7 +242,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
 
     std::string edge = boxRoom({{21, "i"}, {10, "8"}, {5, "9"}});
     edge[10 * 81 - 2] = edge[21 * 81 - 2] = ' ';  // no wall at the right end of rows 10 and 21
-    checkRoom(edge);
+    checkRoom(edge, quickly);
     EXPECT_TRUE(says("warning: the horizontal enemy's path reaches the edge of the map at (80, 10)")) << out;
     EXPECT_TRUE(says("warning: the player can reach the edge of the map at (80, 21)")) << out;
 }
@@ -252,13 +334,15 @@ TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
 TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     std::string text = boxRoom({{20, "i  j  4444  7  k   9"}, {10, "     8     "}}, "2");
     RoomState loaded = roomFromText(text, RoomState{});
-    SearchReport whole = searchRoom(loaded);
+    SearchLimits limits;
+    limits.exploreStates = 250'000;  // the guardian's room has millions: windows and ways are enough here
+    SearchReport whole = searchRoom(loaded, limits);
     moveCursor(5, 5);
     writeText("screen");
     room.startX = 33;
     game.score = 77;
     const uint64_t clock = virtualNow();
-    SearchJobPtr job = startSearch(loaded);
+    SearchJobPtr job = startSearch(loaded, limits);
     int slices = 0;
     while (!advanceSearch(*job, {50, 1})) ++slices;
     EXPECT_GT(slices, 3);

@@ -53,8 +53,9 @@ struct SearchLimits {
     size_t exactStates = 250'000;
     size_t exactWays = 6'000'000;  // ways with their goods taken, 16 bytes each
     // Past this the reachable states are not all seen: no stuck places or
-    // goods out of reach are reported, and windows are lower bounds.
-    size_t exploreStates = 250'000;
+    // goods out of reach are reported, windows are lower bounds and the
+    // difficulty figure is not measured.
+    size_t exploreStates = 2'000'000;
     size_t maxStates = 2'500'000;  // the memory bound, about 150 bytes each
     double maxSeconds = 20;
     int maxTicks = 20'000;
@@ -80,6 +81,19 @@ struct CellXY {
     int x = 0, y = 0;
 };
 
+// How often a simulated player finishes the room without losing a life
+// (check/success.cpp). It knows the room: from whatever state it is in it
+// follows a shortest way, aims each key at the middle of that key's window
+// and presses it a whole number of ticks off, drawn from a normal spread cut
+// at 3 ticks; after each press it plans again from where it really is.
+struct SuccessFigure {
+    bool measured = false;                          // only where every reachable state was seen
+    bool allGoodsMeasured = false;                  // not with more than a few goods off the enemies' ways
+    double newHand = 0, practised = 0;              // shares of the tries, spread 1 tick and 0.5 tick
+    double allGoodsNew = 0, allGoodsPractised = 0;  // finishing with every goods item
+};
+constexpr int successTries = 1000;
+
 struct SearchReport {
     Verdict verdict = Verdict::Searching;
     bool done = false;
@@ -104,6 +118,7 @@ struct SearchReport {
     // When not explored, a window may be wider than it says.
     std::vector<KeyWindow> windows;
     int narrowestWindow = 0;
+    SuccessFigure success;
     size_t states = 0;
     double seconds = 0;
     std::string gaveUpReason;

@@ -4,6 +4,8 @@
 // compilers print their findings.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -125,6 +127,24 @@ std::string seconds(int ticks) {
     return text;
 }
 
+// A share as a whole percent; 100 and 0 only when every try, or none, went so.
+std::string percent(double share) {
+    int p = static_cast<int>(std::lround(share * 100));
+    if (share < 1) p = std::min(p, 99);
+    if (share > 0) p = std::max(p, 1);
+    return std::to_string(p) + " %";
+}
+
+std::string successText(const SearchReport& r) {
+    const SuccessFigure& f = r.success;
+    if (!f.measured) return "success not measured: not every reachable state was seen";
+    std::string text = "success " + percent(f.newHand) + " (new hand), " + percent(f.practised) + " (practised)";
+    if (r.goodsOnMap == 0) return text;
+    if (!f.allGoodsMeasured) return text + "; all goods not measured (too many goods items)";
+    if (r.allGoodsTicks < 0) return text;
+    return text + "; all goods " + percent(f.allGoodsNew) + ", " + percent(f.allGoodsPractised);
+}
+
 std::string where(CellXY cell) { return "(" + std::to_string(cell.x) + ", " + std::to_string(cell.y) + ")"; }
 
 // The room's findings from play: its verdict, goods out of reach, places
@@ -153,6 +173,7 @@ void reportSearch(Results& results, const std::string& path, const RoomState& lo
                     }
             }
             add(results, path, sy, sx, Severity::Note, text, sx, sy);
+            add(results, path, sy, sx, Severity::Note, successText(r), sx, sy);
             if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.explored && r.unreachableGoods.empty())
                 add(results, path, sy, sx, Severity::Warning,
                     "every goods item can be reached, but no way takes them all and reaches the exit", sx, sy);
@@ -392,9 +413,22 @@ std::string json(const Results& results, int errors, int warnings) {
                    ",\"late\":" + std::to_string(r.windows[w].late) + "}";
         char searchSeconds[32];
         std::snprintf(searchSeconds, sizeof searchSeconds, "%.3f", r.seconds);
-        out += "],\"states\":" + std::to_string(r.states) + ",\"searchSeconds\":" + searchSeconds +
-               ",\"explored\":" + (r.explored ? "true" : "false") + ",\"solution\":" + keyList(r.solution) +
-               ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
+        std::string success = "null";
+        if (r.success.measured) {
+            char shares[160];
+            std::snprintf(shares, sizeof shares, "{\"new\":%.3f,\"practised\":%.3f", r.success.newHand,
+                          r.success.practised);
+            success = shares;
+            if (r.success.allGoodsMeasured)
+                std::snprintf(shares, sizeof shares, ",\"allGoodsNew\":%.3f,\"allGoodsPractised\":%.3f}",
+                              r.success.allGoodsNew, r.success.allGoodsPractised);
+            else
+                std::snprintf(shares, sizeof shares, ",\"allGoodsNew\":null,\"allGoodsPractised\":null}");
+            success += shares;
+        }
+        out += "],\"success\":" + success + ",\"states\":" + std::to_string(r.states) +
+               ",\"searchSeconds\":" + searchSeconds + ",\"explored\":" + (r.explored ? "true" : "false") +
+               ",\"solution\":" + keyList(r.solution) + ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
     }
     out += "],\n\"errors\":" + std::to_string(errors) + ",\"warnings\":" + std::to_string(warnings) + "}\n";
     return out;

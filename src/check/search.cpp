@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "check/check.h"
+#include "check/success.h"
 #include "console/console.h"
 #include "shell/sound.h"
 
@@ -25,6 +26,7 @@ constexpr uint32_t dead = 0xFFFFFFFF;     // the choice loses a life
 constexpr uint32_t atExit = 0xFFFFFFFE;   // the choice reaches the exit
 constexpr uint32_t unknown = 0xFFFFFFFD;  // not expanded yet
 constexpr size_t headerSize = 20;
+static_assert(choiceCount == successor::choiceCount && dead == successor::dead && atExit == successor::atExit);
 
 using Clock = std::chrono::steady_clock;
 
@@ -120,8 +122,11 @@ struct SearchJob {
     double sliceBegan = 0;
     std::vector<uint8_t> scratchKey;
     bool lossExit = false;  // the exit is reached with lives lost
-    // 0 ways, 1 with losses, 6 all states after that, 2 all states, 3 analyse, 4 windows, 5 done
+    // 0 ways, 1 with losses, 6 all states after that, 2 all states, 3 analyse, 4 windows,
+    // 7 the difficulty figure, 5 done
     int phase = 0;
+    MoveTable moves;
+    SuccessWork success;
     std::vector<uint8_t> canFinish;
     size_t windowPress = 0;
     double spent = 0;
@@ -762,7 +767,9 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         } else if (r.ticks < 0) {
             job.phase = 1;
         } else {
-            job.phase = job.quick || !r.gaveUpReason.empty() ? 3 : 2;
+            // Quick ways too are followed by every state, as far as the limits
+            // allow: stuck places, windows and the difficulty figure need them.
+            job.phase = !r.gaveUpReason.empty() ? 3 : 2;
         }
         return;
     }
@@ -806,6 +813,29 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         }
         r.narrowestWindow = 2 * windowReach + 1;
         for (const KeyWindow& w : r.windows) r.narrowestWindow = std::min(r.narrowestWindow, w.width());
+        if (!r.explored) {
+            finish(job, Verdict::Finishable);
+            return;
+        }
+        // The figure needs every state: its players may stray anywhere.
+        MoveTable& m = job.moves;
+        const Explorer& ex = job.main;
+        m.states = ex.count();
+        m.successors = ex.successors.data();
+        m.edgeGoods = ex.edgeGoods.data();
+        m.onWayGoods.resize(m.states);
+        for (size_t s = 0; s < m.states; ++s) m.onWayGoods[s] = static_cast<uint8_t>(onWayGoods(ex, uint32_t(s)));
+        m.goodsTarget = job.goodsTarget;
+        int loose = 0;
+        for (int index : job.looseIndex) loose += index >= 0;
+        m.looseGoods = loose;
+        job.phase = 7;
+        return;
+    }
+    if (job.phase == 7) {
+        if (!advanceSuccess(job.success, job.moves, until)) return;
+        r.success = job.success.figure;
+        job.moves.onWayGoods = {};
         finish(job, Verdict::Finishable);
     }
 }
