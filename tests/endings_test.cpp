@@ -79,7 +79,8 @@ TEST_F(Endings, CompleteFinaleScrollsToTheScoreAndDeletesBothSaves) {
     for (auto [row, line] : {std::pair{31, at(28, "The Quorvex developers")},
                              {34, at(31, "The same developers")},
                              {38, at(28, "The Quorvex developers")},
-                             {42, at(31, "tools/makesounds.cpp")}})
+                             {41, at(35, "Music by:")},
+                             {42, at(31, "The Quorvex developers")}})
         EXPECT_EQ(bufferRow(row), line) << row;
     EXPECT_TRUE(bothSaves());
     restart(6);

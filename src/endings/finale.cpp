@@ -69,8 +69,7 @@ void creditLine(int column, int row, uint8_t colour, std::string_view text) {
 }
 
 // Written below the visible rows; the scroll brings them up into view. The
-// rooms, the code and the sounds are all the developers' own work, and the
-// music is synthesised by the game's own tool.
+// rooms, the code, the sounds and the music are all the developers' own work.
 void writeCredits() {
     const std::string_view makers = "The Quorvex developers";
     creditLine(37, 26, 14, "Credits");
@@ -81,7 +80,7 @@ void writeCredits() {
     creditLine(32, 37, 14, "Sound developer:");
     creditLine(28, 38, 15, makers);
     creditLine(35, 41, 14, "Music by:");
-    creditLine(31, 42, 15, "tools/makesounds.cpp");
+    creditLine(31, 42, 15, makers);
     creditLine(37, 72, 14, "THE END");
     creditLine(34, 74, 14, "Final Score:");
     // Centred under "Final Score:" for a score of any length.
