@@ -360,7 +360,7 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
         case Verdict::Searching:
             out.add(sy, sx, Severity::Warning,
                     "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
-                        " states: finishing is not proven",
+                        (r.states == 1 ? " state" : " states") + ": finishing is not proven",
                     sx, sy);
             break;
     }
