@@ -66,8 +66,9 @@ bool isPaintCharacter(uint8_t c);  // space, i, 1-9, j-t
 // Loads the text into the game's world model, over the inherited map.
 void loadRoomText(const RoomText& text, const Inheritance& inherited);
 int goodsOnMap();  // in the loaded map
-// The inheritance of a pack's room from the room texts before it.
-Inheritance inheritanceAfter(const std::vector<std::string>& earlierFileTexts);
+// The inheritance of a pack's room: the rooms before it applied one after
+// the other, as the game loads them (its map is never cleared).
+void applyEarlierRoom(Inheritance& inherited, std::string_view fileText);
 std::string describeCell(int x, int y);  // the cell under the cursor, in words
 
 // --- editing (roomedit.cpp) ---
@@ -128,6 +129,13 @@ void disarmRescue();
 void writeRescueNow();         // from ordinary code, on an abnormal end
 void installRescueHandlers();  // SIGTERM and SIGHUP write it first
 std::string lastRescuePath();
+// What the game's loader reads of a level file: its first maxLines lines,
+// each cut at maxLineLength, within its first maxBytes; the lines end in LF.
+// A huge room costs one chunk of memory, not its size.
+std::string readLevelLines(const std::string& path, size_t maxLines = mapHeight + 1 + messageCount,
+                           size_t maxLineLength = 255, size_t maxBytes = 4u << 20);
+// The names of the files in folder that end in suffix (none when it cannot be read).
+std::vector<std::string> filesEndingIn(const std::string& folder, std::string_view suffix);
 
 // The whole program after the terminal is open: a level file or a pack folder.
 // Returns the exit status; a failure's report line is in editorReport().

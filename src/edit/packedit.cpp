@@ -3,6 +3,7 @@
 // written to the index at once. Entries that lead out of the pack folder are
 // listed but never opened or written.
 #include <algorithm>
+#include <map>
 
 #include "console/console.h"
 #include "edit/edit.h"
@@ -138,14 +139,27 @@ bool acceptableName(const std::string& name, int except) {
     return true;
 }
 
+// Earlier rooms one file at a time, and only what the game reads of each;
+// a pack that lists one file many times reads it once.
 Inheritance inheritanceOf(int index) {
-    std::vector<std::string> earlier;
+    Inheritance inherited;
+    std::map<std::string, std::string> seen;
+    constexpr size_t seenLimit = 64;
     for (int i = 0; i < index; ++i) {
         const std::string& entry = pack.entries[static_cast<size_t>(i)];
-        if (inside(entry) && pathKind(roomPath(entry)) == PathKind::File)
-            earlier.push_back(readTextFile(roomPath(entry)));
+        if (entry.empty() || !inside(entry)) continue;
+        std::string path = roomPath(entry);
+        auto known = seen.find(path);
+        if (known != seen.end()) {
+            applyEarlierRoom(inherited, known->second);
+            continue;
+        }
+        if (pathKind(path) != PathKind::File) continue;
+        std::string lines = readLevelLines(path);
+        applyEarlierRoom(inherited, lines);
+        if (seen.size() < seenLimit) seen.emplace(path, std::move(lines));
     }
-    return inheritanceAfter(earlier);
+    return inherited;
 }
 
 void openSelected(bool playAtOnce) {
