@@ -23,6 +23,12 @@ void rescue() {
 
 const std::string& editorReport() { return report; }
 
+std::string editorFailureText(const FileFailure& failure) {
+    std::string text = describeFailure(failure);
+    if (text.rfind("quorvex:", 0) == 0) text.replace(0, 7, "quorvex-edit");
+    return text;
+}
+
 int runEditor(const std::string& path) {
     report.clear();
     hideCursor();
@@ -53,8 +59,7 @@ int runEditor(const std::string& path) {
         rescue();
         return 130;
     } catch (const FileFailure& failure) {
-        report = describeFailure(failure);
-        report.replace(0, 7, "quorvex-edit");
+        report = editorFailureText(failure);
         rescue();
         return 2;
     }

@@ -13,6 +13,8 @@ namespace {
 
 constexpr size_t maxEntryLength = 255;
 constexpr int listTop = 3, listRows = 17;
+// Drawing room 22 starts the game's final sequence over it; later rooms are never reached.
+constexpr int endingRoom = 22;
 
 struct PackScreen {
     std::string folder;  // no trailing '/'
@@ -24,6 +26,7 @@ struct PackScreen {
     int selected = 0;
     int firstShown = 0;
     std::string note;
+    std::string otherIndex;  // with no index of its own: another pack's index in the folder (copied from it)
 };
 PackScreen pack;
 
@@ -51,8 +54,9 @@ bool writeIndex() {
         if (pathKind(pack.indexPath) == PathKind::File)
             writeFileAtomically(pack.indexPath + "~", readTextFile(pack.indexPath));
         writeFileAtomically(pack.indexPath, text);
+        pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
-        pack.note = describeFailure(failure);
+        pack.note = editorFailureText(failure);
         return false;
     }
     return true;
@@ -63,6 +67,7 @@ std::string roomPath(const std::string& entry) { return pack.folder + "/" + host
 bool inside(const std::string& entry) { return staysInside(pack.folder, entry); }
 
 std::string entryState(const std::string& entry) {
+    if (entry.empty()) return "blank line: the game stops";
     if (!inside(entry)) return "outside the pack: not opened";
     switch (pathKind(roomPath(entry))) {
         case PathKind::Missing:
@@ -88,7 +93,15 @@ void drawPackScreen() {
     setTextColor(15);
     writeText(pack.name.substr(0, 30));
     writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
-    if (pack.entries.empty()) writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
+    if (!pack.otherIndex.empty()) {
+        writeAt(4, listTop, 12, "No index " + pack.name.substr(0, 30) + ".txt here, but " + pack.otherIndex.substr(0, 30) +
+                                    ", the index of another pack:");
+        writeAt(4, listTop + 1, 12, "the game reads only the index named after the folder.");
+        writeAt(4, listTop + 2, 15, "i: take " + pack.otherIndex.substr(0, 30) + " as this pack's index (a copy).");
+        writeAt(4, listTop + 3, 8, "a: start an empty index instead.");
+    } else if (pack.entries.empty()) {
+        writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
+    }
     pack.selected = std::clamp(pack.selected, 0, std::max(0, static_cast<int>(pack.entries.size()) - 1));
     if (pack.selected < pack.firstShown) pack.firstShown = pack.selected;
     if (pack.selected >= pack.firstShown + listRows) pack.firstShown = pack.selected - listRows + 1;
@@ -104,16 +117,28 @@ void drawPackScreen() {
         setTextColor(chosen ? 15 : 7);
         for (char c : pack.entries[index].substr(0, 44)) writeChar(static_cast<uint8_t>(c));
         std::string state = entryState(pack.entries[index]);
-        if (!state.empty()) writeAt(53, y, state.rfind("no file", 0) == 0 ? 8 : 12, state.substr(0, 27));
+        if (!state.empty() && index + 1 <= endingRoom) {
+            writeAt(53, y, state.rfind("no file", 0) == 0 ? 8 : 12, state.substr(0, 27));
+        } else if (index + 1 == endingRoom) {
+            writeAt(53, y, 13, "ending's backdrop, unplayed");
+        } else if (index + 1 > endingRoom) {
+            writeAt(53, y, 13, "never reached: after 22");
+        }
     }
     writeAt(2, 21, 14, "End line: ");
     setTextColor(15);
     writeChar('*');
     for (char c : pack.author.substr(0, 66)) writeChar(static_cast<uint8_t>(c));
     writeAt(2, 22, 8, "The game plays it as pack \"" + pack.name.substr(0, 30) + "\" from levels/custom levels/.");
-    writeAt(1, 23, 8, "Enter open   a add   r rename   d remove   - + move up/down   e author text");
-    writeAt(1, 24, 8, "F5 play the room   q leave");
-    if (!pack.note.empty()) writeAt(1, 25, 15, pack.note.substr(0, 79));
+    writeAt(1, 23, 8, "Enter open   a add   c copy   r rename   d remove   - + move   e author text");
+    writeAt(1, 24, 8, "F5 play the room   p play the pack from it   q leave");
+    if (!pack.note.empty()) {
+        drawNote(pack.note, 15, 3);
+    } else if (pack.selected + 1 == endingRoom) {
+        drawNote("Room 22 is only drawn: the game's final sequence plays over it. It is never played.", 13, 1);
+    } else if (pack.selected + 1 > endingRoom) {
+        drawNote("The game ends at room 22 (its final sequence): this room is never reached.", 13, 1);
+    }
 }
 
 // A name for an entry: a file name without ".lvl", inside the pack.
@@ -165,6 +190,11 @@ Inheritance inheritanceOf(int index) {
 void openSelected(bool playAtOnce) {
     if (pack.entries.empty()) return;
     const std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
+    if (entry.empty()) {
+        pack.note = "Line " + std::to_string(pack.selected + 1) +
+                    " is blank: the game stops there on its missing-file screen. d removes the line.";
+        return;
+    }
     if (std::string state = entryState(entry); !state.empty() && state.rfind("no file", 0) != 0) {
         pack.note = entry + ": " + state + ".";
         return;
@@ -203,7 +233,7 @@ void addRoom() {
         writeFileAtomically(path, roomFileText(freshRoomText(), inheritanceOf(pack.selected), true));
         pack.note = "Added " + name + ".";
     } catch (const FileFailure& failure) {
-        pack.note = describeFailure(failure);
+        pack.note = editorFailureText(failure);
     }
 }
 
@@ -226,7 +256,7 @@ void renameRoom() {
             renamePath(from, to);
         }
     } catch (const FileFailure& failure) {
-        pack.note = describeFailure(failure);
+        pack.note = editorFailureText(failure);
         return;
     }
     std::string old = entry;
@@ -263,6 +293,72 @@ void moveRoom(int by) {
     pack.selected = to;
 }
 
+// A copy of the room, listed after it: the copy's file holds the room whole
+// (short rows filled in with what they inherit there), so it looks the same.
+void duplicateRoom() {
+    if (pack.entries.empty()) return;
+    std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
+    std::string from = roomPath(entry);
+    if (entry.empty() || !inside(entry) || pathKind(from) != PathKind::File) {
+        pack.note = "Only a room with its file in the pack can be copied.";
+        return;
+    }
+    std::string name = entry + " copy";
+    drawPackScreen();
+    if (!askText("Name of the copy:", name, 60) || !acceptableName(name, -1)) return;
+    std::string to = roomPath(name);
+    if (pathKind(to) != PathKind::Missing) {
+        pack.note = "There is a file " + name + ".lvl already.";
+        return;
+    }
+    size_t at = static_cast<size_t>(pack.selected) + 1;
+    try {
+        RoomText text = parseRoomText(readTextFile(from));
+        makeFolders(to.substr(0, to.rfind('/')));
+        writeFileAtomically(to, roomFileText(text, inheritanceOf(pack.selected), true));
+    } catch (const FileFailure& failure) {
+        pack.note = editorFailureText(failure);
+        return;
+    }
+    pack.entries.insert(pack.entries.begin() + static_cast<long>(at), name);
+    if (!writeIndex()) {
+        pack.entries.erase(pack.entries.begin() + static_cast<long>(at));
+        try {
+            deleteFile(to);
+        } catch (const FileFailure&) {
+        }
+        return;
+    }
+    pack.selected = static_cast<int>(at);
+    pack.note = "Copied " + entry + " as " + name + ", listed after it.";
+}
+
+// The pack as the game plays it, from the chosen room on.
+void playPackFrom() {
+    if (pack.entries.empty()) return;
+    std::vector<std::string> paths;
+    for (size_t i = static_cast<size_t>(pack.selected); i < pack.entries.size(); ++i) {
+        const std::string& entry = pack.entries[i];
+        paths.push_back(entry.empty() || !inside(entry) ? std::string() : roomPath(entry));
+    }
+    Inheritance before = inheritanceOf(pack.selected);
+    playPack(paths, pack.selected + 1, before, pack.note);
+}
+
+// Another pack's index left in a copied folder becomes this pack's, as a copy.
+void takeOtherIndex() {
+    if (pack.otherIndex.empty()) return;
+    try {
+        writeFileAtomically(pack.indexPath, readTextFile(pack.folder + "/" + pack.otherIndex));
+    } catch (const FileFailure& failure) {
+        pack.note = editorFailureText(failure);
+        return;
+    }
+    pack.note = "Copied " + pack.otherIndex + " as " + pack.name + ".txt, the index the game reads.";
+    pack.otherIndex.clear();
+    readIndex();
+}
+
 void editAuthor() {
     std::string author = pack.author;
     drawPackScreen();
@@ -282,9 +378,16 @@ void runPackEditor(const std::string& folder) {
     pack.name = slash == std::string::npos ? pack.folder : pack.folder.substr(slash + 1);
     pack.indexPath = pack.folder + "/" + pack.name + ".txt";
     if (pathKind(pack.folder) == PathKind::Missing) makeFolders(pack.folder);
-    if (pathKind(pack.indexPath) == PathKind::Missing) writeFileAtomically(pack.indexPath, "*\r\n");
-    if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
-    readIndex();
+    if (pathKind(pack.indexPath) == PathKind::Missing) {
+        // A copied pack folder keeps the index named after the pack it came from.
+        for (const std::string& name : filesEndingIn(pack.folder, ".txt"))
+            if (name != pack.name + ".txt" && pack.otherIndex.empty()) pack.otherIndex = name;
+        if (pack.otherIndex.empty()) writeFileAtomically(pack.indexPath, "*\r\n");
+    }
+    if (pack.otherIndex.empty()) {
+        if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
+        readIndex();
+    }
     for (;;) {
         drawPackScreen();
         uint8_t key = readKey();
@@ -309,6 +412,18 @@ void runPackEditor(const std::string& folder) {
             case 'a':
             case 'A':
                 addRoom();
+                break;
+            case 'c':
+            case 'C':
+                duplicateRoom();
+                break;
+            case 'p':
+            case 'P':
+                playPackFrom();
+                break;
+            case 'i':
+            case 'I':
+                takeOtherIndex();
                 break;
             case 'r':
             case 'R':
