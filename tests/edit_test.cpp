@@ -112,7 +112,7 @@ TEST_F(Editor, TheGoodsLineFollowsTheMapUntilTheAuthorSetsIt) {
     fkey(0, scan::del);  // not on a goods cell: no change in count
     type(0, "\x08");     // erases the second k
     key(0, ctrlQ);
-    type(0, "n");  // leave without saving
+    type(0, "d");  // leave, discarding the changes
     ASSERT_EQ(edit("room.lvl"), 0);
     std::vector<std::string> rows = freshRows();
     rows[1].replace(1, 4, "jklj");

@@ -94,8 +94,9 @@ void drawPackScreen() {
     writeText(pack.name.substr(0, 30));
     writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
     if (!pack.otherIndex.empty()) {
-        writeAt(4, listTop, 12, "No index " + pack.name.substr(0, 30) + ".txt here, but " + pack.otherIndex.substr(0, 30) +
-                                    ", the index of another pack:");
+        writeAt(4, listTop, 12,
+                "No index " + pack.name.substr(0, 30) + ".txt here, but " + pack.otherIndex.substr(0, 30) +
+                    ", the index of another pack:");
         writeAt(4, listTop + 1, 12, "the game reads only the index named after the folder.");
         writeAt(4, listTop + 2, 15, "i: take " + pack.otherIndex.substr(0, 30) + " as this pack's index (a copy).");
         writeAt(4, listTop + 3, 8, "a: start an empty index instead.");
@@ -135,9 +136,9 @@ void drawPackScreen() {
     if (!pack.note.empty()) {
         drawNote(pack.note, 15, 3);
     } else if (pack.selected + 1 == endingRoom) {
-        drawNote("Room 22 is only drawn: the game's final sequence plays over it. It is never played.", 13, 1);
+        drawNote("Room 22 is never played: the game draws it as its final sequence's backdrop.", 13, 2);
     } else if (pack.selected + 1 > endingRoom) {
-        drawNote("The game ends at room 22 (its final sequence): this room is never reached.", 13, 1);
+        drawNote("The game ends at room 22 (its final sequence): this room is never reached.", 13, 2);
     }
 }
 

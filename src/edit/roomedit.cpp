@@ -169,8 +169,8 @@ void floodFill() {
     RoomText before = edit.text;
     for (auto [x, y] : area) paintCell(x, y, edit.brush);
     commitChange(before);
-    edit.note = "Filled " + std::to_string(area.size()) + " cells with '" + std::string(1, static_cast<char>(edit.brush)) +
-                "'.";
+    edit.note = "Filled " + std::to_string(area.size()) + " cells with '" +
+                std::string(1, static_cast<char>(edit.brush)) + "'.";
 }
 
 void drawMessageRows(int number) {
