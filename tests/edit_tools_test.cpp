@@ -1,6 +1,7 @@
 // The room editor's tools for authors and the answers that used to confuse
 // them, on the in-memory console: the files written compared byte for byte.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "edit/edit.h"
@@ -156,6 +157,14 @@ TEST_F(EditorTools, ReportsAreShownWholeAndNamedAfterTheEditor) {
     EXPECT_NE(shown.find("quorvex-edit: cannot"), std::string::npos) << shown;
     EXPECT_EQ(shown.find("quorvex: "), std::string::npos) << shown;
     EXPECT_EQ(readFile("pack/pack.txt"), "a\r\n*\r\n");
+
+    // Without a terminal: the report on standard error names the editor too.
+    FILE* pipe = popen((std::string(QUORVEX_EDIT_BINARY) + " room.lvl 2>&1 </dev/null").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[512] = "";
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    EXPECT_NE(pclose(pipe), 0);
+    EXPECT_EQ(std::string(line).rfind("quorvex-edit: ", 0), 0u) << line;
 }
 
 TEST_F(EditorTools, ThePackScreenLabelsBlankLinesAndTheRoomsOfTheEnding) {

@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
     }
     std::string failure;
     if (!openTerminal(failure)) {
-        std::fprintf(stderr, "%s\n", failure.c_str());
+        // The terminal layer speaks for the game; this is the editor.
+        if (failure.rfind("quorvex: ", 0) == 0) failure.erase(0, 9);
+        std::fprintf(stderr, "quorvex-edit: %s\n", failure.c_str());
         return 1;
     }
     installRescueHandlers();
