@@ -183,7 +183,8 @@ TEST_F(EditorTools, ThePackScreenLabelsBlankLinesAndTheRoomsOfTheEnding) {
     arrow(0, scan::down);
     text(0, "\r");
     ASSERT_EQ(edit("pack"), -1);
-    EXPECT_NE(bottomRows().find("not opened."), std::string::npos) << bottomRows();
+    EXPECT_NE(bottomRows().find("never opens or writes it."), std::string::npos) << bottomRows();
+    EXPECT_NE(screenRow(4).find("outside the pack: unopened"), std::string::npos) << screenRow(4);
 
     startMemoryConsole();
     arrow(0, scan::end);

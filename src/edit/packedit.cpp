@@ -68,7 +68,7 @@ bool inside(const std::string& entry) { return staysInside(pack.folder, entry); 
 
 std::string entryState(const std::string& entry) {
     if (entry.empty()) return "blank line: the game stops";
-    if (!inside(entry)) return "outside the pack: not opened";
+    if (!inside(entry)) return "outside the pack: unopened";
     switch (pathKind(roomPath(entry))) {
         case PathKind::Missing:
             return "no file yet";
@@ -117,14 +117,15 @@ void drawPackScreen() {
         moveCursor(8, y);
         setTextColor(chosen ? 15 : 7);
         for (char c : pack.entries[index].substr(0, 44)) writeChar(static_cast<uint8_t>(c));
+        // Every state fits the 27 columns left of the row.
         std::string state = entryState(pack.entries[index]);
-        if (!state.empty() && index + 1 <= endingRoom) {
-            writeAt(53, y, state.rfind("no file", 0) == 0 ? 8 : 12, state.substr(0, 27));
-        } else if (index + 1 == endingRoom) {
-            writeAt(53, y, 13, "ending's backdrop, unplayed");
-        } else if (index + 1 > endingRoom) {
+        bool noFile = state.rfind("no file", 0) == 0;
+        if (index + 1 > endingRoom)
             writeAt(53, y, 13, "never reached: after 22");
-        }
+        else if (index + 1 == endingRoom && (state.empty() || noFile))
+            writeAt(53, y, 13, "ending's backdrop, unplayed");
+        else if (!state.empty())
+            writeAt(53, y, noFile ? 8 : 12, state);
     }
     writeAt(2, 21, 14, "End line: ");
     setTextColor(15);
@@ -197,7 +198,8 @@ void openSelected(bool playAtOnce) {
         return;
     }
     if (std::string state = entryState(entry); !state.empty() && state.rfind("no file", 0) != 0) {
-        pack.note = entry + ": " + state + ".";
+        pack.note = inside(entry) ? entry + ": " + state + "."
+                                  : entry + " leads out of the pack folder: the editor never opens or writes it.";
         return;
     }
     bool fresh = pathKind(roomPath(entry)) == PathKind::Missing;
