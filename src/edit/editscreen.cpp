@@ -216,7 +216,7 @@ void showHelp() {
         "Home End     first, last column       Tab         eight columns right",
         "space i 1-9 j k l m-t   paint that cell and step right (it becomes the brush)",
         "Backspace    erase left               Del         erase the cell",
-        "^D           drawing mode: the cursor's cell and each cell moved onto get the brush",
+        "^D           drawing mode: the brush on this cell and every cell moved onto",
         "^B           set or clear the mark    ^L  line, ^R filled box from the mark",
         "^K ^W        copy, cut the box from the mark   ^V  paste it at the cursor",
         "^F           fill the area around the cursor with the brush",
