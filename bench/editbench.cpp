@@ -41,7 +41,9 @@ std::string keyBytes(bool terminal) {
         keys += (i % 2) ? "1" : " ";
         if (i % 20 == 19) keys += terminal ? "\x1b[B" : std::string("\0P", 2);
     }
-    return keys + "\x11" "d";  // ^Q, then discard the changes
+    return keys +
+           "\x11"
+           "d";  // ^Q, then discard the changes
 }
 
 void report(const char* what, double ms, double target) {

@@ -146,6 +146,17 @@ TEST_F(EditorTools, ReportsAreShownWholeAndNamedAfterTheEditor) {
     EXPECT_NE(bottomRows().find("saving drops them."), std::string::npos) << bottomRows();
     EXPECT_EQ(bottomRows().find('\xAF'), std::string::npos) << bottomRows();
 
+    // A message line longer than the game shows: editing keeps the 145 it shows, and says so.
+    startMemoryConsole();
+    rows = freshRows();
+    rows[1][1] = 'm';
+    writeFile("room.lvl", fileOf(rows, "0", {std::string(145, 'a') + std::string(55, 'b')}));
+    arrow(0, 62);  // F4
+    text(0, "1\r");
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_EQ(::edit.text.messages, std::vector<std::string>{std::string(145, 'a')});
+    EXPECT_NE(bottomRows().find("held 200 characters; the game shows only 145"), std::string::npos) << bottomRows();
+
     // A failed write on the pack screen: the editor's name, and the whole reason.
     startMemoryConsole();
     writeFile("pack/pack.txt", "a\r\n*\r\n");
@@ -270,11 +281,15 @@ TEST_F(EditorTools, FillPaintsTheEnclosedAreaAndUndoesAsOneStep) {
     moveTo(12, 6);
     text(0, "2");  // lava at (12,6), the brush; the cursor on (13,6)
     key(0, ctrlF);
+    key(0, ctrlZ);  // undone whole (the lava stays)...
+    key(0, ctrlS);  // ...as the backup will show
+    key(0, ctrlY);  // done again
     key(0, ctrlS);
-    key(0, ctrlZ);  // undone whole...
-    key(0, ctrlY);  // ...and done again
     key(0, ctrlQ);
     ASSERT_EQ(edit("room.lvl"), 0);
+    std::vector<std::string> lavaOnly = rows;
+    lavaOnly[5][11] = '2';
+    EXPECT_EQ(readFile("room.lvl~"), fileOf(lavaOnly));
     std::vector<std::string> want = rows;
     want[5].replace(9, 6, "122821");  // the enemy's start stays where it is
     want[6].replace(9, 6, "122221");

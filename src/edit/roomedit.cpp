@@ -199,6 +199,7 @@ void editMessage(int number) {
     RoomText before = edit.text;
     if (edit.text.messages.size() < static_cast<size_t>(number)) edit.text.messages.resize(number);
     std::string text = edit.text.messages[number - 1];
+    size_t heldBefore = text.size();
     drawMessageRows(number);
     if (!editLine(text, messageLimit, 15, 24, messageRowEnd)) {
         edit.text = before;
@@ -207,7 +208,10 @@ void editMessage(int number) {
     edit.text.messages[number - 1] = text;
     while (!edit.text.messages.empty() && edit.text.messages.back().empty()) edit.text.messages.pop_back();
     commitChange(before);
-    if (text.size() > messageRowEnd)
+    if (heldBefore > messageLimit)
+        edit.note = "Message " + std::to_string(number) + " held " + std::to_string(heldBefore) +
+                    " characters; the game shows only 145, and those are kept.";
+    else if (text.size() > messageRowEnd)
         edit.note = "Message " + std::to_string(number) + " has " + std::to_string(text.size()) +
                     " characters: past the 66th it runs over the goods line.";
 }
