@@ -222,6 +222,16 @@ TEST_F(EditorTools, AFolderHoldingAnotherPacksIndexSaysSoAndCanTakeIt) {
     EXPECT_EQ(readFile("mypack/mypack.txt"), readFile("mypack/sampler.txt"));
     EXPECT_NE(screenRow(3).find("one"), std::string::npos) << screenRow(3);
     EXPECT_NE(screenRow(4).find("two"), std::string::npos) << screenRow(4);
+
+    // Also over an empty index of its own (an earlier run made it); a note is no index.
+    startMemoryConsole();
+    writeFile("other/other.txt", "*\r\n");
+    writeFile("other/notes.txt", "just notes\r\n");
+    writeFile("other/old.txt", "a\r\n*x\r\n");
+    text(0, "i");
+    ASSERT_EQ(edit("other"), -1);
+    EXPECT_EQ(readFile("other/other.txt"), "a\r\n*x\r\n");
+    EXPECT_EQ(readFile("other/other.txt~"), "*\r\n");
 }
 
 // --- the tools ---

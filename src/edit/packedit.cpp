@@ -30,6 +30,21 @@ struct PackScreen {
 };
 PackScreen pack;
 
+// A copied pack folder keeps the index named after the pack it came from:
+// a .txt file other than the pack's own with an end line.
+std::string otherPacksIndex() {
+    for (const std::string& name : filesEndingIn(pack.folder, ".txt")) {
+        if (name == pack.name + ".txt") continue;
+        try {
+            std::string text = readTextFile(pack.folder + "/" + name, 1u << 16);
+            for (std::string_view line : splitLines(text))
+                if (!line.empty() && line[0] == '*') return name;
+        } catch (const FileFailure&) {
+        }
+    }
+    return "";
+}
+
 void readIndex() {
     pack.entries.clear();
     pack.afterEnd.clear();
@@ -95,8 +110,9 @@ void drawPackScreen() {
     writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
     if (!pack.otherIndex.empty()) {
         writeAt(4, listTop, 12,
-                "No index " + pack.name.substr(0, 30) + ".txt here, but " + pack.otherIndex.substr(0, 30) +
-                    ", the index of another pack:");
+                (pathKind(pack.indexPath) == PathKind::Missing ? "No index " : "No rooms in ") +
+                    pack.name.substr(0, 30) + ".txt, but " + pack.otherIndex.substr(0, 30) +
+                    " is the index of another pack:");
         writeAt(4, listTop + 1, 12, "the game reads only the index named after the folder.");
         writeAt(4, listTop + 2, 15, "i: take " + pack.otherIndex.substr(0, 30) + " as this pack's index (a copy).");
         writeAt(4, listTop + 3, 8, "a: start an empty index instead.");
@@ -352,6 +368,8 @@ void playPackFrom() {
 void takeOtherIndex() {
     if (pack.otherIndex.empty()) return;
     try {
+        if (pathKind(pack.indexPath) == PathKind::File)
+            writeFileAtomically(pack.indexPath + "~", readTextFile(pack.indexPath));
         writeFileAtomically(pack.indexPath, readTextFile(pack.folder + "/" + pack.otherIndex));
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
@@ -381,16 +399,13 @@ void runPackEditor(const std::string& folder) {
     pack.name = slash == std::string::npos ? pack.folder : pack.folder.substr(slash + 1);
     pack.indexPath = pack.folder + "/" + pack.name + ".txt";
     if (pathKind(pack.folder) == PathKind::Missing) makeFolders(pack.folder);
-    if (pathKind(pack.indexPath) == PathKind::Missing) {
-        // A copied pack folder keeps the index named after the pack it came from.
-        for (const std::string& name : filesEndingIn(pack.folder, ".txt"))
-            if (name != pack.name + ".txt" && pack.otherIndex.empty()) pack.otherIndex = name;
-        if (pack.otherIndex.empty()) writeFileAtomically(pack.indexPath, "*\r\n");
-    }
-    if (pack.otherIndex.empty()) {
+    bool ownIndex = pathKind(pack.indexPath) != PathKind::Missing;
+    if (ownIndex) {
         if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
         readIndex();
     }
+    if (pack.entries.empty()) pack.otherIndex = otherPacksIndex();
+    if (!ownIndex && pack.otherIndex.empty()) writeFileAtomically(pack.indexPath, "*\r\n");
     for (;;) {
         drawPackScreen();
         uint8_t key = readKey();
