@@ -47,7 +47,8 @@ struct PtyGame {
     long long bytes = 0;
     Clock::time_point lastByte = Clock::now();
 
-    bool start(const fs::path& folder, const std::string& program, const char* term, int rows = 25, int columns = 80) {
+    bool start(const fs::path& folder, const std::string& program, const char* term, int rows = 25, int columns = 80,
+               const char* locale = "C.UTF-8") {
         winsize size{};
         size.ws_row = static_cast<unsigned short>(rows);
         size.ws_col = static_cast<unsigned short>(columns);
@@ -56,6 +57,9 @@ struct PtyGame {
         if (pid == 0) {
             if (chdir(folder.c_str()) != 0) _exit(127);
             setenv("TERM", term, 1);
+            unsetenv("LC_ALL");
+            unsetenv("LC_CTYPE");
+            setenv("LANG", locale, 1);  // the glyph set follows the locale
             setenv("SDL_AUDIODRIVER", "nonexistent", 1);
             execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
@@ -165,7 +169,7 @@ void writeDeadlyRoom(const fs::path& folder) {
 
 const std::string enter = "\r", down = "\x1b[B", escape = "\x1b";
 
-// BENCH_ONLY=name runs just that screen's part (menu, missing, pack, gameover, final).
+// BENCH_ONLY=name runs just that screen's part (menu, missing, pack, gameover, final, terminals).
 bool wanted(const char* name) {
     const char* only = std::getenv("BENCH_ONLY");
     return only == nullptr || std::string(only) == name;
@@ -263,6 +267,36 @@ void measureScreens(const std::string& binary, const fs::path& data) {
     }
 }
 
+// For each terminal type of the terminal matrix: the menu's first picture,
+// room 1's first picture, and what one tick of walking sends.
+void measureTerminals(const std::string& binary, const fs::path& data) {
+    std::printf("Terminal types, build/quorvex on a pty at 80 x 25 (bytes)\n");
+    std::printf("  %-24s %-8s %10s %10s %12s\n", "TERM", "locale", "menu", "room 1", "walk / tick");
+    const char* terms[] = {"xterm", "xterm-256color", "xterm-direct", "screen",
+                           "linux", "vt100",          "ansi",         "rxvt-unicode-256color"};
+    for (const char* term : terms)
+        for (const char* locale : {"C.UTF-8", "C"}) {
+            fs::path folder = makeFolder(data, true);
+            PtyGame game;
+            game.start(folder, binary, term, 25, 80, locale);
+            game.settle(700);
+            long long menu = game.bytes;
+            game.keys(enter);  // New Game
+            game.settle(1000);
+            long long room = game.bytes - menu;
+            game.keys("\x1b[C");  // Right: the player walks on by itself
+            game.pump(150);
+            long long before = game.bytes;
+            Clock::time_point start = Clock::now();
+            game.pump(600);
+            double ticks = std::chrono::duration<double>(Clock::now() - start).count() * 1000.0 / 75.0;
+            std::printf("  %-24s %-8s %10lld %10lld %12.0f\n", term, locale, menu, room,
+                        double(game.bytes - before) / ticks);
+            game.stop();
+            fs::remove_all(folder);
+        }
+}
+
 long residentKb() {
     std::ifstream in("/proc/self/statm");
     long pages = 0, resident = 0;
@@ -334,6 +368,7 @@ int main(int argc, char** argv) {
     std::string binary = fs::absolute(argv[1]).string();
     fs::path data = fs::absolute(argv[2]);
     measureScreens(binary, data);
+    if (wanted("terminals")) measureTerminals(binary, data);
     measureMemory(data);
     if (argc > 3 && fs::exists(argv[3])) measureOther(argv[3]);
     if (failures != 0) std::printf("%d target(s) not met\n", failures);

@@ -1,6 +1,8 @@
-// A pack index with the rooms it names. The input is the index, then the
-// level files of its entries one after another, each after a line "%%".
-// Only entries that are plain names get a file (the fuzzer must not write
+// A pack index with the rooms it names, played room after room. The input
+// is the index, then level files, each after a line "%%": the entries get
+// them in turn, again from the first when they run out (a built-in room when
+// there are none), so that play goes on past the first room. Only entries
+// that stay inside the pack folder get a file (the fuzzer must not write
 // outside its folder); the game still reads whatever the index names.
 #include <sys/stat.h>
 
@@ -17,11 +19,13 @@
 
 namespace {
 
-bool plainName(std::string_view name) {
-    if (name.empty() || name.size() > 64 || name == "." || name == "..") return false;
-    for (char c : name)
-        if (c == '/' || c == '\\' || c == '\0') return false;
-    return true;
+// Walled, a start on the floor and the exit five cells on: Right finishes it.
+std::string builtInRoom() {
+    std::string wall(80, '1'), inside = "1" + std::string(78, ' ') + "1", floor = inside;
+    floor.replace(2, 7, "i     9");
+    std::string text = wall + "\r\n";
+    for (int y = 2; y <= 21; ++y) text += (y == 21 ? floor : inside) + "\r\n";
+    return text + wall + "\r\n0\r\n";
 }
 
 }  // namespace
@@ -44,8 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::create_directories(packFolder);
     writeWhole(packIndexPath(), parts[0]);
     std::vector<std::string_view> entries = splitLines(parts[0]);
-    for (size_t i = 0; i < entries.size() && i + 1 < parts.size(); ++i)
-        if (plainName(entries[i])) writeWhole(packFolder + "/" + std::string(entries[i]) + ".lvl", parts[i + 1]);
+    static const std::string fallback = builtInRoom();
+    for (size_t i = 0, given = 0; i < entries.size() && i < 8; ++i) {
+        std::string entry(entries[i].substr(0, 255));
+        if (!entry.empty() && entry[0] == '*') break;
+        std::string mapped = hostPath(entry);
+        if (packEntryLeavesFolder(mapped) || mapped.size() > 128) continue;
+        std::filesystem::path file = packFolder + "/" + mapped + ".lvl";
+        std::error_code ignored;
+        std::filesystem::create_directories(file.parent_path(), ignored);
+        std::string_view level = parts.size() > 1 ? parts[1 + given++ % (parts.size() - 1)] : fallback;
+        writeWhole(file.string(), level);
+    }
 
     for (int number = 1; number <= 6; ++number) {
         game.levelNumber = static_cast<int8_t>(number);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -26,9 +27,11 @@ TEST_F(TerminalGame, KeysBecomeConsoleBytesAndEveryByteShowsAsItsGlyph) {
     ASSERT_EQ(pipe(keyboard), 0);
     FILE* input = fdopen(keyboard[0], "r");
     FILE* output = fopen((folder / "sent").c_str(), "w");
-    startMemoryConsole();  // the view is sent only when the test says so
+    startMemoryConsole();                    // the view is sent only when the test says so
+    setenv("QUORVEX_GLYPHS", "unicode", 1);  // whatever the test's locale
     std::string failure;
     ASSERT_TRUE(openTerminalOn(input, output, "xterm-256color", failure)) << failure;
+    unsetenv("QUORVEX_GLYPHS");
     auto bytesFor = [&](const std::string& typed) {
         EXPECT_EQ(write(keyboard[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
         terminalSleep(40);  // keys that come while the game sleeps stay queued; a lone Esc is known after 25 ms
@@ -106,7 +109,7 @@ TEST_F(TerminalGame, EveryEndRestoresTheTerminal) {
 
 // The menu with its theme under each audio driver, in the C locale, with
 // standard input and output elsewhere and the window too small for a while:
-// the game draws on the terminal all the same, glyphs and all. With no device,
+// the game draws on the terminal all the same, in its ASCII glyphs. With no device,
 // or ALSA asked for a card that is nowhere (it then talks on standard error),
 // not a word about sound, during the run or after it.
 TEST_F(TerminalGame, MenuUnderEachAudioDriverInTheCLocaleAndASmallWindow) {
@@ -123,9 +126,9 @@ TEST_F(TerminalGame, MenuUnderEachAudioDriverInTheCLocaleAndASmallWindow) {
         ASSERT_TRUE(game.waitFor("at least 80 x 25")) << game.screen();
         game.keys("Down");  // the menu moves its marker, out of sight
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(game.screen().find("░"), std::string::npos) << game.screen();
+        EXPECT_EQ(game.screen().find(":"), std::string::npos) << game.screen();
         game.tmux("resize-window -t 0 -x 80 -y 25");
-        EXPECT_TRUE(game.waitFor("►░Custom Levels")) << game.screen();
+        EXPECT_TRUE(game.waitFor(">:Custom Levels")) << game.screen();
         game.keys("Escape");
         EXPECT_EQ(game.waitExit(), 0);
         EXPECT_EQ(fileContents(folder / "out") + fileContents(folder / "errors"), "");
@@ -298,5 +301,71 @@ TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
     EXPECT_NE(end.find("\x1b[8;24;80t"), std::string::npos);  // the old size back
     fclose(input);
     fclose(output);
+    close(master);
+}
+
+// SIGTSTP in the middle of a pause: the terminal is given back (the user's
+// screen, the cursor shown, line mode), the process stops; after SIGCONT the
+// terminal is taken again and the pause goes on for what was left of it, so
+// the time stopped is not played through.
+TEST(TerminalStop, APauseDoesNotCountTheTimeStoppedAndTheTerminalIsGivenBackMeanwhile) {
+    winsize size{};
+    size.ws_row = 25;
+    size.ws_col = 80;
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);  // a group of its own with a parent outside it: stopping is not ignored
+        close(master);
+        FILE* output = fdopen(slave, "w");
+        FILE* input = fdopen(dup(slave), "r");
+        std::string failure;
+        startMemoryConsole();
+        if (!openTerminalOn(input, output, "xterm-256color", failure)) _exit(3);
+        auto start = std::chrono::steady_clock::now();
+        terminalSleep(600);
+        auto took = std::chrono::steady_clock::now() - start;
+        closeTerminal();
+        _exit(std::chrono::duration_cast<std::chrono::milliseconds>(took).count() / 100);
+    }
+    close(slave);
+    std::string sent;
+    auto readFor = [&](int ms) {
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+             std::chrono::steady_clock::now() < end;) {
+            pollfd ready{master, POLLIN, 0};
+            if (poll(&ready, 1, 20) <= 0) continue;
+            char chunk[4096];
+            ssize_t got = read(master, chunk, sizeof chunk);
+            if (got <= 0) break;
+            sent.append(chunk, static_cast<size_t>(got));
+        }
+    };
+    readFor(200);
+    EXPECT_NE(sent.find("\x1b[?1049h"), std::string::npos);
+    kill(child, SIGTSTP);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    readFor(100);
+    size_t givenBack = sent.rfind("\x1b[?1049l");
+    EXPECT_NE(givenBack, std::string::npos);
+    EXPECT_NE(sent.rfind("\x1b[?25h"), std::string::npos);
+    termios modes{};
+    ASSERT_EQ(tcgetattr(master, &modes), 0);
+    EXPECT_TRUE(modes.c_lflag & ICANON);
+    EXPECT_TRUE(modes.c_lflag & ECHO);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // stopped
+    size_t before = sent.size();
+    kill(child, SIGCONT);
+    readFor(150);
+    EXPECT_NE(sent.find("\x1b[?1049h", before), std::string::npos) << "taken again";
+    ASSERT_EQ(tcgetattr(master, &modes), 0);
+    EXPECT_FALSE(modes.c_lflag & ICANON);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    // 600 ms of pause, about 200 before the stop and the rest after it, plus 1.5 s stopped.
+    EXPECT_GE(WEXITSTATUS(status), 20);
     close(master);
 }

@@ -36,7 +36,9 @@ struct TmuxGame {
         std::filesystem::remove(folder / ".status");  // from an earlier run in the same folder
         socket = "quorvex-test-" + std::to_string(getpid()) + "-" + std::to_string(rand());
         // The outer shell records the terminal modes after the game, then its status.
-        std::string game = "echo $$ > .pid && exec env " + environment + " " + command;
+        // A UTF-8 locale unless the test names another: the glyph set follows it.
+        std::string game =
+            "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 && exec env " + environment + " " + command;
         std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
         tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x 80 -y 25 -c " +
              shellQuoted(folder.string()) + " " + shellQuoted("sh -c " + shellQuoted(wrapper)));

@@ -2,9 +2,10 @@
 # Installs the Debian packages that building, playing and testing need,
 # but only those that are missing, so a ready machine starts at once.
 # "install-deps.sh packaging" adds what make deb needs, "install-deps.sh fuzz"
-# clang and libFuzzer for make fuzz, so make play stays lean.
+# clang and libFuzzer for make fuzz, so make play stays lean. ncurses-term
+# holds the terminal types of the terminal matrix test, python3-pyte its VT emulator.
 set -e
-needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux"
+needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux ncurses-term python3-pyte"
 if [ "${1-}" = packaging ]; then
     needed="$needed dpkg-dev file lintian man-db mandoc"
 elif [ "${1-}" = fuzz ]; then

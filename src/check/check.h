@@ -55,7 +55,10 @@ struct SearchLimits {
     // Past this the reachable states are not all seen: no stuck places or
     // goods out of reach are reported, and windows are lower bounds.
     size_t exploreStates = 250'000;
-    size_t maxStates = 2'500'000;  // the memory bound, about 150 bytes each
+    size_t maxStates = 2'500'000;  // about 150 to 250 bytes each
+    // The search's tables, in bytes; 0: searchMemoryShare(). An allocation
+    // that fails anyway ends the search as given up, never the program.
+    size_t maxMemory = 0;
     double maxSeconds = 20;
     int maxTicks = 20'000;
 };
@@ -114,6 +117,16 @@ struct SearchJobDeleter {
     void operator()(SearchJob* job) const;
 };
 using SearchJobPtr = std::unique_ptr<SearchJob, SearchJobDeleter>;
+
+// What a search may take when its limits say 0: a quarter of the machine's
+// memory, or of the address-space limit (RLIMIT_AS) or the control group's
+// memory limit when lower.
+size_t searchMemoryShare();
+
+// A ceiling over the limits of every search this process starts, whatever
+// it asks for (a fuzzer keeps each input short this way). Fields of 0 in
+// the ceiling, and maxMemory 0, mean no ceiling.
+void setSearchCeiling(const SearchLimits& ceiling);
 
 // A search over the loaded room `loaded` from its start, as playRoom starts
 // it. Nothing runs until advanceSearch.

@@ -2,9 +2,12 @@
 // folder holding the main series. Rooms of a series are loaded one over the
 // other as in play, each is searched, and everything found is printed as
 // compilers print their findings.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -35,6 +38,8 @@ const char* usage =
     "  --json      print all findings and figures as JSON\n"
     "  --max-seconds=N  processor time per room before the search gives up (20)\n"
     "  --max-states=N   states per room before the search gives up (2500000)\n"
+    "  --max-memory=N   MiB per room's search before it gives up (or NK, NM, NG;\n"
+    "                   default a quarter of the memory or of ulimit -v)\n"
     "  -h, --help  this text\n"
     "  --version   the version\n"
     "\n"
@@ -69,11 +74,11 @@ const char* severityName(Severity s) {
     return s == Severity::Error ? "error" : s == Severity::Warning ? "warning" : "note";
 }
 
-enum class Kind { Missing, File, Folder, Other };
+enum class Kind { Missing, Loop, File, Folder, Other };
 
 Kind kindOf(const std::string& path) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) return Kind::Missing;
+    if (stat(path.c_str(), &info) != 0) return errno == ELOOP ? Kind::Loop : Kind::Missing;
     if (S_ISREG(info.st_mode)) return Kind::File;
     if (S_ISDIR(info.st_mode)) return Kind::Folder;
     return Kind::Other;
@@ -100,6 +105,7 @@ void add(Results& results, const std::string& path, int line, int column, Severi
 bool readLevel(Results& results, const std::string& path, std::string& text) {
     Kind kind = kindOf(path);
     std::string reason = kind == Kind::Missing  ? "no such file"
+                         : kind == Kind::Loop   ? "a loop of links"
                          : kind == Kind::Folder ? "a folder, not a level file"
                          : kind == Kind::Other  ? "not a regular file"
                                                 : "";
@@ -170,7 +176,7 @@ void reportSearch(Results& results, const std::string& path, const RoomState& lo
         case Verdict::Searching:
             add(results, path, sy, sx, Severity::Warning,
                 "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
-                    " states: finishing is not proven",
+                    (r.states == 1 ? " state" : " states") + ": finishing is not proven",
                 sx, sy);
             break;
     }
@@ -251,9 +257,10 @@ void checkPack(Results& results, const std::string& folder) {
         }
         std::string path = joinPath(folder, mapped + ".lvl");
         Kind kind = kindOf(path);
-        if (kind == Kind::Missing) {
+        if (kind == Kind::Missing || kind == Kind::Loop) {
             add(results, index, line, 1, Severity::Error,
-                "the entry \"" + entry + "\" names " + path + ", which does not exist");
+                "the entry \"" + entry + "\" names " + path +
+                    (kind == Kind::Loop ? ", a loop of links" : ", which does not exist"));
             continue;
         }
         if (kind == Kind::Folder) {
@@ -329,19 +336,51 @@ std::string formatFinding(const Located& l) {
     return text + ": " + severityName(l.finding.severity) + ": " + l.finding.text + "\n";
 }
 
+// How many bytes from `at` form one well-formed UTF-8 character (0: none do).
+size_t utf8Length(std::string_view s, size_t at) {
+    auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0; };
+    unsigned char c = byte(at);
+    auto follows = [&](size_t i, unsigned char low, unsigned char high) { return byte(i) >= low && byte(i) <= high; };
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return follows(at + 1, 0x80, 0xBF) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        // No overlong forms, and no surrogates: those are the escapes below.
+        unsigned char low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+        return follows(at + 1, low, high) && follows(at + 2, 0x80, 0xBF) ? 3 : 0;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        unsigned char low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+        return follows(at + 1, low, high) && follows(at + 2, 0x80, 0xBF) && follows(at + 3, 0x80, 0xBF) ? 4 : 0;
+    }
+    return 0;
+}
+
+// A JSON string that gives back the very bytes: UTF-8 as it stands, control
+// characters (C0, DEL and C1) as \u00XX, and each byte that is not part of
+// well-formed UTF-8 as the lone surrogate \uDCXX (XX the byte, 80 to FF): the
+// rule of Python's "surrogateescape", which no well-formed text can produce.
 std::string jsonText(std::string_view s) {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    char hex[8];
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t length = utf8Length(s, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);  // bytes as their Latin-1 code points
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) {
+            std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned char>(s[i + 1]));
+            out += hex;
+        } else if (length == 0) {
+            std::snprintf(hex, sizeof hex, "\\udc%02x", c);
             out += hex;
         } else {
-            out += static_cast<char>(c);
+            out.append(s.substr(i, length));
         }
+        i += std::max<size_t>(length, 1);
     }
     return out + "\"";
 }
@@ -402,12 +441,24 @@ std::string json(const Results& results, int errors, int warnings) {
     return out;
 }
 
+constexpr const char* needsTerminal = "quorvex-check: --show needs a terminal to play the ways in";
+
+// What openTerminal looks for: the standard streams, else the controlling terminal.
+bool terminalAtHand() {
+    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) return true;
+    int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return false;
+    close(tty);
+    return true;
+}
+
 // Plays each room's way in the terminal at game speed; Esc skips to the next.
-void showWays(const Results& results, std::string& err) {
+// False when no terminal could be opened.
+bool showWays(const Results& results, std::string& err) {
     std::string failure;
     if (!openTerminal(failure)) {
-        err += failure + "\n";
-        return;
+        err += std::string(needsTerminal) + " (" + failure + ")\n";
+        return false;
     }
     RoomState savedRoom = room;
     GameCounters savedGame = game;
@@ -437,6 +488,7 @@ void showWays(const Results& results, std::string& err) {
     room = savedRoom;
     game = savedGame;
     closeTerminal();
+    return true;
 }
 
 }  // namespace
@@ -461,16 +513,30 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
             options.show = true;
         } else if (!endOfOptions && a == "--json") {
             options.json = jsonOut = true;
-        } else if (!endOfOptions && (a.rfind("--max-seconds=", 0) == 0 || a.rfind("--max-states=", 0) == 0)) {
+        } else if (!endOfOptions && (a.rfind("--max-seconds=", 0) == 0 || a.rfind("--max-states=", 0) == 0 ||
+                                     a.rfind("--max-memory=", 0) == 0)) {
             std::string number = a.substr(a.find('=') + 1);
+            bool memory = a[6] == 'm';
+            double unit = 1;
+            if (memory) {
+                // MiB, or a size with its unit.
+                unit = 1 << 20;
+                char last = number.empty() ? '\0' : number.back();
+                if (last == 'K' || last == 'M' || last == 'G') {
+                    unit = last == 'K' ? 1 << 10 : last == 'M' ? 1 << 20 : 1 << 30;
+                    number.pop_back();
+                }
+            }
             char* end = nullptr;
             double value = std::strtod(number.c_str(), &end);
-            if (number.empty() || *end != '\0' || !(value > 0) || value > 1e9) {
+            if (number.empty() || *end != '\0' || !(value > 0) || value > 1e9 || (memory && value * unit < 1)) {
                 err += "quorvex-check: not a positive number: " + a + "\n";
                 return 2;
             }
             if (a[6] == 's' && a[7] == 'e')
                 options.limits.maxSeconds = value;
+            else if (memory)
+                options.limits.maxMemory = static_cast<size_t>(std::min(value * unit, 1e18));
             else
                 options.limits.maxStates = static_cast<size_t>(value);
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
@@ -481,6 +547,11 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
         }
     }
     if (options.paths.empty()) options.paths.push_back("levels");
+    // Known before the search, which may take minutes.
+    if (options.show && !terminalAtHand()) {
+        err += std::string(needsTerminal) + ", and there is none\n";
+        return 2;
+    }
 
     limits = options.limits;
     Results results;
@@ -510,7 +581,7 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
         // The findings stay on the screen the terminal comes back to.
         if (!writeLines(STDOUT_FILENO, out)) return 2;
         out.clear();
-        showWays(results, err);
+        if (!showWays(results, err)) return 2;
     }
     if (results.unreadable) return 2;
     return errors > 0 ? 1 : 0;

@@ -4,13 +4,18 @@
 // movement fields, lives, goods taken, both enemies, the crumbling slots and
 // the few map cells that play can change; the message texts and timers only
 // change what the status line shows and are left out.
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <unordered_map>
 
 #include "check/check.h"
@@ -107,6 +112,7 @@ struct SearchJob {
     std::vector<WayNode> ways;          // the breadth-first queue of ways
     size_t nextWay = 0;
     std::vector<std::vector<uint32_t>> goodsSeen;  // per state: the goods sets of ways that reached it
+    size_t goodsSeenSets = 0;                      // in all of goodsSeen
     // Quick: crumbled floor left out of what makes ways alike.
     bool quick = false;
     bool coarse = false;               // quick, and the enemies left out too
@@ -232,7 +238,7 @@ void restoreState(const SearchJob& job, const Explorer& ex, uint32_t i, PlayerSt
 }
 
 void growTable(Explorer& ex) {
-    size_t size = ex.table.empty() ? 1u << 16 : ex.table.size() * 2;
+    size_t size = ex.table.empty() ? 1u << 10 : ex.table.size() * 2;  // small rooms stay small
     ex.table.assign(size, 0);
     for (uint32_t i = 0; i < ex.count(); ++i) {
         size_t slot = ex.hashes[i] & (size - 1);
@@ -358,7 +364,41 @@ std::vector<TickKey> keysOfWay(const SearchJob& job, uint32_t node, uint32_t las
     return way;
 }
 
+template <typename T>
+size_t bytesOf(const std::vector<T>& v) {
+    return v.capacity() * sizeof(T);
+}
+
+size_t bytesOf(const Explorer& ex) {
+    return bytesOf(ex.keys) + bytesOf(ex.keyStart) + bytesOf(ex.hashes) + bytesOf(ex.depth) + bytesOf(ex.parent) +
+           bytesOf(ex.parentChoice) + bytesOf(ex.successors) + bytesOf(ex.edgeGoods) + bytesOf(ex.table);
+}
+
+// The search's tables as they stand. The goods sets of a state are a small
+// block of their own: counted with room to grow and the allocator's overhead.
+size_t memoryUsed(const SearchJob& job) {
+    return bytesOf(job.main) + bytesOf(job.withLoss) + bytesOf(job.alike) + bytesOf(job.ways) + bytesOf(job.goodsSeen) +
+           job.goodsSeen.size() * 32 + job.goodsSeenSets * 2 * sizeof(uint32_t) + bytesOf(job.exitAlong);
+}
+
+std::string mebibytes(size_t bytes) {
+    if (bytes < (1u << 20)) return std::to_string((bytes + 1023) >> 10) + " KiB";
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+// A figure as short as it can be written and still read back the same: 0.4 stays 0.4.
+std::string figure(double value) {
+    char text[32];
+    auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::to_string(value);
+}
+
 bool overLimits(SearchJob& job, size_t states, int depth) {
+    // The next growth of a table doubles it: stop while that still fits.
+    if (size_t used = memoryUsed(job); used + used / 2 > job.limits.maxMemory) {
+        job.report.gaveUpReason = "more than " + mebibytes(job.limits.maxMemory) + " of memory";
+        return true;
+    }
     if (states >= job.limits.maxStates) {
         job.report.gaveUpReason = "more than " + std::to_string(job.limits.maxStates) + " states";
         return true;
@@ -422,6 +462,7 @@ void startQuickWays(SearchJob& job) {
     job.ways.assign(1, {0, 0, dead, 0});
     job.nextWay = 0;
     job.goodsSeen.clear();
+    job.goodsSeenSets = 0;
     job.firstAllGoods = dead;
 }
 
@@ -470,8 +511,9 @@ bool searchWays(SearchJob& job, size_t budget, Clock::time_point until) {
             for (uint32_t earlier : seen)
                 if ((earlier | goods) == earlier) covered = true;
             if (covered) continue;
-            std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
+            job.goodsSeenSets -= std::erase_if(seen, [goods](uint32_t earlier) { return (earlier | goods) == goods; });
             seen.push_back(goods);
+            ++job.goodsSeenSets;
             job.ways.push_back({target, goods, w, static_cast<uint8_t>(c)});
         }
     }
@@ -497,7 +539,7 @@ bool goodsInTurn(SearchJob& job, uint32_t from, uint32_t taken, std::vector<Tick
     };
     std::vector<Offer> found;
     for (size_t q = 0; q < queue.size() && found.size() < offers; ++q) {
-        if (queue.size() > legStates || ex.count() >= job.limits.maxStates ||
+        if (queue.size() > legStates || ex.count() >= job.limits.maxStates || memoryUsed(job) > job.limits.maxMemory ||
             job.spent + threadSeconds() - job.sliceBegan > job.limits.maxSeconds)
             break;
         uint32_t s = queue[q];
@@ -745,6 +787,7 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         // The ways are no longer needed; their memory goes back.
         job.ways.shrink_to_fit();
         job.goodsSeen = {};
+        job.goodsSeenSets = 0;
         if (job.quick && r.ticks >= 0 && r.allGoodsTicks < 0 && r.goodsOnMap > 0) {
             std::vector<TickKey> keys;
             int legsLeft = 60;
@@ -812,18 +855,87 @@ void runPhases(SearchJob& job, SearchSlice slice, Clock::time_point until) {
 
 }  // namespace
 
+size_t searchMemoryShare() {
+    long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    size_t most = pages > 0 && pageSize > 0 ? size_t(pages) * size_t(pageSize) : size_t(1) << 32;
+    rlimit space{};
+    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY && space.rlim_cur < most)
+        most = space.rlim_cur;
+    // In a container the control group's limit is what counts: past it the
+    // program is killed, with no failed allocation to give up on.
+    static const size_t groupLimit = [] {
+        size_t lowest = SIZE_MAX;
+        for (const char* name : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"})
+            if (FILE* file = std::fopen(name, "re")) {
+                unsigned long long limit = 0;
+                if (std::fscanf(file, "%llu", &limit) == 1 && limit > 0 && limit < lowest) lowest = size_t(limit);
+                std::fclose(file);
+            }
+        return lowest;
+    }();
+    most = std::min(most, groupLimit);
+    return most / 4;
+}
+
+namespace {
+SearchLimits ceiling{0, 0, 0, 0, 0, 0, 0};
+}  // namespace
+
+void setSearchCeiling(const SearchLimits& limits) { ceiling = limits; }
+
 SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits) {
+    if (limits.maxMemory == 0) limits.maxMemory = searchMemoryShare();
+    auto cap = [](auto& value, auto most) {
+        if (most > 0 && value > most) value = most;
+    };
+    cap(limits.exactStates, ceiling.exactStates);
+    cap(limits.exactWays, ceiling.exactWays);
+    cap(limits.exploreStates, ceiling.exploreStates);
+    cap(limits.maxStates, ceiling.maxStates);
+    cap(limits.maxMemory, ceiling.maxMemory);
+    cap(limits.maxSeconds, ceiling.maxSeconds);
+    cap(limits.maxTicks, ceiling.maxTicks);
     SearchJobPtr job(new SearchJob);
     job->start = loaded;
     job->limits = limits;
     return job;
 }
 
+namespace {
+
+// Out of memory anyway (the estimate missed, or the machine was short): the
+// tables go back and the search ends as if a limit ran out.
+void giveUpOnMemory(SearchJob& job) {
+    if (job.main.count() + job.withLoss.count() > 0) job.report.states = job.main.count() + job.withLoss.count() - 1;
+    job.main = Explorer{};
+    job.withLoss = Explorer{};
+    job.alike = Explorer{};
+    job.ways = {};
+    job.goodsSeen = {};
+    job.exitAlong = {};
+    job.canFinish = {};
+    job.scratchKey = {};
+    SearchReport& r = job.report;
+    r.gaveUpReason = "the memory ran out";
+    r.explored = false;
+    r.stuck = false;
+    r.unreachableGoods.clear();
+    if (job.phase == 4) r.windows.clear();
+    r.verdict = r.ticks >= 0 ? Verdict::Finishable : Verdict::GaveUp;
+    r.done = true;
+    job.phase = 5;
+}
+
+}  // namespace
+
 bool advanceSearch(SearchJob& job, SearchSlice slice) {
     if (job.report.done) return true;
     Clock::time_point sliceStart = Clock::now();
     job.sliceBegan = threadSeconds();
-    Clock::time_point until = sliceStart + std::chrono::microseconds(static_cast<long>(slice.milliseconds * 1000));
+    // A slice ends by the time limit too: processor time never runs ahead of the clock.
+    double milliseconds = std::min(slice.milliseconds, (job.limits.maxSeconds - job.spent) * 1000);
+    Clock::time_point until =
+        sliceStart + std::chrono::microseconds(static_cast<long>(std::max(milliseconds, 0.0) * 1000));
     SavedGame saved = enterSilence();
     try {
         if (!job.begun) {
@@ -839,6 +951,8 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
             phaseBefore = job.phase;
             runPhases(job, slice, until);
         }
+    } catch (const std::bad_alloc&) {
+        giveUpOnMemory(job);
     } catch (...) {
         leaveSilence(saved);
         throw;
@@ -848,10 +962,9 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
     job.report.seconds = job.spent;
     job.report.edgeReached = job.edgeReached;
     job.report.edgeAt = job.edgeAt;
-    job.report.states = job.main.count() + job.withLoss.count() - 1;
-    if (!job.report.done && job.spent > job.limits.maxSeconds) {
-        job.report.gaveUpReason =
-            "more than " + std::to_string(static_cast<int>(job.limits.maxSeconds)) + " s of processor time";
+    if (job.main.count() + job.withLoss.count() > 0) job.report.states = job.main.count() + job.withLoss.count() - 1;
+    if (!job.report.done && job.spent >= job.limits.maxSeconds) {
+        job.report.gaveUpReason = "more than " + figure(job.limits.maxSeconds) + " s of processor time";
         job.report.verdict = job.report.ticks >= 0 ? Verdict::Finishable : Verdict::GaveUp;
         job.report.done = true;
     }

@@ -20,9 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "console/console.h"
 #include "console/cp437.h"
+#include "console/glyphs.h"
 #include "console/keys.h"
 
 namespace {
@@ -30,6 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t ctrlC = 3;
+constexpr uint8_t ctrlZ = 26;
 constexpr size_t keyQueueLimit = 4096;  // beyond this, type-ahead waits in the kernel's buffer
 constexpr int readChunk = 256;
 
@@ -46,7 +49,19 @@ struct Look {
 
 struct Capabilities {
     const char *cup, *hpa, *cuf, *cub1, *setaf, *setab, *bold, *rev, *sgr0, *clear, *csr, *ind;
+    const char *ich1, *ich, *smir, *rmir;
     bool backColourErase, autoMargins, eatsNewline;
+};
+
+// How colours reach the terminal. Bold is never what makes a colour bright:
+// many terminals draw it in the plain colour, or overstrike it.
+enum class ColourWay {
+    None,     // monochrome: bright as bold, a background as reverse
+    Palette,  // 16 or more palette colours: setaf and setab, 0 to 15
+    Sgr,      // the 16 as SGR 30-37, 90-97 and 40-47: 24-bit terminals (where
+              // setaf takes an RGB value) and 8-colour families that take 90-97
+    Eight,    // 8 colours only: bright ones as their plain colour, dark grey as
+              // light grey, and a colour that would meet its background turned
 };
 
 struct TerminalState {
@@ -58,7 +73,9 @@ struct TerminalState {
     bool inputIsTty = false, inputOpen = false;
     TERMINAL* info = nullptr;
     Capabilities cap{};
-    bool colour = false, sixteenColours = false;
+    bool colour = false;
+    ColourWay colours = ColourWay::None;
+    bool parkCursor = false;  // the terminal cannot hide it: it waits on a blank cell
     int rows = 0, columns = 0;
     bool tooSmall = false;
     ConsoleCell shown[viewRows][screenWidth] = {};  // what the terminal shows of the view
@@ -70,11 +87,13 @@ struct TerminalState {
     size_t sgrStart = std::string::npos;  // a colour code that ends `out`, which the next can join
     KeyDecoder decoder;
     Clock::time_point lastInput;
-    bool growAsked = false;
+    bool growAsked = false, sizeKnown = false;
     int oldRows = 0, oldColumns = 0;
     sigset_t waitMask;  // the signal mask while waiting: resizes come through
     sigset_t savedMask;
-    struct sigaction savedResize;
+    struct sigaction savedResize, savedStop, savedContinue;
+    Clock::duration stoppedFor{};  // all the time spent stopped (SIGTSTP), which pauses do not count
+    GlyphTable glyphs;
 };
 
 TerminalState tty;
@@ -87,6 +106,9 @@ uint8_t glyphLength[256];
 
 volatile sig_atomic_t restoreArmed = 0;
 volatile sig_atomic_t resized = 0;
+volatile sig_atomic_t stopAsked = 0;
+bool ctrlZStops = true;
+volatile sig_atomic_t continued = 0;
 char restoreBytes[512];
 size_t restoreLength = 0;
 int restoreOutputFd = -1;
@@ -123,6 +145,8 @@ void restoreFromSignal(int signalNumber) {
 }
 
 void noteResize(int) { resized = 1; }
+void noteStop(int) { stopAsked = 1; }
+void noteContinue(int) { continued = 1; }
 
 void installSignalHandlers() {
     stack_t alternate{};
@@ -142,17 +166,26 @@ void installSignalHandlers() {
         sigemptyset(&mine.sa_mask);
         sigaction(signalNumber, &mine, nullptr);
     }
-    // A resize is noticed only while waiting: the wait lets it through.
-    struct sigaction resize {};
-    resize.sa_handler = noteResize;
-    sigemptyset(&resize.sa_mask);
-    sigaction(SIGWINCH, &resize, &tty.savedResize);
-    sigset_t blockResize;
-    sigemptyset(&blockResize);
-    sigaddset(&blockResize, SIGWINCH);
-    sigprocmask(SIG_BLOCK, &blockResize, &tty.savedMask);
+    // A resize, a stop and a continue are noticed only while waiting: the
+    // wait lets them through, and the picture is never cut in two by them.
+    struct sigaction note {};
+    sigemptyset(&note.sa_mask);
+    note.sa_handler = noteResize;
+    sigaction(SIGWINCH, &note, &tty.savedResize);
+    note.sa_handler = noteContinue;
+    sigaction(SIGCONT, &note, &tty.savedContinue);
+    sigaction(SIGTSTP, nullptr, &tty.savedStop);
+    bool stopIgnored = tty.savedStop.sa_handler == SIG_IGN && !(tty.savedStop.sa_flags & SA_SIGINFO);
+    if (!stopIgnored) {
+        note.sa_handler = noteStop;
+        sigaction(SIGTSTP, &note, nullptr);
+    }
+    sigset_t noted;
+    sigemptyset(&noted);
+    for (int signalNumber : {SIGWINCH, SIGTSTP, SIGCONT}) sigaddset(&noted, signalNumber);
+    sigprocmask(SIG_BLOCK, &noted, &tty.savedMask);
     tty.waitMask = tty.savedMask;
-    sigdelset(&tty.waitMask, SIGWINCH);
+    for (int signalNumber : {SIGWINCH, SIGTSTP, SIGCONT}) sigdelset(&tty.waitMask, signalNumber);
 }
 
 bool usable(const char* capability) {
@@ -188,10 +221,9 @@ std::string withParameters(const char* capability, int first, int second = 0) {
 // What putting the terminal back sends: first CAN, which ends any control
 // sequence a signal cut in two; attributes and colours off, the whole screen
 // as scroll region, cursor shown, keypad mode off, the user's own screen back,
-// and the window's old size if the game asked for a larger one. The alternate
-// screen is blanked in the default colours before it is left: tmux, after a
-// resize, keeps coloured lines of it in the scroll-back. A terminal without
-// one keeps the picture and gets the cursor below it.
+// and the window's old size if the game asked for a larger one. The screen is
+// blanked in the default colours first: tmux, after a resize, keeps coloured
+// lines of an alternate screen in the scroll-back.
 void prepareRestore() {
     restoreArmed = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -199,11 +231,11 @@ void prepareRestore() {
     appendCapability(text, tty.cap.sgr0);
     appendCapability(text, capability("op"));
     text += withParameters(tty.cap.csr, 0, tty.rows - 1);
+    // Cleared in the default colours, with or without an alternate screen:
+    // a terminal without one then gives the shell a clean screen, the cursor
+    // at the top, instead of a prompt over the status lines.
     const char* leaveAlternate = capability("rmcup");
-    if (leaveAlternate != nullptr)
-        appendCapability(text, tty.cap.clear);
-    else
-        text += withParameters(tty.cap.cup, tty.rows - 1, 0);
+    appendCapability(text, tty.cap.clear);
     appendCapability(text, capability("cnorm"));
     appendCapability(text, capability("rmkx"));
     appendCapability(text, leaveAlternate);
@@ -271,15 +303,22 @@ bool isBlank(uint8_t character) { return character == 0x20 || character == 0; }
 Look lookOf(uint8_t attribute) {
     int foreground = attribute & 0x0F, background = (attribute >> 4) & 0x07;
     Look look;
-    if (tty.colour) {
-        look.foreground =
-            static_cast<short>(terminalColour[foreground & 7] + (tty.sixteenColours && (foreground & 8) ? 8 : 0));
-        look.background = terminalColour[background];
-        look.bold = !tty.sixteenColours && (foreground & 8);
-    } else {
+    if (tty.colours == ColourWay::None) {
         look.bold = foreground & 8;
         look.reverse = background != 0;
+        return look;
     }
+    look.background = terminalColour[background];
+    if (tty.colours != ColourWay::Eight) {
+        look.foreground = static_cast<short>(terminalColour[foreground & 7] + (foreground & 8));
+        return look;
+    }
+    // Eight colours: the walls' and crumbling floor's dark grey would be
+    // black on black, the spring's light green green on green.
+    short plain = terminalColour[foreground & 7];
+    if (foreground == 8) plain = 7;
+    if (plain == look.background && foreground != background) plain = look.background == 0 ? 7 : 0;
+    look.foreground = plain;
     return look;
 }
 
@@ -293,10 +332,19 @@ bool looksRight(const Look& look, ConsoleCell cell) {
 }
 
 bool sameOnScreen(ConsoleCell a, ConsoleCell b) {
-    if (cp437ToUnicode(a.character) != cp437ToUnicode(b.character)) return false;
-    if (!isBlank(a.character)) return a.attribute == b.attribute;
+    if (tty.glyphs.glyph[a.character] != tty.glyphs.glyph[b.character]) return false;
+    if (!isBlank(a.character)) return lookOf(a.attribute) == lookOf(b.attribute);
     Look la = lookOf(a.attribute), lb = lookOf(b.attribute);
     return tty.colour ? la.background == lb.background : la.reverse == lb.reverse;
+}
+
+// Terminal colour 0-15 (curses numbering) as the terminal takes it.
+std::string colourCode(short colour, bool background) {
+    if (tty.colours == ColourWay::Sgr) {
+        int code = background ? 40 + colour : colour < 8 ? 30 + colour : 90 + colour - 8;
+        return "\x1b[" + std::to_string(code) + "m";
+    }
+    return withParameters(background ? tty.cap.setab : tty.cap.setaf, colour);
 }
 
 void useLook(ConsoleCell cell) {
@@ -313,9 +361,9 @@ void useLook(ConsoleCell cell) {
     if (wanted.bold && !now.bold) addSgr(withParameters(tty.cap.bold, 0)), now.bold = true;
     if (wanted.reverse && !now.reverse) addSgr(withParameters(tty.cap.rev, 0)), now.reverse = true;
     if (tty.colour) {
-        if (!blank && now.foreground != wanted.foreground) addSgr(withParameters(tty.cap.setaf, wanted.foreground));
+        if (!blank && now.foreground != wanted.foreground) addSgr(colourCode(wanted.foreground, false));
         if (!blank) now.foreground = wanted.foreground;
-        if (now.background != wanted.background) addSgr(withParameters(tty.cap.setab, wanted.background));
+        if (now.background != wanted.background) addSgr(colourCode(wanted.background, true));
         now.background = wanted.background;
     }
 }
@@ -400,6 +448,56 @@ void scrollPicture() {
         }
 }
 
+void putCell(int row, int column, ConsoleCell cell) {
+    moveTo(row, column);
+    useLook(cell);
+    tty.out.append(glyphBytes[cell.character], glyphLength[cell.character]);
+    tty.sgrStart = std::string::npos;
+    tty.shown[row][column] = cell;
+    tty.known[row][column] = true;
+    tty.cursorColumn = column + 1 < tty.columns ? column + 1 : -1;  // at the edge: not known
+}
+
+bool canInsert() { return tty.cap.ich1 != nullptr || tty.cap.ich != nullptr || tty.cap.smir != nullptr; }
+
+// The last cell of a terminal that wraps at once (TERM=ansi): writing it
+// would scroll the picture. It is written one cell to the left instead, and
+// its neighbour inserted before it, which pushes it into place.
+void putLastCell(int row, int column, ConsoleCell cell) {
+    ConsoleCell left = viewCell(column, row + 1);
+    putCell(row, column - 1, cell);
+    moveTo(row, column - 1);
+    useLook(left);
+    bool insertMode = tty.cap.ich1 == nullptr && tty.cap.ich == nullptr;
+    if (insertMode)
+        appendCapability(tty.out, tty.cap.smir);
+    else if (tty.cap.ich1 != nullptr)
+        appendCapability(tty.out, tty.cap.ich1);
+    else
+        tty.out += withParameters(tty.cap.ich, 1);
+    tty.out.append(glyphBytes[left.character], glyphLength[left.character]);
+    if (insertMode) appendCapability(tty.out, tty.cap.rmir);
+    tty.sgrStart = std::string::npos;
+    tty.shown[row][column - 1] = left;
+    tty.shown[row][column] = cell;
+    tty.known[row][column] = true;
+    tty.cursorColumn = column;
+}
+
+// A cursor that cannot be hidden waits on a blank cell of the game's black,
+// the last one from the bottom-right corner backwards (in a room the corner
+// itself: the status lines never reach it), where it hides nothing.
+void parkCursor() {
+    for (int row = viewRows - 1; row >= 0; --row)
+        for (int column = screenWidth - 1; column >= 0; --column) {
+            ConsoleCell cell = viewCell(column + 1, row + 1);
+            if (isBlank(cell.character) && (cell.attribute & 0x70) == 0 && tty.known[row][column]) {
+                moveTo(row, column);
+                return;
+            }
+        }
+}
+
 void drawView() {
     scrollPicture();
     for (int row = 0; row < viewRows; ++row) {
@@ -408,16 +506,14 @@ void drawView() {
             if (tty.known[row][column] && sameOnScreen(now, tty.shown[row][column])) continue;
             // Writing the last cell of a terminal that wraps at once would scroll it.
             bool lastCell = row == tty.rows - 1 && column == tty.columns - 1;
-            if (lastCell && tty.cap.autoMargins && !tty.cap.eatsNewline) continue;
-            moveTo(row, column);
-            useLook(now);
-            tty.out.append(glyphBytes[now.character], glyphLength[now.character]);
-            tty.sgrStart = std::string::npos;
-            tty.shown[row][column] = now;
-            tty.known[row][column] = true;
-            tty.cursorColumn = column + 1 < tty.columns ? column + 1 : -1;  // at the edge: not known
+            if (lastCell && tty.cap.autoMargins && !tty.cap.eatsNewline) {
+                if (canInsert() && column > 0) putLastCell(row, column, now);
+                continue;
+            }
+            putCell(row, column, now);
         }
     }
+    if (tty.parkCursor) parkCursor();
 }
 
 // A window smaller than the game gets a request for more room instead of a
@@ -461,15 +557,78 @@ void readWindowSize() {
     }
 }
 
-void handleResize() {
+// drawNow false: only the blank window, for the start, where the first
+// screen paints at once (a frame of blanks then would be sent for nothing).
+void handleResize(bool drawNow = true) {
     resized = 0;
     readWindowSize();
     prepareRestore();
     tty.tooSmall = tty.rows < viewRows || tty.columns < screenWidth;
     if (tty.tooSmall) return showNotice();
     blankWindow();
-    drawView();
+    if (drawNow) drawView();
     sendOutput();
+}
+
+// What taking the terminal sends: the grow request where the window is
+// small, the alternate screen, the cursor hidden, keypad mode.
+void addStartSequence() {
+    readWindowSize();
+    tty.growAsked = false;
+    if (tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
+        tty.growAsked = true;
+        tty.oldRows = tty.rows;
+        tty.oldColumns = tty.columns;
+        addText("\x1b[8;" + std::to_string(std::max(tty.rows, viewRows)) + ";" +
+                std::to_string(std::max(tty.columns, screenWidth)) + "t");
+    }
+    appendCapability(tty.out, capability("smcup"));
+    appendCapability(tty.out, capability("civis"));
+    appendCapability(tty.out, capability("smkx"));
+    tty.look = Look{};
+}
+
+void setRawModes();
+
+// SIGCONT: the terminal may have been used by anything meanwhile; take it
+// again and draw the whole view.
+void resumeTerminal() {
+    continued = 0;
+    setRawModes();
+    tty.out.clear();
+    addStartSequence();
+    handleResize();
+}
+
+// SIGTSTP: the terminal back as at an end, then stopped for real; the time
+// stopped is kept aside so that no pause counts it.
+void stopAndResume() {
+    stopAsked = 0;
+    Clock::time_point stoppedAt = Clock::now();
+    tty.out.clear();
+    restoreArmed = 0;
+    sendRestore();
+    struct sigaction plain {
+    }, mine{};
+    plain.sa_handler = SIG_DFL;
+    sigemptyset(&plain.sa_mask);
+    sigaction(SIGTSTP, &plain, &mine);
+    sigset_t only, before;
+    sigemptyset(&only);
+    sigaddset(&only, SIGTSTP);
+    sigaddset(&only, SIGCONT);  // heard here, so it does not redraw a second time later
+    sigprocmask(SIG_UNBLOCK, &only, &before);
+    raise(SIGTSTP);  // the process stops here until SIGCONT
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGTSTP, &mine, nullptr);
+    tty.stoppedFor += Clock::now() - stoppedAt;
+    resumeTerminal();
+}
+
+void handleSignals() {
+    if (stopAsked) stopAndResume();
+    if (continued) resumeTerminal();
+    if (resized) handleResize();
 }
 
 // --- keys ---
@@ -479,6 +638,13 @@ void feed(const uint8_t* bytes, ssize_t count) {
         DecodedKeys keys = decodeKeyByte(tty.decoder, bytes[i]);
         for (int k = 0; k < keys.count; ++k) {
             if (keys.keys[k].code == ctrlC && !keys.keys[k].extended) throw ConsoleInterrupt{};
+            // Ctrl+Z stops the job as the terminal's own suspend key would (raw
+            // mode turns that off): the whole process group, so a make or a
+            // shell script around the game stops with it. Handled at the next wait.
+            if (keys.keys[k].code == ctrlZ && !keys.keys[k].extended && ctrlZStops) {
+                kill(0, SIGTSTP);
+                continue;
+            }
             queueKey(keys.keys[k]);
         }
     }
@@ -529,15 +695,17 @@ void waitForEvent(Clock::duration limit) {
     struct timespec timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     pollfd ready{tty.inputFd, POLLIN, 0};
     ppoll(&ready, takingInput() ? 1 : 0, &timeout, &tty.waitMask);
-    if (resized) handleResize();
+    handleSignals();
     readWaitingInput();
 }
 
 // --- setting up ---
 
-void makeGlyphs() {
+void makeGlyphs(const std::string& terminalType) {
+    std::vector<char32_t> font;
+    tty.glyphs = makeGlyphTable(chooseGlyphSet(terminalType, tty.outputFd, font), font);
     for (int byte = 0; byte < 256; ++byte) {
-        char32_t c = cp437ToUnicode(static_cast<uint8_t>(byte));
+        char32_t c = tty.glyphs.glyph[byte];
         char* b = glyphBytes[byte];
         if (c < 0x80) {
             b[0] = static_cast<char>(c), glyphLength[byte] = 1;
@@ -571,6 +739,17 @@ std::string terminalName(const char* terminalType) {
     return fromEnvironment != nullptr ? fromEnvironment : "";
 }
 
+// The 8-colour terminal families that take SGR 90-97 for the bright colours
+// (the Linux console too: it shows them as bold, which it always draws
+// bright); others (ansi, the BSD
+// consoles) get the mapping to 8.
+bool takesBrightSgr(const std::string& name) {
+    for (const char* family : {"xterm", "screen", "tmux", "rxvt", "putty", "linux", "vte", "gnome", "konsole",
+                               "alacritty", "kitty", "st-", "foot", "mlterm"})
+        if (name.rfind(family, 0) == 0) return true;
+    return false;
+}
+
 bool loadCapabilities(const char* terminalType, std::string& failure) {
     std::string name = terminalName(terminalType);
     int result = 0;
@@ -600,12 +779,21 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     c.sgr0 = capability("sgr0");
     c.csr = capability("csr");
     c.ind = capability("ind");
+    c.ich1 = capability("ich1");
+    c.ich = capability("ich");
+    c.smir = capability("smir");
+    c.rmir = capability("rmir");
     c.backColourErase = tigetflag("bce") > 0;
     c.autoMargins = tigetflag("am") > 0;
     c.eatsNewline = tigetflag("xenl") > 0;
     int colours = tigetnum("colors");
     tty.colour = colours >= 8 && c.setaf != nullptr && c.setab != nullptr;
-    tty.sixteenColours = tty.colour && colours >= 16;
+    tty.colours = !tty.colour            ? ColourWay::None
+                  : colours > 256        ? ColourWay::Sgr  // direct colour: setaf(9) is RGB 0:0:9
+                  : colours >= 16        ? ColourWay::Palette
+                  : takesBrightSgr(name) ? ColourWay::Sgr
+                                         : ColourWay::Eight;
+    tty.parkCursor = capability("civis") == nullptr;
     return true;
 }
 
@@ -628,28 +816,18 @@ bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool siz
     tty.decoder = KeyDecoder{};
     tty.look = Look{};
     tty.out.clear();
-    makeGlyphs();
+    makeGlyphs(terminalName(terminalType));
     modesFd = tty.inputIsTty ? tty.inputFd : (isatty(outputFd) ? outputFd : -1);
     if (modesFd >= 0 && tcgetattr(modesFd, &savedModes) != 0) modesFd = -1;
     installSignalHandlers();
     setRawModes();
     restoreOutputFd = outputFd;
-    readWindowSize();
     // Most terminal emulators open at 80 x 24: ask for the one row more, and
     // for the old size back at the end.
-    tty.growAsked = false;
-    if (sizeKnown && isatty(outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
-        tty.growAsked = true;
-        tty.oldRows = tty.rows;
-        tty.oldColumns = tty.columns;
-        addText("\x1b[8;" + std::to_string(std::max(tty.rows, viewRows)) + ";" +
-                std::to_string(std::max(tty.columns, screenWidth)) + "t");
-    }
-    appendCapability(tty.out, capability("smcup"));
-    appendCapability(tty.out, capability("civis"));
-    appendCapability(tty.out, capability("smkx"));
+    tty.sizeKnown = sizeKnown;
+    addStartSequence();
     tty.open = true;
-    handleResize();  // the first picture, and the restore bytes
+    handleResize(false);  // the blank window, and the restore bytes
     return true;
 }
 
@@ -701,6 +879,8 @@ void closeTerminal() {
     sendRestore();
     tty.open = false;
     sigaction(SIGWINCH, &tty.savedResize, nullptr);
+    sigaction(SIGCONT, &tty.savedContinue, nullptr);
+    sigaction(SIGTSTP, &tty.savedStop, nullptr);
     sigprocmask(SIG_SETMASK, &tty.savedMask, nullptr);
     if (tty.info != nullptr) del_curterm(tty.info);
     tty.info = nullptr;
@@ -708,7 +888,10 @@ void closeTerminal() {
 }
 
 bool terminalIsOpen() { return tty.open; }
+const char* terminalGlyphSet() { return glyphSetName(tty.glyphs.set); }
 bool terminalTooSmall() { return tty.open && tty.tooSmall; }
+
+void terminalCtrlZStops(bool on) { ctrlZStops = on; }
 
 void terminalShowView() {
     if (!tty.open || tty.tooSmall) return;
@@ -718,7 +901,7 @@ void terminalShowView() {
 
 void terminalPumpKeys() {
     if (!tty.open) return;
-    if (resized) handleResize();
+    handleSignals();
     readWaitingInput();
 }
 
@@ -728,8 +911,12 @@ void terminalWait() {
 
 void terminalSleep(int milliseconds) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    Clock::duration stoppedBefore = tty.stoppedFor;
     for (;;) {
         terminalPumpKeys();
+        // Stopped meanwhile (SIGTSTP): the pause goes on where it was.
+        deadline += tty.stoppedFor - stoppedBefore;
+        stoppedBefore = tty.stoppedFor;
         Clock::time_point now = Clock::now();
         if (!tty.open) return std::this_thread::sleep_until(deadline);
         if (!tty.tooSmall && now >= deadline) return;

@@ -3,14 +3,18 @@
 // knows about the terminal.
 //
 // The terminal shows the console's 25-row view in the top-left 80 x 25 cells,
-// every byte as its code page 437 glyph, with the cursor hidden. An update
+// every byte as its glyph in the set the terminal and locale can show
+// (glyphs.h), with the cursor hidden (or parked on a blank cell where it
+// cannot be). An update
 // sends only the cells that changed since the last one. Keys are read raw (no
 // echo, no line buffering, no flow control), decoded (keys.h) and queued as
 // KeyEvents; Ctrl+C throws ConsoleInterrupt. Every wait sleeps in the kernel
 // until a key, a resize or a signal comes. The terminal is restored on every
 // way out, including SIGINT, SIGTERM and SIGHUP from outside, a terminal that
 // hangs up, and crashes, a stack overflow included (the signal is then
-// re-raised, so the exit status still tells what happened).
+// re-raised, so the exit status still tells what happened). SIGTSTP puts it
+// back and stops; SIGCONT takes it again and redraws, and pauses do not
+// count the time stopped.
 #pragma once
 
 #include <cstdio>
@@ -35,6 +39,10 @@ bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::st
 // the user's screen back, the saved terminal modes); safe to call twice.
 void closeTerminal();
 bool terminalIsOpen();
+// Ctrl+Z stops the program as at a shell's suspend key (the default); the
+// editor keeps it as a key of its own.
+void terminalCtrlZStops(bool on);
+const char* terminalGlyphSet();  // "unicode", "font", "console" or "ascii" (console/glyphs.h)
 
 void terminalShowView();               // send the cells of the view that changed
 void terminalPumpKeys();               // move waiting key presses into the console's queue

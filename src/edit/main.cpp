@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
         if (failure.rfind("quorvex: ", 0) == 0) failure.erase(0, 9);
         return finishWithLines(1, "", "quorvex-edit: " + failure + "\n");
     }
+    terminalCtrlZStops(false);  // undo
     installRescueHandlers();
     openSoundDevice();
     int status = runEditor(argv[1]);
