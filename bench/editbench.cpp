@@ -4,7 +4,11 @@
 // long one slice of the background check really takes.
 //
 // Targets: a key answered within one frame (16.7 ms, and far inside the
-// game's 75 ms tick); a check slice within 2 ms of its 10 ms budget.
+// game's 75 ms tick); a check slice within 2 ms of its 10 ms budget; entry
+// 301 of a pack that lists a 4.3 MB room 300 times opened in under 1 s and
+// under 100 MB peak memory (the editor applies earlier rooms one at a time).
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -37,11 +41,48 @@ std::string keyBytes(bool terminal) {
         keys += (i % 2) ? "1" : " ";
         if (i % 20 == 19) keys += terminal ? "\x1b[B" : std::string("\0P", 2);
     }
-    return keys + "\x11n";  // ^Q, then no to saving
+    return keys +
+           "\x11"
+           "d";  // ^Q, then discard the changes
 }
 
 void report(const char* what, double ms, double target) {
     std::printf("%-44s %8.3f ms   target < %.1f ms  %s\n", what, ms, target, ms < target ? "ok" : "MISSED");
+}
+
+// In a child process, so that its peak memory is its own.
+void packOpenFigures() {
+    std::filesystem::create_directories("big");
+    std::string huge;
+    for (int y = 0; y < 22; ++y) huge += std::string(4300000 / 22, y == 0 || y == 21 ? '1' : ' ') + "\r\n";
+    huge += "0\r\n";
+    writeFileAtomically("big/huge.lvl", huge);
+    std::string index;
+    for (int i = 0; i < 300; ++i) index += "huge\r\n";
+    writeFileAtomically("big/big.txt", index + "last\r\n*\r\n");
+    writeFileAtomically("big/last.lvl", roomFileText(freshRoomText(), Inheritance{}, true));
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        startMemoryConsole();
+        scriptKey(0, KeyEvent{scan::end, true});
+        scriptKey(0, KeyEvent{13, false});
+        scriptKey(0, KeyEvent{17, false});  // ^Q: the room was opened
+        scriptKey(0, KeyEvent{'q', false});
+        Clock::time_point start = Clock::now();
+        runEditor("big");
+        double ms = msSince(start);
+        report("open entry 301 of 300 x 4.3 MB rooms", ms, 1000);
+        if (edit.title != "last") std::printf("  (entry 301 was not opened: %s)\n", edit.title.c_str());
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    double mb = usage.ru_maxrss / 1024.0;
+    std::printf("%-44s %8.1f MB   target < 100 MB  %s\n", "  peak memory of that run", mb, mb < 100 ? "ok" : "MISSED");
+    std::filesystem::remove_all("big");
 }
 
 }  // namespace
@@ -53,6 +94,7 @@ int main() {
     useRecordingSound();
     std::string level = roomFileText(freshRoomText(), Inheritance{}, true);
     writeFileAtomically("room.lvl", level);
+    packOpenFigures();
 
     // The terminal form first (the in-memory form cannot be left): keys through a pipe, the picture sent into a file.
     int keyboard[2];

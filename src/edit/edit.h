@@ -12,6 +12,8 @@
 
 #include "levels/world.h"
 
+struct FileFailure;
+
 // One room as its file holds it. Rows keep their length as read: a short row
 // leaves the rest of its cells to whatever the room before left there.
 struct RoomText {
@@ -40,7 +42,9 @@ struct RoomEdit {
     Inheritance inherited;
     std::vector<RoomText> undo, redo;
     bool modified = false;
-    bool rescueTaken = false;  // the text came from NAME.rescue: it goes once saved
+    bool rescueTaken = false;     // the text came from NAME.rescue: it goes once saved
+    std::string savedFile;        // what saving the room as opened or last saved writes
+    bool savedTextKnown = false;  // false for a room not written yet
     int cursorX = 2, cursorY = 2;
     uint8_t brush = '1';
     bool drawing = false;  // moving paints the brush
@@ -69,8 +73,9 @@ bool isPaintCharacter(uint8_t c);  // space, i, 1-9, j-t
 // Loads the text into the game's world model, over the inherited map.
 void loadRoomText(const RoomText& text, const Inheritance& inherited);
 int goodsOnMap();  // in the loaded map
-// The inheritance of a pack's room from the room texts before it.
-Inheritance inheritanceAfter(const std::vector<std::string>& earlierFileTexts);
+// The inheritance of a pack's room: the rooms before it applied one after
+// the other, as the game loads them (its map is never cleared).
+void applyEarlierRoom(Inheritance& inherited, std::string_view fileText);
 std::string describeCell(int x, int y);  // the cell under the cursor, in words
 
 // --- editing (roomedit.cpp) ---
@@ -92,6 +97,12 @@ void drawEditor();
 void drawStatusRows();
 void drawVerdictRow();
 void showHelp();
+// Text broken at spaces into lines of at most width characters (a word
+// longer than that is broken where it must be).
+std::vector<std::string> wrapText(std::string_view text, size_t width);
+// A note in full at the foot of the screen: its last line on row 25, the
+// lines before it over the rows above (at most maxRows). The rows it took.
+int drawNote(std::string_view note, uint8_t colour, int maxRows);
 // A line editor over the screen from (column, row), wrapping at column 80.
 // markColumn (1-based character index, 0: none) is shown highlighted. Returns
 // false on Esc.
@@ -107,6 +118,15 @@ enum class PlayEnd { Exit, GameOver, Left };
 PlayEnd playTest(bool fromCursor, int& ticks);
 // Plays the given keys, one per tick, on the game's rules.
 PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks);
+// Plays a pack as the game does from room firstNumber on: each room loaded
+// over what the rooms before left (before: the rooms ahead of the first),
+// drawn and played in the game's room loop, the next one after each exit,
+// until the end line (past the last path), a file the game would not find
+// ("" for an entry it never opens), room 22 (the ending, not played here),
+// the last life lost, Esc or the quit prompt. No save file is written.
+// report: how it ended, in words.
+PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
+                 std::string& report);
 
 // --- the checker's verdict (verdict.cpp) ---
 void restartCheck();                             // the room changed: check it again in the background
@@ -156,8 +176,17 @@ void installRescueHandlers();
 std::string rescueFolders();  // the second places, as the help names them
 // NAME.rescue is there and newer than NAME (or NAME is missing).
 bool newerRescue(const std::string& path);
+// What the game's loader reads of a level file: its first maxLines lines,
+// each cut at maxLineLength, within its first maxBytes; the lines end in LF.
+// A huge room costs one chunk of memory, not its size.
+std::string readLevelLines(const std::string& path, size_t maxLines = mapHeight + 1 + messageCount,
+                           size_t maxLineLength = 255, size_t maxBytes = 4u << 20);
+// The names of the files in folder that end in suffix (none when it cannot be read).
+std::vector<std::string> filesEndingIn(const std::string& folder, std::string_view suffix);
 
 // The whole program after the terminal is open: a level file or a pack folder.
 // Returns the exit status; a failure's report line is in editorReport().
 int runEditor(const std::string& path);
+// A failed file operation in the editor's words ("quorvex-edit: cannot ...").
+std::string editorFailureText(const FileFailure& failure);
 const std::string& editorReport();

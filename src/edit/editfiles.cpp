@@ -2,11 +2,13 @@
 // folders, renames, the containment test for pack entries, and the rescue
 // copy that a signal or a hang-up writes before the terminal is restored.
 // Reading and the atomic replace are the game's file layer (shell/files.cpp).
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -354,6 +356,64 @@ bool newerRescue(const std::string& path) {
     if (stat(hostPath(path).c_str(), &file) != 0) return true;
     return rescue.st_mtim.tv_sec > file.st_mtim.tv_sec ||
            (rescue.st_mtim.tv_sec == file.st_mtim.tv_sec && rescue.st_mtim.tv_nsec > file.st_mtim.tv_nsec);
+}
+std::string readLevelLines(const std::string& path, size_t maxLines, size_t maxLineLength, size_t maxBytes) {
+    std::string host = hostPath(path);
+    std::string reason;
+    int fd = openDataFile(host, reason);
+    if (fd < 0) throw FileFailure{fd == -2 ? "read" : "open", host, reason};
+    // Each line ends in LF here, whatever ended it in the file, so that
+    // splitting the result gives the lines the game's reading gives.
+    std::string kept;
+    size_t lines = 0, lineLength = 0, readSoFar = 0;
+    bool afterCR = false;
+    char chunk[65536];
+    while (lines < maxLines && readSoFar < maxBytes) {
+        ssize_t got = read(fd, chunk, std::min(sizeof chunk, maxBytes - readSoFar));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            FileFailure f = failure("read", host);
+            close(fd);
+            throw f;
+        }
+        if (got == 0) break;
+        readSoFar += static_cast<size_t>(got);
+        const char* at = chunk;
+        const char* end = chunk + got;
+        while (at < end && lines < maxLines) {
+            if (afterCR && *at == '\n') ++at;
+            afterCR = false;
+            const char* lineEnd = std::find_if(at, end, [](char c) { return c == '\r' || c == '\n'; });
+            size_t allowance = maxLineLength - std::min(lineLength, maxLineLength);
+            size_t length = static_cast<size_t>(lineEnd - at);
+            kept.append(at, std::min(length, allowance));
+            lineLength += length;
+            at = lineEnd;
+            if (at == end) break;
+            afterCR = *at == '\r';
+            kept += '\n';
+            ++lines;
+            lineLength = 0;
+            ++at;
+        }
+    }
+    close(fd);
+    return kept;
+}
+
+std::vector<std::string> filesEndingIn(const std::string& folder, std::string_view suffix) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(hostPath(folder).c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* item = readdir(dir)) {
+        std::string_view name = item->d_name;
+        if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix &&
+            pathKind(folder + "/" + std::string(name)) == PathKind::File)
+            names.push_back(std::string(name));
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void installRescueHandlers() {

@@ -29,13 +29,13 @@ Inheritance seriesInheritance(const std::string& path) {
     if (digits == 0 || digits > 2 || name.substr(digits) != ".lvl" || name[0] == '0') return {};
     int number = std::stoi(name.substr(0, digits));
     if (number < 2 || number > 22) return {};
-    std::vector<std::string> earlier;
+    // The earlier rooms, one file at a time, as the game reads them.
+    Inheritance inherited;
     for (int n = 1; n < number; ++n) {
         std::string room = folder + std::to_string(n) + ".lvl";
         if (pathKind(room) != PathKind::File) return {};
-        earlier.push_back(readTextFile(room));
+        applyEarlierRoom(inherited, readLevelLines(room));
     }
-    Inheritance inherited = inheritanceAfter(earlier);
     inherited.firstRoom = false;
     return inherited;
 }
@@ -43,6 +43,12 @@ Inheritance seriesInheritance(const std::string& path) {
 }  // namespace
 
 const std::string& editorReport() { return report; }
+
+std::string editorFailureText(const FileFailure& failure) {
+    std::string text = describeFailure(failure);
+    if (text.rfind("quorvex:", 0) == 0) text.replace(0, 7, "quorvex-edit");
+    return text;
+}
 
 int runEditor(const std::string& path) {
     report.clear();
@@ -83,8 +89,7 @@ int runEditor(const std::string& path) {
         rescue();
         return 130;
     } catch (const FileFailure& failure) {
-        report = describeFailure(failure);
-        report.replace(0, 7, "quorvex-edit");
+        report = editorFailureText(failure);
         rescue();
         return 2;
     }

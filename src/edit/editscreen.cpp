@@ -127,8 +127,8 @@ void clearRow(int row) {
     clearToLineEnd();
 }
 
-const char* const hintText = "F1 help ^S save ^Q quit ^Z undo ^Y redo ^D draw ^B mark F5/F6 play F7 check";
-const char* const markHint = "Mark set: move, then ^L line or ^R filled box with the brush; Esc drops it";
+const char* const hintText = "F1 help ^S save ^Q quit ^Z undo ^Y redo ^D draw ^B mark ^V paste ^F fill";
+const char* const markHint = "Mark set: move, then ^L line, ^R box, ^K copy, ^W cut; Esc drops the mark";
 
 }  // namespace
 
@@ -143,6 +143,33 @@ void drawEditor() {
         for (int x = 1; x <= mapWidth; ++x) drawRoomCell(x, y);
     drawMarks(patrol);
     drawStatusRows();
+}
+
+std::vector<std::string> wrapText(std::string_view text, size_t width) {
+    std::vector<std::string> lines;
+    while (text.size() > width) {
+        size_t cut = text.rfind(' ', width);
+        if (cut == std::string_view::npos || cut == 0) cut = width;
+        lines.push_back(std::string(text.substr(0, cut)));
+        text = text.substr(cut);
+        if (!text.empty() && text[0] == ' ') text = text.substr(1);
+    }
+    lines.push_back(std::string(text));
+    return lines;
+}
+
+int drawNote(std::string_view note, uint8_t colour, int maxRows) {
+    std::vector<std::string> lines = wrapText(note, 79);
+    if (static_cast<int>(lines.size()) > maxRows) {
+        lines.resize(static_cast<size_t>(maxRows));
+        lines.back() = cut(lines.back() + " ...", 79);
+    }
+    int top = 26 - static_cast<int>(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        clearRow(top + static_cast<int>(i));
+        writeAt(1, top + static_cast<int>(i), colour, lines[i]);
+    }
+    return static_cast<int>(lines.size());
 }
 
 void drawStatusRows() {
@@ -167,12 +194,13 @@ void drawStatusRows() {
 
     clearRow(25);
     if (!edit.note.empty())
-        writeAt(1, 25, 15, cut(edit.note, 79));
+        drawNote(edit.note, 15, 3);  // a long one over rows 23 and 24 until the next key
     else
         writeAt(1, 25, edit.markSet ? 13 : 8, cut(edit.markSet ? markHint : hintText, 79));
 }
 
 void drawVerdictRow() {
+    if (wrapText(edit.note, 79).size() >= 2) return;  // the note covers row 24 until the next key
     moveCursor(1, 24);
     setTextBackground(0);
     setTextColor(7);
@@ -188,8 +216,10 @@ void showHelp() {
         "Home End     first, last column       Tab         eight columns right",
         "space i 1-9 j k l m-t   paint that cell and step right (it becomes the brush)",
         "Backspace    erase left               Del         erase the cell",
-        "^D           drawing mode: moving paints the brush",
+        "^D           drawing mode: the brush on this cell and every cell moved onto",
         "^B           set or clear the mark    ^L  line, ^R filled box from the mark",
+        "^K ^W        copy, cut the box from the mark   ^V  paste it at the cursor",
+        "^F           fill the area around the cursor with the brush",
         "Esc          clear the mark, leave drawing mode",
         "^Z ^Y        undo, redo               ^G  goods line (empty: follows the map)",
         "Enter        edit the message of the message cell under the cursor",

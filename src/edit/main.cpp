@@ -27,7 +27,11 @@ int main(int argc, char** argv) {
         return finishWithLines(2, "", "quorvex-edit: unknown option " + std::string(first) + "\n" + usage);
     if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
     std::string failure;
-    if (!openTerminal(failure)) return finishWithLines(1, "", failure + "\n");
+    if (!openTerminal(failure)) {
+        // The terminal layer speaks for the game; this is the editor.
+        if (failure.rfind("quorvex: ", 0) == 0) failure.erase(0, 9);
+        return finishWithLines(1, "", "quorvex-edit: " + failure + "\n");
+    }
     terminalCtrlZStops(false);  // undo
     installRescueHandlers();
     openSoundDevice();

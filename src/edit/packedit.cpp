@@ -3,6 +3,7 @@
 // written to the index at once. Entries that lead out of the pack folder are
 // listed but never opened or written.
 #include <algorithm>
+#include <map>
 
 #include "console/console.h"
 #include "edit/edit.h"
@@ -13,6 +14,8 @@ namespace {
 
 constexpr size_t maxEntryLength = 255;
 constexpr int listTop = 3, listRows = 17;
+// Drawing room 22 starts the game's final sequence over it; later rooms are never reached.
+constexpr int endingRoom = 22;
 
 struct PackScreen {
     std::string folder;  // no trailing '/'
@@ -24,11 +27,27 @@ struct PackScreen {
     int selected = 0;
     int firstShown = 0;
     std::string note;
-    bool readOnly = false;  // the index was not read whole: it is never rewritten
-    std::string where;      // where the pack is
-    std::string found;      // how the game finds it
+    bool readOnly = false;   // the index was not read whole: it is never rewritten
+    std::string where;       // where the pack is
+    std::string found;       // how the game finds it
+    std::string otherIndex;  // with no index of its own: another pack's index in the folder (copied from it)
 };
 PackScreen pack;
+
+// A copied pack folder keeps the index named after the pack it came from:
+// a .txt file other than the pack's own with an end line.
+std::string otherPacksIndex() {
+    for (const std::string& name : filesEndingIn(pack.folder, ".txt")) {
+        if (name == pack.name + ".txt") continue;
+        try {
+            std::string text = readTextFile(pack.folder + "/" + name, 1u << 16);
+            for (std::string_view line : splitLines(text))
+                if (!line.empty() && line[0] == '*') return name;
+        } catch (const FileFailure&) {
+        }
+    }
+    return "";
+}
 
 void readIndex() {
     pack.entries.clear();
@@ -63,8 +82,9 @@ bool writeIndex() {
     for (const std::string& line : pack.afterEnd) text += line + "\r\n";
     try {
         replaceKeepingBackup(pack.indexPath, text);
+        pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
-        pack.note = describeFailure(failure);
+        pack.note = editorFailureText(failure);
         return false;
     }
     return true;
@@ -75,7 +95,8 @@ std::string roomPath(const std::string& entry) { return pack.folder + "/" + host
 bool inside(const std::string& entry) { return staysInside(pack.folder, entry); }
 
 std::string entryState(const std::string& entry) {
-    if (!inside(entry)) return "outside the pack: not opened";
+    if (entry.empty()) return "blank line: the game stops";
+    if (!inside(entry)) return "outside the pack: unopened";
     switch (pathKind(roomPath(entry))) {
         case PathKind::Missing:
             return "no file yet";
@@ -103,7 +124,17 @@ void drawPackScreen() {
     writeText(pack.name.substr(0, 30));
     writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
     if (pack.readOnly) writeAt(67, 1, 12, " (read-only)");
-    if (pack.entries.empty()) writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
+    if (!pack.otherIndex.empty()) {
+        writeAt(4, listTop, 12,
+                (pathKind(pack.indexPath) == PathKind::Missing ? "No index " : "No rooms in ") +
+                    pack.name.substr(0, 30) + ".txt, but " + pack.otherIndex.substr(0, 30) +
+                    " is the index of another pack:");
+        writeAt(4, listTop + 1, 12, "the game reads only the index named after the folder.");
+        writeAt(4, listTop + 2, 15, "i: take " + pack.otherIndex.substr(0, 30) + " as this pack's index (a copy).");
+        writeAt(4, listTop + 3, 8, "a: start an empty index instead.");
+    } else if (pack.entries.empty()) {
+        writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
+    }
     pack.selected = std::clamp(pack.selected, 0, std::max(0, static_cast<int>(pack.entries.size()) - 1));
     if (pack.selected < pack.firstShown) pack.firstShown = pack.selected;
     if (pack.selected >= pack.firstShown + listRows) pack.firstShown = pack.selected - listRows + 1;
@@ -118,8 +149,15 @@ void drawPackScreen() {
         moveCursor(8, y);
         setTextColor(chosen ? 15 : 7);
         for (char c : pack.entries[index].substr(0, 44)) writeChar(static_cast<uint8_t>(c));
+        // Every state fits the 27 columns left of the row.
         std::string state = entryState(pack.entries[index]);
-        if (!state.empty()) writeAt(53, y, state.rfind("no file", 0) == 0 ? 8 : 12, state.substr(0, 27));
+        bool noFile = state.rfind("no file", 0) == 0;
+        if (index + 1 > endingRoom)
+            writeAt(53, y, 13, "never reached: after 22");
+        else if (index + 1 == endingRoom && (state.empty() || noFile))
+            writeAt(53, y, 13, "ending's backdrop, unplayed");
+        else if (!state.empty())
+            writeAt(53, y, noFile ? 8 : 12, state);
     }
     writeAt(2, 21, 14, "End line: ");
     setTextColor(15);
@@ -127,9 +165,15 @@ void drawPackScreen() {
     for (char c : pack.author.substr(0, 66)) writeChar(static_cast<uint8_t>(c));
     writeAt(2, 20, 8, pack.where);
     writeAt(2, 22, 8, pack.found);
-    writeAt(1, 23, 8, "Enter open   a add   r rename   d remove   - + move up/down   e author text");
-    writeAt(1, 24, 8, "F5 play the room   q leave");
-    if (!pack.note.empty()) writeAt(1, 25, 15, pack.note.substr(0, 79));
+    writeAt(1, 23, 8, "Enter open   a add   c copy   r rename   d remove   - + move   e author text");
+    writeAt(1, 24, 8, "F5 play the room   p play the pack from it   q leave");
+    if (!pack.note.empty()) {
+        drawNote(pack.note, 15, 3);
+    } else if (pack.selected + 1 == endingRoom) {
+        drawNote("Room 22 is never played: the game draws it as its final sequence's backdrop.", 13, 2);
+    } else if (pack.selected + 1 > endingRoom) {
+        drawNote("The game ends at room 22 (its final sequence): this room is never reached.", 13, 2);
+    }
 }
 
 // Where the pack is, and whether the game, started in this folder or
@@ -182,15 +226,27 @@ bool acceptableName(const std::string& name, int except) {
     return true;
 }
 
+// Earlier rooms one file at a time, and only what the game reads of each;
+// a pack that lists one file many times reads it once.
 Inheritance inheritanceOf(int index) {
-    std::vector<std::string> earlier;
+    Inheritance inherited;
+    std::map<std::string, std::string> seen;
+    constexpr size_t seenLimit = 64;
     for (int i = 0; i < index; ++i) {
         const std::string& entry = pack.entries[static_cast<size_t>(i)];
-        if (inside(entry) && pathKind(roomPath(entry)) == PathKind::File)
-            earlier.push_back(readTextFile(roomPath(entry)));
+        if (entry.empty() || !inside(entry)) continue;
+        std::string path = roomPath(entry);
+        auto known = seen.find(path);
+        if (known != seen.end()) {
+            applyEarlierRoom(inherited, known->second);
+            continue;
+        }
+        if (pathKind(path) != PathKind::File) continue;
+        std::string lines = readLevelLines(path);
+        applyEarlierRoom(inherited, lines);
+        if (seen.size() < seenLimit) seen.emplace(path, std::move(lines));
     }
     // As quorvex-check counts the rooms: every entry before it, read or not.
-    Inheritance inherited = inheritanceAfter(earlier);
     inherited.firstRoom = index == 0;
     inherited.backdrop = index == 21;
     return inherited;
@@ -199,8 +255,14 @@ Inheritance inheritanceOf(int index) {
 void openSelected(bool playAtOnce) {
     if (pack.entries.empty()) return;
     const std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
+    if (entry.empty()) {
+        pack.note = "Line " + std::to_string(pack.selected + 1) +
+                    " is blank: the game stops there on its missing-file screen. d removes the line.";
+        return;
+    }
     if (std::string state = entryState(entry); !state.empty() && state.rfind("no file", 0) != 0) {
-        pack.note = entry + ": " + state + ".";
+        pack.note = inside(entry) ? entry + ": " + state + "."
+                                  : entry + " leads out of the pack folder: the editor never opens or writes it.";
         return;
     }
     bool fresh =
@@ -241,7 +303,7 @@ void addRoom() {
         writeFileAtomically(path, roomFileText(freshRoomText(), inheritanceOf(pack.selected), true));
         pack.note = "Added " + name + ".";
     } catch (const FileFailure& failure) {
-        pack.note = describeFailure(failure);
+        pack.note = editorFailureText(failure);
     }
 }
 
@@ -265,7 +327,7 @@ void renameRoom() {
             renamePath(from, to);
         }
     } catch (const FileFailure& failure) {
-        pack.note = describeFailure(failure);
+        pack.note = editorFailureText(failure);
         return;
     }
     std::string old = entry;
@@ -303,6 +365,74 @@ void moveRoom(int by) {
     pack.selected = to;
 }
 
+// A copy of the room, listed after it: the copy's file holds the room whole
+// (short rows filled in with what they inherit there), so it looks the same.
+void duplicateRoom() {
+    if (pack.entries.empty()) return;
+    std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
+    std::string from = roomPath(entry);
+    if (entry.empty() || !inside(entry) || pathKind(from) != PathKind::File) {
+        pack.note = "Only a room with its file in the pack can be copied.";
+        return;
+    }
+    std::string name = entry + " copy";
+    drawPackScreen();
+    if (!askText("Name of the copy:", name, 60) || !acceptableName(name, -1)) return;
+    std::string to = roomPath(name);
+    if (pathKind(to) != PathKind::Missing) {
+        pack.note = "There is a file " + name + ".lvl already.";
+        return;
+    }
+    size_t at = static_cast<size_t>(pack.selected) + 1;
+    try {
+        RoomText text = parseRoomText(readTextFile(from));
+        makeFolders(to.substr(0, to.rfind('/')));
+        writeFileAtomically(to, roomFileText(text, inheritanceOf(pack.selected), true));
+    } catch (const FileFailure& failure) {
+        pack.note = editorFailureText(failure);
+        return;
+    }
+    pack.entries.insert(pack.entries.begin() + static_cast<long>(at), name);
+    if (!writeIndex()) {
+        pack.entries.erase(pack.entries.begin() + static_cast<long>(at));
+        try {
+            deleteFile(to);
+        } catch (const FileFailure&) {
+        }
+        return;
+    }
+    pack.selected = static_cast<int>(at);
+    pack.note = "Copied " + entry + " as " + name + ", listed after it.";
+}
+
+// The pack as the game plays it, from the chosen room on.
+void playPackFrom() {
+    if (pack.entries.empty()) return;
+    std::vector<std::string> paths;
+    for (size_t i = static_cast<size_t>(pack.selected); i < pack.entries.size(); ++i) {
+        const std::string& entry = pack.entries[i];
+        paths.push_back(entry.empty() || !inside(entry) ? std::string() : roomPath(entry));
+    }
+    Inheritance before = inheritanceOf(pack.selected);
+    playPack(paths, pack.selected + 1, before, pack.note);
+}
+
+// Another pack's index left in a copied folder becomes this pack's, as a copy.
+void takeOtherIndex() {
+    if (pack.otherIndex.empty()) return;
+    try {
+        if (pathKind(pack.indexPath) == PathKind::File)
+            writeFileAtomically(pack.indexPath + "~", readTextFile(pack.indexPath));
+        writeFileAtomically(pack.indexPath, readTextFile(pack.folder + "/" + pack.otherIndex));
+    } catch (const FileFailure& failure) {
+        pack.note = editorFailureText(failure);
+        return;
+    }
+    pack.note = "Copied " + pack.otherIndex + " as " + pack.name + ".txt, the index the game reads.";
+    pack.otherIndex.clear();
+    readIndex();
+}
+
 void editAuthor() {
     if (!mayChange()) return;
     std::string author = pack.author;
@@ -323,11 +453,15 @@ void runPackEditor(const std::string& folder) {
     pack.name = slash == std::string::npos ? pack.folder : pack.folder.substr(slash + 1);
     pack.indexPath = pack.folder + "/" + pack.name + ".txt";
     if (pathKind(pack.folder) == PathKind::Missing) makeFolders(pack.folder);
-    if (pathKind(pack.indexPath) == PathKind::Missing) writeFileAtomically(pack.indexPath, "*\r\n");
-    if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
-    if (!packIndexInsideFolder(pack.folder, pack.name))
-        throw FileFailure{"read", pack.indexPath, "it leads outside the pack folder"};
-    readIndex();
+    bool ownIndex = pathKind(pack.indexPath) != PathKind::Missing;
+    if (ownIndex) {
+        if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
+        if (!packIndexInsideFolder(pack.folder, pack.name))
+            throw FileFailure{"read", pack.indexPath, "it leads outside the pack folder"};
+        readIndex();
+    }
+    if (pack.entries.empty()) pack.otherIndex = otherPacksIndex();
+    if (!ownIndex && pack.otherIndex.empty()) writeFileAtomically(pack.indexPath, "*\r\n");
     findWhereabouts();
     if (pack.readOnly) pack.note = "The index is over 4 MiB or has an entry over 255 characters: read-only.";
     for (;;) {
@@ -354,6 +488,18 @@ void runPackEditor(const std::string& folder) {
             case 'a':
             case 'A':
                 addRoom();
+                break;
+            case 'c':
+            case 'C':
+                duplicateRoom();
+                break;
+            case 'p':
+            case 'P':
+                playPackFrom();
+                break;
+            case 'i':
+            case 'I':
+                takeOtherIndex();
                 break;
             case 'r':
             case 'R':

@@ -87,6 +87,93 @@ void paintShape(bool box) {
     commitChange(before);
 }
 
+// The cells copied from a marked box, as level-file characters; kept from
+// room to room, so a piece of one room can go into another.
+struct Clipboard {
+    int width = 0, height = 0;
+    std::string cells;  // row after row
+};
+Clipboard clipboard;
+
+// What a cell holds as a character: a start or an enemy start as written,
+// anything else as the game loaded it (an inherited cell becomes its own).
+uint8_t cellCharacter(int x, int y) {
+    const std::string& row = edit.text.rows[y - 1];
+    if (x <= static_cast<int>(row.size())) {
+        uint8_t c = static_cast<uint8_t>(row[x - 1]);
+        if (c == 'i' || c == '7' || c == '8') return c;
+    }
+    return characterForCode(cellAt(x, y));
+}
+
+void copyMarked(bool cutToo) {
+    if (!edit.markSet) {
+        edit.note = "Set the mark first with ^B, then move to the other corner.";
+        return;
+    }
+    int left = std::min(edit.markX, edit.cursorX), right = std::max(edit.markX, edit.cursorX);
+    int top = std::min(edit.markY, edit.cursorY), bottom = std::max(edit.markY, edit.cursorY);
+    clipboard.width = right - left + 1;
+    clipboard.height = bottom - top + 1;
+    clipboard.cells.clear();
+    for (int y = top; y <= bottom; ++y)
+        for (int x = left; x <= right; ++x) clipboard.cells.push_back(static_cast<char>(cellCharacter(x, y)));
+    edit.markSet = false;
+    std::string size = std::to_string(clipboard.width) + "x" + std::to_string(clipboard.height);
+    if (!cutToo) {
+        edit.note = "Copied " + size + " cells: ^V pastes them with their top left corner at the cursor.";
+        return;
+    }
+    RoomText before = edit.text;
+    for (int y = top; y <= bottom; ++y)
+        for (int x = left; x <= right; ++x) paintCell(x, y, ' ');
+    commitChange(before);
+    edit.note = "Cut " + size + " cells: ^V pastes them with their top left corner at the cursor.";
+}
+
+void pasteClipboard() {
+    if (clipboard.cells.empty()) {
+        edit.note = "Nothing to paste: mark a box with ^B, then ^K copies it or ^W cuts it.";
+        return;
+    }
+    RoomText before = edit.text;
+    for (int dy = 0; dy < clipboard.height; ++dy)
+        for (int dx = 0; dx < clipboard.width; ++dx)
+            paintCell(edit.cursorX + dx, edit.cursorY + dy,
+                      static_cast<uint8_t>(clipboard.cells[static_cast<size_t>(dy * clipboard.width + dx)]));
+    commitChange(before);
+}
+
+// The brush over the area around the cursor: every cell reached through
+// cells of the same kind, up, down, left and right; starts stay where they are.
+void floodFill() {
+    if (edit.brush == 'i' || edit.brush == '7' || edit.brush == '8') {
+        edit.note = "The start and the enemies stand on one cell each: fill with another brush.";
+        return;
+    }
+    auto isStart = [](int x, int y) {
+        const std::string& row = edit.text.rows[y - 1];
+        return x <= static_cast<int>(row.size()) && (row[x - 1] == 'i' || row[x - 1] == '7' || row[x - 1] == '8');
+    };
+    int kind = cellAt(edit.cursorX, edit.cursorY);
+    std::vector<std::pair<int, int>> pending{{edit.cursorX, edit.cursorY}};
+    std::vector<bool> seen(mapWidth * mapHeight, false);
+    std::vector<std::pair<int, int>> area;
+    while (!pending.empty()) {
+        auto [x, y] = pending.back();
+        pending.pop_back();
+        if (!insideMap(x, y) || seen[(y - 1) * mapWidth + x - 1] || cellAt(x, y) != kind) continue;
+        seen[(y - 1) * mapWidth + x - 1] = true;
+        if (!isStart(x, y)) area.push_back({x, y});
+        pending.insert(pending.end(), {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}});
+    }
+    RoomText before = edit.text;
+    for (auto [x, y] : area) paintCell(x, y, edit.brush);
+    commitChange(before);
+    edit.note = "Filled " + std::to_string(area.size()) + " cells with '" +
+                std::string(1, static_cast<char>(edit.brush)) + "'.";
+}
+
 void drawMessageRows(int number) {
     setTextBackground(0);
     for (int row = 23; row <= 25; ++row) {
@@ -113,6 +200,7 @@ void editMessage(int number) {
     RoomText before = edit.text;
     if (edit.text.messages.size() < static_cast<size_t>(number)) edit.text.messages.resize(number);
     std::string text = edit.text.messages[number - 1];
+    size_t heldBefore = text.size();
     drawMessageRows(number);
     if (!editLine(text, messageLimit, 15, 24, messageRowEnd)) {
         edit.text = before;
@@ -121,7 +209,10 @@ void editMessage(int number) {
     edit.text.messages[number - 1] = text;
     while (!edit.text.messages.empty() && edit.text.messages.back().empty()) edit.text.messages.pop_back();
     commitChange(before);
-    if (text.size() > messageRowEnd)
+    if (heldBefore > messageLimit)
+        edit.note = "Message " + std::to_string(number) + " held " + std::to_string(heldBefore) +
+                    " characters; the game shows only 145, and those are kept.";
+    else if (text.size() > messageRowEnd)
         edit.note = "Message " + std::to_string(number) + " has " + std::to_string(text.size()) +
                     " characters: past the 66th it runs over the goods line.";
 }
@@ -182,9 +273,9 @@ void noteTicks(PlayEnd end, int ticks, const char* what) {
 // Asks before unsaved work is dropped. True when the room may be left.
 bool mayLeave() {
     if (!edit.modified) return true;
-    uint8_t answer = askKey("Save the changes? Y saves, N drops them, Esc keeps editing", "YN");
-    if (answer == 'Y') return edit.writable ? saveRoom() : saveRoomAs();
-    return answer == 'N';
+    uint8_t answer = askKey("Unsaved changes. S save and leave, D discard them and leave, Esc stay", "SD");
+    if (answer == 'S') return edit.writable ? saveRoom() : saveRoomAs();
+    return answer == 'D';
 }
 
 // One key; false when the author leaves the room.
@@ -299,14 +390,32 @@ bool handleKey(uint8_t key) {
             edit.markX = edit.cursorX;
             edit.markY = edit.cursorY;
             break;
-        case 4:  // ^D
+        case 4: {  // ^D: drawing starts on the cell under the cursor, so no gap is left
             edit.drawing = !edit.drawing;
+            if (edit.drawing) {
+                RoomText before = edit.text;
+                paintCell(edit.cursorX, edit.cursorY, edit.brush);
+                commitChange(before);
+            }
             break;
+        }
         case 12:  // ^L
             paintShape(false);
             break;
         case 18:  // ^R
             paintShape(true);
+            break;
+        case 11:  // ^K
+            copyMarked(false);
+            break;
+        case 23:  // ^W
+            copyMarked(true);
+            break;
+        case 22:  // ^V
+            pasteClipboard();
+            break;
+        case 6:  // ^F
+            floodFill();
             break;
         case 26:  // ^Z
             undoChange();
@@ -365,10 +474,15 @@ void paintCell(int x, int y, uint8_t c) {
 }
 
 void afterChange() {
-    edit.modified = true;
     loadRoomText(edit.text, edit.inherited);
     if (edit.text.goodsFollowMap) edit.text.goodsLine = goodsLineFor(goodsOnMap());
-    armRescue(edit.path, roomFileText(edit.text, edit.inherited, true));
+    // Undoing back to what the file holds is no change at all.
+    std::string fileText = roomFileText(edit.text, edit.inherited, true);
+    edit.modified = !edit.savedTextKnown || fileText != edit.savedFile;
+    if (edit.modified)
+        armRescue(edit.path, fileText);
+    else
+        disarmRescue();
     edit.findingIndex = -1;
     edit.findingCells.clear();
     edit.findingTexts.clear();
@@ -414,14 +528,16 @@ bool writeRoomTo(const std::string& path) {
             makeFolders(target.substr(0, slash));
         replaceKeepingBackup(path, fileText);
     } catch (const FileFailure& failure) {
-        edit.note = describeFailure(failure);
-        edit.note.replace(0, 7, "Not saved (F12 saves elsewhere):");
+        edit.note = editorFailureText(failure);
+        edit.note.replace(0, 12, "Not saved (F12 saves elsewhere):");
         return false;
     }
     bool follow = edit.text.goodsFollowMap;
     edit.text = parseRoomText(fileText);
     edit.text.goodsFollowMap = follow;
     edit.modified = false;
+    edit.savedFile = fileText;
+    edit.savedTextKnown = true;
     disarmRescue();
     // A rescue copy taken into the room is now in its file.
     if (edit.rescueTaken) {
@@ -525,6 +641,8 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
     const std::string& goods = edit.text.goodsLine;
     edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();
     if (edit.text.goodsFollowMap && !goods.empty()) edit.text.goodsLine = goodsLineFor(goodsOnMap());
+    edit.savedFile = roomFileText(edit.text, edit.inherited, true);
+    edit.savedTextKnown = pathKind(path) == PathKind::File;
     restartCheck();
 }
 

@@ -102,18 +102,18 @@ int goodsOnMap() {
     return count;
 }
 
-Inheritance inheritanceAfter(const std::vector<std::string>& earlierFileTexts) {
+void applyEarlierRoom(Inheritance& inherited, std::string_view fileText) {
     room = RoomState{};
-    for (const std::string& text : earlierFileTexts) readLevelText(text);
-    Inheritance inherited;
+    room.levelMap = inherited.map;
+    room.startX = inherited.startX;
+    room.startY = inherited.startY;
+    room.roomMessages = inherited.messages;
+    readLevelText(fileText);
     inherited.map = room.levelMap;
-    if (!earlierFileTexts.empty()) {
-        inherited.startX = room.startX;
-        inherited.startY = room.startY;
-    }
+    inherited.startX = room.startX;
+    inherited.startY = room.startY;
     inherited.messages = room.roomMessages;
-    inherited.firstRoom = earlierFileTexts.empty();
-    return inherited;
+    inherited.firstRoom = false;
 }
 
 std::string describeCell(int x, int y) {
