@@ -60,6 +60,8 @@ struct TerminalState {
     Capabilities cap{};
     bool colour = false, sixteenColours = false;
     int rows = 0, columns = 0;
+    int smallestRows = smallestWindowRows;  // below this, or under 80 columns: the notice
+    bool escapeEndsBehindNotice = true;
     bool tooSmall = false;
     ConsoleCell shown[viewRows][screenWidth] = {};  // what the terminal shows of the view
     bool known[viewRows][screenWidth] = {};
@@ -401,10 +403,15 @@ void scrollPicture() {
 }
 
 void drawView() {
-    scrollPicture();
-    for (int row = 0; row < viewRows; ++row) {
+    WindowLayout layout = windowLayout();
+    if (layout.rows == viewRows)
+        scrollPicture();
+    else
+        tty.shownTop = viewTop();  // rows picked out of the view: the cells that changed are sent
+    for (int row = 0; row < layout.rows; ++row) {
+        int viewRow = layout.viewRow[row];
         for (int column = 0; column < screenWidth; ++column) {
-            ConsoleCell now = viewCell(column + 1, row + 1);
+            ConsoleCell now = viewCell(column + 1, viewRow);
             if (tty.known[row][column] && sameOnScreen(now, tty.shown[row][column])) continue;
             // Writing the last cell of a terminal that wraps at once would scroll it.
             bool lastCell = row == tty.rows - 1 && column == tty.columns - 1;
@@ -420,11 +427,12 @@ void drawView() {
     }
 }
 
-// A window smaller than the game gets a request for more room instead of a
-// cut-off picture, in the terminal's own colours; the words wrap to whatever
-// width there is.
+// A window smaller than the program needs gets a request for more room
+// instead of a cut-off picture, in the terminal's own colours; the words wrap
+// to whatever width there is.
 void showNotice() {
-    std::string notice = "Please make the window at least 80 x 25 (now " + std::to_string(tty.columns) + " x " +
+    std::string notice = "Please make the window at least " + std::to_string(screenWidth) + " x " +
+                         std::to_string(tty.smallestRows) + " (now " + std::to_string(tty.columns) + " x " +
                          std::to_string(tty.rows) + ").";
     std::string lines[16];
     int lineCount = 0;
@@ -465,7 +473,8 @@ void handleResize() {
     resized = 0;
     readWindowSize();
     prepareRestore();
-    tty.tooSmall = tty.rows < viewRows || tty.columns < screenWidth;
+    setWindowRows(tty.rows);
+    tty.tooSmall = tty.rows < tty.smallestRows || tty.columns < screenWidth;
     if (tty.tooSmall) return showNotice();
     blankWindow();
     drawView();
@@ -474,12 +483,19 @@ void handleResize() {
 
 // --- keys ---
 
+// Behind the notice nothing can be seen, so keys typed there are dropped,
+// all but Esc, which ends the program when it may.
+void deliverKey(KeyEvent key) {
+    if (!tty.tooSmall) return queueKey(key);
+    if (key.code == 27 && !key.extended && tty.escapeEndsBehindNotice) throw NoticeEscape{};
+}
+
 void feed(const uint8_t* bytes, ssize_t count) {
     for (ssize_t i = 0; i < count; ++i) {
         DecodedKeys keys = decodeKeyByte(tty.decoder, bytes[i]);
         for (int k = 0; k < keys.count; ++k) {
             if (keys.keys[k].code == ctrlC && !keys.keys[k].extended) throw ConsoleInterrupt{};
-            queueKey(keys.keys[k]);
+            deliverKey(keys.keys[k]);
         }
     }
     if (count > 0) tty.lastInput = Clock::now();
@@ -512,7 +528,7 @@ void readWaitingInput() {
     }
     if (decoderWaiting(tty.decoder) && Clock::now() - tty.lastInput >= std::chrono::milliseconds(escDelayMs)) {
         DecodedKeys keys = decodeKeyTimeout(tty.decoder);
-        for (int k = 0; k < keys.count; ++k) queueKey(keys.keys[k]);
+        for (int k = 0; k < keys.count; ++k) deliverKey(keys.keys[k]);
     }
 }
 
@@ -705,6 +721,12 @@ void closeTerminal() {
     if (tty.info != nullptr) del_curterm(tty.info);
     tty.info = nullptr;
     closeStreams();
+}
+
+void setSmallestWindow(int rows, bool escapeEnds) {
+    tty.smallestRows = std::clamp(rows, 1, viewRows);
+    tty.escapeEndsBehindNotice = escapeEnds;
+    if (tty.open) handleResize();
 }
 
 bool terminalIsOpen() { return tty.open; }

@@ -2,7 +2,8 @@
 // Only console.cpp, main.cpp and the tools use it; nothing else in the game
 // knows about the terminal.
 //
-// The terminal shows the console's 25-row view in the top-left 80 x 25 cells,
+// The terminal shows the console's 25-row view in the top-left 80 x 25 cells
+// (in a lower window, the rows console.h's windowLayout picks),
 // every byte as its code page 437 glyph, with the cursor hidden. An update
 // sends only the cells that changed since the last one. Keys are read raw (no
 // echo, no line buffering, no flow control), decoded (keys.h) and queued as
@@ -35,6 +36,13 @@ bool openTerminalOn(FILE* input, FILE* output, const char* terminalType, std::st
 // the user's screen back, the saved terminal modes); safe to call twice.
 void closeTerminal();
 bool terminalIsOpen();
+
+// The smallest window the program works in: 80 columns and `rows` rows (the
+// game and the checker's --show: smallestWindowRows; the editor, whose
+// screens fill all 25 rows: 25). A smaller one shows a notice asking for a
+// larger window, behind which time stands still and keys are dropped; Esc
+// there throws NoticeEscape when escapeEnds, else it is dropped too.
+void setSmallestWindow(int rows, bool escapeEnds);
 
 void terminalShowView();               // send the cells of the view that changed
 void terminalPumpKeys();               // move waiting key presses into the console's queue

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
 #include "shell/sound.h"
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
                      "  PATH         a pack folder with its index PATH/NAME.txt (made when missing)\n");
         return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 1;
     }
+    // The editor's screens fill all 25 rows; behind the notice even Esc is
+    // dropped, as it could leave with work unsaved.
+    setSmallestWindow(viewRows, false);
     std::string failure;
     if (!openTerminal(failure)) {
         std::fprintf(stderr, "%s\n", failure.c_str());
