@@ -176,6 +176,7 @@ void textLayout(WindowLayout& layout) {
         int farthest = 0;
         for (int row = first; row <= last; ++row)
             if (keep[row] && (farthest == 0 || std::abs(row - cursor) > std::abs(farthest - cursor))) farthest = row;
+        if (farthest == 0) break;
         keep[farthest] = false;
     }
     int shown = 0;
