@@ -45,11 +45,11 @@ void waitForKey();
 // status lines (view rows 23 to 25) stay on the window's last three rows and
 // the map rows scroll by whole rows, keeping the player 3 rows from the top
 // and bottom of the map area. Other screens show the rows that hold their
-// text, the cursor's row included: the smallest stretch of rows that holds
-// them all, as near the top as it can be; when none is low enough, rows of
-// blanks and shading (the menu's bricks) are dropped between the text rows,
-// from the longest such runs first. A taller window shows the view on its
-// top 25 rows.
+// text, the cursor's row included: an unbroken stretch of rows that holds
+// them all, as near the top as it can be; when they lie too far apart for
+// that, rows of blanks and shading (the menu's bricks) between them are left
+// out, from the longest such runs first. A taller window shows the view on
+// its top 25 rows.
 constexpr int smallestWindowRows = 14;
 constexpr int playerMargin = 3;
 
