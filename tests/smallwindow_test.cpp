@@ -256,6 +256,22 @@ TEST_F(SmallTerminal, BelowTheSmallestWindowTheNoticeDropsKeysAndEscEnds) {
     for (const char* mode : {" icanon ", " echo ", " isig "}) EXPECT_NE(modes.find(mode), std::string::npos) << mode;
 }
 
+// The checker's --show plays at 80 x 14 as the game does: the status lines on
+// the last rows, the room above them.
+TEST_F(SmallTerminal, TheCheckersShowPlaysAt80x14) {
+    writeFile("room.lvl", levelText({{2, "  i"}, {20, "                        9"}}));
+    TmuxGame show;
+    show.command = std::string(QUORVEX_CHECK_BINARY) + " --show room.lvl";
+    show.height = 14;
+    show.start(folder, "SDL_AUDIODRIVER=nonexistent");
+    ASSERT_TRUE(show.waitFor(" Lives: ♥♥♥")) << show.screen();
+    std::vector<std::string> rows = lines(show.screen());
+    ASSERT_EQ(rows.size(), 14u) << show.screen();
+    EXPECT_EQ(rows[12].substr(0, 8), " Lives: ");
+    EXPECT_EQ(rows[13].substr(0, 11), " Goods: 0/0");
+    EXPECT_EQ(show.waitExit(8000), 0);
+}
+
 // The editor's screens fill all 25 rows: lower windows get the notice, and
 // Esc behind it is dropped like any other key (it could leave unsaved work).
 TEST_F(SmallTerminal, TheEditorAsksFor25RowsAndIgnoresEscBehindTheNotice) {
