@@ -64,6 +64,11 @@ macro(quorvexPackage)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_STRIP_FILES ON)
+  # Programs stripped as dh_strip leaves them, and the lintian overrides,
+  # which belong to the package only (see packaging/prepare-package.cmake).
+  set(CPACK_QUORVEX_STRIP "${CMAKE_STRIP}")
+  set(CPACK_QUORVEX_OVERRIDES "${PROJECT_SOURCE_DIR}/packaging/lintian-overrides")
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/prepare-package.cmake)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION games)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -122,7 +122,8 @@ TEST_F(Installed, HelpVersionAndRefusedArgumentsMakeNoFolder) {
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {"--help", 0, folder().string() + "\n", ""},
         {"--version", 0, "quorvex " QUORVEX_VERSION "\n", ""},
-        {"--bogus", 2, "", "quorvex: unknown argument: --bogus\nUsage: quorvex [--help | --version]\n"},
+        {"-h", 0, folder().string() + "\n", ""},
+        {"--bogus", 2, "", "quorvex: unknown argument: --bogus\nUsage: quorvex [-h | --help | --version]\n"},
         {"save.sav", 2, "", "quorvex: unknown argument: save.sav\n"},
         {"--help --version", 2, "", "quorvex: too many arguments\n"},
     };
@@ -211,12 +212,53 @@ TEST_F(Installed, FolderThatCannotBeMadeIsReportedInOneLine) {
         cases.push_back({"HOME=" + made.string(), "quorvex: cannot write in the game folder " + made.string() +
                                                       "/.local/share/quorvex: Permission denied\n"});
     }
+    // A relative HOME would make the folder wherever the game starts.
+    cases.push_back({"HOME=rel", "quorvex: cannot find your game folder: HOME (rel) is not an absolute path\n"});
+    cases.push_back({"HOME=", "quorvex: cannot find your game folder: neither XDG_DATA_HOME nor HOME is set\n"});
+    // In a shared place: a game folder, or its levels folder, that is a link
+    // or someone else's is never used.
+    fs::path shared = root / "shared", victim = root / "victim";
+    fs::create_directories(shared / "quorvex");
+    fs::create_directories(victim);
+    fs::create_symlink(victim, shared / "quorvex/levels");
+    cases.push_back({"XDG_DATA_HOME=" + shared.string(), "quorvex: cannot use the game folder " + shared.string() +
+                                                             "/quorvex/levels: it is not a folder of your own\n"});
+    fs::path foreign = root / "foreign";
+    fs::create_directories(foreign / "quorvex");
+    if (chown((foreign / "quorvex").c_str(), geteuid() + 1, getegid()) == 0)
+        cases.push_back(
+            {"XDG_DATA_HOME=" + foreign.string(),
+             "quorvex: cannot use the game folder " + foreign.string() + "/quorvex: it is not a folder of your own\n"});
     for (const auto& [environment, err] : cases) {
         SCOPED_TRACE(environment);
         Launch run = launch("", environment);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, err);
     }
+    EXPECT_TRUE(fs::is_empty(victim));
+    EXPECT_TRUE(fs::is_empty(start));
+}
+
+// Starts at the same moment into fresh folders race to make the same links;
+// no link may ever land inside the installed tree through another link.
+TEST_F(Installed, StartsAtOnceMakeNoLinkInsideTheInstalledData) {
+    auto names = [](const Snapshot& entries) {
+        std::set<std::string> paths;
+        for (const auto& [path, entry] : entries) paths.insert(path);
+        return paths;
+    };
+    std::set<std::string> installed = names(snapshot(data));
+    for (int round = 0; round < 15; ++round) {
+        fs::remove_all(home);
+        fs::create_directories(home);
+        std::string one = "(cd " + shellQuoted(start.string()) +
+                          " && env -i PATH=/usr/bin:/bin HOME=" + shellQuoted(home.string()) + " setsid -w " +
+                          shellQuoted((prefix / "games/quorvex").string()) + " </dev/null >/dev/null 2>&1)";
+        ASSERT_EQ(std::system((one + " & " + one + " & " + one + " & wait").c_str()), 0);
+        ASSERT_EQ(fs::read_symlink(folder() / "Sound"), data / "Sound");
+    }
+    EXPECT_EQ(names(snapshot(data)), installed);
+    EXPECT_EQ(namesIn(folder() / "levels/custom levels"), std::set<std::string>{"sampler"});
 }
 
 TEST_F(Installed, UninstallTakesTheFilesAndOwnFoldersOnly) {

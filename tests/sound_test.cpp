@@ -1,5 +1,9 @@
 #include "shell/sound.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -90,4 +94,44 @@ TEST_F(GameRun, ReplacedAndStoppedSoundsFadeOutInsteadOfClicking) {
     EXPECT_GT(peak, 0.5);
     EXPECT_LT(jump, 0.03);
     EXPECT_EQ(left.back(), 0.0);
+}
+
+// A cue that would take the machine's memory plays nothing: a small file
+// that declares 1 Hz (the conversion would make it 22,050 times longer) and a
+// file past the size bound. Measured in a child of its own, so the peak
+// memory is the cue's alone; a well-made cue still sounds.
+TEST_F(GameRun, OversizedCuesPlayNothingAndTakeNoMemory) {
+    std::string slow = waveFile(std::vector<double>(500000, 0.5));
+    slow.replace(24, 4, std::string("\x01\x00\x00\x00", 4));  // 1 Hz
+    writeFile("Sound/slow.wav", slow);
+    std::string huge = waveFile(std::vector<double>(9 << 20, 0.5));  // 18 MiB
+    writeFile("Sound/huge.wav", huge);
+    std::vector<double> tone(2205, 0.5);
+    writeFile("Sound/fine.wav", waveFile(tone));
+    for (const char* cue : {"slow", "huge", "fine"}) {
+        SCOPED_TRACE(cue);
+        std::string raw = (folder / (std::string(cue) + ".raw")).string();
+        pid_t child = fork();
+        if (child == 0) {
+            setenv("SDL_AUDIODRIVER", "disk", 1);
+            setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+            openSoundDevice();
+            run.soundOn = true;
+            run.baseDirectory = folder.string() + "/";
+            rusage before{}, after{};
+            getrusage(RUSAGE_SELF, &before);
+            playCue(std::string("Sound/") + cue + ".wav", false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            getrusage(RUSAGE_SELF, &after);
+            closeSoundDevice();
+            _exit(std::min<long>(255, (after.ru_maxrss - before.ru_maxrss) >> 10));  // MiB
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_LT(WEXITSTATUS(status), 8) << "MiB taken";
+        std::string played = fileContents(raw);
+        bool sounded = played.find_first_not_of('\0') != std::string::npos;
+        EXPECT_EQ(sounded, std::string(cue) == "fine");
+    }
 }

@@ -6,7 +6,7 @@
 set -e
 needed="cmake g++ make pkg-config libncurses-dev libsdl2-mixer-dev libgtest-dev tmux"
 if [ "${1-}" = packaging ]; then
-    needed="$needed dpkg-dev file lintian man-db"
+    needed="$needed dpkg-dev file lintian man-db mandoc"
 elif [ "${1-}" = fuzz ]; then
     needed="$needed clang libclang-rt-14-dev"
 fi

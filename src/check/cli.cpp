@@ -3,6 +3,7 @@
 // other as in play, each is searched, and everything found is printed as
 // compilers print their findings.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "console/terminal.h"
 #include "levels/levels.h"
 #include "shell/files.h"
+#include "system/output.h"
 
 namespace {
 
@@ -33,7 +35,7 @@ const char* usage =
     "  --json      print all findings and figures as JSON\n"
     "  --max-seconds=N  processor time per room before the search gives up (20)\n"
     "  --max-states=N   states per room before the search gives up (2500000)\n"
-    "  --help      this text\n"
+    "  -h, --help  this text\n"
     "  --version   the version\n"
     "\n"
     "Exit status: 0 no errors, 1 errors found, 2 bad usage or unreadable input.\n";
@@ -440,13 +442,15 @@ void showWays(const Results& results, std::string& err) {
 
 }  // namespace
 
-int runChecker(const std::vector<std::string>& arguments, std::string& out, std::string& err) {
+namespace {
+
+int checkArguments(const std::vector<std::string>& arguments, std::string& out, std::string& err, bool& jsonOut) {
     Options options;
     bool endOfOptions = false;
     for (const std::string& a : arguments) {
         if (!endOfOptions && a == "--") {
             endOfOptions = true;
-        } else if (!endOfOptions && a == "--help") {
+        } else if (!endOfOptions && (a == "--help" || a == "-h")) {
             out += usage;
             return 0;
         } else if (!endOfOptions && a == "--version") {
@@ -457,7 +461,7 @@ int runChecker(const std::vector<std::string>& arguments, std::string& out, std:
         } else if (!endOfOptions && a == "--show") {
             options.show = true;
         } else if (!endOfOptions && a == "--json") {
-            options.json = true;
+            options.json = jsonOut = true;
         } else if (!endOfOptions && (a.rfind("--max-seconds=", 0) == 0 || a.rfind("--max-states=", 0) == 0)) {
             std::string number = a.substr(a.find('=') + 1);
             char* end = nullptr;
@@ -504,11 +508,25 @@ int runChecker(const std::vector<std::string>& arguments, std::string& out, std:
                " warning" + (warnings == 1 ? "" : "s") + "\n";
     }
     if (options.show) {
-        std::fputs(out.c_str(), stdout);
-        std::fflush(stdout);
+        // The findings stay on the screen the terminal comes back to.
+        if (!writeLines(STDOUT_FILENO, out)) return 2;
         out.clear();
         showWays(results, err);
     }
     if (results.unreadable) return 2;
     return errors > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+// Paths and entry names come from the files checked: the text is escaped for
+// the terminal here, once. JSON escapes its own strings and stays as it is.
+int runChecker(const std::vector<std::string>& arguments, std::string& out, std::string& err) {
+    std::string text, errors;
+    bool json = false;
+    int status = checkArguments(arguments, text, errors, json);
+    bool utf8 = localeIsUtf8();
+    out += json ? text : escapedForTerminal(text, utf8);
+    err += escapedForTerminal(errors, utf8);
+    return status;
 }

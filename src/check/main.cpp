@@ -1,14 +1,18 @@
-#include <cstdio>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
 #include "check/check.h"
+#include "system/output.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string out, err;
     int status = runChecker(arguments, out, err);
-    std::fputs(out.c_str(), stdout);
-    std::fputs(err.c_str(), stderr);
-    return status;
+    // Lost output is a failure, not a silent success: a full disk or a
+    // closed pipe ends with status 2.
+    bool written = writeWhole(STDOUT_FILENO, out);
+    written = writeWhole(STDERR_FILENO, err) && written;
+    return written ? status : 2;
 }

@@ -1,33 +1,41 @@
-#include <cstdio>
-#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
 #include "shell/sound.h"
+#include "system/output.h"
+
+namespace {
+
+const char* usage =
+    "Usage: quorvex-edit PATH\n"
+    "       quorvex-edit -h | --help | --version\n"
+    "  PATH.lvl     a level file (made when missing)\n"
+    "  PATH         a pack folder with its index PATH/NAME.txt (made when missing)\n"
+    "A PATH that starts with '-' is given as ./-NAME.\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 || argv[1][0] == '\0' || std::strcmp(argv[1], "--help") == 0) {
-        std::fprintf(stderr,
-                     "usage: quorvex-edit PATH\n"
-                     "  PATH.lvl     a level file (made when missing)\n"
-                     "  PATH         a pack folder with its index PATH/NAME.txt (made when missing)\n");
-        return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 1;
-    }
+    std::string_view first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h")
+        return finishWithLines(argc == 2 ? 0 : 2, argc == 2 ? usage : "", argc == 2 ? "" : usage);
+    if (first == "--version" && argc == 2) return finishWithLines(0, "quorvex-edit " QUORVEX_VERSION "\n", "");
+    // An option it does not know never becomes a pack folder of that name.
+    if (argc == 2 && first.size() > 1 && first[0] == '-')
+        return finishWithLines(2, "", "quorvex-edit: unknown option " + std::string(first) + "\n" + usage);
+    if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
     // The editor's screens fill all 25 rows; behind the notice even Esc is
     // dropped, as it could leave with work unsaved.
     setSmallestWindow(viewRows, false);
     std::string failure;
-    if (!openTerminal(failure)) {
-        std::fprintf(stderr, "%s\n", failure.c_str());
-        return 1;
-    }
+    if (!openTerminal(failure)) return finishWithLines(1, "", failure + "\n");
     installRescueHandlers();
     openSoundDevice();
     int status = runEditor(argv[1]);
     closeSoundDevice();
     closeTerminal();
-    if (!editorReport().empty()) std::fprintf(stderr, "%s\n", editorReport().c_str());
-    return status;
+    return finishWithLines(status, "", editorReport().empty() ? "" : editorReport() + "\n");
 }

@@ -1,20 +1,31 @@
-#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "console/terminal.h"
 #include "shell/flow.h"
 #include "shell/sound.h"
+#include "system/output.h"
 
-int main() {
+namespace {
+
+const char* usage = "Usage: quorvex [--help | --version]\n";
+
+}  // namespace
+
+// The game plays in the current folder; the installed command starts it in
+// the player's own game folder.
+int main(int argc, char** argv) {
+    std::string_view first = argc > 1 ? argv[1] : "";
+    if (argc == 2 && (first == "--help" || first == "-h"))
+        return finishWithLines(
+            0, std::string(usage) + "Plays The Quorvex with the rooms, sounds and saves of the current folder.\n", "");
+    if (argc == 2 && first == "--version") return finishWithLines(0, "quorvex " QUORVEX_VERSION "\n", "");
+    if (argc > 1) return finishWithLines(2, "", "quorvex: unknown argument: " + std::string(first) + "\n" + usage);
     std::string failure;
-    if (!openTerminal(failure)) {
-        std::fprintf(stderr, "%s\n", failure.c_str());
-        return 1;
-    }
+    if (!openTerminal(failure)) return finishWithLines(1, "", failure + "\n");
     openSoundDevice();
     int status = runProgram();
     closeSoundDevice();
     closeTerminal();
-    if (!failureReport().empty()) std::fprintf(stderr, "%s\n", failureReport().c_str());
-    return status;
+    return finishWithLines(status, "", failureReport().empty() ? "" : failureReport() + "\n");
 }

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,42 @@ std::map<std::string, Mix_Chunk*> loaded;  // each sound is loaded once and kept
 std::vector<std::string> requests;
 bool silent = false;  // tools stepping a copied room: no cue, no file look-up
 
+int outputRate = 22050;
+int outputChannels = 2;
+
+// A cue is loaded whole and converted for the device, so its memory is
+// bounded twice: the file's size, and what the conversion would make of it
+// (a short file that declares a rate of 1 Hz grows a thousandfold).
+constexpr Sint64 maxCueFileBytes = 16 << 20;
+constexpr double maxConvertedBytes = 64 << 20;
+
+// The header's word on the converted size; a file that says too little to
+// tell is left to the loader, which refuses what it cannot read.
+bool convertedSizeFits(SDL_RWops* file, Sint64 fileBytes) {
+    Uint32 rate = 0, channels = 0, bits = 0;
+    if (SDL_RWseek(file, 12, RW_SEEK_SET) != 12) return true;
+    for (int chunks = 0; chunks < 64; ++chunks) {
+        unsigned char head[8];
+        if (SDL_RWread(file, head, 1, sizeof head) != sizeof head) return true;
+        Uint32 size = head[4] | head[5] << 8 | head[6] << 16 | Uint32(head[7]) << 24;
+        Sint64 at = SDL_RWtell(file);
+        if (std::memcmp(head, "fmt ", 4) == 0) {
+            unsigned char format[16];
+            if (SDL_RWread(file, format, 1, sizeof format) != sizeof format) return true;
+            channels = format[2] | format[3] << 8;
+            rate = format[4] | format[5] << 8 | format[6] << 16 | Uint32(format[7]) << 24;
+            bits = format[14] | format[15] << 8;
+        } else if (std::memcmp(head, "data", 4) == 0) {
+            if (rate == 0 || channels == 0 || bits == 0) return true;
+            double dataBytes = static_cast<double>(std::min<Sint64>(size, fileBytes - at));
+            double frames = dataBytes * 8 / (channels * bits);
+            return frames * outputRate / rate * outputChannels * 2 <= maxConvertedBytes;
+        }
+        if (SDL_RWseek(file, at + size + (size & 1), RW_SEEK_SET) < 0) return true;
+    }
+    return true;
+}
+
 Mix_Chunk* chunkFor(const std::string& name) {
     auto known = loaded.find(name);
     if (known != loaded.end()) return known->second;
@@ -29,6 +66,11 @@ Mix_Chunk* chunkFor(const std::string& name) {
     // game in open() for good.
     std::string reason;
     int fd = openDataFile(hostPath(name), reason);
+    struct stat about;
+    if (fd >= 0 && (fstat(fd, &about) != 0 || about.st_size > maxCueFileBytes)) {
+        close(fd);
+        return nullptr;
+    }
     if (fd < 0) return nullptr;
     FILE* stream = fdopen(fd, "rb");
     if (stream == nullptr) {
@@ -46,7 +88,7 @@ Mix_Chunk* chunkFor(const std::string& name) {
     char head[12] = {};
     bool wave = SDL_RWread(file, head, 1, sizeof head) == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
                 std::memcmp(head + 8, "WAVE", 4) == 0;
-    if (!wave || SDL_RWseek(file, 0, RW_SEEK_SET) != 0) {
+    if (!wave || !convertedSizeFits(file, about.st_size) || SDL_RWseek(file, 0, RW_SEEK_SET) != 0) {
         SDL_RWclose(file);
         return nullptr;
     }
@@ -62,8 +104,7 @@ Mix_Chunk* chunkFor(const std::string& name) {
 // sample by sample.
 constexpr int channelCount = 4;  // the playing sound and those still fading out
 constexpr int fadeMs = 15;
-int playing = -1;  // the channel of the sound that plays, if any
-int outputChannels = 2;
+int playing = -1;      // the channel of the sound that plays, if any
 bool rampable = true;  // the ramp knows 16-bit samples, the format asked for
 int fadeFrames = 330;
 std::atomic<int> fadeLeft[channelCount];  // frames of ramp still to go; the audio thread counts them down
@@ -170,11 +211,10 @@ void openSoundDevice() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         if (Mix_OpenAudio(22050, AUDIO_S16SYS, 2, 1024) == 0) {
             Mix_AllocateChannels(channelCount);
-            int frequency = 22050;
             Uint16 format = AUDIO_S16SYS;
-            Mix_QuerySpec(&frequency, &format, &outputChannels);
+            Mix_QuerySpec(&outputRate, &format, &outputChannels);
             rampable = format == AUDIO_S16SYS && outputChannels > 0;
-            fadeFrames = std::max(1, frequency * fadeMs / 1000);
+            fadeFrames = std::max(1, outputRate * fadeMs / 1000);
             playing = -1;
             deviceOpen = true;
         } else {

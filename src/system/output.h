@@ -1,0 +1,22 @@
+// Lines for standard output and standard error. Names in them come from data
+// (pack entries, paths, TERM), so whatever bytes those hold, the terminal
+// only ever receives printable text, and a line is never cut at a NUL byte.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Control bytes (but the line ends), DEL, C1 controls and bytes that are not
+// UTF-8 become \xHH; in a locale whose character set is not UTF-8 every byte
+// from 0x80 up does.
+std::string escapedForTerminal(std::string_view text, bool utf8Terminal);
+bool localeIsUtf8();  // the user's LC_CTYPE, without changing the program's locale
+
+// Writes all of the bytes, through short writes and interrupted calls.
+// False when a write failed (a full disk, a closed pipe).
+bool writeWhole(int fd, std::string_view bytes);
+// escapedForTerminal, then writeWhole.
+bool writeLines(int fd, std::string_view text);
+// The last words of a program: both texts written as lines; the status, or 2
+// when either could not be written.
+int finishWithLines(int status, std::string_view out, std::string_view err);
