@@ -123,12 +123,12 @@ TEST_F(TerminalGame, MenuUnderEachAudioDriverInTheCLocaleAndASmallWindow) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the theme plays
         std::string screen = game.screen();
         game.tmux("resize-window -t 0 -x 60 -y 20");
-        ASSERT_TRUE(game.waitFor("at least 80 x 25")) << game.screen();
-        game.keys("Down");  // the menu moves its marker, out of sight
+        ASSERT_TRUE(game.waitFor("at least 80 x 14")) << game.screen();
+        game.keys("Down");  // typed behind the notice: dropped
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(game.screen().find(":"), std::string::npos) << game.screen();
         game.tmux("resize-window -t 0 -x 80 -y 25");
-        EXPECT_TRUE(game.waitFor(">:Custom Levels")) << game.screen();
+        EXPECT_TRUE(game.waitFor(">:New Game")) << game.screen();
         game.keys("Escape");
         EXPECT_EQ(game.waitExit(), 0);
         EXPECT_EQ(fileContents(folder / "out") + fileContents(folder / "errors"), "");
@@ -260,12 +260,12 @@ TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
     EXPECT_NE(bytes.rfind("\x1b[?25h"), std::string::npos);    // the cursor shown
 }
 
-// In a window of 80 x 24 the game asks for one row more, and for the old
-// size back at the end. Until the window is large enough, a pause does not
-// end: the game stands still behind the notice.
+// In a window lower than 25 rows the game asks for the full height, and for
+// the old size back at the end. Below 14 rows, until the window is large
+// enough, a pause does not end: the game stands still behind the notice.
 TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
     winsize size{};
-    size.ws_row = 24;
+    size.ws_row = 13;
     size.ws_col = 80;
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
@@ -277,14 +277,14 @@ TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
     pthread_t game = pthread_self();
     std::string sent;
     std::thread window([&] {
-        for (char chunk[4096]; sent.find("80 x 25 (now 80 x 24)") == std::string::npos;) {
+        for (char chunk[4096]; sent.find("80 x 14 (now 80 x 13)") == std::string::npos;) {
             ssize_t got = read(master, chunk, sizeof chunk);
             if (got <= 0) return;
             sent.append(chunk, static_cast<size_t>(got));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         winsize larger = size;
-        larger.ws_row = 25;
+        larger.ws_row = 14;
         ioctl(master, TIOCSWINSZ, &larger);
         grown = true;
         pthread_kill(game, SIGWINCH);
@@ -298,7 +298,7 @@ TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
     std::string end;
     char chunk[4096];
     for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;) end.append(chunk, static_cast<size_t>(got));
-    EXPECT_NE(end.find("\x1b[8;24;80t"), std::string::npos);  // the old size back
+    EXPECT_NE(end.find("\x1b[8;13;80t"), std::string::npos);  // the old size back
     fclose(input);
     fclose(output);
     close(master);

@@ -1,4 +1,4 @@
-// Runs build/quorvex in a real terminal: a private tmux server at 80 x 25.
+// Runs build/quorvex in a real terminal: a private tmux server, 80 x 25 unless a test sets another size.
 #pragma once
 
 #include <unistd.h>
@@ -29,6 +29,7 @@ struct TmuxGame {
     std::filesystem::path folder;  // the game's folder (its current directory)
     std::string socket;
     std::string command = QUORVEX_BINARY;  // the program and its arguments (the editor's tests change it)
+    int width = 80, height = 25;           // the window's size at start
 
     // environment: extra "NAME=value ..." words (and redirections) put before the binary.
     void start(const std::filesystem::path& gameFolder, const std::string& environment = "") {
@@ -40,12 +41,13 @@ struct TmuxGame {
         std::string game =
             "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 && exec env " + environment + " " + command;
         std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
-        tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x 80 -y 25 -c " +
-             shellQuoted(folder.string()) + " " + shellQuoted("sh -c " + shellQuoted(wrapper)));
+        tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x " +
+             std::to_string(width) + " -y " + std::to_string(height) + " -c " + shellQuoted(folder.string()) + " " +
+             shellQuoted("sh -c " + shellQuoted(wrapper)));
     }
     std::string tmux(const std::string& arguments) { return commandOutput("tmux -L " + socket + " " + arguments); }
     void keys(const std::string& tmuxKeys) { tmux("send-keys -t 0 " + tmuxKeys); }  // "Down", "Escape", "y"
-    std::string screen() { return tmux("capture-pane -p -t 0"); }                   // the 25 rows, '\n' between
+    std::string screen() { return tmux("capture-pane -p -t 0"); }                   // the window's rows, '\n' between
     bool waitFor(const std::string& text, int timeoutMs = 5000) {
         for (int waited = 0; waited < timeoutMs; waited += 50, nap())
             if (screen().find(text) != std::string::npos) return true;

@@ -428,6 +428,7 @@ bool showWays(const Results& results, std::string& err) {
             delayMs(skip ? 0 : 1000);
         }
     } catch (const ConsoleInterrupt&) {
+    } catch (const NoticeEscape&) {  // Esc behind the notice asking for a larger window: the show ends
     }
     room = savedRoom;
     game = savedGame;

@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -23,6 +24,11 @@ struct ConsoleState {
     bool extendedPending = false;
     std::deque<KeyEvent> queue;
     bool viewChanged = false;  // the terminal has not seen the latest writes
+    // a window lower than the view
+    int windowRows = viewRows;
+    bool roomLayout = false;  // set by followPlayer, ended by clearScreen
+    int mapTop = 1;           // the map row on the window's top row
+    int playerRow = 1;
     // in-memory form
     bool memory = false;
     uint64_t now = 0;
@@ -101,6 +107,83 @@ void memoryPause() {
     checkStopTime();
 }
 
+constexpr int statusRows = viewRows - 22;
+
+// The map rows a window of `rows` rows has room for, under the status lines.
+int mapArea(int rows) { return std::min(rows, viewRows) - statusRows; }
+
+void placeMap() {
+    int area = mapArea(con.windowRows);
+    if (con.playerRow < con.mapTop + playerMargin) con.mapTop = con.playerRow - playerMargin;
+    if (con.playerRow > con.mapTop + area - 1 - playerMargin) con.mapTop = con.playerRow - area + 1 + playerMargin;
+    con.mapTop = std::clamp(con.mapTop, 1, viewRows - statusRows - area + 1);
+}
+
+// Letters, digits, glyphs: anything but blanks and the shading of walls and bricks.
+bool holdsText(int viewRow) {
+    for (int x = 1; x <= screenWidth; ++x) {
+        uint8_t c = bufferCell(x, con.viewTop + viewRow - 1).character;
+        if (c != 0 && c != 0x20 && c != 0xB0 && c != 0xB1 && c != 0xB2 && c != 0xDB) return true;
+    }
+    return false;
+}
+
+void textLayout(WindowLayout& layout) {
+    int height = layout.rows;
+    bool keep[viewRows + 1] = {};
+    int cursor = con.cursorY - con.viewTop + 1;
+    int first = viewRows, last = 1;
+    for (int row = 1; row <= viewRows; ++row) {
+        keep[row] = row == cursor || holdsText(row);
+        if (keep[row]) first = std::min(first, row), last = std::max(last, row);
+    }
+    if (last - first + 1 <= height) {
+        int top = std::max(1, last - height + 1);
+        for (int i = 0; i < height; ++i) layout.viewRow[i] = top + i;
+        return;
+    }
+    // Too far apart: the text rows stay, and of each run of other rows
+    // between them as many as there is room for, the longest runs giving way first.
+    struct Run {
+        int start, length, kept;
+    };
+    Run runs[viewRows];
+    int runCount = 0, textRows = 0;
+    for (int row = first; row <= last; ++row) {
+        if (keep[row]) {
+            ++textRows;
+        } else if (row > first && !keep[row - 1] && runCount > 0) {
+            ++runs[runCount - 1].length, ++runs[runCount - 1].kept;
+        } else {
+            runs[runCount++] = {row, 1, 1};
+        }
+    }
+    int surplus = textRows;
+    for (int r = 0; r < runCount; ++r) surplus += runs[r].length;
+    surplus -= height;
+    while (surplus > 0) {
+        Run* longest = nullptr;
+        for (int r = 0; r < runCount; ++r)
+            if (runs[r].kept > 0 && (longest == nullptr || runs[r].kept > longest->kept)) longest = &runs[r];
+        if (longest == nullptr) break;
+        --longest->kept;
+        --surplus;
+    }
+    for (int r = 0; r < runCount; ++r)
+        for (int row = runs[r].start; row < runs[r].start + runs[r].kept; ++row) keep[row] = true;
+    // More text rows than window rows: those farthest from the cursor go.
+    for (; surplus > 0; --surplus) {
+        int farthest = 0;
+        for (int row = first; row <= last; ++row)
+            if (keep[row] && (farthest == 0 || std::abs(row - cursor) > std::abs(farthest - cursor))) farthest = row;
+        if (farthest == 0) break;
+        keep[farthest] = false;
+    }
+    int shown = 0;
+    for (int row = first; row <= last && shown < height; ++row)
+        if (keep[row]) layout.viewRow[shown++] = row;
+}
+
 void pumpKeys() {
     if (con.memory)
         pumpScript();
@@ -115,6 +198,8 @@ void clearScreen() {
     for (int row = 1; row <= bufferRows; ++row) blankRow(row);
     con.cursorX = con.cursorY = 1;
     con.viewTop = 1;
+    con.roomLayout = false;
+    con.mapTop = 1;
     presentView();
 }
 
@@ -290,6 +375,36 @@ std::string bufferRowText(int row) {
     return text;
 }
 
+void followPlayer(int row) {
+    if (silent) return;
+    int oldTop = con.mapTop;
+    con.roomLayout = true;
+    con.playerRow = std::clamp(row, 1, viewRows - statusRows);
+    placeMap();
+    if (con.mapTop != oldTop) presentView();
+}
+
+void setWindowRows(int rows) {
+    con.windowRows = std::max(1, rows);
+    if (con.roomLayout) placeMap();
+    presentView();
+}
+
+WindowLayout windowLayout() {
+    WindowLayout layout;
+    layout.rows = std::min(con.windowRows, viewRows);
+    if (layout.rows == viewRows) {
+        for (int i = 0; i < viewRows; ++i) layout.viewRow[i] = i + 1;
+    } else if (con.roomLayout && layout.rows > statusRows) {
+        int area = mapArea(con.windowRows);
+        for (int i = 0; i < area; ++i) layout.viewRow[i] = con.mapTop + i;
+        for (int i = 0; i < statusRows; ++i) layout.viewRow[area + i] = viewRows - statusRows + 1 + i;
+    } else {
+        textLayout(layout);
+    }
+    return layout;
+}
+
 int viewTop() { return con.viewTop; }
 int cursorColumn() { return con.cursorX; }
 int cursorRow() { return con.cursorY; }
@@ -300,6 +415,9 @@ void startMemoryConsole() {
     con.attribute = 0x07;
     for (int row = 1; row <= bufferRows; ++row) blankRow(row);
     con.cursorX = con.cursorY = con.viewTop = 1;
+    con.windowRows = viewRows;
+    con.roomLayout = false;
+    con.mapTop = con.playerRow = 1;
     con.pendingKey = 0;
     con.extendedPending = false;
     con.queue.clear();

@@ -40,6 +40,34 @@ void hideCursor();
 // waiting, so nothing happens unseen.
 void waitForKey();
 
+// --- a window lower than the view ---
+// A window of at least 80 x 14 shows the view without growing. In a room the
+// status lines (view rows 23 to 25) stay on the window's last three rows and
+// the map rows scroll by whole rows, keeping the player 3 rows from the top
+// and bottom of the map area. Other screens show the rows that hold their
+// text, the cursor's row included: an unbroken stretch of rows that holds
+// them all, as near the top as it can be; when they lie too far apart for
+// that, rows of blanks and shading (the menu's bricks) between them are left
+// out, from the longest such runs first. A taller window shows the view on
+// its top 25 rows.
+constexpr int smallestWindowRows = 14;
+constexpr int playerMargin = 3;
+
+// In a room: the player is drawn on map row `row`. The map scrolls only when
+// that row comes closer than playerMargin to an edge of the map area, so a
+// player standing still never scrolls it. clearScreen ends the room layout.
+void followPlayer(int row);
+
+// The height of the window that shows the view: what a test sets in memory
+// (25 at start), the window's own on the terminal.
+void setWindowRows(int rows);
+
+struct WindowLayout {
+    int rows = viewRows;    // window rows that show the view: the window's height, at most 25
+    int viewRow[viewRows];  // the view row (1..25) each of them shows, top to bottom
+};
+WindowLayout windowLayout();
+
 // --- read access, for the screens, tests and tools ---
 ConsoleCell bufferCell(int column, int row);
 ConsoleCell viewCell(int column, int screenRow);  // screenRow 1..25
@@ -88,3 +116,6 @@ void presentView();
 // Thrown when the player presses Ctrl+C on the terminal: the program ends
 // with status 130 after the terminal is restored.
 struct ConsoleInterrupt {};
+// Thrown when Esc is pressed while the terminal shows its notice asking for a
+// larger window: the program ends as on Esc elsewhere, with status 0.
+struct NoticeEscape {};

@@ -77,6 +77,8 @@ struct TerminalState {
     ColourWay colours = ColourWay::None;
     bool parkCursor = false;  // the terminal cannot hide it: it waits on a blank cell
     int rows = 0, columns = 0;
+    int smallestRows = smallestWindowRows;  // below this, or under 80 columns: the notice
+    bool escapeEndsBehindNotice = true;
     bool tooSmall = false;
     ConsoleCell shown[viewRows][screenWidth] = {};  // what the terminal shows of the view
     bool known[viewRows][screenWidth] = {};
@@ -463,8 +465,8 @@ bool canInsert() { return tty.cap.ich1 != nullptr || tty.cap.ich != nullptr || t
 // The last cell of a terminal that wraps at once (TERM=ansi): writing it
 // would scroll the picture. It is written one cell to the left instead, and
 // its neighbour inserted before it, which pushes it into place.
-void putLastCell(int row, int column, ConsoleCell cell) {
-    ConsoleCell left = viewCell(column, row + 1);
+void putLastCell(int row, int column, ConsoleCell cell, int viewRow) {
+    ConsoleCell left = viewCell(column, viewRow);
     putCell(row, column - 1, cell);
     moveTo(row, column - 1);
     useLook(left);
@@ -487,10 +489,10 @@ void putLastCell(int row, int column, ConsoleCell cell) {
 // A cursor that cannot be hidden waits on a blank cell of the game's black,
 // the last one from the bottom-right corner backwards (in a room the corner
 // itself: the status lines never reach it), where it hides nothing.
-void parkCursor() {
-    for (int row = viewRows - 1; row >= 0; --row)
+void parkCursor(const WindowLayout& layout) {
+    for (int row = layout.rows - 1; row >= 0; --row)
         for (int column = screenWidth - 1; column >= 0; --column) {
-            ConsoleCell cell = viewCell(column + 1, row + 1);
+            ConsoleCell cell = viewCell(column + 1, layout.viewRow[row]);
             if (isBlank(cell.character) && (cell.attribute & 0x70) == 0 && tty.known[row][column]) {
                 moveTo(row, column);
                 return;
@@ -499,28 +501,34 @@ void parkCursor() {
 }
 
 void drawView() {
-    scrollPicture();
-    for (int row = 0; row < viewRows; ++row) {
+    WindowLayout layout = windowLayout();
+    if (layout.rows == viewRows)
+        scrollPicture();
+    else
+        tty.shownTop = viewTop();  // rows picked out of the view: the cells that changed are sent
+    for (int row = 0; row < layout.rows; ++row) {
+        int viewRow = layout.viewRow[row];
         for (int column = 0; column < screenWidth; ++column) {
-            ConsoleCell now = viewCell(column + 1, row + 1);
+            ConsoleCell now = viewCell(column + 1, viewRow);
             if (tty.known[row][column] && sameOnScreen(now, tty.shown[row][column])) continue;
             // Writing the last cell of a terminal that wraps at once would scroll it.
             bool lastCell = row == tty.rows - 1 && column == tty.columns - 1;
             if (lastCell && tty.cap.autoMargins && !tty.cap.eatsNewline) {
-                if (canInsert() && column > 0) putLastCell(row, column, now);
+                if (canInsert() && column > 0) putLastCell(row, column, now, viewRow);
                 continue;
             }
             putCell(row, column, now);
         }
     }
-    if (tty.parkCursor) parkCursor();
+    if (tty.parkCursor) parkCursor(layout);
 }
 
-// A window smaller than the game gets a request for more room instead of a
-// cut-off picture, in the terminal's own colours; the words wrap to whatever
-// width there is.
+// A window smaller than the program needs gets a request for more room
+// instead of a cut-off picture, in the terminal's own colours; the words wrap
+// to whatever width there is.
 void showNotice() {
-    std::string notice = "Please make the window at least 80 x 25 (now " + std::to_string(tty.columns) + " x " +
+    std::string notice = "Please make the window at least " + std::to_string(screenWidth) + " x " +
+                         std::to_string(tty.smallestRows) + " (now " + std::to_string(tty.columns) + " x " +
                          std::to_string(tty.rows) + ").";
     std::string lines[16];
     int lineCount = 0;
@@ -563,7 +571,8 @@ void handleResize(bool drawNow = true) {
     resized = 0;
     readWindowSize();
     prepareRestore();
-    tty.tooSmall = tty.rows < viewRows || tty.columns < screenWidth;
+    setWindowRows(tty.rows);
+    tty.tooSmall = tty.rows < tty.smallestRows || tty.columns < screenWidth;
     if (tty.tooSmall) return showNotice();
     blankWindow();
     if (drawNow) drawView();
@@ -633,6 +642,13 @@ void handleSignals() {
 
 // --- keys ---
 
+// Behind the notice nothing can be seen, so keys typed there are dropped,
+// all but Esc, which ends the program when it may.
+void deliverKey(KeyEvent key) {
+    if (!tty.tooSmall) return queueKey(key);
+    if (key.code == 27 && !key.extended && tty.escapeEndsBehindNotice) throw NoticeEscape{};
+}
+
 void feed(const uint8_t* bytes, ssize_t count) {
     for (ssize_t i = 0; i < count; ++i) {
         DecodedKeys keys = decodeKeyByte(tty.decoder, bytes[i]);
@@ -645,7 +661,7 @@ void feed(const uint8_t* bytes, ssize_t count) {
                 kill(0, SIGTSTP);
                 continue;
             }
-            queueKey(keys.keys[k]);
+            deliverKey(keys.keys[k]);
         }
     }
     if (count > 0) tty.lastInput = Clock::now();
@@ -678,7 +694,7 @@ void readWaitingInput() {
     }
     if (decoderWaiting(tty.decoder) && Clock::now() - tty.lastInput >= std::chrono::milliseconds(escDelayMs)) {
         DecodedKeys keys = decodeKeyTimeout(tty.decoder);
-        for (int k = 0; k < keys.count; ++k) queueKey(keys.keys[k]);
+        for (int k = 0; k < keys.count; ++k) deliverKey(keys.keys[k]);
     }
 }
 
@@ -891,6 +907,12 @@ void closeTerminal() {
     if (tty.info != nullptr) del_curterm(tty.info);
     tty.info = nullptr;
     closeStreams();
+}
+
+void setSmallestWindow(int rows, bool escapeEnds) {
+    tty.smallestRows = std::clamp(rows, 1, viewRows);
+    tty.escapeEndsBehindNotice = escapeEnds;
+    if (tty.open) handleResize();
 }
 
 bool terminalIsOpen() { return tty.open; }

@@ -1,6 +1,7 @@
 #include <string>
 #include <string_view>
 
+#include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
 #include "shell/sound.h"
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
     if (argc == 2 && first.size() > 1 && first[0] == '-')
         return finishWithLines(2, "", "quorvex-edit: unknown option " + std::string(first) + "\n" + usage);
     if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
+    // The editor's screens fill all 25 rows; behind the notice even Esc is
+    // dropped, as it could leave with work unsaved.
+    setSmallestWindow(viewRows, false);
     std::string failure;
     if (!openTerminal(failure)) {
         // The terminal layer speaks for the game; this is the editor.

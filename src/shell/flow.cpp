@@ -32,6 +32,8 @@ int runProgram() {
         }
     } catch (const ProgramEnd& end) {
         return end.status;
+    } catch (const NoticeEscape&) {
+        return 0;
     } catch (const ConsoleInterrupt&) {
         return 130;
     } catch (const FileFailure& failure) {

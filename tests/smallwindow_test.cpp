@@ -1,0 +1,289 @@
+// Windows lower than the view: in memory at 24, 20 and 14 rows (the status
+// lines kept low, the map following the player, every screen's text in
+// sight), then the game itself in tmux at 80 x 24, 80 x 14 and 80 x 13.
+#include <signal.h>
+
+#include "endings/endings.h"
+#include "roomfixture.h"
+#include "shell/flow.h"
+#include "tmux.h"
+
+namespace {
+
+const int heights[] = {24, 20, 14};
+
+// Row r (1..) of the window as the layout shows it, trimmed.
+std::string windowRow(int r) {
+    WindowLayout layout = windowLayout();
+    return trimRight(bufferRowText(viewTop() + layout.viewRow[r - 1] - 1));
+}
+
+std::string windowText() {
+    std::string text;
+    for (int r = 1; r <= windowLayout().rows; ++r) text += windowRow(r) + "\n";
+    return text;
+}
+
+bool shows(const std::string& text) { return windowText().find(text) != std::string::npos; }
+
+struct SmallWindow : RoomTest {
+    void restart(int height) {
+        startMemoryConsole();
+        setWindowRows(height);
+        clearSoundLog();
+        resetWorld();
+        run = {true, false, "", folder.string() + "/"};
+    }
+    // The window index (0-based) of the player's map row, -1 when it is not shown.
+    int playerLine(const WindowLayout& layout) {
+        for (int i = 0; i < layout.rows - 3; ++i)
+            if (layout.viewRow[i] == player.playerY) return i;
+        return -1;
+    }
+};
+
+// A fall from row 2 to the floor, a walk onto a spring that throws the
+// player eight rows up and back, then standing still: after every tick the
+// status lines are the window's last three rows, the map rows above them are
+// one unbroken stretch, the player stays 3 rows inside it (unless the map
+// itself ends there), the map moves only as far as it must, and never while
+// the player stays on the same row.
+TEST_F(SmallWindow, StatusLinesStayLowAndTheMapKeepsThePlayerInside) {
+    for (int height : heights) {
+        SCOPED_TRACE(height);
+        restart(height);
+        std::string floor(80, '1');
+        floor[11] = '5';  // a spring under column 12
+        play({{2, "  i"}, {21, floor}});
+        int area = height - 3, scrolls = 0, highest = 22, farthest = 0;
+        WindowLayout before = windowLayout();
+        int rowBefore = player.playerY;
+        arrow(virtualNow() + 2000, scan::right);  // after the fall
+        arrow(virtualNow() + 6000, scan::down);   // stop, back on the floor
+        for (int t = 0; t < 100; ++t) {
+            tick();
+            WindowLayout layout = windowLayout();
+            ASSERT_EQ(layout.rows, height);
+            for (int i = 0; i < 3; ++i) ASSERT_EQ(layout.viewRow[area + i], 23 + i);
+            for (int i = 1; i < area; ++i) ASSERT_EQ(layout.viewRow[i], layout.viewRow[0] + i);
+            int line = playerLine(layout);
+            ASSERT_GE(line, 0) << "tick " << t;
+            if (layout.viewRow[0] > 1) {
+                EXPECT_GE(line, playerMargin) << "tick " << t;
+            }
+            if (layout.viewRow[area - 1] < 22) {
+                EXPECT_LE(line, area - 1 - playerMargin) << "tick " << t;
+            }
+            if (layout.viewRow[0] != before.viewRow[0]) {
+                ++scrolls;
+                EXPECT_NE(player.playerY, rowBefore) << "tick " << t;
+                EXPECT_TRUE(line == playerMargin || line == area - 1 - playerMargin) << "tick " << t;
+            }
+            before = layout;
+            rowBefore = player.playerY;
+            highest = std::min(highest, player.playerY);
+            if (t > 0) farthest = std::max(farthest, player.playerX);
+        }
+        EXPECT_GT(scrolls, 0);
+        EXPECT_LE(highest, 13);   // the spring's throw
+        EXPECT_GT(farthest, 12);  // and on past it
+        EXPECT_EQ(windowRow(height - 2).substr(0, 8), " Level: ");
+        EXPECT_EQ(windowRow(height - 1), " Lives: \x03\x03\x03");
+        EXPECT_EQ(windowRow(height), " Goods: 0/0" + std::string(67, ' ') + "\x0e");
+        EXPECT_EQ(player.playerY, 20);
+    }
+}
+
+// The whole program in a low window: the menu, the pack prompt, the
+// missing-file screen, the quit prompt and the game-over screen keep every
+// row that holds text; at 24 rows the menu loses one row of bricks only.
+TEST_F(SmallWindow, EveryScreenKeepsItsTextInSight) {
+    // A fresh run in a window of `height` rows, keys 10 ms apart from the start.
+    auto prepare = [&](int height, std::initializer_list<int> keys) {
+        restart(height);
+        installCueFiles();
+        uint64_t t = 10;
+        for (int k : keys) scriptKey(t += 10, {static_cast<uint8_t>(k), k >= 0x100});
+    };
+    auto menuKeys = [&](int height, std::initializer_list<int> keys) {
+        prepare(height, keys);
+        return runGame();
+    };
+    constexpr int enter = 13, down = 0x100 + scan::down;
+    for (const int& height : heights) {
+        SCOPED_TRACE(height);
+        std::filesystem::remove_all(folder / "levels");
+        EXPECT_EQ(menuKeys(height, {}), -1);
+        WindowLayout layout = windowLayout();
+        std::vector<int> shown(layout.viewRow, layout.viewRow + layout.rows);
+        for (int row : {7, 11, 12, 13, 14, 24, 25})
+            EXPECT_NE(std::find(shown.begin(), shown.end(), row), shown.end()) << row;
+        for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
+        if (height == 24) {
+            EXPECT_EQ(bufferRowText(1), std::string(80, '\xB0'));  // the row left out: bricks alone
+        }
+        // Title to hint fit in 20 rows; in 14 the longest run of bricks, under Quit, gives way.
+        const std::vector<int> expected[] = {
+            {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25},
+            {6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25},
+            {7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 24, 25}};
+        EXPECT_EQ(shown, expected[&height - heights]);
+        EXPECT_TRUE(shows("\x10\xB0New Game")) << windowText();
+        EXPECT_TRUE(shows("constantly, press UP or DOWN.")) << windowText();
+
+        EXPECT_EQ(menuKeys(height, {down, enter}), -1);
+        EXPECT_EQ(windowRow(1), "Type in the Pack name:");
+
+        EXPECT_EQ(menuKeys(height, {enter}), -1);  // New Game without its room
+        for (const char* line : {"The Quorvex has stoped", "File missing: ", "Press ENTER to go to Menu."})
+            EXPECT_TRUE(shows(line)) << line << "\n" << windowText();
+
+        writeFile("levels/1.lvl", levelText({{2, "    i"}}));
+        prepare(height, {enter});
+        key(3000, 13);  // the quit prompt, after the fall
+        EXPECT_EQ(runGame(), -1);
+        EXPECT_EQ(windowRow(height).substr(34, 9), "QUIT? Y/N");
+        EXPECT_EQ(windowRow(height - 1).substr(0, 7), " Lives:");
+        EXPECT_TRUE(shows("\x02")) << windowText();
+
+        writeFile("levels/1.lvl", levelText({{20, "    i2"}}));
+        prepare(height, {enter});
+        for (uint64_t ms : {2000, 3000, 4000}) arrow(ms, scan::right);  // three steps into the lava
+        EXPECT_EQ(runGame(), -1);
+        EXPECT_TRUE(shows("GAME OVER!")) << windowText();
+        EXPECT_TRUE(shows("Total Score:\n" + std::string(40, ' ') + "0\n")) << windowText();
+    }
+}
+
+// The final sequence at 14 rows: the walk and each dialogue line in sight,
+// the credits rolling up through the window, the final score at the end.
+TEST_F(SmallWindow, TheFinalSequenceShowsTheWalkTheDialogueAndTheScore) {
+    restart(14);
+    installCueFiles();
+    key(10000, 13);
+    try {
+        playFinalSequence();
+    } catch (const ScriptEnded&) {
+    }
+    EXPECT_EQ(windowRow(13), std::string(9, ' ') + "I can't belive in what I'm seeing!");
+    EXPECT_TRUE(shows("\x02")) << windowText();
+    restart(14);
+    installCueFiles();
+    for (int i = 1; i <= 6; ++i) key(i * 10000, 13);
+    game.score = 77;
+    try {
+        playFinalSequence();
+    } catch (const ScriptEnded&) {
+    }
+    EXPECT_TRUE(shows("THE END")) << windowText();
+    EXPECT_TRUE(shows("Final Score:\n" + std::string(38, ' ') + "77\n")) << windowText();
+}
+
+// --- in a real terminal ---
+
+using SmallTerminal = GameRun;
+
+std::vector<std::string> lines(const std::string& screen) {
+    std::vector<std::string> rows;
+    for (size_t start = 0; start < screen.size();) {
+        size_t end = screen.find('\n', start);
+        if (end == std::string::npos) end = screen.size();
+        rows.push_back(screen.substr(start, end - start));
+        start = end + 1;
+    }
+    return rows;
+}
+
+TEST_F(SmallTerminal, At80x24And80x14TheMenuAndARoomPlayWithoutGrowing) {
+    writeFile("levels/1.lvl", levelText({{2, "  i"}}));
+    for (int height : {24, 14}) {
+        SCOPED_TRACE(height);
+        TmuxGame game;
+        game.height = height;
+        game.start(folder, "SDL_AUDIODRIVER=nonexistent");
+        ASSERT_TRUE(game.waitFor("constantly, press UP or DOWN.")) << game.screen();
+        std::string menu = game.screen();
+        for (const char* text : {"The Quorvex", "►░New Game", "Custom Levels", "Sound [ON]", "Quit"})
+            EXPECT_NE(menu.find(text), std::string::npos) << text << "\n" << menu;
+        game.keys("Enter");
+        ASSERT_TRUE(game.waitFor("Lives: ♥♥♥")) << game.screen();
+        TmuxGame::nap();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // fallen to the floor
+        std::vector<std::string> rows = lines(game.screen());
+        ASSERT_EQ(rows.size(), static_cast<size_t>(height)) << game.screen();
+        EXPECT_EQ(rows[height - 3], " Level: 1");
+        EXPECT_EQ(rows[height - 2].substr(0, 17), " Lives: ♥♥♥");
+        EXPECT_EQ(rows[height - 1].substr(0, 11), " Goods: 0/0");
+        // The map scrolled as far down as it goes: the player on map row 20,
+        // the floor of row 21, the blank row 22, the status lines.
+        std::string wall;
+        for (int i = 0; i < 80; ++i) wall += "▓";
+        EXPECT_EQ(rows[height - 6], "  ☻") << game.screen();
+        EXPECT_EQ(rows[height - 5], wall) << game.screen();
+        game.keys("Right");
+        EXPECT_TRUE(game.waitFor("       ☻")) << game.screen();  // walking along the floor
+        game.keys("Escape");
+        EXPECT_EQ(game.waitExit(), 0);
+    }
+}
+
+// Below 80 x 14: the notice. Keys typed behind it are dropped (Down, Enter
+// would have started a game); Esc behind it ends the game with the terminal
+// put back.
+TEST_F(SmallTerminal, BelowTheSmallestWindowTheNoticeDropsKeysAndEscEnds) {
+    writeFile("levels/1.lvl", levelText({{20, "  i"}}));
+    TmuxGame game;
+    game.height = 13;
+    game.start(folder, "SDL_AUDIODRIVER=nonexistent");
+    ASSERT_TRUE(game.waitFor("at least 80 x 14 (now 80 x 13)")) << game.screen();
+    game.keys("Down");
+    game.keys("Enter");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    game.tmux("resize-window -t 0 -x 80 -y 25");
+    ASSERT_TRUE(game.waitFor("►░New Game")) << game.screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(game.screen().find("Lives:"), std::string::npos) << game.screen();
+    EXPECT_NE(game.screen().find("►░New Game"), std::string::npos) << game.screen();
+    game.tmux("resize-window -t 0 -x 79 -y 25");
+    ASSERT_TRUE(game.waitFor("(now 79 x 25)")) << game.screen();
+    game.tmux("resize-window -t 0 -x 80 -y 13");
+    ASSERT_TRUE(game.waitFor("(now 80 x 13)")) << game.screen();
+    game.keys("Escape");
+    EXPECT_EQ(game.waitExit(), 0);
+    EXPECT_EQ(game.tmux("display -p -t 0 '#{alternate_on} #{cursor_flag} #{keypad_flag}'"), "0 1 0\n");
+    std::string modes = " " + game.sttyAfterExit();
+    std::replace(modes.begin(), modes.end(), '\n', ' ');
+    for (const char* mode : {" icanon ", " echo ", " isig "}) EXPECT_NE(modes.find(mode), std::string::npos) << mode;
+}
+
+// The checker's --show plays at 80 x 14 as the game does: the status lines on
+// the last rows, the room above them.
+TEST_F(SmallTerminal, TheCheckersShowPlaysAt80x14) {
+    writeFile("room.lvl", levelText({{2, "  i"}, {20, "                        9"}}));
+    TmuxGame show;
+    show.command = std::string(QUORVEX_CHECK_BINARY) + " --show room.lvl";
+    show.height = 14;
+    show.start(folder, "SDL_AUDIODRIVER=nonexistent");
+    ASSERT_TRUE(show.waitFor(" Lives: ♥♥♥")) << show.screen();
+    std::vector<std::string> rows = lines(show.screen());
+    ASSERT_EQ(rows.size(), 14u) << show.screen();
+    EXPECT_EQ(rows[12].substr(0, 8), " Lives: ");
+    EXPECT_EQ(rows[13].substr(0, 11), " Goods: 0/0");
+    EXPECT_EQ(show.waitExit(8000), 0);
+}
+
+// The editor's screens fill all 25 rows: lower windows get the notice, and
+// Esc behind it is dropped like any other key (it could leave unsaved work).
+TEST_F(SmallTerminal, TheEditorAsksFor25RowsAndIgnoresEscBehindTheNotice) {
+    TmuxGame editor;
+    editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";
+    editor.height = 24;
+    editor.start(folder, "SDL_AUDIODRIVER=nonexistent");
+    ASSERT_TRUE(editor.waitFor("at least 80 x 25 (now 80 x 24)")) << editor.screen();
+    editor.keys("Escape");
+    EXPECT_EQ(editor.waitExit(500), -1);
+    kill(editor.pid(), SIGTERM);
+    EXPECT_EQ(editor.waitExit(), 143);
+}
+
+}  // namespace
