@@ -1,64 +1,37 @@
-// The level checker on rooms made for the purpose: each finding kind, the
-// search's verdicts, the key windows, packs and unreadable input, the
-// program's output forms and exit status.
-#include "check/check.h"
-
+// The level checker: each finding kind, the search's verdicts, key windows,
+// packs, unreadable input, output forms and exit status.
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "harness.h"
+#include "checker.h"
 #include "levels/levels.h"
 
 namespace {
 
-// A room walled all round: rows 2 to 21 given from column 2 (padded with
-// spaces to column 79), then the goods line and the message lines.
-std::string boxRoom(std::map<int, std::string> inside, const std::string& goods = "0",
-                    const std::vector<std::string>& messages = {}) {
-    std::string text = std::string(80, '1') + "\n";
-    for (int y = 2; y <= 21; ++y) {
-        std::string row = inside[y];
-        row.resize(78, ' ');
-        text += "1" + row + "1\n";
-    }
-    text += std::string(80, '1') + "\n" + goods + "\n";
-    for (const std::string& m : messages) text += m + "\n";
-    return text;
+SearchReport search(const std::string& text) { return searchRoom(roomFromText(text, RoomState{})); }
+
+// A lava gap that only a running jump pressed on one exact tick clears: a
+// jump a tick early meets spikes overhead, a tick late walks into the lava.
+std::map<int, std::string> oneTickRoom() {
+    std::map<int, std::string> rows;
+    rows[16] = std::string(78, '3');
+    rows[16][21] = ' ';
+    rows[15] = std::string(78, '1');  // the spikes point down from it, visible
+    rows[19] = "i" + std::string(75, ' ') + "9";
+    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
+    return rows;
 }
 
-// Start at the left of the floor (row 21), exit at the right.
-std::map<int, std::string> flatRoom() { return {{20, "i" + std::string(75, ' ') + "9"}}; }
-
-class Checker : public GameRun {
-protected:
-    // Runs the program on the arguments; its output and status.
-    int check(const std::vector<std::string>& arguments) {
-        out.clear();
-        err.clear();
-        return runChecker(arguments, out, err);
-    }
-    int checkRoom(const std::string& text, std::vector<std::string> options = {}) {
-        writeFile("room.lvl", text);
-        options.push_back("room.lvl");
-        return check(options);
-    }
-    bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
-    SearchReport search(const std::string& text) { return searchRoom(roomFromText(text, RoomState{})); }
-
-    std::string out, err;
-};
-
-TEST_F(Checker, AFlatRoomIsFinishedWalkingAndSaysSoInTheCompilersForm) {
+TEST_F(Checker, AFlatRoomIsFinishedWalkingInTheCompilersFormAndInJson) {
     EXPECT_EQ(checkRoom(boxRoom(flatRoom())), 0) << out;
     EXPECT_TRUE(says("room.lvl:20:2: note: finishable in 76 ticks (5.7 s), no goods")) << out;
     EXPECT_TRUE(says("0 errors, 0 warnings")) << out;
+    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
+    EXPECT_TRUE(says("\"verdict\":\"finishable\",\"ticks\":76")) << out;
+    EXPECT_TRUE(says("\"errors\":0,\"warnings\":0}")) << out;
 }
 
 TEST_F(Checker, VerdictsOfTheSearch) {
@@ -83,19 +56,15 @@ TEST_F(Checker, VerdictsOfTheSearch) {
     shaft[21] = std::string(19, ' ') + "18" + std::string(18, ' ') + "9";
     EXPECT_EQ(checkRoom(boxRoom(shaft)), 0) << out;
     EXPECT_TRUE(says("room.lvl:2:40: note: the exit is reachable only by losing a life")) << out;
-}
 
-TEST_F(Checker, ASpringIsNeededToReachAHighLedge) {
-    std::map<int, std::string> rows = {{20, "i   5"}, {12, "     1111111111111"}, {11, "                9"}};
-    for (int y = 13; y <= 20; ++y) rows[y].resize(20, ' '), rows[y] += "1";
-    SearchReport withSpring = search(boxRoom(rows));
-    EXPECT_EQ(withSpring.verdict, Verdict::Finishable);
-    rows[20] = "i    ";
-    EXPECT_EQ(search(boxRoom(rows)).verdict, Verdict::ExitNotReachable);
-}
+    // A high ledge, reached only from a spring.
+    std::map<int, std::string> ledge = {{20, "i   5"}, {12, "     1111111111111"}, {11, "                9"}};
+    for (int y = 13; y <= 20; ++y) ledge[y].resize(20, ' '), ledge[y] += "1";
+    EXPECT_EQ(search(boxRoom(ledge)).verdict, Verdict::Finishable);
+    ledge[20] = "i    ";
+    EXPECT_EQ(search(boxRoom(ledge)).verdict, Verdict::ExitNotReachable);
 
-TEST_F(Checker, StuckAliveInAPitIsAnErrorWithItsPlace) {
-    // A hole in the floor into a shaft deeper than a jump.
+    // Stuck alive in a hole in the floor deeper than a jump: an error with its place.
     std::map<int, std::string> rows = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
     rows[17][7] = ' ';
     for (int y = 18; y <= 21; ++y) rows[y] = "      1 1";
@@ -104,35 +73,7 @@ TEST_F(Checker, StuckAliveInAPitIsAnErrorWithItsPlace) {
     EXPECT_TRUE(says("note: finishable in")) << out;
 }
 
-TEST_F(Checker, ARunningJumpOnExactTicksHasAWindowOfOne) {
-    // A gap of lava as wide as a running jump reaches, under spikes that
-    // leave room for the top of that one jump only.
-    std::map<int, std::string> rows;
-    rows[16] = std::string(78, '3');
-    rows[16][21] = ' ';
-    rows[19] = "i" + std::string(75, ' ') + "9";
-    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
-    SearchReport r = search(boxRoom(rows));
-    ASSERT_EQ(r.verdict, Verdict::Finishable);
-    EXPECT_EQ(r.narrowestWindow, 1);
-    // A walk on flat floor forgives a late start.
-    SearchReport flat = search(boxRoom(flatRoom()));
-    EXPECT_GT(flat.narrowestWindow, 1);
-}
-
-// A lava gap that only a running jump pressed on one exact tick clears: a
-// jump a tick early meets spikes overhead, a tick late walks into the lava.
-std::map<int, std::string> oneTickRoom() {
-    std::map<int, std::string> rows;
-    rows[16] = std::string(78, '3');
-    rows[16][21] = ' ';
-    rows[15] = std::string(78, '1');  // the spikes point down from it, visible
-    rows[19] = "i" + std::string(75, ' ') + "9";
-    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
-    return rows;
-}
-
-TEST_F(Checker, TheDifficultyFigureFollowsTheSpreadOfThePresses) {
+TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePresses) {
     // Nothing on the way can hurt: every try finishes, goods or not.
     std::map<int, std::string> flat = flatRoom();
     flat[20][30] = 'j';
@@ -143,9 +84,13 @@ TEST_F(Checker, TheDifficultyFigureFollowsTheSpreadOfThePresses) {
     EXPECT_EQ(easy.success.allGoodsNew, 1.0);
     EXPECT_EQ(easy.success.allGoodsPractised, 1.0);
 
+    EXPECT_GT(easy.narrowestWindow, 1);  // a walk forgives a late start
+
     // One key on one tick: a try finishes when the press is off by less than
     // half a tick, 38 % of a normal spread of 1 tick and 68 % of 0.5 tick.
     SearchReport tight = search(boxRoom(oneTickRoom()));
+    ASSERT_EQ(tight.verdict, Verdict::Finishable);
+    EXPECT_EQ(tight.narrowestWindow, 1);
     ASSERT_TRUE(tight.success.measured);
     EXPECT_NEAR(tight.success.newHand, 0.383, 0.04);
     EXPECT_NEAR(tight.success.practised, 0.683, 0.04);
@@ -161,10 +106,7 @@ TEST_F(Checker, TheDifficultyFigureFollowsTheSpreadOfThePresses) {
     EXPECT_NEAR(detour.success.allGoodsNew, 0.383 * 0.383, 0.04);
     EXPECT_NEAR(detour.success.allGoodsPractised, 0.683 * 0.683, 0.05);
 
-    // The same on every run, and when the search runs in slices.
-    SearchReport again = search(boxRoom(oneTickRoom()));
-    EXPECT_EQ(again.success.newHand, tight.success.newHand);
-    EXPECT_EQ(again.success.practised, tight.success.practised);
+    // The same on another run, in slices.
     SearchJobPtr job = startSearch(roomFromText(boxRoom(oneTickRoom()), RoomState{}));
     while (!advanceSearch(*job, {200, 0.2})) {
     }
@@ -363,13 +305,6 @@ TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     EXPECT_EQ(game.score, 77);
     EXPECT_EQ(virtualNow(), clock);
     EXPECT_EQ(replayKeys(loaded, whole.allGoodsSolution), TickOutcome::ExitReached);
-}
-
-TEST_F(Checker, JsonHoldsTheFindingsAndFigures) {
-    writeFile("room.lvl", boxRoom(flatRoom()));
-    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
-    EXPECT_TRUE(says("\"verdict\":\"finishable\",\"ticks\":76")) << out;
-    EXPECT_TRUE(says("\"errors\":0,\"warnings\":0}")) << out;
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "check/check.h"
-#include "harness.h"
+#include "checker.h"
+#include "childrun.h"
 
 namespace {
 
@@ -30,14 +30,6 @@ std::string vastRoom() {
         if (y == 4) row[1] = '8';
         text += "1" + row + "1\n";
     }
-    return text + std::string(80, '1') + "\n0\n";
-}
-
-std::string flatRoom() {
-    std::string text = std::string(80, '1') + "\n";
-    for (int y = 2; y <= 21; ++y) text += "1" + std::string(78, ' ') + "1\n";
-    text.replace(81 * 20 + 1, 1, "i");
-    text.replace(81 * 20 + 77, 1, "9");
     return text + std::string(80, '1') + "\n0\n";
 }
 
@@ -81,56 +73,33 @@ std::vector<std::string> jsonPaths(const std::string& json) {
     return paths;
 }
 
-class CheckerEdges : public GameRun {
-protected:
-    int check(const std::vector<std::string>& arguments) {
-        out.clear();
-        err.clear();
-        return runChecker(arguments, out, err);
-    }
-    bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
+using CheckerEdges = Checker;
 
-    // The checker in a child process whose address space is limited to what
-    // it uses now and `headroom` bytes more: its status (-signal when killed)
-    // and output.
-    int checkUnderLimit(const std::vector<std::string>& arguments, size_t headroom, std::string& output) {
-        int pipeEnds[2];
-        if (pipe(pipeEnds) != 0) return -1000;
-        pid_t child = fork();
-        if (child == 0) {
-            close(pipeEnds[0]);
-            long pages = 0;
-            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-                std::fclose(statm);
-            }
-            rlimit space{};
-            space.rlim_cur = space.rlim_max = size_t(pages) * size_t(sysconf(_SC_PAGESIZE)) + headroom;
-            setrlimit(RLIMIT_AS, &space);
-            std::string childOut, childErr;
-            int status = runChecker(arguments, childOut, childErr);
-            childOut += "share " + std::to_string(searchMemoryShare() * 4 == space.rlim_cur ? 1 : 0) + "\n";
-            if (write(pipeEnds[1], childOut.data(), childOut.size()) < 0) status = 99;
-            _exit(status);
+// The checker in a child process whose address space is limited to what it
+// uses now and `headroom` bytes more: its output, status and whether the
+// default memory share is a quarter of that.
+std::string checkUnderLimit(const std::vector<std::string>& arguments, size_t headroom) {
+    return inChild([&] {
+        long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
         }
-        close(pipeEnds[1]);
-        output.clear();
-        char buffer[4096];
-        for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(got));
-        close(pipeEnds[0]);
-        int status = 0;
-        waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    }
-
-    std::string out, err;
-};
+        rlimit space{};
+        space.rlim_cur = space.rlim_max = size_t(pages) * size_t(sysconf(_SC_PAGESIZE)) + headroom;
+        setrlimit(RLIMIT_AS, &space);
+        std::string out, err;
+        int status = runChecker(arguments, out, err);
+        return out + "status " + std::to_string(status) + " share " +
+               std::to_string(searchMemoryShare() * 4 == space.rlim_cur ? 1 : 0) + "\n";
+    });
+}
 
 TEST_F(CheckerEdges, TheSearchIsBoundedByMemoryAndRunningOutGivesUpInsteadOfAborting) {
     writeFile("vast.lvl", vastRoom());
-    writeFile("flat.lvl", flatRoom());
+    writeFile("flat.lvl", boxRoom(flatRoom()));
     EXPECT_EQ(check({"--max-memory=64K", "flat.lvl"}), 0);
-    EXPECT_TRUE(says("flat.lvl:21:2: warning: the search gave up (more than 64 KiB of memory)")) << out;
+    EXPECT_TRUE(says("flat.lvl:20:2: warning: the search gave up (more than 64 KiB of memory)")) << out;
     for (const char* bad : {"--max-memory=0", "--max-memory=-5", "--max-memory=12X", "--max-memory=", "--max-memory=G"})
         EXPECT_EQ(check({bad, "flat.lvl"}), 2) << bad;
     EXPECT_EQ(check({"--max-memory=0.5G", "flat.lvl"}), 0);
@@ -141,24 +110,22 @@ TEST_F(CheckerEdges, TheSearchIsBoundedByMemoryAndRunningOutGivesUpInsteadOfAbor
     // States without number: the default share (a quarter of the address
     // space left) stops the search, and a bound set past what the system
     // gives ends in a failed allocation, which gives up too.
-    std::string output;
-    EXPECT_EQ(checkUnderLimit({"--max-states=1e9", "--max-seconds=600", "vast.lvl"}, 200 << 20, output), 0) << output;
+    std::string output = checkUnderLimit({"--max-states=1e9", "--max-seconds=600", "vast.lvl"}, 200 << 20);
     EXPECT_NE(output.find("vast.lvl:20:2: warning: the search gave up (more than "), std::string::npos) << output;
     EXPECT_NE(output.find(" MiB of memory) after "), std::string::npos) << output;
-    EXPECT_NE(output.find("share 1"), std::string::npos) << output;
-    EXPECT_EQ(checkUnderLimit({"--max-states=1e9", "--max-seconds=600", "--max-memory=100G", "vast.lvl", "flat.lvl"},
-                              200 << 20, output),
-              0)
-        << output;
+    EXPECT_NE(output.find("status 0 share 1"), std::string::npos) << output;
+    output = checkUnderLimit({"--max-states=1e9", "--max-seconds=600", "--max-memory=100G", "vast.lvl", "flat.lvl"},
+                             200 << 20);
     EXPECT_NE(output.find("vast.lvl:20:2: warning: the search gave up (the memory ran out) after "), std::string::npos)
         << output;
-    EXPECT_NE(output.find("flat.lvl:21:2: note: finishable in 76 ticks"), std::string::npos) << output;
+    EXPECT_NE(output.find("flat.lvl:20:2: note: finishable in 76 ticks"), std::string::npos) << output;
+    EXPECT_NE(output.find("status 0 "), std::string::npos) << output;
 #endif
 }
 
 TEST_F(CheckerEdges, JsonPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {
     const std::vector<std::string> names = {"jsön/rööm.lvl", "b\xff\xc3(\xed\xa0\x80z.lvl", "tab\tquote\"\xc2\x85.lvl"};
-    for (const std::string& name : names) writeFile(name, flatRoom());
+    for (const std::string& name : names) writeFile(name, boxRoom(flatRoom()));
     EXPECT_EQ(check({"--json", names[0], names[1], names[2]}), 0) << out;
     EXPECT_TRUE(says("{\"path\":\"jsön/rööm.lvl\",")) << out;
     EXPECT_TRUE(says("b\\udcff\\udcc3(\\udced\\udca0\\udc80z.lvl")) << out;
@@ -195,7 +162,7 @@ TEST_F(CheckerEdges, ALoopOfLinksIsNamedSo) {
 }
 
 TEST_F(CheckerEdges, ShowWithoutATerminalFailsWithStatusTwoAndSaysWhy) {
-    writeFile("flat.lvl", flatRoom());
+    writeFile("flat.lvl", boxRoom(flatRoom()));
     pid_t child = fork();
     if (child == 0) {
         setsid();  // no controlling terminal, and no terminal on the standard streams

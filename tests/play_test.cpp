@@ -1,7 +1,6 @@
 #include "roomfixture.h"
 #include "shell/flow.h"
 #include "shell/sound.h"
-#include "tmux.h"
 
 namespace {
 
@@ -130,24 +129,6 @@ TEST_F(Play, ThirdDeathEndsTheGameDeletingTheSaveOnly) {
     EXPECT_TRUE(exists("checkpoint.sav"));
     EXPECT_EQ(screenRow(10), std::string(35, ' ') + "GAME OVER!");
     EXPECT_EQ(screenRow(13), std::string(40, ' ') + "0");
-}
-
-TEST_F(Play, QuitFromARealTerminalSavesAndOffersContinue) {
-    writeFile("levels/1.lvl", levelText({{20, "    i                                  1"}}));
-    TmuxGame terminal;
-    terminal.start(folder);
-    ASSERT_TRUE(terminal.waitFor("New Game"));
-    terminal.keys("Enter");
-    ASSERT_TRUE(terminal.waitFor("Lives:"));
-    terminal.keys("Right");
-    EXPECT_TRUE(terminal.waitFor("     \u263b"));  // a few columns right of the start
-    terminal.keys("Enter");
-    ASSERT_TRUE(terminal.waitFor("QUIT? Y/N"));
-    terminal.keys("y");
-    EXPECT_TRUE(terminal.waitFor("Continue (Save)"));
-    terminal.keys("Escape");
-    EXPECT_EQ(terminal.waitExit(), 0);
-    EXPECT_EQ(readFile("save.sav"), "18\r\n-15\r\n0\r\n");
 }
 
 }  // namespace
