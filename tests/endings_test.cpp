@@ -5,7 +5,6 @@
 #include "shell/files.h"
 #include "shell/flow.h"
 #include "shell/sound.h"
-#include "tmux.h"
 
 namespace {
 
@@ -29,10 +28,8 @@ const char* const lines[] = {"Oh my God! This is insane!", "I can't belive in wh
                              "But look at all those sniny things!"};
 
 struct Endings : GameRun {
-    // A fresh console, sound log and cue files, the first dialogue lines answered at 10 s, 20 s ...
-    // (lines 1-3 appear at 1560, 10480, 22000, line 4 at 31300, 5 and 6 at once after each
-    // answer; a wait for a key ends 1 ms later, readKey's own sleep). The fall ends at 62050,
-    // the credits are written at 72050, the scroll ends at 90350, the final wait starts at 95350.
+    // A fresh run, the first dialogue lines answered at 10 s, 20 s ... (lines 1-4 appear at
+    // 1560, 10480, 22000, 31300; the scroll ends at 90350, the final wait starts at 95350).
     void restart(int answered) {
         startMemoryConsole();
         clearSoundLog();
@@ -131,25 +128,4 @@ TEST_F(Endings, GameOverShowsTheScoreAndDeletesOnlyTheSave) {
     std::filesystem::create_directory(folder / "save.sav");  // cannot be deleted: a failure, not silence
     key(1000, 13);
     EXPECT_THROW(showGameOver(), FileFailure);
-}
-
-// The menu's marker in a real terminal, then Continue from a save of room 22.
-TEST_F(Endings, RealTerminalMenuArrowsThenEscAtTheFirstLineKeepsTheSave) {
-    writeFile("save.sav", "123\r\n-15\r\n0\r\n");
-    writeFile("levels/22.lvl", fileContents(std::string(QUORVEX_SOURCE_DIR) + "/data/levels/22.lvl"));
-    TmuxGame terminal;
-    terminal.start(folder, "SDL_AUDIODRIVER=dummy");
-    ASSERT_TRUE(terminal.waitFor("►░Continue (Save)"));  // the marker comes last
-    for (const char* text : {"The Quorvex", "░New Game", "░Custom Levels", "░Sound [ON]", "░Quit", "UP or DOWN."})
-        EXPECT_TRUE(terminal.waitFor(text)) << text;
-    terminal.keys("Down");
-    EXPECT_TRUE(terminal.waitFor("►░New Game"));
-    terminal.keys("Up");
-    ASSERT_TRUE(terminal.waitFor("►░Continue (Save)"));
-    terminal.keys("Enter");
-    ASSERT_TRUE(terminal.waitFor(lines[0], 8000)) << terminal.screen();
-    EXPECT_EQ(terminal.tmux("capture-pane -p -t 0 -S 23 -E 23"), at(10, lines[0]) + "\n");  // row 24
-    terminal.keys("Escape");
-    EXPECT_EQ(terminal.waitExit(), 0);
-    EXPECT_TRUE(exists("save.sav"));
 }

@@ -1,9 +1,7 @@
-// Every room of the main series can be finished without losing a life, with
-// every goods item taken: the level checker's search proves it on the
-// shipped level files, each room loaded over the one before it as in a game,
-// and the way it finds is played again through the game's own tick. The
-// checker's difficulty figure holds the series to its curve: rooms 1 to 10
-// teach and forgive, 11 to 21 grow longer and harder.
+// Every room of the main series, loaded over the ones before as in a game, is
+// finished with every goods item and no lost life by the checker's search and
+// again through the game's own tick; the difficulty figure holds the series
+// to its curve: rooms 1 to 10 teach and forgive, 11 to 21 grow harder.
 #include <string>
 
 #include "check/check.h"
@@ -34,9 +32,8 @@ int goodsOnMap(const RoomState& loaded) {
     return goods;
 }
 
-// Plays keys through the room loop's own path: rooms 1 to n loaded by the
-// game's loader, each over the one before, then startRoom and one tick per
-// key read from the console. The checker steps copies of the room; this shows it agrees with the game.
+// Keys through the room loop's own path (the game's loader, startRoom, a tick
+// per key read from the console): the checker's copies agree with the game.
 TickOutcome playInGame(int number, const std::vector<TickKey>& keys, int& lifeLostAt) {
     run.baseDirectory = std::string(QUORVEX_SOURCE_DIR) + "/data/";
     for (int n = 1; n <= number; ++n) {
@@ -49,7 +46,6 @@ TickOutcome playInGame(int number, const std::vector<TickKey>& keys, int& lifeLo
     const KeyEvent events[] = {{0, false},       {scan::left, true}, {scan::right, true},
                                {scan::up, true}, {scan::down, true}, {' ', false}};
     for (size_t t = 0; t < keys.size() && outcome != TickOutcome::ExitReached; ++t) {
-        // Each key typed on the console just before its tick reads it.
         if (keys[t] != TickKey::None) scriptKey(virtualNow(), events[static_cast<int>(keys[t])]);
         outcome = stepTick(player);
         delayMs(tickMs);
@@ -61,8 +57,7 @@ TickOutcome playInGame(int number, const std::vector<TickKey>& keys, int& lifeLo
     return outcome;
 }
 
-// Exact all the way, so every reachable state is seen: no stuck place may
-// hide behind the quick search (the largest room needs about 2 million).
+// Exact all the way: no stuck place may hide behind the quick search.
 SearchReport searchSeriesRoom(const RoomState& loaded) {
     SearchLimits limits;
     limits.exactStates = limits.exploreStates = 4'000'000;
@@ -76,13 +71,8 @@ SearchReport searchSeriesRoom(const RoomState& loaded) {
 double leastSuccess(int number) { return number <= 4 ? 0.95 : number <= 10 ? 0.75 : 0.20; }
 
 #if defined(__SANITIZE_ADDRESS__)
-#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the search takes minutes under the sanitizers; the plain build runs it"
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the search takes minutes under the sanitizers; the plain build runs it"
-#endif
-#endif
-#ifndef SKIP_UNDER_SANITIZERS
+#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "the search takes minutes under the sanitizers"
+#else
 #define SKIP_UNDER_SANITIZERS() (void)0
 #endif
 
@@ -101,8 +91,7 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
     EXPECT_FALSE(report.stuck) << "room " << number << ": stuck alive at (" << report.stuckAt.x << ", "
                                << report.stuckAt.y << ")";
     EXPECT_TRUE(report.unreachableGoods.empty()) << "room " << number;
-    // The first room forgives most, the early rooms much; no key anywhere
-    // must fall on one exact tick.
+    // The first room forgives most; no key anywhere on one exact tick.
     const int windowTarget = number == 1 ? 6 : number <= 7 ? 4 : 2;
     EXPECT_GE(report.narrowestWindow, windowTarget) << "room " << number;
     EXPECT_EQ(replayKeys(loaded, report.solution), TickOutcome::ExitReached);
@@ -117,17 +106,12 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
             << "room " << number << ": the game's own loop disagrees, life lost at tick " << lifeLostAt;
     }
 
-    // How hard it is: the first rooms forgive a new hand, none turns a new
-    // hand away, and the goods never hang on a one-tick press.
     const SuccessFigure& success = report.success;
     ASSERT_TRUE(success.measured && success.allGoodsMeasured) << "room " << number;
     EXPECT_GE(success.newHand, leastSuccess(number)) << "room " << number;
     EXPECT_GE(success.practised, success.newHand) << "room " << number;
     EXPECT_GE(success.allGoodsNew, 0.15) << "room " << number << ": the goods ask for a press on one exact tick";
-    // The challenge half: long rooms, and the last ones hard but fair.
-    if (number >= 11) {
-        EXPECT_GE(report.ticks, 150) << "room " << number;
-    }
+    if (number >= 11) EXPECT_GE(report.ticks, 150) << "room " << number;
     if (number >= 18) {
         EXPECT_LE(success.newHand, 0.60) << "room " << number;
         EXPECT_GE(success.newHand, 0.25) << "room " << number;
@@ -144,8 +128,8 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
 INSTANTIATE_TEST_SUITE_P(Rooms, MainSeries, ::testing::Range(1, 22),
                          [](const ::testing::TestParamInfo<int>& info) { return "Room" + std::to_string(info.param); });
 
-// The series as a whole: its curve falls, with the checkpoint rooms as
-// breathers; it is long; and the goods are often a detour worth choosing.
+// The curve falls, checkpoint rooms breathe, the series is long, and the
+// goods are often a detour worth choosing.
 TEST(MainSeriesCurve, FallsFromTeachingToChallengeWithGoodsAsAChoice) {
     SKIP_UNDER_SANITIZERS();
     std::vector<SearchReport> rooms(22);
@@ -165,8 +149,7 @@ TEST(MainSeriesCurve, FallsFromTeachingToChallengeWithGoodsAsAChoice) {
         EXPECT_GT(success(checkpoint), success(checkpoint - 1)) << "room " << checkpoint;
         EXPECT_GT(success(checkpoint), success(checkpoint + 1)) << "room " << checkpoint;
     }
-    // A least-squares line through the new hand's success falls over the
-    // series, and over its second half.
+    // A least-squares line through the new hand's success falls, also over the second half.
     auto slope = [&](int first, int last) {
         double n = last - first + 1, sx = 0, sy = 0, sxx = 0, sxy = 0;
         for (int x = first; x <= last; ++x) sx += x, sy += success(x), sxx += double(x) * x, sxy += x * success(x);
