@@ -127,9 +127,8 @@ TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePresses) {
     EXPECT_EQ(check({"goods.lvl"}), 0);
     EXPECT_TRUE(says("goods.lvl:20:2: note: success 100 % (new hand), 100 % (practised); all goods 100 %, 100 %\n"))
         << out;
-}
 
-TEST_F(Checker, TheDifficultyFigureNeedsEveryState) {
+    // The figure needs every state: none when the search stops short.
     std::string text = boxRoom(oneTickRoom());
     SearchLimits limits;
     limits.exactStates = limits.exploreStates = 200;

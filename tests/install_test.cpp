@@ -1,6 +1,5 @@
-// make install and the installed quorvex command: an install into a scratch
-// prefix, then the command run as a player would, from a folder of their own
-// with a home of their own.
+// make install into a scratch prefix, then the installed command run as a
+// player would, from a folder and a home of their own.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,9 +63,8 @@ protected:
         fs::remove_all(root);
     }
 
-    // The command from the start folder, with no terminal at all (setsid), so
-    // that the game, once started, ends at once: "No way to get the console handle".
-    // environment: the whole environment besides PATH; none given, HOME is the test's home.
+    // The command from the start folder with no terminal (setsid): the game ends at once.
+    // environment: all of it besides PATH; none given, HOME is the test's home.
     Launch launch(const std::string& arguments = "", const std::string& environment = "") {
         std::string env = environment.empty() ? "HOME=" + shellQuoted(home.string()) : environment;
         fs::path out = root / "out", err = root / "err";
@@ -176,13 +174,11 @@ TEST_F(Installed, GameFolderLinksTheInstalledDataAndRenewsOnlyItsOwnLinks) {
     EXPECT_EQ(fileContents(folder() / "save.sav"), "18\r\n-15\r\n7\r\n");
 
     // XDG_DATA_HOME is honoured when it is an absolute path, and only then.
-    fs::path elsewhere = root / "data home";
-    EXPECT_EQ(
-        launch("", "HOME=" + shellQuoted(home.string()) + " XDG_DATA_HOME=" + shellQuoted(elsewhere.string())).status,
-        1);
-    EXPECT_TRUE(fs::is_symlink(elsewhere / "quorvex/levels/1.lvl"));
+    std::string homeIs = "HOME=" + shellQuoted(home.string()), elsewhere = (root / "data home").string();
+    EXPECT_EQ(launch("", homeIs + " XDG_DATA_HOME=" + shellQuoted(elsewhere)).status, 1);
+    EXPECT_TRUE(fs::is_symlink(elsewhere + "/quorvex/levels/1.lvl"));
     fs::remove_all(folder());
-    EXPECT_EQ(launch("", "HOME=" + shellQuoted(home.string()) + " XDG_DATA_HOME=relative").status, 1);
+    EXPECT_EQ(launch("", homeIs + " XDG_DATA_HOME=relative").status, 1);
     EXPECT_TRUE(fs::is_symlink(folder() / "levels/1.lvl"));
     EXPECT_TRUE(fs::is_empty(start));
 }
@@ -242,12 +238,7 @@ TEST_F(Installed, FolderThatCannotBeMadeIsReportedInOneLine) {
 // Starts at the same moment into fresh folders race to make the same links;
 // no link may ever land inside the installed tree through another link.
 TEST_F(Installed, StartsAtOnceMakeNoLinkInsideTheInstalledData) {
-    auto names = [](const Snapshot& entries) {
-        std::set<std::string> paths;
-        for (const auto& [path, entry] : entries) paths.insert(path);
-        return paths;
-    };
-    std::set<std::string> installed = names(snapshot(data));
+    Snapshot installed = snapshot(data);
     for (int round = 0; round < 15; ++round) {
         fs::remove_all(home);
         fs::create_directories(home);
@@ -257,7 +248,7 @@ TEST_F(Installed, StartsAtOnceMakeNoLinkInsideTheInstalledData) {
         ASSERT_EQ(std::system((one + " & " + one + " & " + one + " & wait").c_str()), 0);
         ASSERT_EQ(fs::read_symlink(folder() / "Sound"), data / "Sound");
     }
-    EXPECT_EQ(names(snapshot(data)), installed);
+    EXPECT_EQ(snapshot(data), installed);
     EXPECT_EQ(namesIn(folder() / "levels/custom levels"), std::set<std::string>{"sampler"});
 }
 
@@ -272,8 +263,7 @@ TEST_F(Installed, UninstallTakesTheFilesAndOwnFoldersOnly) {
     ASSERT_EQ(std::system(uninstall.c_str()), 0);
 
     std::set<std::string> left;
-    for (const fs::directory_entry& e : fs::recursive_directory_iterator(prefix))
-        left.insert(e.path().lexically_relative(prefix).string());
+    for (const auto& [path, entry] : snapshot(prefix)) left.insert(path);
     EXPECT_EQ(left, (std::set<std::string>{"games", "games/other", "share", "share/games", "share/games/quorvex",
                                            "share/games/quorvex/levels", "share/games/quorvex/levels/custom levels",
                                            "share/games/quorvex/levels/custom levels/site pack.txt", "share/doc",
@@ -307,8 +297,7 @@ TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderAndNowhereElse) {
     fs::remove_all(scratch);
     EXPECT_EQ(fileContents(folder() / "save.sav"), "18\r\n-15\r\n0\r\n");
 
-    // New entries only in the game folder, and in the folder that PulseAudio's
-    // client library keeps for itself when the sound layer asks it for a device.
+    // New entries only in the game folder and PulseAudio's client folder.
     auto allowed = [](const std::string& path) {
         for (const char* folder : {"home/.local/share/quorvex", "home/.config/pulse"})
             if (path.rfind(folder, 0) == 0) return true;

@@ -1,14 +1,13 @@
 #include "shell/sound.h"
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
 
+#include "childrun.h"
 #include "harness.h"
 #include "levels/world.h"
 
@@ -51,10 +50,9 @@ std::string waveFile(const std::vector<double>& samples) {
 
 }  // namespace
 
-// Through SDL's disk driver, what the device really plays: a loud low tone
-// replaced, replaced by nothing, stopped, and playing when the device closes,
-// never jumps between two samples by more than the tone itself does (a cut
-// mid-wave would jump by up to 0.6), and ends in silence.
+// What SDL's disk driver really plays: a loud low tone replaced, replaced by
+// nothing, stopped, or cut by the device closing, never jumps by more than the
+// tone itself (a cut mid-wave jumps by up to 0.6), and ends in silence.
 TEST_F(GameRun, ReplacedAndStoppedSoundsFadeOutInsteadOfClicking) {
     std::vector<double> tone(4410);  // ten periods of 50 Hz: loops seamlessly
     for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.6 * std::sin(2 * M_PI * 50 * double(i) / 22050);
@@ -97,9 +95,8 @@ TEST_F(GameRun, ReplacedAndStoppedSoundsFadeOutInsteadOfClicking) {
 }
 
 // A cue that would take the machine's memory plays nothing: a small file
-// that declares 1 Hz (the conversion would make it 22,050 times longer) and a
-// file past the size bound. Measured in a child of its own, so the peak
-// memory is the cue's alone; a well-made cue still sounds.
+// declaring 1 Hz (22,050 times longer once converted) and one past the size
+// bound; in a child, so the peak memory is the cue's. A good cue still sounds.
 TEST_F(GameRun, OversizedCuesPlayNothingAndTakeNoMemory) {
     std::string slow = waveFile(std::vector<double>(500000, 0.5));
     slow.replace(24, 4, std::string("\x01\x00\x00\x00", 4));  // 1 Hz
@@ -111,8 +108,7 @@ TEST_F(GameRun, OversizedCuesPlayNothingAndTakeNoMemory) {
     for (const char* cue : {"slow", "huge", "fine"}) {
         SCOPED_TRACE(cue);
         std::string raw = (folder / (std::string(cue) + ".raw")).string();
-        pid_t child = fork();
-        if (child == 0) {
+        std::string taken = inChild([&] {
             setenv("SDL_AUDIODRIVER", "disk", 1);
             setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
             openSoundDevice();
@@ -124,12 +120,10 @@ TEST_F(GameRun, OversizedCuesPlayNothingAndTakeNoMemory) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             getrusage(RUSAGE_SELF, &after);
             closeSoundDevice();
-            _exit(std::min<long>(255, (after.ru_maxrss - before.ru_maxrss) >> 10));  // MiB
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_LT(WEXITSTATUS(status), 8) << "MiB taken";
+            return std::to_string((after.ru_maxrss - before.ru_maxrss) >> 10);  // MiB
+        });
+        ASSERT_FALSE(taken.empty()) << "the child died";
+        EXPECT_LT(std::stol(taken), 8) << "MiB taken";
         std::string played = fileContents(raw);
         bool sounded = played.find_first_not_of('\0') != std::string::npos;
         EXPECT_EQ(sounded, std::string(cue) == "fine");
