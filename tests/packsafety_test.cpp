@@ -1,5 +1,5 @@
-// What a custom pack may not do to the player: touch the main series' saves,
-// or make the game, the checker or the editor read a file outside its folder.
+// A custom pack may not touch the main series' saves, nor make the game, the
+// checker or the editor read a file outside its folder.
 #include <cstdlib>
 #include <set>
 
@@ -107,7 +107,7 @@ struct LeavingPack : PackSaves {
     }
 };
 
-TEST_F(LeavingPack, TheGameShowsTheMissingFileScreenAndReadsNothingOutside) {
+TEST_F(LeavingPack, TheGameShowsTheMissingFileScreenTheCheckerAnErrorLineAndNeitherReadsOutside) {
     run = {true, true, "demo", folder.string() + "/"};
     writeFile(pack + "/demo.txt", index());
     for (size_t n = 1; n <= leaving.size(); ++n) {
@@ -132,10 +132,8 @@ TEST_F(LeavingPack, TheGameShowsTheMissingFileScreenAndReadsNothingOutside) {
     EXPECT_THROW(loadPackLevel(), MenuReturn);
     EXPECT_EQ(screenRow(4), "File missing: " + folder.string() + "/" + pack + "/gone.lvl");
     EXPECT_FALSE(outsideRead());
-}
 
-TEST_F(LeavingPack, TheCheckerReportsEachOnItsIndexLineWithoutReadingIt) {
-    writeFile(pack + "/demo.txt", index());
+    // The checker reports each on its index line without reading it.
     std::string out, err;
     EXPECT_EQ(runChecker({pack}, out, err), 1);
     for (size_t n = 1; n <= leaving.size(); ++n) {
