@@ -21,8 +21,6 @@ std::string ending(void (*screen)()) {
     return "waiting";
 }
 
-std::string at(int column, const std::string& text) { return std::string(column - 1, ' ') + text; }
-
 const char* const lines[] = {"Oh my God! This is insane!", "I can't belive in what I'm seeing!", "It' unbelivable!",
                              "Oh no. It looks like this place is about to colapse.",
                              "But look at all those sniny things!"};

@@ -19,6 +19,9 @@ inline std::string fileContents(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Text shown from a column (1-based) of a row.
+inline std::string at(int column, const std::string& text) { return std::string(column - 1, ' ') + text; }
+
 inline std::string trimRight(std::string text) { return text.erase(text.find_last_not_of(' ') + 1); }
 
 class GameRun : public ::testing::Test {

@@ -10,8 +10,6 @@
 
 namespace {
 
-std::string at(int column, const std::string& text) { return std::string(column - 1, ' ') + text; }
-
 std::string roomText(std::vector<std::string> rows, const std::string& end = "\r\n") {
     rows.resize(22);
     std::string text;
@@ -43,7 +41,7 @@ struct LevelFiles : GameRun {
 
 }  // namespace
 
-TEST_F(LevelFiles, OnlyWhatTheFileNamesChanges) {
+TEST_F(LevelFiles, OnlyWhatTheFileNamesChangesWhateverTheLineEnds) {
     load(roomText({std::string(80, '4'), std::string(80, '4'), "7  8"}));
     EXPECT_TRUE(room.verticalEnemy.active && room.horizontalEnemy.active);
     EXPECT_EQ(room.startX * 100 + room.startY, 101);  // no 'i' in the first room of a run
@@ -55,9 +53,8 @@ TEST_F(LevelFiles, OnlyWhatTheFileNamesChanges) {
     EXPECT_EQ(room.goodsInRoom, 1);
     EXPECT_EQ(roomMessage(14) + roomMessage(15), "b" + std::string(255, 'c'));
     for (int code = 16; code <= 20; ++code) EXPECT_EQ(roomMessage(code), "old");
-}
 
-TEST_F(LevelFiles, LfAndCrLoadLikeCrLf) {
+    // LF and CR load like CR LF.
     std::vector<std::string> rows = {"1 2 3 4 5 6 9 j k l m", "i", "", "  7", "8" + std::string(100, 'x') + "8"};
     RoomState first{};
     for (const char* end : {"\r\n", "\n", "\r"}) {

@@ -6,7 +6,7 @@ namespace {
 
 using Movement = RoomTest;
 
-TEST_F(Movement, WalkingGoesOnStopsAtWallsResumesAndDownStopsForJumpsOnTheSpot) {
+TEST_F(Movement, WalkingStopsAtWallsAndResumesJumpsWaitForGroundWithRoomAbove) {
     play({{20, "    i    1"}});
     arrow(virtualNow(), scan::right);
     tick(8);
@@ -21,21 +21,19 @@ TEST_F(Movement, WalkingGoesOnStopsAtWallsResumesAndDownStopsForJumpsOnTheSpot) 
     for (int i = 0; i < 21; ++i, heights += char('0' + 20 - player.playerY)) tick();
     EXPECT_EQ(heights, "123210012321001232100");  // straight up, again and again
     EXPECT_EQ(player.playerX, 11);
-}
 
-TEST_F(Movement, JumpOverFlatGroundAndFromASpring) {
+    // A running jump over flat ground, then from a spring.
     play({{20, "    i"}, {21, std::string(29, '1') + "5" + std::string(50, '1')}});
     arrow(virtualNow(), scan::right);
     tick();
     text(virtualNow(), " ");
-    std::string heights;
+    heights.clear();
     for (int i = 0; i < 42; ++i, heights += char('0' + 20 - player.playerY)) tick();
     // Three rows up and back in six ticks, then eight up from the spring at column 30.
     EXPECT_EQ(heights, "123210" + std::string(18, '0') + "1234567876543210" + "00");
     EXPECT_EQ(player.playerX, 48);  // a column every tick: the walk went on throughout
-}
 
-TEST_F(Movement, SpaceWaitsForGroundWithRoomAbove) {
+    // Space in the air waits for ground with room above.
     play({{14, "    i"}, {15, "11111111    11111111111"}, {19, "                  11111"}});
     arrow(virtualNow(), scan::right);
     tick(4);  // walked off the ledge
