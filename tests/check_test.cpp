@@ -54,8 +54,7 @@ TEST_F(Checker, VerdictsOfTheSearch) {
     EXPECT_EQ(checkRoom(boxRoom(sealed, "1")), 0) << out;
     EXPECT_TRUE(says("room.lvl:6:13: warning: the goods item at (13, 6) cannot be reached")) << out;
 
-    // A shaft drops the player onto a patrolling enemy at the one tick it
-    // can arrive; after the lost life the enemy is elsewhere.
+    // A shaft drops the player onto an enemy at the one tick it can arrive: a life lost.
     std::map<int, std::string> shaft;
     for (int y = 2; y <= 20; ++y) shaft[y] = std::string(37, ' ') + "1 1";
     shaft[2][38] = 'i';
@@ -102,8 +101,7 @@ TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePresses) {
     EXPECT_NEAR(tight.success.practised, 0.683, 0.04);
     EXPECT_EQ(tight.success.allGoodsNew, tight.success.newHand) << "no goods: the same player";
 
-    // The exit behind the start, an item beyond the gap: only the player who
-    // takes every item jumps, there and back, two presses on one tick each.
+    // The exit behind the start, an item beyond the gap: only who takes every item jumps, twice.
     std::map<int, std::string> beyond = oneTickRoom();
     beyond[19] = "9       i                    j";
     SearchReport detour = search(boxRoom(beyond, "1"));
@@ -185,8 +183,7 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
          })
         EXPECT_TRUE(says(expected)) << expected << "\n" << out;
 
-    // A start missing in the first room of a series is an error; missing
-    // rows, long rows and the map edge.
+    // No start in a series' first room is an error; missing rows, long rows, the map edge.
     std::string bare = std::string(90, ' ') + "\n" + std::string(80, '1') + "\n";
     checkRoom(bare, quickly);
     for (const char* expected : {"room.lvl:1:1: error: no start 'i': the player starts at (1, 1)",
@@ -233,8 +230,7 @@ TEST_F(Checker, LaterRoomsOfASeriesInheritTheStartAndTheCellsLeftAlone) {
              "(2, 20)"))
         << out;
     EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
-    // Named alone, room 2 is still loaded over room 1 of its folder, as the
-    // game loads it: the same start, the same way.
+    // Named alone, room 2 is still loaded over room 1 of its folder, as the game loads it.
     EXPECT_EQ(check({"lv/2.lvl"}), 0) << out;
     EXPECT_TRUE(says("lv/2.lvl: note: loaded over rooms 1 to 1 of its folder")) << out;
     EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
@@ -254,7 +250,6 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwo) {
     EXPECT_EQ(check({"--frobnicate"}), 2);
     EXPECT_EQ(check({"--help"}), 0);
     EXPECT_TRUE(says("Usage: quorvex-check")) << out;
-    EXPECT_EQ(check({"--version"}), 0);
 }
 
 TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
@@ -312,8 +307,7 @@ TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     EXPECT_EQ(replayKeys(loaded, whole.allGoodsSolution), TickOutcome::ExitReached);
 }
 
-// Walled all round, two enemies and thirty loose goods over open floors, the
-// exit shut in: the goods sets multiply the ways until a limit stops them.
+// Thirty loose goods, two enemies, the exit shut in: ways multiply until a limit stops them.
 std::string vastRoom() {
     std::string text = std::string(80, '1') + "\n";
     for (int y = 2; y <= 21; ++y) {
@@ -365,9 +359,8 @@ std::vector<std::string> jsonPaths(const std::string& json) {
     return paths;
 }
 
-// The checker in a child process whose address space is limited to what it
-// uses now and `headroom` bytes more: its output, status and whether the
-// default memory share is a quarter of that.
+// The checker in a child with `headroom` bytes of address space left: its output, status,
+// and whether the default memory share is a quarter of that limit.
 std::string checkUnderLimit(const std::vector<std::string>& arguments, size_t headroom) {
     return inChild([&] {
         long pages = 0;
@@ -397,9 +390,8 @@ TEST_F(Checker, TheSearchIsBoundedByMemoryAndRunningOutGivesUpInsteadOfAborting)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's shadow memory leaves no room for an address-space limit";
 #else
-    // States without number: the default share (a quarter of the address
-    // space left) stops the search, and a bound set past what the system
-    // gives ends in a failed allocation, which gives up too.
+    // No state bound: the default share stops the search, and a bound past what the
+    // system gives ends in a failed allocation, which gives up too.
     std::string output = checkUnderLimit({"--max-states=1e9", "--max-seconds=600", "vast.lvl"}, 200 << 20);
     EXPECT_NE(output.find("vast.lvl:20:2: warning: the search gave up (more than "), std::string::npos) << output;
     EXPECT_NE(output.find(" MiB of memory) after "), std::string::npos) << output;

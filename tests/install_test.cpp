@@ -147,8 +147,7 @@ TEST_F(Installed, GameFolderLinksTheInstalledDataAndRenewsOnlyItsOwnLinks) {
     EXPECT_EQ(fs::read_symlink(folder() / "Sound"), data / "Sound");
     EXPECT_EQ(fs::read_symlink(folder() / "levels/custom levels/sampler"), data / "levels/custom levels/sampler");
 
-    // A move of the installation, an upgrade that drops a room, the player's
-    // own rooms, packs and links, and a save.
+    // A moved installation, an upgrade dropping a room, the player's own rooms, packs, links, save.
     fs::path old = "/opt/old/share/games/quorvex";
     fs::path rooms = folder() / "levels", packs = rooms / "custom levels";
     fs::remove(rooms / "1.lvl");
@@ -211,8 +210,7 @@ TEST_F(Installed, FolderThatCannotBeMadeIsReportedInOneLine) {
     // A relative HOME would make the folder wherever the game starts.
     cases.push_back({"HOME=rel", "quorvex: cannot find your game folder: HOME (rel) is not an absolute path\n"});
     cases.push_back({"HOME=", "quorvex: cannot find your game folder: neither XDG_DATA_HOME nor HOME is set\n"});
-    // In a shared place: a game folder, or its levels folder, that is a link
-    // or someone else's is never used.
+    // In a shared place, a game or levels folder that is a link or someone else's is never used.
     fs::path shared = root / "shared", victim = root / "victim";
     fs::create_directories(shared / "quorvex");
     fs::create_directories(victim);
@@ -235,8 +233,7 @@ TEST_F(Installed, FolderThatCannotBeMadeIsReportedInOneLine) {
     EXPECT_TRUE(fs::is_empty(start));
 }
 
-// Starts at the same moment into fresh folders race to make the same links;
-// no link may ever land inside the installed tree through another link.
+// Starts at once into a fresh folder race for the same links: none may land in the installed tree.
 TEST_F(Installed, StartsAtOnceMakeNoLinkInsideTheInstalledData) {
     Snapshot installed = snapshot(data);
     for (int round = 0; round < 15; ++round) {
@@ -273,8 +270,7 @@ TEST_F(Installed, UninstallTakesTheFilesAndOwnFoldersOnly) {
     EXPECT_EQ(snapshot(home), players);
 }
 
-// The whole road a player takes: the installed command in a real terminal,
-// started from a folder of their own; New Game, quit with Y, leave.
+// The installed command in a real terminal from the player's folder: New Game, quit with Y, leave.
 TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderAndNowhereElse) {
     fs::path scratch = fs::temp_directory_path() / fs::path(root.filename().string() + "-tmux");
     fs::create_directories(scratch);

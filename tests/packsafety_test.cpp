@@ -35,8 +35,7 @@ struct PackSaves : GameRun {
         fileUseWatcher = nullptr;
         GameRun::TearDown();
     }
-    // From the menu (the marker on Continue) into the pack demo; then an 'x'
-    // every half second, which answers the ending's waits but not its scroll.
+    // From the menu into the pack demo; an 'x' every half second answers the ending's waits.
     int playPack(const std::string& index) {
         writeFile("levels/custom levels/demo/demo.txt", index);
         arrow(10, scan::down);
@@ -76,8 +75,7 @@ TEST_F(PackSaves, PastACheckpointRoomToGameOverAndThroughTheEndingTheSavesStayBy
     EXPECT_EQ(savesUsed(), 0);
 }
 
-// One pack with every way out of its folder, a room inside it, a link that
-// stays inside and a missing room. The outside file would draw walls.
+// A pack with every way out of its folder, a room, a link that stays inside, a missing room.
 struct LeavingPack : PackSaves {
     const std::string outsideText = "1111SECRET\r\n";
     std::string pack;
@@ -174,8 +172,7 @@ TEST_F(LeavingPack, TheEditorListsThemWithAWarningAndNeverOpensOrWritesThem) {
     for (const std::string& use : fileUses) EXPECT_EQ(use.find("/outside/"), std::string::npos) << use;
 }
 
-// The index itself as a link out of its folder: no pack for the game, an
-// error for the checker, a refusal for the editor; never read.
+// An index linked out of its folder: no pack, an error, a refusal; never read.
 TEST_F(LeavingPack, AnIndexLinkedOutOfItsFolderIsNoPack) {
     writeFile("outside/list.txt", "SECRET\r\n*me\r\n");
     std::filesystem::create_directories(folder / "levels/custom levels/evil");

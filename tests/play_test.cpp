@@ -76,13 +76,8 @@ TEST_F(Play, MessagesShowOnceAndTheSoundKeySilencesCues) {
     EXPECT_EQ(bufferRow(24), " Lives: \x03\x03\x03");
 }
 
-TEST_F(Play, QuitPromptYesSavesOnlyOutsideAPackAndEscEnds) {
+TEST_F(Play, QuitPromptYesSavesAndEscEnds) {
     play({{20, "    i"}});
-    run.playingCustomPack = true;
-    text(virtualNow(), "\rY");
-    EXPECT_THROW(tick(), MenuReturn);
-    EXPECT_FALSE(exists("save.sav"));
-    run.playingCustomPack = false;
     game = {7, 3, 0, 12, 40};
     text(virtualNow(), "\ry");
     EXPECT_THROW(tick(), MenuReturn);
@@ -116,19 +111,6 @@ TEST_F(Play, QuitPromptNoGoesOnAndEscEndsWithoutSaving) {
     EXPECT_FALSE(exists("save.sav"));
     EXPECT_EQ(screenRow(25).find("QUIT"), std::string::npos);
     EXPECT_GT(screenRow(20).find('\x02'), 20u);  // walked on after the No
-}
-
-TEST_F(Play, ThirdDeathEndsTheGameDeletingTheSaveOnly) {
-    writeFile("levels/1.lvl", levelText({{20, "    i2"}}));
-    writeFile("save.sav", "18\r\n-15\r\n0\r\n");
-    writeFile("checkpoint.sav", "38\r\n-15\r\n0\r\n");
-    key(10, 13);  // Continue (Save): room 1 again
-    for (uint64_t ms : {1000, 2000, 3000}) arrow(ms, scan::right);
-    EXPECT_EQ(runGame(), -1);  // the game-over screen waits for Enter
-    EXPECT_FALSE(exists("save.sav"));
-    EXPECT_TRUE(exists("checkpoint.sav"));
-    EXPECT_EQ(screenRow(10), std::string(35, ' ') + "GAME OVER!");
-    EXPECT_EQ(screenRow(13), std::string(40, ' ') + "0");
 }
 
 }  // namespace
