@@ -179,11 +179,7 @@ void rescueOnSignal(int signalNumber) {
         // The run ends: the terminal back first, so the report stays on the screen.
         if (!ignored) {
             restoreTerminalInSignalHandler();
-            for (size_t sent = 0; sent < rescueReportLength;) {
-                ssize_t put = write(STDERR_FILENO, rescueReport + sent, rescueReportLength - sent);
-                if (put <= 0 && errno != EINTR) break;
-                if (put > 0) sent += static_cast<size_t>(put);
-            }
+            ::writeWhole(STDERR_FILENO, std::string_view(rescueReport, rescueReportLength));  // write() alone
         }
     }
     errno = saved;
@@ -198,12 +194,7 @@ void rescueOnSignal(int signalNumber) {
         earlier.sa_handler(signalNumber);
         return;
     }
-    signal(signalNumber, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signalNumber);
-    sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    raise(signalNumber);
+    dieOfSignal(signalNumber);
 }
 
 }  // namespace
