@@ -18,8 +18,8 @@
 #include "edit/edit.h"
 #include "fuzzkit.h"
 #include "levels/levels.h"
-#include "shell/files.h"
-#include "shell/flow.h"
+#include "system/files.h"
+#include "system/unwind.h"
 
 namespace {
 

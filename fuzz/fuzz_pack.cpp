@@ -14,8 +14,8 @@
 
 #include "fuzzkit.h"
 #include "levels/levels.h"
-#include "shell/files.h"
-#include "shell/flow.h"
+#include "system/files.h"
+#include "system/unwind.h"
 
 namespace {
 

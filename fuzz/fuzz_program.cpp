@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "fuzzkit.h"
-#include "shell/files.h"
 #include "shell/flow.h"
+#include "system/files.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "console/console.h"
 #include "game/tick.h"
 #include "levels/world.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 #define FUZZ_CHECK(condition)                                                                  \
     do {                                                                                       \

@@ -18,7 +18,7 @@
 
 #include "levels/saves.h"
 #include "roomfixture.h"
-#include "shell/files.h"
+#include "system/files.h"
 #include "tmux.h"
 
 namespace fs = std::filesystem;

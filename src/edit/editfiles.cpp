@@ -1,7 +1,7 @@
 // The editor's own file-system calls: what kind of thing a path names,
 // folders, renames, the containment test for pack entries, and the rescue
 // copy that a signal or a hang-up writes before the terminal is restored.
-// Reading and the atomic replace are the game's file layer (shell/files.cpp).
+// Reading and the atomic replace are the game's file layer (system/files.cpp).
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,7 +19,7 @@
 #include "console/terminal.h"
 #include "edit/edit.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 #include "system/output.h"
 
 namespace {
