@@ -9,7 +9,7 @@
 #include <string>
 
 #include "check/check.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 int main(int argc, char** argv) {
     std::string folder = argc > 1 ? argv[1] : "data/levels";

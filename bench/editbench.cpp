@@ -21,8 +21,8 @@
 #include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
-#include "shell/files.h"
-#include "shell/sound.h"
+#include "system/files.h"
+#include "system/sound.h"
 
 namespace {
 

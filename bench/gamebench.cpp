@@ -29,7 +29,7 @@
 #include "levels/levels.h"
 #include "levels/world.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

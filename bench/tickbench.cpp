@@ -26,7 +26,7 @@
 #include "game/tick.h"
 #include "levels/levels.h"
 #include "levels/world.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "edit/edit.h"
 #include "fuzzkit.h"
 #include "levels/levels.h"
-#include "shell/files.h"
-#include "shell/flow.h"
+#include "system/files.h"
+#include "system/unwind.h"
 
 namespace {
 
@@ -54,13 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
     auto [files, keyBytes] = splitLevelAndKeys(data, size);
-    std::vector<std::string_view> parts;
-    for (size_t start = 0;;) {
-        size_t next = files.find("\n%%\n", start);
-        parts.push_back(files.substr(start, next == std::string_view::npos ? next : next - start));
-        if (next == std::string_view::npos || parts.size() == 9) break;
-        start = next + 4;
-    }
+    std::vector<std::string_view> parts = splitParts(files, 9);
 
     beginRun();
     std::filesystem::remove_all(scratch(""));

@@ -6,7 +6,7 @@
 #include "endings/endings.h"
 #include "fuzzkit.h"
 #include "levels/levels.h"
-#include "shell/flow.h"
+#include "system/unwind.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto [level, keys] = splitLevelAndKeys(data, size);

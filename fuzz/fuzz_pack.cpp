@@ -14,8 +14,8 @@
 
 #include "fuzzkit.h"
 #include "levels/levels.h"
-#include "shell/files.h"
-#include "shell/flow.h"
+#include "system/files.h"
+#include "system/unwind.h"
 
 namespace {
 
@@ -32,13 +32,7 @@ std::string builtInRoom() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string_view> parts;
-    for (size_t start = 0;;) {
-        size_t next = input.find("\n%%\n", start);
-        parts.push_back(input.substr(start, next == std::string_view::npos ? next : next - start));
-        if (next == std::string_view::npos) break;
-        start = next + 4;
-    }
+    std::vector<std::string_view> parts = splitParts(input);
 
     beginRun();
     run.packName = "fz";

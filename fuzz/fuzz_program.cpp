@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "fuzzkit.h"
-#include "shell/files.h"
 #include "shell/flow.h"
+#include "system/files.h"
 
 namespace {
 
@@ -98,13 +98,7 @@ extern "C" void __wrap__Z7delayMsi(int milliseconds) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string_view> parts;
-    for (size_t start = 0;;) {
-        size_t next = input.find("\n%%\n", start);
-        parts.push_back(input.substr(start, next == std::string_view::npos ? next : next - start));
-        if (next == std::string_view::npos) break;
-        start = next + 4;
-    }
+    std::vector<std::string_view> parts = splitParts(input);
 
     const std::string top = fuzzFolder(), game = top + "/game", pack = game + "/levels/custom levels/fz";
     static bool made = false;

@@ -13,11 +13,12 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/console.h"
 #include "game/tick.h"
 #include "levels/world.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 #define FUZZ_CHECK(condition)                                                                  \
     do {                                                                                       \
@@ -43,6 +44,19 @@ inline const std::string& fuzzFolder() {
 
 inline void writeWhole(const std::string& path, std::string_view contents) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(contents.data(), std::streamsize(contents.size()));
+}
+
+// The files an input holds, separated by lines of "%%"; at most `most` parts,
+// the last one keeping whatever follows.
+inline std::vector<std::string_view> splitParts(std::string_view input, size_t most = SIZE_MAX) {
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+        size_t next = input.find("\n%%\n", start);
+        parts.push_back(input.substr(start, next == std::string_view::npos ? next : next - start));
+        if (next == std::string_view::npos || parts.size() == most) break;
+        start = next + 4;
+    }
+    return parts;
 }
 
 // A fresh program state on the in-memory console, the game's folder the scratch folder.

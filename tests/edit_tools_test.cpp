@@ -7,7 +7,7 @@
 #include "edit/edit.h"
 #include "harness.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

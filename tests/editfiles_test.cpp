@@ -20,7 +20,7 @@
 #include "check/check.h"
 #include "edit/edit.h"
 #include "harness.h"
-#include "shell/files.h"
+#include "system/files.h"
 #include "tmux.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include "harness.h"
 #include "levels/world.h"
-#include "shell/files.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/files.h"
+#include "system/sound.h"
 
 namespace {
 

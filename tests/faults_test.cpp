@@ -12,7 +12,7 @@
 #include "childrun.h"
 #include "levels/saves.h"
 #include "roomfixture.h"
-#include "shell/files.h"
+#include "system/files.h"
 #include "tmux.h"
 
 namespace fs = std::filesystem;

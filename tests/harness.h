@@ -12,7 +12,7 @@
 #include "console/console.h"
 #include "levels/world.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 inline std::string fileContents(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,7 +1,7 @@
 #include "harness.h"
 #include "levels/world.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 namespace {
 

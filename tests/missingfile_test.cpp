@@ -1,4 +1,4 @@
-#include "shell/missingfile.h"
+#include "levels/missingfile.h"
 
 #include "harness.h"
 #include "shell/flow.h"

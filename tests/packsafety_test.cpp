@@ -7,7 +7,7 @@
 #include "edit/edit.h"
 #include "levels/levels.h"
 #include "roomfixture.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

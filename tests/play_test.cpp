@@ -1,6 +1,6 @@
 #include "roomfixture.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "console/console.h"
 #include "harness.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

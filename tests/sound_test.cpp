@@ -1,4 +1,4 @@
-#include "shell/sound.h"
+#include "system/sound.h"
 
 #include <sys/resource.h>
 

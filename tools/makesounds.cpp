@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

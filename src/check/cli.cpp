@@ -18,7 +18,7 @@
 #include "console/console.h"
 #include "console/terminal.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 #include "system/output.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "check/check.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "check/check.h"
 #include "check/success.h"
 #include "console/console.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 namespace {
 

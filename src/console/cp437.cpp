@@ -48,20 +48,23 @@ int unicodeToCp437(char32_t character) {
     return -1;
 }
 
+std::string utf8Of(char32_t c) {
+    std::string text;
+    if (c < 0x80) {
+        text += static_cast<char>(c);
+    } else if (c < 0x800) {
+        text += static_cast<char>(0xC0 | (c >> 6));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        text += static_cast<char>(0xE0 | (c >> 12));
+        text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return text;
+}
+
 std::string cp437ToUtf8(std::string_view bytes) {
     std::string text;
-    for (char b : bytes) {
-        char32_t c = glyphs[static_cast<uint8_t>(b)];
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (char b : bytes) text += utf8Of(glyphs[static_cast<uint8_t>(b)]);
     return text;
 }

@@ -13,5 +13,7 @@ char32_t cp437ToUnicode(uint8_t byte);
 // The byte whose glyph is the character, or -1 when code page 437 has none.
 int unicodeToCp437(char32_t character);
 
+// One character as UTF-8.
+std::string utf8Of(char32_t character);
 // The bytes as UTF-8 text, each shown as its glyph.
 std::string cp437ToUtf8(std::string_view bytes);

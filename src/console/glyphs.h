@@ -41,6 +41,3 @@ GlyphTable makeGlyphTable(GlyphSet set, const std::vector<char32_t>& font = {});
 const std::vector<char32_t>& consoleSafeCharacters();
 
 const char* glyphSetName(GlyphSet set);
-
-// One character as UTF-8.
-std::string utf8Of(char32_t character);

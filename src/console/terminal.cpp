@@ -136,14 +136,7 @@ void restoreFromSignal(int signalNumber) {
         restoreArmed = 0;
         sendRestore();
     }
-    // Die of the signal as if nothing had caught it, so the parent sees why.
-    signal(signalNumber, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signalNumber);
-    sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    raise(signalNumber);
-    _exit(128 + signalNumber);
+    dieOfSignal(signalNumber);
 }
 
 void noteResize(int) { resized = 1; }
@@ -857,6 +850,17 @@ void closeStreams() {
 }
 
 }  // namespace
+
+// As if nothing had caught the signal, so the parent sees why the program ended.
+void dieOfSignal(int signalNumber) {
+    signal(signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signalNumber);
+    _exit(128 + signalNumber);
+}
 
 void restoreTerminalInSignalHandler() {
     if (!restoreArmed) return;

@@ -43,6 +43,8 @@ bool terminalIsOpen();
 // terminal put back at once (async-signal-safe), so that a last line printed
 // after it stays on the user's screen.
 void restoreTerminalInSignalHandler();
+// The end by a signal as if nothing had caught it (async-signal-safe).
+[[noreturn]] void dieOfSignal(int signalNumber);
 // Ctrl+Z stops the program as at a shell's suspend key (the default); the
 // editor keeps it as a key of its own.
 void terminalCtrlZStops(bool on);

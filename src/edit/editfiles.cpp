@@ -1,7 +1,7 @@
 // The editor's own file-system calls: what kind of thing a path names,
 // folders, renames, the containment test for pack entries, and the rescue
 // copy that a signal or a hang-up writes before the terminal is restored.
-// Reading and the atomic replace are the game's file layer (shell/files.cpp).
+// Reading and the atomic replace are the game's file layer (system/files.cpp).
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,7 +19,7 @@
 #include "console/terminal.h"
 #include "edit/edit.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 #include "system/output.h"
 
 namespace {
@@ -179,11 +179,7 @@ void rescueOnSignal(int signalNumber) {
         // The run ends: the terminal back first, so the report stays on the screen.
         if (!ignored) {
             restoreTerminalInSignalHandler();
-            for (size_t sent = 0; sent < rescueReportLength;) {
-                ssize_t put = write(STDERR_FILENO, rescueReport + sent, rescueReportLength - sent);
-                if (put <= 0 && errno != EINTR) break;
-                if (put > 0) sent += static_cast<size_t>(put);
-            }
+            ::writeWhole(STDERR_FILENO, std::string_view(rescueReport, rescueReportLength));  // write() alone
         }
     }
     errno = saved;
@@ -198,12 +194,7 @@ void rescueOnSignal(int signalNumber) {
         earlier.sa_handler(signalNumber);
         return;
     }
-    signal(signalNumber, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signalNumber);
-    sigprocmask(SIG_UNBLOCK, &only, nullptr);
-    raise(signalNumber);
+    dieOfSignal(signalNumber);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // saving the unsaved room beside its file first.
 #include "console/console.h"
 #include "edit/edit.h"
-#include "shell/files.h"
-#include "shell/flow.h"
+#include "system/files.h"
+#include "system/unwind.h"
 
 namespace {
 std::string report;

@@ -4,8 +4,8 @@
 #include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
-#include "shell/sound.h"
 #include "system/output.h"
+#include "system/sound.h"
 
 namespace {
 

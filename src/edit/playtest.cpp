@@ -8,9 +8,9 @@
 #include "edit/edit.h"
 #include "game/tick.h"
 #include "levels/levels.h"
-#include "shell/files.h"
-#include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/files.h"
+#include "system/sound.h"
+#include "system/unwind.h"
 
 namespace {
 

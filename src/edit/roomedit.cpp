@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 #include "edit/edit.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 RoomEdit edit;
 

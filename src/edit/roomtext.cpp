@@ -5,7 +5,7 @@
 #include "edit/edit.h"
 #include "game/tick.h"
 #include "levels/levels.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "console/console.h"
 #include "endings/endings.h"
 #include "levels/world.h"
-#include "shell/files.h"
-#include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/files.h"
+#include "system/sound.h"
+#include "system/unwind.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "shell/sound.h"
+#include "system/sound.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "game/play.h"
 #include "game/tick.h"
 #include "levels/world.h"
-#include "shell/flow.h"
+#include "system/unwind.h"
 
 bool isSolid(int code) { return code == Wall || code == Crumbling || code == Spring || code == Ice; }
 

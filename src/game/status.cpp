@@ -4,7 +4,7 @@
 #include "game/tick.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "shell/flow.h"
+#include "system/unwind.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include "console/console.h"
 #include "endings/endings.h"
 #include "levels/levels.h"
+#include "levels/missingfile.h"
 #include "levels/world.h"
-#include "shell/files.h"
-#include "shell/missingfile.h"
+#include "system/files.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 
 #include "console/console.h"
 #include "levels/levels.h"
+#include "levels/missingfile.h"
 #include "levels/world.h"
-#include "shell/files.h"
-#include "shell/flow.h"
-#include "shell/missingfile.h"
+#include "system/files.h"
+#include "system/unwind.h"
 
 namespace {
 

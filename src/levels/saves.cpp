@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "levels/world.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 

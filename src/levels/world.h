@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "system/sound.h"
+
 enum CellCode : int8_t {
     Empty = 0,
     Wall = 1,
@@ -79,6 +81,11 @@ struct RunSettings {
 extern RoomState room;
 extern GameCounters game;
 extern RunSettings run;
+
+// A sound cue, with the run's sound switch and folder.
+inline void playCue(const std::string& name, bool looping) {
+    playCueFrom(run.baseDirectory, run.soundOn, name, looping);
+}
 
 // Look-ups outside the map read as Wall; writes outside it are dropped.
 // Inline: the rules and the level checker's search read cells millions of times.

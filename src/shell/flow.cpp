@@ -2,15 +2,12 @@
 
 #include "console/console.h"
 #include "levels/world.h"
-#include "shell/files.h"
 #include "shell/menu.h"
+#include "system/files.h"
 
 namespace {
 std::string report;
 }
-
-void returnToMainMenu() { throw MenuReturn{}; }
-void endProgram(int status) { throw ProgramEnd{status}; }
 
 int runProgram() {
     report.clear();

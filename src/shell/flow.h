@@ -6,13 +6,7 @@
 
 #include <string>
 
-struct MenuReturn {};
-struct ProgramEnd {
-    int status;
-};
-
-[[noreturn]] void returnToMainMenu();
-[[noreturn]] void endProgram(int status = 0);
+#include "system/unwind.h"
 
 // Start-up steps after the console is set up, then the menu loop until the
 // program ends. Returns the exit status. A failed file operation ends the run

@@ -3,8 +3,8 @@
 
 #include "console/terminal.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
 #include "system/output.h"
+#include "system/sound.h"
 
 namespace {
 

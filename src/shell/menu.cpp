@@ -7,9 +7,9 @@
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "shell/files.h"
 #include "shell/flow.h"
-#include "shell/sound.h"
+#include "system/files.h"
+#include "system/sound.h"
 
 namespace {
 

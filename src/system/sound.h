@@ -9,8 +9,9 @@
 
 // Plays name (relative to the base directory, e.g. "Sound/next.wav") once or
 // looping, when the sound is on and the file exists; otherwise nothing
-// happens and the playing cue goes on.
-void playCue(const std::string& name, bool looping);
+// happens and the playing cue goes on. The game calls it as playCue
+// (levels/world.h), with its own switch and folder.
+void playCueFrom(const std::string& baseDirectory, bool soundOn, const std::string& name, bool looping);
 // While on, cues are neither played nor logged (tools stepping a copied room).
 void setSoundSilent(bool on);
 // Ends whatever plays, with the same short fade (the menu's sound switch).

@@ -1,4 +1,4 @@
-#include "shell/files.h"
+#include "system/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
-#include "shell/missingfile.h"
+#include "levels/missingfile.h"
 
 #include "console/console.h"
-#include "shell/flow.h"
+#include "system/unwind.h"
 
 void showMissingFile(const std::string& path) {
     clearScreen();

@@ -1,4 +1,4 @@
-#include "shell/sound.h"
+#include "system/sound.h"
 
 #include <SDL.h>
 #include <SDL_mixer.h>
@@ -13,8 +13,7 @@
 #include <cstring>
 #include <map>
 
-#include "levels/world.h"
-#include "shell/files.h"
+#include "system/files.h"
 
 namespace {
 
@@ -182,10 +181,10 @@ void play(const std::string& name, bool looping) {
 
 void setSoundSilent(bool on) { silent = on; }
 
-void playCue(const std::string& name, bool looping) {
+void playCueFrom(const std::string& baseDirectory, bool soundOn, const std::string& name, bool looping) {
     if (silent) return;
-    if (!run.soundOn) return;
-    if (!fileExists(run.baseDirectory + name)) return;
+    if (!soundOn) return;
+    if (!fileExists(baseDirectory + name)) return;
     requests.push_back((looping ? "loop " : "once ") + name);
     play(name, looping);
 }
