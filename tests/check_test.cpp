@@ -236,7 +236,7 @@ TEST_F(Checker, LaterRoomsOfASeriesInheritTheStartAndTheCellsLeftAlone) {
     EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
 }
 
-TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwo) {
+TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoLinkLoopsNamedSo) {
     writeFile("binary.lvl", std::string("\x00\xff\x1b[2J\x07", 7) + std::string(200, '\x01'));
     EXPECT_EQ(check({"binary.lvl"}), 1);  // readable: findings, no crash
     EXPECT_TRUE(says("byte 0x00 is not a map character")) << out;
@@ -250,6 +250,17 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwo) {
     EXPECT_EQ(check({"--frobnicate"}), 2);
     EXPECT_EQ(check({"--help"}), 0);
     EXPECT_TRUE(says("Usage: quorvex-check")) << out;
+    // A loop of links is named so.
+    ASSERT_EQ(symlink("b.lvl", (folder / "a.lvl").c_str()), 0);
+    ASSERT_EQ(symlink("a.lvl", (folder / "b.lvl").c_str()), 0);
+    EXPECT_EQ(check({"a.lvl", "none.lvl"}), 2);
+    EXPECT_TRUE(says("a.lvl: error: cannot read: a loop of links\n")) << out;
+    EXPECT_TRUE(says("none.lvl: error: cannot read: no such file\n")) << out;
+    writeFile("p/p.txt", "one\r\n*me\r\n");
+    ASSERT_EQ(symlink("one.lvl", (folder / "p/one.lvl").c_str()), 0);
+    EXPECT_EQ(check({"p"}), 1);
+    // A looping entry resolves nowhere: the pack rule keeps it out, unread.
+    EXPECT_TRUE(says("p/p.txt:1:1: error: the entry \"one\" leads outside the pack folder")) << out;
 }
 
 TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
@@ -378,7 +389,7 @@ std::string checkUnderLimit(const std::vector<std::string>& arguments, size_t he
     });
 }
 
-TEST_F(Checker, TheSearchIsBoundedByMemoryAndRunningOutGivesUpInsteadOfAborting) {
+TEST_F(Checker, TheSearchIsBoundedByTimeAndMemoryAndRunningOutGivesUpInsteadOfAborting) {
     writeFile("vast.lvl", vastRoom());
     writeFile("flat.lvl", boxRoom(flatRoom()));
     EXPECT_EQ(check({"--max-memory=64K", "flat.lvl"}), 0);
@@ -387,6 +398,12 @@ TEST_F(Checker, TheSearchIsBoundedByMemoryAndRunningOutGivesUpInsteadOfAborting)
         EXPECT_EQ(check({bad, "flat.lvl"}), 2) << bad;
     EXPECT_EQ(check({"--max-memory=0.5G", "flat.lvl"}), 0);
     EXPECT_TRUE(says("finishable in 76 ticks")) << out;
+    // Time limits hold when small and are shown as given.
+    EXPECT_EQ(check({"--max-seconds=0.4", "vast.lvl"}), 0);
+    EXPECT_TRUE(says("warning: the search gave up (more than 0.4 s of processor time) after ")) << out;
+    // So small that not one state is expanded: the start alone.
+    EXPECT_EQ(check({"--max-seconds=1e-9", "vast.lvl"}), 0);
+    EXPECT_TRUE(says("warning: the search gave up (more than 1e-09 s of processor time) after 1 state:")) << out;
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's shadow memory leaves no room for an address-space limit";
 #else
@@ -419,28 +436,6 @@ TEST_F(Checker, JsonPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {
         EXPECT_TRUE(exists(paths[i])) << paths[i];
     }
     for (unsigned char c : out) EXPECT_TRUE(c >= 0x20 || c == '\n') << int(c);
-}
-
-TEST_F(Checker, TimeLimitsHoldWhenSmallAndAreShownAsGiven) {
-    writeFile("vast.lvl", vastRoom());
-    EXPECT_EQ(check({"--max-seconds=0.4", "vast.lvl"}), 0);
-    EXPECT_TRUE(says("warning: the search gave up (more than 0.4 s of processor time) after ")) << out;
-    // So small that not one state is expanded: the start alone.
-    EXPECT_EQ(check({"--max-seconds=1e-9", "vast.lvl"}), 0);
-    EXPECT_TRUE(says("warning: the search gave up (more than 1e-09 s of processor time) after 1 state:")) << out;
-}
-
-TEST_F(Checker, ALoopOfLinksIsNamedSo) {
-    ASSERT_EQ(symlink("b.lvl", (folder / "a.lvl").c_str()), 0);
-    ASSERT_EQ(symlink("a.lvl", (folder / "b.lvl").c_str()), 0);
-    EXPECT_EQ(check({"a.lvl", "none.lvl"}), 2);
-    EXPECT_TRUE(says("a.lvl: error: cannot read: a loop of links\n")) << out;
-    EXPECT_TRUE(says("none.lvl: error: cannot read: no such file\n")) << out;
-    writeFile("p/p.txt", "one\r\n*me\r\n");
-    ASSERT_EQ(symlink("one.lvl", (folder / "p/one.lvl").c_str()), 0);
-    EXPECT_EQ(check({"p"}), 1);
-    // A looping entry resolves nowhere: the pack rule keeps it out, unread.
-    EXPECT_TRUE(says("p/p.txt:1:1: error: the entry \"one\" leads outside the pack folder")) << out;
 }
 
 TEST_F(Checker, ShowWithoutATerminalFailsWithStatusTwoAndSaysWhy) {

@@ -136,7 +136,7 @@ TEST_F(Faults, FullDiskAndReadOnlyFolderWhenSavingKeepTheOldSave) {
 }
 
 // Links planted at temporary names are removed, not followed; a live game's temporary stays.
-TEST_F(Faults, PlantedLinksAtTemporaryNamesAreNotFollowed) {
+TEST_F(Faults, PlantedLinksAtTemporaryNamesAreNotFollowedAndKillsNeverLeaveAPartialSave) {
     play({{20, "    i"}});
     writeFile("victim", "precious\n");
     pid_t gone = fork();
@@ -152,10 +152,9 @@ TEST_F(Faults, PlantedLinksAtTemporaryNamesAreNotFollowed) {
     EXPECT_EQ(readFile("save.sav"), "48\r\n885\r\n40\r\n");
     EXPECT_FALSE(fs::is_symlink(folder / "save.sav"));
     EXPECT_EQ(temporaries(folder), std::vector<std::string>{"save.sav.1.cccccc.tmp"});
-}
+    fs::remove(folder / "save.sav.1.cccccc.tmp");
 
-// Kills at random moments of saves: save.sav is always whole; the next save clears what they left.
-TEST_F(Faults, KillsDuringSavesNeverLeaveAPartialSave) {
+    // Kills at random moments of saves: save.sav is always whole; the next save clears what they left.
     std::string path = folder.string() + "/save.sav";
     writeFileAtomically(path, encodeSaveRecord({1, 0, 0}));
     std::mt19937 random(12345);
