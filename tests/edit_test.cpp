@@ -1,97 +1,43 @@
 // The room editor on the in-memory console: scripted keys, the files it
 // writes compared byte for byte.
-#include "edit/edit.h"
+#include <algorithm>
 
-#include "harness.h"
+#include "editrun.h"
 
 namespace {
 
-constexpr uint8_t f5 = 63, f7 = 65, ctrlB = 2, ctrlG = 7, ctrlQ = 17, ctrlR = 18, ctrlS = 19, ctrlY = 25, ctrlZ = 26;
-
-// The fresh room: a wall border, the start at (3, 21), the exit at (78, 21).
-std::vector<std::string> freshRows() {
-    std::vector<std::string> rows(mapHeight, "1" + std::string(78, ' ') + "1");
-    rows.front() = rows.back() = std::string(80, '1');
-    rows[20][2] = 'i';
-    rows[20][77] = '9';
-    return rows;
-}
-
-std::string fileOf(const std::vector<std::string>& rows, const std::string& goods,
-                   const std::vector<std::string>& messages = {}) {
-    std::string text;
-    for (const std::string& row : rows) text += row + "\r\n";
-    text += goods + "\r\n";
-    for (const std::string& message : messages) text += message + "\r\n";
-    return text;
-}
-
-class Editor : public GameRun {
-protected:
-    void SetUp() override {
-        GameRun::SetUp();
-        installCueFiles();
-    }
-    // Keys typed one after the other at the given time.
-    void type(uint64_t at, const std::string& bytes) { text(at, bytes); }
-    void fkey(uint64_t at, uint8_t code) { arrow(at, code); }
-    int edit(const std::string& path) {
-        try {
-            return runEditor(path);
-        } catch (const ScriptEnded&) {
-            return -1;
-        }
-    }
-    uint8_t background(int x, int y) { return bufferCell(x, y).attribute >> 4; }
-};
+using Editor = EditorRun;
 
 TEST_F(Editor, PaintsLinesAndBoxesAndSavesTheGamesFormatKeepingThePreviousVersion) {
-    // From (2,2): "1j" at (2,3); a line of spikes from (2,6) to (5,6) and lava at (6,6); a box of lava (10,9)-(12,10).
-    arrow(0, scan::down);
-    type(0, "1j");
-    for (int i = 0; i < 3; ++i) arrow(0, scan::down);
-    arrow(0, scan::home);
-    arrow(0, scan::right);  // (2,6)
-    type(0, "3");           // the brush; the cursor steps to (3,6)
-    arrow(0, scan::left);
-    key(0, ctrlB);
-    for (int i = 0; i < 4; ++i) arrow(0, scan::right);
-    key(0, 12);  // ^L
-    type(0, "2");
-    arrow(0, scan::left);  // back onto the lava at (6,6); the box from (10,9)
-    for (int i = 0; i < 4; ++i) arrow(0, scan::right);
-    for (int i = 0; i < 3; ++i) arrow(0, scan::down);
-    key(0, ctrlB);
-    arrow(0, scan::right);
-    arrow(0, scan::right);
-    arrow(0, scan::down);
-    key(0, ctrlR);
-    key(0, ctrlS);
-    key(0, ctrlQ);
+    // "1j" at (2,3); spikes from (2,6) to (5,6), lava at (6,6); a box of lava (10,9)-(12,10).
+    press(scan::down);
+    text(0, "1j");
+    press(scan::down, 3);
+    press(scan::home);
+    press(scan::right);
+    text(0, "3");  // the brush; the cursor steps to (3,6)
+    press(scan::left);
+    text(0, block);
+    press(scan::right, 4);
+    text(0, line + "2");
+    press(scan::left);  // back onto the lava; the box from (10,9)
+    moveTo(6, 5);
+    text(0, block);
+    moveTo(4, 3);
+    text(0, box + save + quit);
     ASSERT_EQ(edit("room.lvl"), 0);
-
     std::vector<std::string> rows = freshRows();
     rows[2].replace(1, 2, "1j");
     rows[5].replace(1, 5, "33332");
     rows[8].replace(9, 3, "222");
     rows[9].replace(9, 3, "222");
     EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "1"));
-    EXPECT_EQ(readFile("room.lvl~"), fileOf(freshRows(), "0"));
+    EXPECT_EQ(readFile("room.lvl~"), fileOf(freshRows()));
 }
 
 TEST_F(Editor, UndoAndRedoStepThroughEveryChange) {
-    type(0, "111");
-    key(0, ctrlZ);
-    key(0, ctrlZ);
-    key(0, ctrlY);
-    type(0, "k");  // at (3,2)... the cursor stays where the undone keys left it: (5,2)
-    key(0, ctrlZ);
-    key(0, ctrlZ);
-    key(0, ctrlY);
-    key(0, ctrlY);  // back to "11" and the goods item
-    key(0, ctrlY);  // nothing more to redo
-    key(0, ctrlS);
-    key(0, ctrlQ);
+    // The cursor stays where the undone keys left it: k at (5,2); the last redo finds nothing.
+    text(0, "111" + undo + undo + redo + "k" + undo + undo + redo + redo + redo + save + quit);
     ASSERT_EQ(edit("room.lvl"), 0);
     std::vector<std::string> rows = freshRows();
     rows[1].replace(1, 4, "11 k");
@@ -99,20 +45,9 @@ TEST_F(Editor, UndoAndRedoStepThroughEveryChange) {
 }
 
 TEST_F(Editor, TheGoodsLineFollowsTheMapUntilTheAuthorSetsIt) {
-    type(0, "jkl");
-    key(0, ctrlS);
-    key(0, ctrlG);
-    type(0, "5\r");
-    type(0, "j");
-    key(0, ctrlS);
-    key(0, ctrlG);
-    type(0, "\r");  // empty: follow the map again
-    key(0, ctrlS);
-    type(0, "kk");
-    fkey(0, scan::del);  // not on a goods cell: no change in count
-    type(0, "\x08");     // erases the second k
-    key(0, ctrlQ);
-    type(0, "d");  // leave, discarding the changes
+    text(0, "jkl" + save + goodsKey + "5\rj" + save + goodsKey + "\r" + save + "kk");  // empty: follow the map
+    press(scan::del);                 // not on a goods cell: no change in count
+    text(0, backspace + quit + "d");  // erases the second k; leaves, discarding
     ASSERT_EQ(edit("room.lvl"), 0);
     std::vector<std::string> rows = freshRows();
     rows[1].replace(1, 4, "jklj");
@@ -120,64 +55,26 @@ TEST_F(Editor, TheGoodsLineFollowsTheMapUntilTheAuthorSetsIt) {
     EXPECT_EQ(readFile("room.lvl~"), fileOf(rows, "5"));
 }
 
-TEST_F(Editor, ShortRowsShowWhatTheyInheritAndAreSavedWithIt) {
-    // In a pack the second room's short first row inherits the first room's cells.
-    std::vector<std::string> first = freshRows();
-    first[0] = std::string(40, '1') + std::string(40, '2');
-    writeFile("pack/pack.txt", "first\r\nsecond\r\n*\r\n");
-    writeFile("pack/first.lvl", fileOf(first, "0"));
-    std::vector<std::string> second = freshRows();
-    second[0] = "9";
-    writeFile("pack/second.lvl", fileOf(second, "0"));
-
-    arrow(0, scan::down);
-    type(0, "\r");
-    ASSERT_EQ(edit("pack"), -1);                  // the script ends inside the room
-    EXPECT_EQ(bufferCell(1, 1).character, 0x0F);  // the exit, as the game draws it
-    EXPECT_EQ(background(1, 1), 0);
-    EXPECT_EQ(bufferCell(2, 1).character, 0xB2);  // an inherited wall, on the mark's blue
-    EXPECT_EQ(background(2, 1), 1);
-    EXPECT_EQ(bufferCell(41, 1).character, 0xB1);  // inherited lava
-    EXPECT_EQ(background(41, 1), 1);
-
-    startMemoryConsole();
-    arrow(0, scan::down);
-    type(0, "\r");
-    key(0, ctrlS);
-    key(0, ctrlQ);
-    type(0, "q");
-    ASSERT_EQ(edit("pack"), 0);
-    second[0] = "9" + first[0].substr(1);
-    EXPECT_EQ(readFile("pack/second.lvl"), fileOf(second, "0"));
-}
-
 TEST_F(Editor, AMessageOverSixtySixCharactersIsMarked) {
     std::string message = std::string(66, 'a') + "bcde";
-    type(0, "m");
-    arrow(0, scan::left);
-    type(0, "\r" + message);
-    ASSERT_EQ(edit("room.lvl"), -1);  // still in the line editor
-    EXPECT_EQ(bufferCell(15, 24).character, 'a');
+    auto typeMessage = [&](const std::string& after) {
+        startMemoryConsole();
+        text(0, "m");
+        press(scan::left);
+        text(0, "\r" + message + after);
+        return edit("room.lvl");
+    };
+    ASSERT_EQ(typeMessage(""), -1);                // still in the line editor
     EXPECT_EQ(bufferCell(80, 24).character, 'a');  // the 66th character, last on row 24, marked
     EXPECT_EQ(background(80, 24), 6);
     EXPECT_EQ(background(79, 24), 7);
     EXPECT_EQ(bufferCell(1, 25).character, 'b');  // over the goods label, in red
     EXPECT_EQ(bufferCell(1, 25).attribute & 0x0F, 4);
 
-    startMemoryConsole();
-    type(0, "m");
-    arrow(0, scan::left);
-    type(0, "\r" + message + "\r");
-    ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_NE(screenRow(25).find("has 70 characters"), std::string::npos) << screenRow(25);
+    ASSERT_EQ(typeMessage("\r"), -1);
+    EXPECT_TRUE(has(screenRow(25), "has 70 characters"));
 
-    startMemoryConsole();
-    type(0, "m");
-    arrow(0, scan::left);
-    type(0, "\r" + message + "\r");
-    key(0, ctrlS);
-    key(0, ctrlQ);
-    EXPECT_EQ(edit("room.lvl"), 0);
+    EXPECT_EQ(typeMessage("\r" + save + quit), 0);
     std::vector<std::string> rows = freshRows();
     rows[1][1] = 'm';
     EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "0", {message}));
@@ -185,73 +82,49 @@ TEST_F(Editor, AMessageOverSixtySixCharactersIsMarked) {
 
 TEST_F(Editor, APlayTestReachesTheExitAndComesBackToTheRoomAsItWas) {
     std::vector<std::string> rows = freshRows();
-    rows[20].replace(10, 1, "j");
-    rows[20].replace(30, 1, "m");
+    rows[20][10] = 'j';
+    rows[20][30] = 'm';
     writeFile("room.lvl", fileOf(rows, "1", {"hello"}));
-    fkey(0, f5);
-    arrow(100, scan::right);
+    press(f5);
+    press(scan::right, 1, 100);
     ASSERT_EQ(edit("room.lvl"), -1);
     // Right is read in the third tick (at 150 ms); 75 steps from column 3 to the exit.
-    EXPECT_NE(screenRow(25).find("exit reached in 77 ticks"), std::string::npos) << screenRow(25);
+    EXPECT_TRUE(has(screenRow(25), "exit reached in 77 ticks"));
     EXPECT_EQ(bufferCell(11, 21).character, 0x04);  // the goods are back
     EXPECT_EQ(room.roomMessages[0], "hello");
     const std::vector<std::string>& sounds = soundLog();
-    EXPECT_NE(std::find(sounds.begin(), sounds.end(), "once Sound/key.wav"), sounds.end());
-    EXPECT_NE(std::find(sounds.begin(), sounds.end(), "once Sound/next.wav"), sounds.end());
+    for (const char* cue : {"once Sound/key.wav", "once Sound/next.wav"})
+        EXPECT_NE(std::find(sounds.begin(), sounds.end(), cue), sounds.end()) << cue;
     EXPECT_EQ(screenRow(24).find('*'), std::string::npos);  // unmodified
 
     // Esc leaves a play-test early, from the cursor this time.
     startMemoryConsole();
-    fkey(0, f5 + 1);
+    press(f6);
     key(300, 27);
     ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_NE(screenRow(25).find("Play-test left after"), std::string::npos) << screenRow(25);
+    EXPECT_TRUE(has(screenRow(25), "Play-test left after"));
     EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "1", {"hello"}));
 }
 
 TEST_F(Editor, ThePackScreenAddsReordersAndRemovesRoomsInTheIndex) {
-    type(0, "aalpha\r");
-    type(0, "abeta\r");
-    type(0, "agamma\r");
-    type(0, "-");  // gamma before beta
-    arrow(0, scan::home);
-    type(0, "+");  // alpha after gamma
-    type(0, "e");
-    type(0, "me and you\r");
-    arrow(0, scan::end);
-    type(0, "dy");  // beta out of the index
-    type(0, "q");
+    text(0, "aalpha\rabeta\ragamma\r-");  // gamma before beta
+    press(scan::home);
+    text(0, "+eme and you\r");  // alpha after gamma
+    press(scan::end);
+    text(0, "dyq");  // beta out of the index
     ASSERT_EQ(edit("levels/custom levels/demo"), 0);
     EXPECT_EQ(readFile("levels/custom levels/demo/demo.txt"), "gamma\r\nalpha\r\n*me and you\r\n");
     for (const char* name : {"alpha", "beta", "gamma"})
-        EXPECT_EQ(readFile(std::string("levels/custom levels/demo/") + name + ".lvl"), fileOf(freshRows(), "0"));
-}
-
-TEST_F(Editor, EntriesLeadingOutOfThePackAreListedButNeverOpened) {
-    writeFile("pack/pack.txt", "../outside\r\nsub\\inside\r\n*x\r\n");
-    std::filesystem::create_directory(folder / "elsewhere");
-    std::filesystem::create_directory_symlink(folder / "elsewhere", folder / "pack/sub");
-    type(0, "\r");
-    arrow(0, scan::down);
-    type(0, "\r");
-    type(0, "q");
-    ASSERT_EQ(edit("pack"), 0);
-    EXPECT_FALSE(exists("outside.lvl"));
-    EXPECT_FALSE(exists("elsewhere/inside.lvl"));
-
-    startMemoryConsole();
-    ASSERT_EQ(edit("pack"), -1);
-    EXPECT_NE(screenRow(3).find("outside the pack"), std::string::npos) << screenRow(3);
-    EXPECT_NE(screenRow(4).find("outside the pack"), std::string::npos) << screenRow(4);
+        EXPECT_EQ(readFile(std::string("levels/custom levels/demo/") + name + ".lvl"), fileOf(freshRows()));
 }
 
 TEST_F(Editor, WhatTheGameNeverDrawsIsMarked) {
     std::vector<std::string> rows = freshRows();
-    rows[4].replace(4, 9, "7 8 n 3 0");  // row 5: enemies, message 2, invisible spikes, a character that writes nothing
+    rows[4].replace(4, 9, "7 8 n 3 0");  // enemies, message 2, invisible spikes, a character that writes nothing
     rows[5][40] = 'z';                   // a code without a meaning
     rows[6] = "1111";                    // a short row
     writeFile("room.lvl", fileOf(rows, "0", {"", "hi"}));
-    key(0, 16);  // ^P: the patrols
+    text(0, patrols);
     ASSERT_EQ(edit("room.lvl"), -1);
     // clang-format off
     const struct { int x, y; uint8_t glyph, background; } marks[] = {
@@ -273,38 +146,24 @@ TEST_F(Editor, TheCheckerWalksThroughItsFindingsAndPlaysItsSolution) {
     rows[1].replace(30, 3, "1k1");  // goods shut in under the ceiling
     rows[2].replace(30, 3, "111");
     writeFile("room.lvl", fileOf(rows, "2"));
-    fkey(0, f7);
+    press(f7);
     ASSERT_EQ(edit("room.lvl"), -1);
-    // The finding is shown whole over rows 23 to 25.
-    std::string shown = screenRow(23) + screenRow(24) + screenRow(25);
-    EXPECT_NE(shown.find("1/3 note: finishable in 75 ticks"), std::string::npos) << shown;
+    EXPECT_TRUE(has(bottomRows(), "1/3 note: finishable in 75 ticks"));
 
     startMemoryConsole();
-    fkey(0, f7);
-    fkey(1000, f7);  // a key that comes while the check runs would stop it
-    fkey(1100, f7);  // past the success note
+    press(f7);
+    press(f7, 1, 1000);  // a key that comes while the check runs would stop it
+    press(f7, 1, 1100);  // past the success note
     ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_NE(screenRow(25).find("cannot be reached"), std::string::npos) << screenRow(25);
+    EXPECT_TRUE(has(screenRow(25), "cannot be reached"));
     EXPECT_EQ(screenRow(23).substr(0, 4), "32,2");
 
     startMemoryConsole();
     clearSoundLog();
-    fkey(0, f7 + 1);  // F8
+    press(f8);
     ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_NE(screenRow(25).find("solution: exit reached in 75 ticks"), std::string::npos) << screenRow(25);
+    EXPECT_TRUE(has(screenRow(25), "solution: exit reached in 75 ticks"));
     EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/key.wav", "once Sound/next.wav"}));
-}
-
-TEST_F(Editor, UnsavedWorkIsKeptForTheRescueAndLeavingAsksFirst) {
-    type(0, "55");
-    key(0, ctrlQ);
-    key(0, 27);  // keep editing
-    ASSERT_EQ(edit("room.lvl"), -1);
-    writeRescueNow();  // as the SIGTERM handler does
-    std::vector<std::string> rows = freshRows();
-    rows[1].replace(1, 2, "55");
-    EXPECT_EQ(readFile("room.lvl.rescue"), fileOf(rows, "0"));
-    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows(), "0"));
 }
 
 }  // namespace
