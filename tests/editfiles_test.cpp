@@ -16,46 +16,13 @@
 #include <map>
 #include <optional>
 
-#include "check/check.h"
+#include "checker.h"
+#include "childrun.h"
 #include "editrun.h"
 #include "system/files.h"
 #include "tmux.h"
 
 namespace {
-
-// A room walled all round: rows 2 to 21 given from column 2, CR LF ends.
-std::string boxRoom(std::map<int, std::string> inside) {
-    std::string text = std::string(80, '1') + "\r\n";
-    for (int y = 2; y <= 21; ++y)
-        text += "1" + inside[y].append(78 - std::min<size_t>(78, inside[y].size()), ' ') + "1\r\n";
-    return text + std::string(80, '1') + "\r\n0\r\n";
-}
-std::map<int, std::string> flatRoom() { return {{20, "i" + std::string(75, ' ') + "9"}}; }
-
-// Runs body in a child process (its own mount table may change there); what it returned.
-std::string inChild(const std::function<std::string()>& body) {
-    int ends[2];
-    if (pipe(ends) != 0) return "skip: no pipe";
-    pid_t child = fork();
-    if (child == 0) {
-        close(ends[0]);
-        std::string said = body();
-        ssize_t ignored = write(ends[1], said.data(), said.size());
-        (void)ignored;
-        _exit(0);
-    }
-    close(ends[1]);
-    std::string said;
-    char chunk[4096];
-    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) said.append(chunk, size_t(got));
-    close(ends[0]);
-    waitpid(child, nullptr, 0);
-    return said;
-}
-
-bool privateMounts() {
-    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}
 
 class EditorFiles : public EditorRun {
 protected:
