@@ -1,9 +1,5 @@
-// The game under tmux with each kind of terminal players use, in a UTF-8
-// locale and in the C locale, at 80 x 25: a room that holds every kind of
-// cell, read back with its colours (capture-pane -e, bold as a plain
-// attribute): each kind visible, each kind distinct, only the glyphs the set
-// allows, and the terminal restored at the end. A VT emulator fed the raw
-// bytes (tests/vtcheck.py) adds what tmux hides.
+// Each TERM x UTF-8/C locale: every cell kind visible and distinct (bold not
+// counted), only allowed glyphs, restored at the end; pyte (vtcheck.py) adds what tmux hides.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -122,8 +118,7 @@ Grid parseCapture(const std::string& text) {
     return grid;
 }
 
-// What the eye gets: the colours after reverse, with the terminal's own
-// default colours taken as light grey on black. Bold is not brightness here.
+// The colours after reverse, defaults as light grey on black; bold is not brightness.
 struct Seen {
     char32_t glyph;
     std::array<int, 3> fg, bg;
@@ -146,9 +141,7 @@ bool visible(const Seen& s) {
     return blank ? s.bg != paletteRgb(0) : distance >= 40;  // light green on green: 50; RGB 0:0:9 on black: 9
 }
 
-// Every kind of cell in one room: walls round it, a block with spikes on its
-// four sides, lava in the floor, crumbling floor, a spring, ice, goods of
-// each kind, the exit, an enemy between two walls and the player at rest.
+// Every kind of cell in one room.
 std::string matrixRoom() {
     std::vector<std::string> rows(22, std::string(80, ' '));
     for (auto& row : rows) row.front() = row.back() = '1';
@@ -309,11 +302,7 @@ INSTANTIATE_TEST_SUITE_P(Terms, TerminalMatrix,
                              return name;
                          });
 
-// Stop and continue under a shell's job control: kill -TSTP puts the
-// terminal back as at an end (the shell's screen, the cursor shown) and
-// stops; fg takes it again, redraws the whole picture and reads keys raw
-// (a lone Esc or Ctrl+Q arrives without Enter). The game, the editor and
-// the checker's --show alike.
+// Job control: TSTP gives the terminal back; fg redraws and reads keys raw again.
 TEST(StopAndContinue, TheTerminalIsGivenBackAndTakenAgainInEachProgram) {
     std::string pattern = (fs::temp_directory_path() / "quorvex-stop-XXXXXX").string();
     fs::path folder = mkdtemp(pattern.data());
