@@ -48,14 +48,9 @@ Grid parseCapture(const std::string& text) {
                 std::string params = text.substr(i + 2, end - i - 2);
                 for (char& c : params)
                     if (c == ':') c = ';';
-                size_t start = 0;
-                do {
-                    size_t semi = params.find(';', start);
-                    std::string part =
-                        params.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-                    p.push_back(part.empty() ? 0 : std::stoi(part));
-                    start = semi == std::string::npos ? params.size() + 1 : semi + 1;
-                } while (start <= params.size());
+                std::stringstream parts(params);
+                for (std::string part; std::getline(parts, part, ';');) p.push_back(part.empty() ? 0 : std::stoi(part));
+                if (p.empty()) p.push_back(0);
                 for (size_t k = 0; k < p.size(); ++k) {
                     int v = p[k];
                     auto extended = [&](std::array<int, 3>& into) {
@@ -64,32 +59,19 @@ Grid parseCapture(const std::string& text) {
                         else if (k + 1 < p.size() && p[k + 1] == 2 && k + 4 < p.size())
                             into = {p[k + 2], p[k + 3], p[k + 4]}, k += 4;
                     };
-                    if (v == 0)
-                        pen = Cell{};
-                    else if (v == 1)
-                        pen.bold = true;
-                    else if (v == 7)
-                        pen.reverse = true;
-                    else if (v == 22)
-                        pen.bold = false;
-                    else if (v == 27)
-                        pen.reverse = false;
-                    else if (v >= 30 && v <= 37)
-                        pen.fg = paletteRgb(v - 30);
-                    else if (v == 38)
-                        extended(pen.fg);
-                    else if (v == 39)
-                        pen.fg = {-1, -1, -1};
-                    else if (v >= 40 && v <= 47)
-                        pen.bg = paletteRgb(v - 40);
-                    else if (v == 48)
-                        extended(pen.bg);
-                    else if (v == 49)
-                        pen.bg = {-1, -1, -1};
-                    else if (v >= 90 && v <= 97)
-                        pen.fg = paletteRgb(v - 90 + 8);
-                    else if (v >= 100 && v <= 107)
-                        pen.bg = paletteRgb(v - 100 + 8);
+                    // clang-format off
+                    if (v == 0) pen = Cell{};
+                    else if (v == 1 || v == 22) pen.bold = v == 1;
+                    else if (v == 7 || v == 27) pen.reverse = v == 7;
+                    else if (v >= 30 && v <= 37) pen.fg = paletteRgb(v - 30);
+                    else if (v == 38) extended(pen.fg);
+                    else if (v == 39) pen.fg = {-1, -1, -1};
+                    else if (v >= 40 && v <= 47) pen.bg = paletteRgb(v - 40);
+                    else if (v == 48) extended(pen.bg);
+                    else if (v == 49) pen.bg = {-1, -1, -1};
+                    else if (v >= 90 && v <= 97) pen.fg = paletteRgb(v - 90 + 8);
+                    else if (v >= 100 && v <= 107) pen.bg = paletteRgb(v - 100 + 8);
+                    // clang-format on
                 }
             }
             i = end + 1;
