@@ -26,12 +26,6 @@ namespace {
 
 FileFailure failure(const char* operation, const std::string& path) { return {operation, path, std::strerror(errno)}; }
 
-std::string realPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return "";
-    return resolved;
-}
-
 // --- the rescue copy ---
 // Everything the signal handler needs is prepared beforehand: it only
 // copies bytes between fixed buffers and makes async-signal-safe calls.
@@ -227,7 +221,7 @@ bool staysInside(const std::string& folder, const std::string& relative) {
     return packEntryInsideFolder(folder, relative);
 }
 
-std::string fullPath(const std::string& path) { return realPath(hostPath(path)); }
+std::string fullPath(const std::string& path) { return resolvedPath(hostPath(path)); }
 
 std::string userGameFolder() {
     // The launcher's rule: an absolute XDG_DATA_HOME, else ~/.local/share.

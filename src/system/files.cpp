@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -35,6 +36,14 @@ std::string hostPath(std::string_view path) {
 bool fileExists(const std::string& path) {
     struct stat info;
     return stat(hostPath(path).c_str(), &info) == 0;
+}
+
+std::string resolvedPath(const std::string& hostPath) {
+    char* resolved = realpath(hostPath.c_str(), nullptr);
+    if (resolved == nullptr) return "";
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
 }
 
 std::string currentDirectory() {
