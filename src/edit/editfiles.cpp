@@ -98,15 +98,7 @@ int writeWhole(const char* path, const char* text, size_t length) {
     unlink(temporary);  // this process's own, from an earlier try
     int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return errno;
-    int error = 0;
-    for (size_t done = 0; done < length && error == 0;) {
-        ssize_t put = write(fd, text + done, length - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0)
-            error = put == 0 ? ENOSPC : errno;
-        else
-            done += static_cast<size_t>(put);
-    }
+    int error = ::writeWhole(fd, std::string_view(text, length)) ? 0 : errno;
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && rename(temporary, path) != 0) error = errno;

@@ -68,7 +68,10 @@ bool writeWhole(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t put = write(fd, bytes.data(), bytes.size());
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
         bytes.remove_prefix(static_cast<size_t>(put));
     }
     return true;

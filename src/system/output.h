@@ -13,7 +13,8 @@ std::string escapedForTerminal(std::string_view text, bool utf8Terminal);
 bool localeIsUtf8();  // the user's LC_CTYPE, without changing the program's locale
 
 // Writes all of the bytes, through short writes and interrupted calls.
-// False when a write failed (a full disk, a closed pipe).
+// False, errno set, when a write failed (a full disk, a closed pipe).
+// Only write() is called: a signal handler may use it.
 bool writeWhole(int fd, std::string_view bytes);
 // escapedForTerminal, then writeWhole.
 bool writeLines(int fd, std::string_view text);
