@@ -7,26 +7,21 @@
 
 #include <cstring>
 
-namespace {
-
-// The length of the UTF-8 sequence that starts text[at], or 0 when it is not
-// a well-formed one (overlong forms, surrogates and C1 controls included).
 size_t utf8Length(std::string_view text, size_t at) {
     auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
     unsigned lead = byte(at);
-    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (lead < 0x80) return 1;
     if (lead < 0xC2 || lead > 0xF4) return 0;
-    unsigned second = byte(at + 1);
-    if (lead == 0xC2 && second < 0xA0) return 0;  // U+0080..U+009F are C1 controls
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
     unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
     unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    unsigned second = byte(at + 1);
     if (second < low || second > high) return 0;
     for (size_t i = 2; i < length; ++i)
         if ((byte(at + i) & 0xC0) != 0x80) return 0;
     return length;
 }
-
-}  // namespace
 
 std::string escapedForTerminal(std::string_view text, bool utf8Terminal) {
     static const char digits[] = "0123456789ABCDEF";
@@ -35,7 +30,8 @@ std::string escapedForTerminal(std::string_view text, bool utf8Terminal) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         size_t length = c >= 0x80 && utf8Terminal ? utf8Length(text, i) : 0;
-        if (length > 0) {
+        bool c1Control = c == 0xC2 && length == 2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length > 0 && !c1Control) {
             shown.append(text.substr(i, length));
             i += length;
             continue;
