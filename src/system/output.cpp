@@ -3,9 +3,8 @@
 #include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <strings.h>
 #include <unistd.h>
-
-#include <cstring>
 
 size_t utf8Length(std::string_view text, size_t at) {
     auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
@@ -50,14 +49,11 @@ std::string escapedForTerminal(std::string_view text, bool utf8Terminal) {
 }
 
 bool localeIsUtf8() {
-    static int known = -1;
-    if (known < 0) {
-        locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-        const char* codeset = user ? nl_langinfo_l(CODESET, user) : "";
-        known = std::strcmp(codeset, "UTF-8") == 0;
-        if (user) freelocale(user);
-    }
-    return known == 1;
+    locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    const char* codeset = user ? nl_langinfo_l(CODESET, user) : "";
+    bool utf8 = strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
+    if (user) freelocale(user);
+    return utf8;
 }
 
 bool writeWhole(int fd, std::string_view bytes) {

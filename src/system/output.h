@@ -14,7 +14,9 @@ std::string escapedForTerminal(std::string_view text, bool utf8Terminal);
 // How many bytes from text[at] form one well-formed UTF-8 character: 1 for
 // ASCII, 0 where no well-formed sequence starts (C1 controls count as formed).
 size_t utf8Length(std::string_view text, size_t at);
-bool localeIsUtf8();  // the user's LC_CTYPE, without changing the program's locale
+// The user's LC_CTYPE as the environment gives it now, without changing the
+// program's locale.
+bool localeIsUtf8();
 
 // Writes all of the bytes, through short writes and interrupted calls.
 // False, errno set, when a write failed (a full disk, a closed pipe).
