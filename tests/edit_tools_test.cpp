@@ -19,8 +19,6 @@ protected:
     }
 };
 
-// --- what confused a new author ---
-
 TEST_F(EditorTools, LeavingWithUnsavedChangesNamesSaveDiscardAndStay) {
     std::vector<std::string> painted = freshRows();
     painted[1].replace(1, 2, "55");
@@ -170,8 +168,6 @@ TEST_F(EditorTools, AFolderHoldingAnotherPacksIndexSaysSoAndCanTakeIt) {
     EXPECT_EQ(readFile("other/other.txt~"), "*\r\n");
 }
 
-// --- the tools ---
-
 TEST_F(EditorTools, CopyCutAndPasteMoveABoxOfCellsAsOneUndoStepEach) {
     std::vector<std::string> rows = freshRows();
     rows[1].replace(1, 3, "123");
@@ -310,8 +306,6 @@ TEST_F(EditorTools, ThePackIsPlayedFromTheChosenRoomWithoutSaveFilesAndStopsWher
         EXPECT_TRUE(has(bottomRows(), stop.said));
     }
 }
-
-// --- reading earlier rooms ---
 
 TEST_F(EditorTools, EarlierRoomsReadOnlyWhatTheGameReads) {
     // Every kind of line end, one straddling the reading's 64 KiB chunks, long rows and messages.

@@ -2,7 +2,6 @@
 // folders, files over the 4 MiB the game reads, where a pack is played from,
 // and the rescue copy on full and read-only folders and on every ending signal.
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -11,10 +10,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
 #include <iostream>
 #include <map>
-#include <optional>
 
 #include "checker.h"
 #include "childrun.h"
@@ -163,10 +160,8 @@ TEST_F(EditorFiles, FilesOverTheReadLimitAreOpenedReadOnlyAndNeverCut) {
     EXPECT_TRUE(has(screenRow(25), "never rewritten"));
     EXPECT_EQ(readFile("pack/pack.txt"), index);
     EXPECT_FALSE(exists("pack/pack.txt~"));
-    EXPECT_EQ(screenRow(3).find("two"), std::string::npos);  // one is still first
-
-    // Backups are whole byte copies, however large.
-    copyFileAtomically("pack/pack.txt", "copy.txt", keptOf("pack/pack.txt"));
+    EXPECT_EQ(screenRow(3).find("two"), std::string::npos);                    // one is still first
+    copyFileAtomically("pack/pack.txt", "copy.txt", keptOf("pack/pack.txt"));  // backups whole, however large
     EXPECT_EQ(readFile("copy.txt"), index);
 }
 

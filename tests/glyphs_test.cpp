@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 namespace {
@@ -16,21 +17,15 @@ const uint8_t kindBytes[] = {0xB2, 0xB1, 0x10, 0x11, 0x1E, 0x1F, 0xB0, 0x7F,
                              0x9D, 0x04, 0x05, 0x06, 0x0F, 0x02, 0x03, 0xCE};
 
 struct Environment {  // sets variables for one test, puts them back after
-    std::vector<std::pair<std::string, std::string>> saved;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
     void set(const char* name, const char* value) {
         const char* old = std::getenv(name);
-        saved.emplace_back(name, old ? old : std::string("\x01"));
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? setenv(name, value, 1) : unsetenv(name);
     }
     ~Environment() {
         for (auto it = saved.rbegin(); it != saved.rend(); ++it)
-            if (it->second == "\x01")
-                unsetenv(it->first.c_str());
-            else
-                setenv(it->first.c_str(), it->second.c_str(), 1);
+            it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
     }
 };
 

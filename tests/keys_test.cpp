@@ -24,36 +24,18 @@ std::string decode(const std::string& bytes, bool timeOutAtEnd = true) {
 }  // namespace
 
 TEST(KeyDecoder, EscFollowedByEachClassOfByte) {
+    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
-        {"\x1b", "27 "},  // Esc alone
-        {"\x1b"
-         "a",
-         "0+30 "},           // Alt+letter
-        {"\x1bZ", "0+44 "},  // Alt+Shift+letter
-        {"\x1b\r", ""},      // Alt+Enter
-        {"\x1b\t", ""},      // Alt+Tab
-        {"\x1b\x13", ""},    // Ctrl+Alt+S
-        {"\x1b\x03", ""},    // Ctrl+Alt+C is not Ctrl+C
-        {"\x1b"
-         "5",
-         ""},                       // Alt+digit
-        {"\x1b ", ""},              // Alt+Space
-        {"\x1b\x7f", ""},           // Alt+Backspace
-        {"\x1b\xc3\xa9", ""},       // Alt+é
-        {"\x1b\x1b", ""},           // Alt+Esc
-        {"\x1b\x1b[A", ""},         // Alt+Up, the old way
-        {"\x1bO", "0+24 "},         // Alt+O: nothing came after it
-        {"\x1b[", ""},              // Alt+[: a sequence cut off
-        {"\x1b[A", "0+72 "},        // Up
-        {"\x1bOB", "0+80 "},        // Down in application mode
-        {"\x1b[1;3A", ""},          // Alt+Up, the new way
-        {"\x1b[5~x", "0+73 120 "},  // Page Up, then a plain key
-        {"\x1b[[C", "0+61 "},       // F3 on the Linux console
-        {"\x1bOM", "13 "},          // keypad Enter
-        {"\x1b[M !!q", "113 "},     // a mouse report, then q
-        {"\x1b[1\r", "13 "},        // a cut-off sequence gives way to what follows
-        {"\x1b[2\x1b", "27 "},
+        {"\x1b", "27 "}, {"\x1b" "a", "0+30 "}, {"\x1bZ", "0+44 "},  // Esc alone, Alt+letter, Alt+Shift+letter
+        {"\x1b\r", ""}, {"\x1b\t", ""}, {"\x1b\x13", ""}, {"\x1b\x03", ""},  // Alt+Enter/Tab/Ctrl+S/Ctrl+C
+        {"\x1b" "5", ""}, {"\x1b ", ""}, {"\x1b\x7f", ""}, {"\x1b\xc3\xa9", ""}, {"\x1b\x1b", ""},
+        {"\x1b\x1b[A", ""}, {"\x1b[1;3A", ""},         // Alt+Up, old and new
+        {"\x1bO", "0+24 "}, {"\x1b[", ""},              // Alt+O; Alt+[ is a cut-off sequence
+        {"\x1b[A", "0+72 "}, {"\x1bOB", "0+80 "}, {"\x1b[5~x", "0+73 120 "}, {"\x1b[[C", "0+61 "},
+        {"\x1bOM", "13 "}, {"\x1b[M !!q", "113 "},      // keypad Enter; a mouse report, then q
+        {"\x1b[1\r", "13 "}, {"\x1b[2\x1b", "27 "},     // a cut-off sequence gives way to what follows
     };
+    // clang-format on
     for (const auto& [bytes, keys] : cases) EXPECT_EQ(decode(bytes), keys) << ::testing::PrintToString(bytes);
     // Until the Esc delay is over, a lone Esc is not yet a key.
     EXPECT_EQ(decode("\x1b", false), "");

@@ -1,6 +1,4 @@
-// Windows lower than the view: in memory at 24, 20 and 14 rows (the status
-// lines kept low, the map following the player, every screen's text in
-// sight), then the game itself in tmux at 80 x 24, 80 x 14 and 80 x 13.
+// Windows lower than the view: in memory at 24, 20, 14 rows; in tmux at 80x24, 80x14, 80x13.
 #include <signal.h>
 
 #include "endings/endings.h"
@@ -42,12 +40,8 @@ struct SmallWindow : RoomTest {
     }
 };
 
-// A fall from row 2 to the floor, a walk onto a spring that throws the
-// player eight rows up and back, then standing still: after every tick the
-// status lines are the window's last three rows, the map rows above them are
-// one unbroken stretch, the player stays 3 rows inside it (unless the map
-// itself ends there), the map moves only as far as it must, and never while
-// the player stays on the same row.
+// A fall, a spring and rest: status lines last, the player 3 rows inside the
+// map, which moves only as far as it must.
 TEST_F(SmallWindow, StatusLinesStayLowAndTheMapKeepsThePlayerInside) {
     for (int height : heights) {
         SCOPED_TRACE(height);
@@ -94,9 +88,7 @@ TEST_F(SmallWindow, StatusLinesStayLowAndTheMapKeepsThePlayerInside) {
     }
 }
 
-// The whole program in a low window: the menu, the pack prompt, the
-// missing-file screen, the quit prompt and the game-over screen keep every
-// row that holds text; at 24 rows the menu loses one row of bricks only.
+// Every screen keeps its text rows; at 24 rows the menu loses only bricks.
 TEST_F(SmallWindow, EveryScreenKeepsItsTextInSight) {
     // A fresh run in a window of `height` rows, keys 10 ms apart from the start.
     auto prepare = [&](int height, std::initializer_list<int> keys) {
@@ -155,8 +147,7 @@ TEST_F(SmallWindow, EveryScreenKeepsItsTextInSight) {
     }
 }
 
-// The final sequence at 14 rows: the walk and each dialogue line in sight,
-// the credits rolling up through the window, the final score at the end.
+// The final sequence at 14 rows: walk, dialogue, credits, score in sight.
 TEST_F(SmallWindow, TheFinalSequenceShowsTheWalkTheDialogueAndTheScore) {
     restart(14);
     installCueFiles();
@@ -227,9 +218,7 @@ TEST_F(SmallTerminal, At80x24And80x14TheMenuAndARoomPlayWithoutGrowing) {
     }
 }
 
-// Below 80 x 14: the notice. Keys typed behind it are dropped (Down, Enter
-// would have started a game); Esc behind it ends the game with the terminal
-// put back.
+// Below 80 x 14: the notice drops keys; Esc ends the game.
 TEST_F(SmallTerminal, BelowTheSmallestWindowTheNoticeDropsKeysAndEscEnds) {
     writeFile("levels/1.lvl", levelText({{20, "  i"}}));
     TmuxGame game;
@@ -256,8 +245,7 @@ TEST_F(SmallTerminal, BelowTheSmallestWindowTheNoticeDropsKeysAndEscEnds) {
     for (const char* mode : {" icanon ", " echo ", " isig "}) EXPECT_NE(modes.find(mode), std::string::npos) << mode;
 }
 
-// The checker's --show plays at 80 x 14 as the game does: the status lines on
-// the last rows, the room above them.
+// --show at 80 x 14 lays out as the game does.
 TEST_F(SmallTerminal, TheCheckersShowPlaysAt80x14) {
     writeFile("room.lvl", levelText({{2, "  i"}, {20, "                        9"}}));
     TmuxGame show;
@@ -272,8 +260,7 @@ TEST_F(SmallTerminal, TheCheckersShowPlaysAt80x14) {
     EXPECT_EQ(show.waitExit(8000), 0);
 }
 
-// The editor's screens fill all 25 rows: lower windows get the notice, and
-// Esc behind it is dropped like any other key (it could leave unsaved work).
+// The editor needs 25 rows; Esc behind the notice is dropped (unsaved work).
 TEST_F(SmallTerminal, TheEditorAsksFor25RowsAndIgnoresEscBehindTheNotice) {
     TmuxGame editor;
     editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";

@@ -107,11 +107,8 @@ TEST_F(TerminalGame, EveryEndRestoresTheTerminal) {
     }
 }
 
-// The menu with its theme under each audio driver, in the C locale, with
-// standard input and output elsewhere and the window too small for a while:
-// the game draws on the terminal all the same, in its ASCII glyphs. With no device,
-// or ALSA asked for a card that is nowhere (it then talks on standard error),
-// not a word about sound, during the run or after it.
+// Each audio driver, C locale, stdio redirected, a small window for a while:
+// the same picture, and not a word about sound.
 TEST_F(TerminalGame, MenuUnderEachAudioDriverInTheCLocaleAndASmallWindow) {
     fs::copy(fs::path(QUORVEX_SOURCE_DIR) / "data/Sound", folder / "Sound");
     std::string firstScreen;
@@ -152,10 +149,7 @@ namespace {
 bool stillRunning(TmuxGame& game) { return game.waitExit(300) == -1; }
 }  // namespace
 
-// Alt with Enter, Tab or Ctrl+letter sends Esc and the key at once: not the
-// Esc key, so the game goes on, in the menu and in play. Then a paste of
-// some hundred kilobytes of "Esc [" pairs: the game still runs, and Esc
-// alone ends it with the terminal restored.
+// Alt+key is not Esc; a flood of "Esc [" and a resize storm leave the game running.
 TEST_F(TerminalGame, AltKeysAndAPastedFloodLeaveTheGameRunningAndEscEndsIt) {
     fs::copy(fs::path(QUORVEX_SOURCE_DIR) / "data/levels", folder / "levels");
     TmuxGame game;
@@ -227,8 +221,7 @@ TEST_F(TerminalGame, TerminalsThatCannotShowTheGameAreRefusedBeforeAnythingIsDra
     }
 }
 
-// A stack overflow: the crash is handled on a stack of its own, so the
-// terminal is still put back, and the process still dies of the signal.
+// The crash handler runs on its own stack: the terminal is put back, the signal kept.
 TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
     struct sigaction current {};
     sigaction(SIGSEGV, nullptr, &current);
@@ -260,9 +253,7 @@ TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
     EXPECT_NE(bytes.rfind("\x1b[?25h"), std::string::npos);    // the cursor shown
 }
 
-// In a window lower than 25 rows the game asks for the full height, and for
-// the old size back at the end. Below 14 rows, until the window is large
-// enough, a pause does not end: the game stands still behind the notice.
+// Below 25 rows: a grow request, the old size back at the end; below 14 a pause waits.
 TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
     winsize size{};
     size.ws_row = 13;
@@ -304,10 +295,7 @@ TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
     close(master);
 }
 
-// SIGTSTP in the middle of a pause: the terminal is given back (the user's
-// screen, the cursor shown, line mode), the process stops; after SIGCONT the
-// terminal is taken again and the pause goes on for what was left of it, so
-// the time stopped is not played through.
+// SIGTSTP mid-pause gives the terminal back; after SIGCONT only the rest of the pause runs.
 TEST(TerminalStop, APauseDoesNotCountTheTimeStoppedAndTheTerminalIsGivenBackMeanwhile) {
     winsize size{};
     size.ws_row = 25;

@@ -1,9 +1,5 @@
-// The game under tmux with each kind of terminal players use, in a UTF-8
-// locale and in the C locale, at 80 x 25: a room that holds every kind of
-// cell, read back with its colours (capture-pane -e, bold as a plain
-// attribute): each kind visible, each kind distinct, only the glyphs the set
-// allows, and the terminal restored at the end. A VT emulator fed the raw
-// bytes (tests/vtcheck.py) adds what tmux hides.
+// Each TERM x UTF-8/C locale: every cell kind visible and distinct (bold not
+// counted), only allowed glyphs, restored at the end; pyte (vtcheck.py) adds what tmux hides.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -52,14 +48,9 @@ Grid parseCapture(const std::string& text) {
                 std::string params = text.substr(i + 2, end - i - 2);
                 for (char& c : params)
                     if (c == ':') c = ';';
-                size_t start = 0;
-                do {
-                    size_t semi = params.find(';', start);
-                    std::string part =
-                        params.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-                    p.push_back(part.empty() ? 0 : std::stoi(part));
-                    start = semi == std::string::npos ? params.size() + 1 : semi + 1;
-                } while (start <= params.size());
+                std::stringstream parts(params);
+                for (std::string part; std::getline(parts, part, ';');) p.push_back(part.empty() ? 0 : std::stoi(part));
+                if (p.empty()) p.push_back(0);
                 for (size_t k = 0; k < p.size(); ++k) {
                     int v = p[k];
                     auto extended = [&](std::array<int, 3>& into) {
@@ -68,32 +59,19 @@ Grid parseCapture(const std::string& text) {
                         else if (k + 1 < p.size() && p[k + 1] == 2 && k + 4 < p.size())
                             into = {p[k + 2], p[k + 3], p[k + 4]}, k += 4;
                     };
-                    if (v == 0)
-                        pen = Cell{};
-                    else if (v == 1)
-                        pen.bold = true;
-                    else if (v == 7)
-                        pen.reverse = true;
-                    else if (v == 22)
-                        pen.bold = false;
-                    else if (v == 27)
-                        pen.reverse = false;
-                    else if (v >= 30 && v <= 37)
-                        pen.fg = paletteRgb(v - 30);
-                    else if (v == 38)
-                        extended(pen.fg);
-                    else if (v == 39)
-                        pen.fg = {-1, -1, -1};
-                    else if (v >= 40 && v <= 47)
-                        pen.bg = paletteRgb(v - 40);
-                    else if (v == 48)
-                        extended(pen.bg);
-                    else if (v == 49)
-                        pen.bg = {-1, -1, -1};
-                    else if (v >= 90 && v <= 97)
-                        pen.fg = paletteRgb(v - 90 + 8);
-                    else if (v >= 100 && v <= 107)
-                        pen.bg = paletteRgb(v - 100 + 8);
+                    // clang-format off
+                    if (v == 0) pen = Cell{};
+                    else if (v == 1 || v == 22) pen.bold = v == 1;
+                    else if (v == 7 || v == 27) pen.reverse = v == 7;
+                    else if (v >= 30 && v <= 37) pen.fg = paletteRgb(v - 30);
+                    else if (v == 38) extended(pen.fg);
+                    else if (v == 39) pen.fg = {-1, -1, -1};
+                    else if (v >= 40 && v <= 47) pen.bg = paletteRgb(v - 40);
+                    else if (v == 48) extended(pen.bg);
+                    else if (v == 49) pen.bg = {-1, -1, -1};
+                    else if (v >= 90 && v <= 97) pen.fg = paletteRgb(v - 90 + 8);
+                    else if (v >= 100 && v <= 107) pen.bg = paletteRgb(v - 100 + 8);
+                    // clang-format on
                 }
             }
             i = end + 1;
@@ -122,8 +100,7 @@ Grid parseCapture(const std::string& text) {
     return grid;
 }
 
-// What the eye gets: the colours after reverse, with the terminal's own
-// default colours taken as light grey on black. Bold is not brightness here.
+// The colours after reverse, defaults as light grey on black; bold is not brightness.
 struct Seen {
     char32_t glyph;
     std::array<int, 3> fg, bg;
@@ -146,9 +123,7 @@ bool visible(const Seen& s) {
     return blank ? s.bg != paletteRgb(0) : distance >= 40;  // light green on green: 50; RGB 0:0:9 on black: 9
 }
 
-// Every kind of cell in one room: walls round it, a block with spikes on its
-// four sides, lava in the floor, crumbling floor, a spring, ice, goods of
-// each kind, the exit, an enemy between two walls and the player at rest.
+// Every kind of cell in one room.
 std::string matrixRoom() {
     std::vector<std::string> rows(22, std::string(80, ' '));
     for (auto& row : rows) row.front() = row.back() = '1';
@@ -309,11 +284,7 @@ INSTANTIATE_TEST_SUITE_P(Terms, TerminalMatrix,
                              return name;
                          });
 
-// Stop and continue under a shell's job control: kill -TSTP puts the
-// terminal back as at an end (the shell's screen, the cursor shown) and
-// stops; fg takes it again, redraws the whole picture and reads keys raw
-// (a lone Esc or Ctrl+Q arrives without Enter). The game, the editor and
-// the checker's --show alike.
+// Job control: TSTP gives the terminal back; fg redraws and reads keys raw again.
 TEST(StopAndContinue, TheTerminalIsGivenBackAndTakenAgainInEachProgram) {
     std::string pattern = (fs::temp_directory_path() / "quorvex-stop-XXXXXX").string();
     fs::path folder = mkdtemp(pattern.data());

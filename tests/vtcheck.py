@@ -1,9 +1,5 @@
-# A VT emulator (pyte) fed the raw bytes a game sent, for what tmux hides:
-# tmux wraps late on every terminal, so it cannot show a write into the last
-# cell that would scroll a terminal without delayed wrap (TERM=ansi); and
-# where the cursor waits on a terminal that cannot hide it.
-# Usage: vtcheck.py RAW-FILE TERM  -> prints "scrolling-writes N", "cursor-cell 'c'",
-# "bottom-right 'c'" and "colours ..." (the SGR foreground codes seen).
+# pyte fed a game's raw bytes, for what tmux hides (tmux wraps late everywhere):
+# prints "scrolling-writes N", "cursor-cell 'c'", "bottom-right 'c'", "sgr CODES".
 import re
 import sys
 
