@@ -29,11 +29,7 @@ constexpr uint8_t ctrlS = 19;
 // room the editor shows.
 void checkSavedFile() {
     if (!edit.writable || edit.modified || pathKind(edit.path) != PathKind::File) return;
-    RoomState previous{};
-    previous.levelMap = edit.inherited.map;
-    previous.startX = edit.inherited.startX;
-    previous.startY = edit.inherited.startY;
-    previous.roomMessages = edit.inherited.messages;
+    RoomState previous = inheritedRoom(edit.inherited);
     RoomState saved = roomFromText(readTextFile(edit.path), previous);
     loadRoomText(edit.text, edit.inherited);
     FUZZ_CHECK(std::memcmp(&saved.levelMap, &room.levelMap, sizeof room.levelMap) == 0);

@@ -267,25 +267,6 @@ std::string formatFinding(const Located& l) {
     return text + ": " + severityName(l.finding.severity) + ": " + l.finding.text + "\n";
 }
 
-// How many bytes from `at` form one well-formed UTF-8 character (0: none do).
-size_t utf8Length(std::string_view s, size_t at) {
-    auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0; };
-    unsigned char c = byte(at);
-    auto follows = [&](size_t i, unsigned char low, unsigned char high) { return byte(i) >= low && byte(i) <= high; };
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return follows(at + 1, 0x80, 0xBF) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        // No overlong forms, and no surrogates: those are the escapes below.
-        unsigned char low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
-        return follows(at + 1, low, high) && follows(at + 2, 0x80, 0xBF) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        unsigned char low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
-        return follows(at + 1, low, high) && follows(at + 2, 0x80, 0xBF) && follows(at + 3, 0x80, 0xBF) ? 4 : 0;
-    }
-    return 0;
-}
-
 // A JSON string that gives back the very bytes: UTF-8 as it stands, control
 // characters (C0, DEL and C1) as \u00XX, and each byte that is not part of
 // well-formed UTF-8 as the lone surrogate \uDCXX (XX the byte, 80 to FF): the

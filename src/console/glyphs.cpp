@@ -1,17 +1,15 @@
 #include "console/glyphs.h"
 
-#include <langinfo.h>
 #include <linux/kd.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
 #include "console/cp437.h"
+#include "system/output.h"
 
 namespace {
 
@@ -79,15 +77,6 @@ const std::vector<char32_t> lat15Fixed16 = {
 
 bool holds(const std::vector<char32_t>& font, char32_t character) {
     return character < 0x80 || std::binary_search(font.begin(), font.end(), character);
-}
-
-bool localeIsUtf8() {
-    std::string before = std::setlocale(LC_CTYPE, nullptr);
-    std::setlocale(LC_CTYPE, "");
-    std::string codeset = nl_langinfo(CODESET);
-    std::setlocale(LC_CTYPE, before.c_str());  // the rest of the program keeps the C rules
-    std::transform(codeset.begin(), codeset.end(), codeset.begin(), [](unsigned char c) { return std::tolower(c); });
-    return codeset == "utf-8" || codeset == "utf8";
 }
 
 // The console's Unicode map: which characters its loaded font can show.

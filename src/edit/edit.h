@@ -73,6 +73,8 @@ bool isPaintCharacter(uint8_t c);  // space, i, 1-9, j-t
 // Loads the text into the game's world model, over the inherited map.
 void loadRoomText(const RoomText& text, const Inheritance& inherited);
 int goodsOnMap();  // in the loaded map
+// A fresh room over the inherited map, start and messages: what a room's file is read over.
+RoomState inheritedRoom(const Inheritance& inherited);
 // The inheritance of a pack's room: the rooms before it applied one after
 // the other, as the game loads them (its map is never cleared).
 void applyEarlierRoom(Inheritance& inherited, std::string_view fileText);

@@ -26,12 +26,6 @@ namespace {
 
 FileFailure failure(const char* operation, const std::string& path) { return {operation, path, std::strerror(errno)}; }
 
-std::string realPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return "";
-    return resolved;
-}
-
 // --- the rescue copy ---
 // Everything the signal handler needs is prepared beforehand: it only
 // copies bytes between fixed buffers and makes async-signal-safe calls.
@@ -104,15 +98,7 @@ int writeWhole(const char* path, const char* text, size_t length) {
     unlink(temporary);  // this process's own, from an earlier try
     int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return errno;
-    int error = 0;
-    for (size_t done = 0; done < length && error == 0;) {
-        ssize_t put = write(fd, text + done, length - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0)
-            error = put == 0 ? ENOSPC : errno;
-        else
-            done += static_cast<size_t>(put);
-    }
+    int error = ::writeWhole(fd, std::string_view(text, length)) ? 0 : errno;
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && rename(temporary, path) != 0) error = errno;
@@ -227,7 +213,7 @@ bool staysInside(const std::string& folder, const std::string& relative) {
     return packEntryInsideFolder(folder, relative);
 }
 
-std::string fullPath(const std::string& path) { return realPath(hostPath(path)); }
+std::string fullPath(const std::string& path) { return resolvedPath(hostPath(path)); }
 
 std::string userGameFolder() {
     // The launcher's rule: an absolute XDG_DATA_HOME, else ~/.local/share.

@@ -67,11 +67,7 @@ PlayEnd playTest(bool fromCursor, int& ticks) {
 PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
                  std::string& report) {
     SavedWorld saved{room, game, run.playingCustomPack};
-    room = RoomState{};
-    room.levelMap = before.map;
-    room.startX = before.startX;
-    room.startY = before.startY;
-    room.roomMessages = before.messages;
+    room = inheritedRoom(before);
     game = GameCounters{};
     game.levelNumber = static_cast<int8_t>(std::min(firstNumber, 127));
     game.lives = 3;

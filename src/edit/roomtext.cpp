@@ -102,12 +102,17 @@ int goodsOnMap() {
     return count;
 }
 
+RoomState inheritedRoom(const Inheritance& inherited) {
+    RoomState fresh{};
+    fresh.levelMap = inherited.map;
+    fresh.startX = inherited.startX;
+    fresh.startY = inherited.startY;
+    fresh.roomMessages = inherited.messages;
+    return fresh;
+}
+
 void applyEarlierRoom(Inheritance& inherited, std::string_view fileText) {
-    room = RoomState{};
-    room.levelMap = inherited.map;
-    room.startX = inherited.startX;
-    room.startY = inherited.startY;
-    room.roomMessages = inherited.messages;
+    room = inheritedRoom(inherited);
     readLevelText(fileText);
     inherited.map = room.levelMap;
     inherited.startX = room.startX;

@@ -30,11 +30,7 @@ SearchLimits backgroundLimits() {
 
 void startJob(bool full) {
     std::string text = roomFileText(edit.text, edit.inherited, false);
-    RoomState previous{};
-    previous.levelMap = edit.inherited.map;
-    previous.startX = edit.inherited.startX;
-    previous.startY = edit.inherited.startY;
-    previous.roomMessages = edit.inherited.messages;
+    RoomState previous = inheritedRoom(edit.inherited);
     check.findings = levelFindings(text, previous, edit.inherited.firstRoom, edit.inherited.backdrop);
     check.job.reset();  // its tables go before the next one's come
     check.loaded = roomFromText(text, previous);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -64,14 +63,6 @@ void loadPackLevel() {
 
 namespace {
 
-std::string realPathOf(const std::string& path) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return "";
-    std::string result(resolved);
-    std::free(resolved);
-    return result;
-}
-
 bool under(const std::string& inner, const std::string& outer, bool mayBeEqual) {
     if (inner == outer) return mayBeEqual;
     if (outer == "/") return true;
@@ -115,7 +106,7 @@ bool packFileInsideFolder(const std::string& packFolder, std::string_view fileNa
     }
 
     std::string folder = hostPath(packFolder);
-    std::string root = realPathOf(folder);
+    std::string root = resolvedPath(folder);
     if (root.empty()) return !climbsOut(parts, 0);  // a folder not made yet holds no links
 
     // From the file itself back towards the folder: the longest part of the
@@ -123,7 +114,7 @@ bool packFileInsideFolder(const std::string& packFolder, std::string_view fileNa
     for (size_t count = parts.size() + 1; count-- > 0;) {
         std::string path = folder;
         for (size_t i = 0; i < count; ++i) path += "/" + parts[i];
-        std::string real = realPathOf(path);
+        std::string real = resolvedPath(path);
         if (!real.empty()) return under(real, root, count < parts.size()) && !climbsOut(parts, count);
         // There, but it cannot be followed (a broken or looping link): where it
         // leads cannot be known, so it is not trusted.

@@ -8,9 +8,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
+
+#include "system/output.h"
 
 // The working directory as the system gave it: a backslash in it is part of
 // a folder's name. Only what follows it comes from data.
@@ -35,6 +38,14 @@ std::string hostPath(std::string_view path) {
 bool fileExists(const std::string& path) {
     struct stat info;
     return stat(hostPath(path).c_str(), &info) == 0;
+}
+
+std::string resolvedPath(const std::string& hostPath) {
+    char* resolved = realpath(hostPath.c_str(), nullptr);
+    if (resolved == nullptr) return "";
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
 }
 
 std::string currentDirectory() {
@@ -178,21 +189,6 @@ void removeLeftoverTemporaries(const std::string& path) {
 
 namespace {
 
-// Writes all of the bytes; false (errno set) when the disk will not take them.
-bool writeAll(int fd, const char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t put = write(fd, data + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // The temporary file is filled by fill(fd) (false with errno set on a
 // failure), given the kept mode and owner, synced and renamed over the file.
 template <class Fill>
@@ -255,7 +251,7 @@ void writeFileAtomically(const std::string& path, std::string_view contents) {
 }
 
 void writeFileAtomically(const std::string& path, std::string_view contents, const FileKeep& keep) {
-    replaceFile(path, keep, [&](int fd) { return writeAll(fd, contents.data(), contents.size()); });
+    replaceFile(path, keep, [&](int fd) { return writeWhole(fd, contents); });
 }
 
 FileKeep keptOf(const std::string& path) {
@@ -281,7 +277,7 @@ void copyFileAtomically(const std::string& from, const std::string& to, const Fi
                     return false;
                 }
                 if (got == 0) return true;
-                if (!writeAll(out, chunk, static_cast<size_t>(got))) return false;
+                if (!writeWhole(out, std::string_view(chunk, static_cast<size_t>(got)))) return false;
             }
         });
     } catch (const FileFailure&) {

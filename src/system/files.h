@@ -18,6 +18,9 @@ struct FileFailure {
 // '\' becomes '/', except in the working directory that currentDirectory gave.
 std::string hostPath(std::string_view path);
 bool fileExists(const std::string& path);  // literal: a file or a folder
+// The absolute path with every link, "." and ".." resolved; "" when some
+// part of it does not exist or cannot be followed. The path is taken as it is.
+std::string resolvedPath(const std::string& hostPath);
 std::string currentDirectory();
 
 // Opens a data file for reading only when it is a regular file, without ever

@@ -3,30 +3,24 @@
 #include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <strings.h>
 #include <unistd.h>
 
-#include <cstring>
-
-namespace {
-
-// The length of the UTF-8 sequence that starts text[at], or 0 when it is not
-// a well-formed one (overlong forms, surrogates and C1 controls included).
 size_t utf8Length(std::string_view text, size_t at) {
     auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
     unsigned lead = byte(at);
-    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (lead < 0x80) return 1;
     if (lead < 0xC2 || lead > 0xF4) return 0;
-    unsigned second = byte(at + 1);
-    if (lead == 0xC2 && second < 0xA0) return 0;  // U+0080..U+009F are C1 controls
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
     unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
     unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    unsigned second = byte(at + 1);
     if (second < low || second > high) return 0;
     for (size_t i = 2; i < length; ++i)
         if ((byte(at + i) & 0xC0) != 0x80) return 0;
     return length;
 }
-
-}  // namespace
 
 std::string escapedForTerminal(std::string_view text, bool utf8Terminal) {
     static const char digits[] = "0123456789ABCDEF";
@@ -35,7 +29,8 @@ std::string escapedForTerminal(std::string_view text, bool utf8Terminal) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         size_t length = c >= 0x80 && utf8Terminal ? utf8Length(text, i) : 0;
-        if (length > 0) {
+        bool c1Control = c == 0xC2 && length == 2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length > 0 && !c1Control) {
             shown.append(text.substr(i, length));
             i += length;
             continue;
@@ -54,21 +49,21 @@ std::string escapedForTerminal(std::string_view text, bool utf8Terminal) {
 }
 
 bool localeIsUtf8() {
-    static int known = -1;
-    if (known < 0) {
-        locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-        const char* codeset = user ? nl_langinfo_l(CODESET, user) : "";
-        known = std::strcmp(codeset, "UTF-8") == 0;
-        if (user) freelocale(user);
-    }
-    return known == 1;
+    locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    const char* codeset = user ? nl_langinfo_l(CODESET, user) : "";
+    bool utf8 = strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
+    if (user) freelocale(user);
+    return utf8;
 }
 
 bool writeWhole(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t put = write(fd, bytes.data(), bytes.size());
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
         bytes.remove_prefix(static_cast<size_t>(put));
     }
     return true;

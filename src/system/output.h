@@ -3,6 +3,7 @@
 // only ever receives printable text, and a line is never cut at a NUL byte.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,10 +11,16 @@
 // UTF-8 become \xHH; in a locale whose character set is not UTF-8 every byte
 // from 0x80 up does.
 std::string escapedForTerminal(std::string_view text, bool utf8Terminal);
-bool localeIsUtf8();  // the user's LC_CTYPE, without changing the program's locale
+// How many bytes from text[at] form one well-formed UTF-8 character: 1 for
+// ASCII, 0 where no well-formed sequence starts (C1 controls count as formed).
+size_t utf8Length(std::string_view text, size_t at);
+// The user's LC_CTYPE as the environment gives it now, without changing the
+// program's locale.
+bool localeIsUtf8();
 
 // Writes all of the bytes, through short writes and interrupted calls.
-// False when a write failed (a full disk, a closed pipe).
+// False, errno set, when a write failed (a full disk, a closed pipe).
+// Only write() is called: a signal handler may use it.
 bool writeWhole(int fd, std::string_view bytes);
 // escapedForTerminal, then writeWhole.
 bool writeLines(int fd, std::string_view text);
