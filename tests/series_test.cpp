@@ -2,6 +2,8 @@
 // finished with every goods item and no lost life by the checker's search and
 // again through the game's own tick; the difficulty figure holds the series
 // to its curve: rooms 1 to 10 teach and forgive, 11 to 21 grow harder.
+#include <algorithm>
+#include <set>
 #include <string>
 
 #include "check/check.h"
@@ -130,9 +132,41 @@ TEST_P(MainSeries, RoomIsFinishedWithEveryGoodsItemWithoutLosingALife) {
 INSTANTIATE_TEST_SUITE_P(Rooms, MainSeries, ::testing::Range(1, 22),
                          [](const ::testing::TestParamInfo<int>& info) { return "Room" + std::to_string(info.param); });
 
-// The curve falls, checkpoint rooms breathe, the series is long, and the
-// goods are often a detour worth choosing.
-TEST(MainSeriesCurve, FallsFromTeachingToChallengeWithGoodsAsAChoice) {
+// The shortest way's tick at which the player first comes within a cell of a
+// `kind` cell (or of that enemy), and the tick of the first message shown
+// before it (0: at the start); -1 where there is none.
+long messagesLeft(const RoomState& state) {
+    return std::count_if(state.roomMessages.begin(), state.roomMessages.end(), [](auto& m) { return !m.empty(); });
+}
+
+std::pair<int, int> firstMeeting(const RoomState& loaded, const std::vector<TickKey>& keys, int kind) {
+    room = loaded;
+    PlayerState player = startRoom();
+    int message = messagesLeft(room) < messagesLeft(loaded) ? 0 : -1;
+    for (size_t t = 0; t < keys.size(); ++t) {
+        long before = messagesLeft(room);
+        stepTickWith(player, keys[t]);
+        if (message < 0 && messagesLeft(room) < before) message = int(t) + 1;
+        auto near = [&](int x, int y) {
+            return std::abs(x - player.playerX) <= 1 && std::abs(y - player.playerY) <= 1;
+        };
+        bool met = kind == VerticalEnemy     ? near(room.verticalEnemy.x, room.verticalEnemy.y)
+                   : kind == HorizontalEnemy ? near(room.horizontalEnemy.x, room.horizontalEnemy.y)
+                                             : false;
+        for (int x = player.playerX - 1; x <= player.playerX + 1; ++x)
+            for (int y = player.playerY - 1; y <= player.playerY + 1; ++y)
+                if (x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight)
+                    met |= std::abs(cellAt(room.levelMap, x, y)) == kind;
+        if (met) return {int(t) + 1, message};
+    }
+    return {-1, message};
+}
+
+// The curve falls, checkpoint rooms breathe, the series is long, the goods are
+// often a detour worth choosing, and each hazard is first met after a message
+// had two seconds to be read.
+using MainSeriesCurve = GameRun;
+TEST_F(MainSeriesCurve, FallsFromTeachingToChallengeWithGoodsAsAChoice) {
     SKIP_UNDER_SANITIZERS();
     std::vector<SearchReport> rooms(22);
     for (int n = 1; n <= 21; ++n) {
@@ -157,6 +191,19 @@ TEST(MainSeriesCurve, FallsFromTeachingToChallengeWithGoodsAsAChoice) {
         for (int x = first; x <= last; ++x) sx += x, sy += success(x), sxx += double(x) * x, sxy += x * success(x);
         return (n * sxy - sx * sy) / (n * sxx - sx * sx);
     };
+    std::set<int> met;
+    for (int n = 1; n <= 21; ++n) {
+        RoomState loaded = seriesRoom(n);
+        for (int kind = Lava; kind <= HorizontalEnemy; ++kind) {
+            if (met.count(kind)) continue;
+            auto [reached, message] = firstMeeting(loaded, rooms[n].solution, kind);
+            if (reached < 0) continue;
+            met.insert(kind);
+            EXPECT_GE(message, 0) << "room " << n << ", cell kind " << kind << ": no message first";
+            EXPECT_GE(reached - message, 27) << "room " << n << ", cell kind " << kind << " met at tick " << reached;
+        }
+    }
+    EXPECT_EQ(met.size(), 7u) << "every hazard and every enemy met on the shortest ways";
     EXPECT_LT(slope(1, 21), 0);
     EXPECT_LT(slope(11, 21), 0);
     std::string curve;
