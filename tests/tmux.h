@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -62,6 +63,16 @@ struct TmuxGame {
         waitExit();
         return fileContents(folder / ".stty");
     }
+    // Line mode back after the program: `stty -a` in the same terminal shows icanon, echo, isig and ixon.
+    bool lineModeBack() {
+        std::string modes = " " + sttyAfterExit();
+        std::replace(modes.begin(), modes.end(), '\n', ' ');
+        for (const char* mode : {" icanon ", " echo ", " isig ", " ixon "})
+            if (modes.find(mode) == std::string::npos) return false;
+        return true;
+    }
+    // "alternate-screen cursor-shown keypad", each 0 or 1: "0 1 0\n" is the user's screen back.
+    std::string screenModes() { return tmux("display -p -t 0 '#{alternate_on} #{cursor_flag} #{keypad_flag}'"); }
     int pid() { return std::stoi("0" + fileContents(folder / ".pid")); }  // the game's process id, or 0
     static void nap() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
     ~TmuxGame() {
