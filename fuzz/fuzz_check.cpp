@@ -13,39 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "../tests/jsonbytes.h"
 #include "check/check.h"
 #include "fuzzkit.h"
 
 namespace {
-
-// The checker's JSON string back to its bytes: \uDC80..\uDCFF are the bytes
-// that were not UTF-8, other escapes their code point in UTF-8.
-std::string jsonBytes(std::string_view json, size_t& at) {
-    std::string bytes;
-    for (++at; at < json.size() && json[at] != '"'; ++at) {
-        if (json[at] != '\\') {
-            bytes += json[at];
-            continue;
-        }
-        char escape = json[++at];
-        if (escape != 'u') {
-            bytes += escape == 'n' ? '\n' : escape == 't' ? '\t' : escape;
-            continue;
-        }
-        unsigned code = std::stoul(std::string(json.substr(at + 1, 4)), nullptr, 16);
-        at += 4;
-        if (code >= 0xDC80 && code <= 0xDCFF) {
-            bytes += static_cast<char>(code - 0xDC00);
-        } else if (code < 0x80) {
-            bytes += static_cast<char>(code);
-        } else {
-            FUZZ_CHECK(code < 0x800);  // only control characters are escaped
-            bytes += static_cast<char>(0xC0 | code >> 6);
-            bytes += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return bytes;
-}
 
 // Every byte from 0x80 on is part of a UTF-8 character (surrogates and
 // overlong forms included in what is refused).

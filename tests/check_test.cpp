@@ -13,6 +13,7 @@
 
 #include "checker.h"
 #include "childrun.h"
+#include "jsonbytes.h"
 #include "levels/levels.h"
 
 namespace {
@@ -333,33 +334,6 @@ std::string vastRoom() {
         text += "1" + row + "1\n";
     }
     return text + std::string(80, '1') + "\n0\n";
-}
-
-// Undoes the checker's JSON string: \uDC80..\uDCFF back to the byte, other escapes to UTF-8.
-std::string jsonBytes(const std::string& json, size_t& at) {
-    std::string bytes;
-    for (++at; at < json.size() && json[at] != '"'; ++at) {
-        if (json[at] != '\\') {
-            bytes += json[at];
-            continue;
-        }
-        char escape = json[++at];
-        if (escape != 'u') {
-            bytes += escape;
-            continue;
-        }
-        unsigned code = std::stoul(json.substr(at + 1, 4), nullptr, 16);
-        at += 4;
-        if (code >= 0xDC80 && code <= 0xDCFF) {
-            bytes += static_cast<char>(code - 0xDC00);
-        } else if (code < 0x80) {
-            bytes += static_cast<char>(code);
-        } else {  // the names below escape nothing past U+07FF
-            bytes += static_cast<char>(0xC0 | code >> 6);
-            bytes += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return bytes;
 }
 
 // Every "path" of the JSON output, decoded.

@@ -250,13 +250,16 @@ TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
     EXPECT_NE(bytes.rfind("\x1b[?25h"), std::string::npos);    // the cursor shown
 }
 
+// A pseudo-terminal of 80 columns: the master end the test reads, the slave end the terminal layer's.
+bool openWindow(unsigned short rows, int& master, int& slave) {
+    winsize size{rows, 80, 0, 0};
+    return openpty(&master, &slave, nullptr, nullptr, &size) == 0;
+}
+
 // Below 25 rows: a grow request, the old size back at the end; below 14 a pause waits.
 TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
-    winsize size{};
-    size.ws_row = 13;
-    size.ws_col = 80;
     int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    ASSERT_TRUE(openWindow(13, master, slave));
     FILE* output = fdopen(slave, "w");
     FILE* input = fdopen(dup(slave), "r");
     std::string failure;
@@ -271,8 +274,7 @@ TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
             sent.append(chunk, static_cast<size_t>(got));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        winsize larger = size;
-        larger.ws_row = 14;
+        winsize larger{14, 80, 0, 0};
         ioctl(master, TIOCSWINSZ, &larger);
         grown = true;
         pthread_kill(game, SIGWINCH);
@@ -294,11 +296,8 @@ TEST_F(TerminalGame, ASmallWindowIsAskedToGrowAndTimeStandsStillUntilItDoes) {
 
 // SIGTSTP mid-pause gives the terminal back; after SIGCONT only the rest of the pause runs.
 TEST(TerminalStop, APauseDoesNotCountTheTimeStoppedAndTheTerminalIsGivenBackMeanwhile) {
-    winsize size{};
-    size.ws_row = 25;
-    size.ws_col = 80;
     int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    ASSERT_TRUE(openWindow(25, master, slave));
     pid_t child = fork();
     if (child == 0) {
         setpgid(0, 0);  // a group of its own with a parent outside it: stopping is not ignored
