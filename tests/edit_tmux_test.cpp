@@ -1,10 +1,6 @@
 // The editor in a real terminal: a pack made from nothing, a room painted,
 // saved and play-tested, then played by the game through Custom Levels; and
-// the rescue copy that a SIGTERM leaves.
-#include <signal.h>
-
-#include <algorithm>
-
+// the rescue copy when the terminal goes away.
 #include "tmux.h"
 
 namespace {
@@ -12,8 +8,7 @@ namespace {
 using EditorTerminal = GameRun;  // for its folder
 
 TEST_F(EditorTerminal, AThreeRoomPackMadeInTheEditorIsProvenAndPlayedByTheGame) {
-    TmuxGame editor;
-    editor.command = std::string(QUORVEX_EDIT_BINARY) + " " + shellQuoted("levels/custom levels/tmuxpack");
+    TmuxGame editor(std::string(QUORVEX_EDIT_BINARY) + " " + shellQuoted("levels/custom levels/tmuxpack"));
     editor.start(folder);
     ASSERT_TRUE(editor.waitFor("Pack tmuxpack")) << editor.screen();
     for (const char* name : {"first", "second", "third"}) {
@@ -61,27 +56,9 @@ TEST_F(EditorTerminal, AThreeRoomPackMadeInTheEditorIsProvenAndPlayedByTheGame) 
     EXPECT_NE(game.screen().find("tester"), std::string::npos);
 }
 
-TEST_F(EditorTerminal, SigtermSavesTheUnsavedRoomAndRestoresTheTerminal) {
-    TmuxGame editor;
-    editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";
-    editor.start(folder);
-    ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
-    editor.keys("5 5");
-    // Both springs painted before the signal comes, however slow the build.
-    ASSERT_TRUE(editor.waitFor("\u2302\u2302")) << editor.screen();
-    ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
-    kill(editor.pid(), SIGTERM);
-    EXPECT_EQ(editor.waitExit(), 143);
-    std::string rescued = readFile("room.lvl.rescue");
-    EXPECT_EQ(rescued.substr(82, 82), "155" + std::string(76, ' ') + "1\r\n");
-    EXPECT_EQ(readFile("room.lvl").substr(82, 82), "1" + std::string(78, ' ') + "1\r\n");
-    EXPECT_TRUE(editor.lineModeBack());
-}
-
 // Under nohup no hang-up signal comes: the terminal just goes away.
 TEST_F(EditorTerminal, ATerminalThatGoesAwaySavesTheUnsavedRoom) {
-    TmuxGame editor;
-    editor.command = "sh -c " + shellQuoted("trap '' HUP; exec " + std::string(QUORVEX_EDIT_BINARY) + " room.lvl");
+    TmuxGame editor("sh -c " + shellQuoted("trap '' HUP; exec " + std::string(QUORVEX_EDIT_BINARY) + " room.lvl"));
     editor.start(folder);
     ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
     editor.keys("6");

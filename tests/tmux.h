@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "harness.h"
 
@@ -31,6 +33,8 @@ struct TmuxGame {
     std::string socket;
     std::string command = QUORVEX_BINARY;  // the program and its arguments (the editor's tests change it)
     int width = 80, height = 25;           // the window's size at start
+    TmuxGame() = default;
+    explicit TmuxGame(const std::string& program, int rows = 25) : command(program), height(rows) {}
 
     // environment: extra "NAME=value ..." words (and redirections) put before the binary.
     void start(const std::filesystem::path& gameFolder, const std::string& environment = "") {
@@ -49,6 +53,13 @@ struct TmuxGame {
     std::string tmux(const std::string& arguments) { return commandOutput("tmux -L " + socket + " " + arguments); }
     void keys(const std::string& tmuxKeys) { tmux("send-keys -t 0 " + tmuxKeys); }  // "Down", "Escape", "y"
     std::string screen() { return tmux("capture-pane -p -t 0"); }                   // the window's rows, '\n' between
+    std::vector<std::string> rows() {
+        std::vector<std::string> lines;
+        std::istringstream text(screen());
+        for (std::string line; std::getline(text, line);) lines.push_back(line);
+        return lines;
+    }
+    bool blank() { return screen().find_first_not_of(" \n") == std::string::npos; }
     bool waitFor(const std::string& text, int timeoutMs = 5000) {
         for (int waited = 0; waited < timeoutMs; waited += 50, nap())
             if (screen().find(text) != std::string::npos) return true;
@@ -59,13 +70,10 @@ struct TmuxGame {
             if (std::string status = fileContents(folder / ".status"); !status.empty()) return std::stoi(status);
         return -1;
     }
-    std::string sttyAfterExit() {  // `stty -a` as run in the same terminal after the game
-        waitExit();
-        return fileContents(folder / ".stty");
-    }
     // Line mode back after the program: `stty -a` in the same terminal shows icanon, echo, isig and ixon.
     bool lineModeBack() {
-        std::string modes = " " + sttyAfterExit();
+        waitExit();
+        std::string modes = " " + fileContents(folder / ".stty");
         std::replace(modes.begin(), modes.end(), '\n', ' ');
         for (const char* mode : {" icanon ", " echo ", " isig ", " ixon "})
             if (modes.find(mode) == std::string::npos) return false;

@@ -1,13 +1,12 @@
 # pyte fed a game's raw bytes, for what tmux hides (tmux wraps late everywhere):
-# prints "scrolling-writes N", "cursor-cell 'c'", "bottom-right 'c'", "sgr CODES".
+# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES".
 import re
 import sys
 
 import pyte
 
 raw = open(sys.argv[1], "rb").read()
-term = sys.argv[2]
-late_wrap = term not in ("ansi",)
+late_wrap = sys.argv[2] != "ansi"
 scrolling = 0
 
 
@@ -22,14 +21,8 @@ class Strict(pyte.Screen):
 
 
 screen = Strict(80, 25)
-stream = pyte.ByteStream(screen)
-stream.feed(raw)
-x, y = screen.cursor.x, screen.cursor.y
+pyte.ByteStream(screen).feed(raw)
 print("scrolling-writes", scrolling)
-print("cursor-cell", repr(screen.buffer[y][min(x, 79)].data))
-print("bottom-right", repr(screen.buffer[24][79].data))
-codes = set()
-for seq in re.findall(rb"\x1b\[([0-9;:]*)m", raw):
-    for part in re.split(rb"[;]", seq):
-        codes.add(part.decode())
+print("cursor-cell", repr(screen.buffer[screen.cursor.y][min(screen.cursor.x, 79)].data))
+codes = {part.decode() for seq in re.findall(rb"\x1b\[([0-9;:]*)m", raw) for part in seq.split(b";")}
 print("sgr", " ".join(sorted(codes)))
