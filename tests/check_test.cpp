@@ -2,12 +2,9 @@
 // packs, unreadable input, output forms and exit status; at its edges memory
 // bounds, JSON paths that give back their bytes, small time limits, link
 // loops, and --show with no terminal.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -15,33 +12,33 @@
 #include "childrun.h"
 #include "jsonbytes.h"
 #include "levels/levels.h"
+#include "tmux.h"
 
 namespace {
 
-SearchReport search(const std::string& text) { return searchRoom(roomFromText(text, RoomState{})); }
-
-// A lava gap that only a running jump pressed on one exact tick clears: a
-// jump a tick early meets spikes overhead, a tick late walks into the lava.
-std::map<int, std::string> oneTickRoom() {
-    std::map<int, std::string> rows;
-    rows[16] = std::string(78, '3');
-    rows[16][21] = ' ';
-    rows[15] = std::string(78, '1');  // the spikes point down from it, visible
-    rows[19] = "i" + std::string(75, ' ') + "9";
-    rows[20] = std::string(19, '1') + "22222" + std::string(54, '1');
-    return rows;
+SearchReport search(const std::string& text, SearchLimits limits = {}) {
+    return searchRoom(roomFromText(text, RoomState{}), limits);
 }
 
-TEST_F(Checker, AFlatRoomIsFinishedWalkingInTheCompilersFormAndInJson) {
+// A lava gap that only a running jump pressed on one exact tick clears: a jump
+// a tick early meets spikes overhead (row 15 shows them), a tick late the lava.
+std::string oneTickRoom(const std::string& floor = "i" + std::string(75, ' ') + "9", const std::string& goods = "0") {
+    std::map<int, std::string> rows = {{15, std::string(78, '1')},
+                                       {16, std::string(78, '3')},
+                                       {19, floor},
+                                       {20, std::string(19, '1') + "22222" + std::string(54, '1')}};
+    rows[16][21] = ' ';
+    return boxRoom(rows, goods);
+}
+
+TEST_F(Checker, VerdictsOfTheSearchInTheCompilersFormAndInJson) {
     EXPECT_EQ(checkRoom(boxRoom(flatRoom())), 0) << out;
     EXPECT_TRUE(says("room.lvl:20:2: note: finishable in 76 ticks (5.7 s), no goods")) << out;
     EXPECT_TRUE(says("0 errors, 0 warnings")) << out;
     EXPECT_EQ(check({"--json", "room.lvl"}), 0);
     EXPECT_TRUE(says("\"verdict\":\"finishable\",\"ticks\":76")) << out;
     EXPECT_TRUE(says("\"errors\":0,\"warnings\":0}")) << out;
-}
 
-TEST_F(Checker, VerdictsOfTheSearch) {
     std::map<int, std::string> walled = flatRoom();
     for (int y = 2; y <= 20; ++y) walled[y].resize(70, ' '), walled[y] += "1";
     EXPECT_EQ(checkRoom(boxRoom(walled)), 1);
@@ -49,9 +46,8 @@ TEST_F(Checker, VerdictsOfTheSearch) {
 
     // Goods in a sealed box: a warning that names the cell.
     std::map<int, std::string> sealed = flatRoom();
-    sealed[5] = "          111";
+    sealed[5] = sealed[7] = "          111";
     sealed[6] = "          1j1";
-    sealed[7] = "          111";
     EXPECT_EQ(checkRoom(boxRoom(sealed, "1")), 0) << out;
     EXPECT_TRUE(says("room.lvl:6:13: warning: the goods item at (13, 6) cannot be reached")) << out;
 
@@ -63,13 +59,6 @@ TEST_F(Checker, VerdictsOfTheSearch) {
     EXPECT_EQ(checkRoom(boxRoom(shaft)), 0) << out;
     EXPECT_TRUE(says("room.lvl:2:40: note: the exit is reachable only by losing a life")) << out;
 
-    // A high ledge, reached only from a spring.
-    std::map<int, std::string> ledge = {{20, "i   5"}, {12, "     1111111111111"}, {11, "                9"}};
-    for (int y = 13; y <= 20; ++y) ledge[y].resize(20, ' '), ledge[y] += "1";
-    EXPECT_EQ(search(boxRoom(ledge)).verdict, Verdict::Finishable);
-    ledge[20] = "i    ";
-    EXPECT_EQ(search(boxRoom(ledge)).verdict, Verdict::ExitNotReachable);
-
     // Stuck alive in a hole in the floor deeper than a jump: an error with its place.
     std::map<int, std::string> rows = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
     rows[17][7] = ' ';
@@ -80,21 +69,18 @@ TEST_F(Checker, VerdictsOfTheSearch) {
 }
 
 TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePresses) {
-    // Nothing on the way can hurt: every try finishes, goods or not.
+    // Nothing on the way can hurt: every try finishes, goods or not; a walk forgives a late start.
     std::map<int, std::string> flat = flatRoom();
     flat[20][30] = 'j';
     SearchReport easy = search(boxRoom(flat, "1"));
-    ASSERT_TRUE(easy.success.measured);
-    EXPECT_EQ(easy.success.newHand, 1.0);
-    EXPECT_EQ(easy.success.practised, 1.0);
-    EXPECT_EQ(easy.success.allGoodsNew, 1.0);
-    EXPECT_EQ(easy.success.allGoodsPractised, 1.0);
-
-    EXPECT_GT(easy.narrowestWindow, 1);  // a walk forgives a late start
+    const SuccessFigure& all = easy.success;
+    ASSERT_TRUE(all.measured);
+    EXPECT_EQ(all.newHand * all.practised * all.allGoodsNew * all.allGoodsPractised, 1.0);  // each at most 1
+    EXPECT_GT(easy.narrowestWindow, 1);
 
     // One key on one tick: a try finishes when the press is off by less than
     // half a tick, 38 % of a normal spread of 1 tick and 68 % of 0.5 tick.
-    SearchReport tight = search(boxRoom(oneTickRoom()));
+    SearchReport tight = search(oneTickRoom());
     ASSERT_EQ(tight.verdict, Verdict::Finishable);
     EXPECT_EQ(tight.narrowestWindow, 1);
     ASSERT_TRUE(tight.success.measured);
@@ -103,52 +89,42 @@ TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePresses) {
     EXPECT_EQ(tight.success.allGoodsNew, tight.success.newHand) << "no goods: the same player";
 
     // The exit behind the start, an item beyond the gap: only who takes every item jumps, twice.
-    std::map<int, std::string> beyond = oneTickRoom();
-    beyond[19] = "9       i                    j";
-    SearchReport detour = search(boxRoom(beyond, "1"));
+    SearchReport detour = search(oneTickRoom("9       i                    j", "1"));
     ASSERT_TRUE(detour.success.measured);
     EXPECT_EQ(detour.success.newHand, 1.0);
     EXPECT_NEAR(detour.success.allGoodsNew, 0.383 * 0.383, 0.04);
     EXPECT_NEAR(detour.success.allGoodsPractised, 0.683 * 0.683, 0.05);
 
     // The same on another run, in slices.
-    SearchJobPtr job = startSearch(roomFromText(boxRoom(oneTickRoom()), RoomState{}));
+    SearchJobPtr job = startSearch(roomFromText(oneTickRoom(), RoomState{}));
     while (!advanceSearch(*job, {200, 0.2})) {
     }
     EXPECT_EQ(searchReport(*job).success.newHand, tight.success.newHand);
     EXPECT_EQ(searchReport(*job).success.practised, tight.success.practised);
 
-    // The program's text and JSON.
-    EXPECT_EQ(checkRoom(boxRoom(oneTickRoom())), 0) << out;
+    // The program's JSON and text.
+    EXPECT_EQ(checkRoom(oneTickRoom(), {"--json"}), 0);
     char expected[120];
-    std::snprintf(expected, sizeof expected, "room.lvl:19:2: note: success %d %% (new hand), %d %% (practised)\n",
-                  int(std::lround(tight.success.newHand * 100)), int(std::lround(tight.success.practised * 100)));
-    EXPECT_TRUE(says(expected)) << out;
-    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
     std::snprintf(expected, sizeof expected, "\"success\":{\"new\":%.3f,\"practised\":%.3f,\"allGoodsNew\":%.3f,",
                   tight.success.newHand, tight.success.practised, tight.success.newHand);
     EXPECT_TRUE(says(expected)) << out;
-    writeFile("goods.lvl", boxRoom(flat, "1"));
-    EXPECT_EQ(check({"goods.lvl"}), 0);
-    EXPECT_TRUE(says("goods.lvl:20:2: note: success 100 % (new hand), 100 % (practised); all goods 100 %, 100 %\n"))
+    EXPECT_EQ(checkRoom(boxRoom(flat, "1")), 0);
+    EXPECT_TRUE(says("room.lvl:20:2: note: success 100 % (new hand), 100 % (practised); all goods 100 %, 100 %\n"))
         << out;
 
     // The figure needs every state: none when the search stops short.
-    std::string text = boxRoom(oneTickRoom());
     SearchLimits limits;
     limits.exactStates = limits.exploreStates = 200;
-    SearchReport r = searchRoom(roomFromText(text, RoomState{}), limits);
-    ASSERT_EQ(r.verdict, Verdict::Finishable);
-    EXPECT_FALSE(r.explored);
-    EXPECT_FALSE(r.success.measured);
+    SearchReport cut = search(oneTickRoom(), limits);
+    ASSERT_EQ(cut.verdict, Verdict::Finishable);
+    EXPECT_FALSE(cut.explored || cut.success.measured);
 
     // Quick ways, then every state: the figure's distances prove them shortest.
     limits.exploreStates = SearchLimits{}.exploreStates;
-    SearchReport quick = searchRoom(roomFromText(text, RoomState{}), limits);
-    SearchReport exact = search(text);
+    SearchReport quick = search(oneTickRoom(), limits);
     EXPECT_TRUE(quick.explored && quick.success.measured && quick.shortest);
-    EXPECT_EQ(quick.ticks, exact.ticks);
-    EXPECT_EQ(quick.success.newHand, exact.success.newHand);
+    EXPECT_EQ(quick.ticks, tight.ticks);
+    EXPECT_EQ(quick.success.newHand, tight.success.newHand);
 }
 
 TEST_F(Checker, StaticFindingsOfALevelFile) {
@@ -160,8 +136,6 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
     rows[4] = "  3       8 8";
     rows[5] = "  aB    u";
     rows[8] = "    m           n";
-    rows[10] = "   81";
-    rows[11] = "   1";
     std::string text = boxRoom(rows, "3", {std::string(70, 'x'), "", "never shown", std::string(150, 'y')});
     text.replace(text.find('\n', 81 * 5) - 10, 10, "");  // row 6 short by ten
     checkRoom(text, quickly);
@@ -178,8 +152,6 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
              "room.lvl:26:1: note: message 'o' has no cell on the map: it is never shown",
              "room.lvl:27:146: warning: message 'p' has 150 characters: it is cut at 145",
              "room.lvl:3:15: warning: the vertical enemy's first step, which is not checked, enters (15, 2), which "
-             "holds a wall",
-             "room.lvl:10:5: warning: the horizontal enemy's first step, which is not checked, enters (6, 10), which "
              "holds a wall",
          })
         EXPECT_TRUE(says(expected)) << expected << "\n" << out;
@@ -201,15 +173,12 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
 }
 
 TEST_F(Checker, APackIsCheckedInIndexOrderWithItsOwnFindings) {
-    writeFile("p/p.txt", "one\nmissing\nsub\n../../etc/passwd\n/etc/passwd\n*me\n");
+    writeFile("p/p.txt", "one\nsub\n*me\n");
     writeFile("p/one.lvl", boxRoom(flatRoom()));
     std::filesystem::create_directories(folder / "p/sub.lvl");
     EXPECT_EQ(check({"p"}), 1);
-    for (const char* expected : {"p/one.lvl:20:2: note: finishable", "p/p.txt:2:1: error: the entry \"missing\" names",
-                                 "p/p.txt:3:1: error: the entry \"sub\" names the folder",
-                                 "p/p.txt:4:1: error: the entry \"../../etc/passwd\" leads outside the pack folder",
-                                 "p/p.txt:5:1: error: the entry \"/etc/passwd\" leads outside the pack folder"})
-        EXPECT_TRUE(says(expected)) << expected << "\n" << out;
+    EXPECT_TRUE(says("p/one.lvl:20:2: note: finishable")) << out;
+    EXPECT_TRUE(says("p/p.txt:2:1: error: the entry \"sub\" names the folder")) << out;
 
     std::string index;
     for (int n = 1; n <= 23; ++n) index += "one\n";
@@ -220,23 +189,6 @@ TEST_F(Checker, APackIsCheckedInIndexOrderWithItsOwnFindings) {
     EXPECT_TRUE(says("p/one.lvl: note: the ending's backdrop")) << out;
 }
 
-TEST_F(Checker, LaterRoomsOfASeriesInheritTheStartAndTheCellsLeftAlone) {
-    writeFile("lv/1.lvl", boxRoom(flatRoom()));
-    std::string second = boxRoom({{20, "        9"}});
-    writeFile("lv/2.lvl", second);
-    for (int n = 3; n <= 22; ++n) writeFile("lv/" + std::to_string(n) + ".lvl", boxRoom(flatRoom()));
-    EXPECT_EQ(check({"lv"}), 0) << out;
-    EXPECT_TRUE(
-        says("lv/2.lvl:1:1: warning: no start 'i': the player starts where the previous room's start was, "
-             "(2, 20)"))
-        << out;
-    EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
-    // Named alone, room 2 is still loaded over room 1 of its folder, as the game loads it.
-    EXPECT_EQ(check({"lv/2.lvl"}), 0) << out;
-    EXPECT_TRUE(says("lv/2.lvl: note: loaded over rooms 1 to 1 of its folder")) << out;
-    EXPECT_TRUE(says("lv/2.lvl:20:2: note: finishable in 8 ticks")) << out;
-}
-
 TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoLinkLoopsNamedSo) {
     writeFile("binary.lvl", std::string("\x00\xff\x1b[2J\x07", 7) + std::string(200, '\x01'));
     EXPECT_EQ(check({"binary.lvl"}), 1);  // readable: findings, no crash
@@ -244,13 +196,10 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoLinkLoopsNamedSo) {
     ASSERT_EQ(mkfifo((folder / "fifo.lvl").c_str(), 0600), 0);
     EXPECT_EQ(check({"fifo.lvl"}), 2);
     EXPECT_TRUE(says("fifo.lvl: error: cannot read: not a regular file")) << out;
-    EXPECT_EQ(check({"nowhere.lvl"}), 2);
     std::filesystem::create_directories(folder / "empty");
     EXPECT_EQ(check({"empty"}), 2);
     EXPECT_TRUE(says("neither a pack folder")) << out;
     EXPECT_EQ(check({"--frobnicate"}), 2);
-    EXPECT_EQ(check({"--help"}), 0);
-    EXPECT_TRUE(says("Usage: quorvex-check")) << out;
     // A loop of links is named so.
     ASSERT_EQ(symlink("b.lvl", (folder / "a.lvl").c_str()), 0);
     ASSERT_EQ(symlink("a.lvl", (folder / "b.lvl").c_str()), 0);
@@ -265,13 +214,13 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoLinkLoopsNamedSo) {
 }
 
 TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
+    // A high ledge, reached only from a spring.
     std::map<int, std::string> rows = {{20, "i   5"}, {12, "     1111111111111"}, {11, "            j   9"}};
     for (int y = 13; y <= 20; ++y) rows[y].resize(20, ' '), rows[y] += "1";
     std::string text = boxRoom(rows, "1");
-    writeFile("room.lvl", text);
-    check({"--solution", "room.lvl"});
+    checkRoom(text, {"--solution"});
     ASSERT_TRUE(says("# room.lvl: ")) << out;
-    // Back from the "tick key" lines to one key a tick, then the room loop's own keyboard path.
+    // Back from the "tick key" lines to one key a tick, then through the game's tick.
     std::vector<TickKey> keys;
     const std::map<std::string, TickKey> names = {
         {"left", TickKey::Left}, {"right", TickKey::Right}, {"up", TickKey::Up}, {"space", TickKey::Space}};
@@ -283,8 +232,7 @@ TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
         keys[tick - 1] = names.at(name);
     }
     ASSERT_FALSE(keys.empty()) << out;
-    writeFile("levels/replay.lvl", text);
-    loadLevel("replay");
+    room = roomFromText(text, RoomState{});
     PlayerState player = startRoom();
     TickOutcome outcome = TickOutcome::GoOn;
     for (int t = 0; t < 2000 && outcome == TickOutcome::GoOn; ++t)
@@ -294,8 +242,7 @@ TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
 }
 
 TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
-    std::string text = boxRoom({{20, "i  j  4444  7  k   9"}, {10, "     8     "}}, "2");
-    RoomState loaded = roomFromText(text, RoomState{});
+    RoomState loaded = roomFromText(boxRoom({{20, "i  j  4444  7  k   9"}, {10, "     8     "}}, "2"), RoomState{});
     SearchLimits limits;
     limits.exploreStates = 250'000;  // the guardian's room has millions: windows and ways are enough here
     SearchReport whole = searchRoom(loaded, limits);
@@ -313,35 +260,22 @@ TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     EXPECT_EQ(sliced.allGoodsTicks, whole.allGoodsTicks);
     EXPECT_EQ(sliced.narrowestWindow, whole.narrowestWindow);
     EXPECT_EQ(screenRow(5), "    screen");
-    EXPECT_EQ(room.startX, 33);
-    EXPECT_EQ(game.score, 77);
+    EXPECT_EQ(room.startX * 100 + game.score, 3377);
     EXPECT_EQ(virtualNow(), clock);
     EXPECT_EQ(replayKeys(loaded, whole.allGoodsSolution), TickOutcome::ExitReached);
 }
 
 // Thirty loose goods, two enemies, the exit shut in: ways multiply until a limit stops them.
 std::string vastRoom() {
-    std::string text = std::string(80, '1') + "\n";
-    for (int y = 2; y <= 21; ++y) {
-        std::string row(78, ' ');
-        if (y == 8 || y == 14)
-            for (int x = 5; x < 70; x += 7) row.replace(x, 3, "111");
-        if (y == 7 || y == 13 || y == 19)
-            for (int x = 6; x < 70; x += 7) row[x] = 'j';
-        if (y == 20) row[0] = 'i';
-        if (y == 2) row[30] = '7', row.replace(70, 3, "191");
-        if (y == 4) row[1] = '8';
-        text += "1" + row + "1\n";
-    }
-    return text + std::string(80, '1') + "\n0\n";
-}
-
-// Every "path" of the JSON output, decoded.
-std::vector<std::string> jsonPaths(const std::string& json) {
-    std::vector<std::string> paths;
-    for (size_t at = json.find("\"path\":\""); at != std::string::npos; at = json.find("\"path\":\"", at))
-        paths.push_back(jsonBytes(json, at += 7));
-    return paths;
+    std::map<int, std::string> rows = {{2, std::string(30, ' ') + "7" + std::string(39, ' ') + "191"}, {4, " 8"}};
+    for (int y = 7; y <= 19; y += 6)  // goods on rows 7, 13, 19, each over a ledge but the last
+        for (int x = 5; x < 70; x += 7) {
+            rows[y].resize(78, ' ');
+            rows[y][x + 1] = 'j';
+            if (y < 19) rows[y + 1].resize(78, ' '), rows[y + 1].replace(x, 3, "111");
+        }
+    rows[20] = "i";
+    return boxRoom(rows);
 }
 
 // The checker in a child with `headroom` bytes of address space left: its output, status,
@@ -349,17 +283,14 @@ std::vector<std::string> jsonPaths(const std::string& json) {
 std::string checkUnderLimit(const std::vector<std::string>& arguments, size_t headroom) {
     return inChild([&] {
         long pages = 0;
-        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-            std::fclose(statm);
-        }
+        std::ifstream("/proc/self/statm") >> pages;
         rlimit space{};
         space.rlim_cur = space.rlim_max = size_t(pages) * size_t(sysconf(_SC_PAGESIZE)) + headroom;
         setrlimit(RLIMIT_AS, &space);
         std::string out, err;
         int status = runChecker(arguments, out, err);
         return out + "status " + std::to_string(status) + " share " +
-               std::to_string(searchMemoryShare() * 4 == space.rlim_cur ? 1 : 0) + "\n";
+               std::to_string(searchMemoryShare() * 4 == space.rlim_cur) + "\n";
     });
 }
 
@@ -403,7 +334,9 @@ TEST_F(Checker, JsonPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {
     EXPECT_TRUE(says("{\"path\":\"jsön/rööm.lvl\",")) << out;
     EXPECT_TRUE(says("b\\udcff\\udcc3(\\udced\\udca0\\udc80z.lvl")) << out;
     EXPECT_TRUE(says("tab\\u0009quote\\\"\\u0085.lvl")) << out;
-    std::vector<std::string> paths = jsonPaths(out);
+    std::vector<std::string> paths;
+    for (size_t at = out.find("\"path\":\""); at != std::string::npos; at = out.find("\"path\":\"", at))
+        paths.push_back(jsonBytes(out, at += 7));
     ASSERT_EQ(paths.size(), 9u) << out;  // two findings (the way, the success) and a room each
     for (size_t i = 0; i < paths.size(); ++i) {
         EXPECT_EQ(paths[i], names[i < 6 ? i / 2 : i - 6]);
@@ -414,22 +347,10 @@ TEST_F(Checker, JsonPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {
 
 TEST_F(Checker, ShowWithoutATerminalFailsWithStatusTwoAndSaysWhy) {
     writeFile("flat.lvl", boxRoom(flatRoom()));
-    pid_t child = fork();
-    if (child == 0) {
-        setsid();  // no controlling terminal, and no terminal on the standard streams
-        int output = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int input = open("/dev/null", O_RDONLY);
-        dup2(input, 0);
-        dup2(output, 1);
-        dup2(output, 2);
-        execl(QUORVEX_CHECK_BINARY, "quorvex-check", "--show", "flat.lvl", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_EQ(readFile("out.txt"), "quorvex-check: --show needs a terminal to play the ways in, and there is none\n");
+    // setsid: no controlling terminal, and none on the standard streams.
+    EXPECT_EQ(
+        commandOutput("setsid -w " + shellQuoted(QUORVEX_CHECK_BINARY) + " --show flat.lvl </dev/null 2>&1; echo $?"),
+        "quorvex-check: --show needs a terminal to play the ways in, and there is none\n2\n");
 }
 
 }  // namespace

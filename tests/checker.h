@@ -29,8 +29,7 @@ inline std::map<int, std::string> flatRoom() { return {{20, "i" + std::string(75
 class Checker : public GameRun {
 protected:
     int check(const std::vector<std::string>& arguments) {
-        out.clear();
-        err.clear();
+        out.clear(), err.clear();
         return runChecker(arguments, out, err);
     }
     int checkRoom(const std::string& text, std::vector<std::string> options = {}) {

@@ -51,7 +51,7 @@ TEST_F(Play, LostLifeRestartsTheRoomAndTheLastScoresItsGoods) {
     EXPECT_EQ(game.score, 20);
 }
 
-TEST_F(Play, MessagesShowOnceAndTheSoundKeySilencesCues) {
+TEST_F(Play, MessagesShowOnceTheSoundKeySilencesCuesAndEscAtTheQuitPromptEnds) {
     play({{20, "    ijmn         1"}, {24, "Mind the gap"}, {25, std::string(300, 'x')}});
     text(virtualNow(), "m");
     arrow(virtualNow(), scan::right);
@@ -74,29 +74,8 @@ TEST_F(Play, MessagesShowOnceAndTheSoundKeySilencesCues) {
     tick(12);  // back over both message cells
     EXPECT_EQ(player.playerX, 5);
     EXPECT_EQ(bufferRow(24), " Lives: \x03\x03\x03");
-}
-
-TEST_F(Play, QuitPromptYesSavesAndEscEnds) {
-    play({{20, "    i"}});
-    game = {7, 3, 0, 12, 40};
-    text(virtualNow(), "\ry");
-    EXPECT_THROW(tick(), MenuReturn);
-    EXPECT_EQ(readFile("save.sav"), "48\r\n885\r\n40\r\n");
     text(virtualNow(), "\r\x1b");
     EXPECT_THROW(tick(), ProgramEnd);
-}
-
-TEST_F(Play, NewGameWalksThroughTheExitIntoRoomTwo) {
-    writeFile("levels/1.lvl", levelText({{20, "    i   9"}}));
-    writeFile("levels/2.lvl", levelText({{1, "11111"}, {20, "  i      "}}));  // blanks over the last exit
-    key(10, 13);  // New Game: the marker starts there when there is no save
-    arrow(1000, scan::right);
-    setStopTime(5000);
-    EXPECT_EQ(runGame(), -1);
-    EXPECT_EQ(game.score, 9);
-    EXPECT_EQ(screenRow(1), "\xb2\xb2\xb2\xb2\xb2");
-    EXPECT_EQ(screenRow(20), "  \x02");
-    EXPECT_EQ(screenRow(23).substr(0, 9), " Level: 2");
 }
 
 TEST_F(Play, QuitPromptNoGoesOnAndEscEndsWithoutSaving) {
