@@ -1,169 +1,319 @@
 // The room editor on the in-memory console: scripted keys, the files it
-// writes compared byte for byte.
+// writes compared byte for byte; its tools for authors and the answers that
+// used to confuse them.
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
 
 #include "editrun.h"
+#include "levels/levels.h"
+#include "system/files.h"
 
 namespace {
 
-using Editor = EditorRun;
+class Editor : public EditorRun {
+protected:
+    int listRowOf(const std::string& name) {  // the pack screen's row of an entry
+        for (int row = 3; row <= 19; ++row)
+            if ((screenRow(row) + " ").compare(7, name.size() + 1, name + " ") == 0) return row;
+        return 0;
+    }
+    // Glyph and background of each cell, "GG/b " in hex.
+    std::string looks(const std::vector<std::pair<int, int>>& cells) {
+        std::string all;
+        for (auto [x, y] : cells) {
+            char one[8];
+            std::snprintf(one, sizeof one, "%02X/%X ", bufferCell(x, y).character, background(x, y));
+            all += one;
+        }
+        return all;
+    }
+};
 
-TEST_F(Editor, PaintsLinesAndBoxesAndSavesTheGamesFormatKeepingThePreviousVersion) {
+TEST_F(Editor, PaintsLinesBoxesAndDrawingsAndSavesTheGamesFormatKeepingThePreviousVersion) {
     // "1j" at (2,3); spikes from (2,6) to (5,6), lava at (6,6); a box of lava (10,9)-(12,10).
-    press(scan::down);
-    text(0, "1j");
-    press(scan::down, 3);
-    press(scan::home);
-    press(scan::right);
-    text(0, "3");  // the brush; the cursor steps to (3,6)
-    press(scan::left);
-    text(0, block);
-    press(scan::right, 4);
-    text(0, line + "2");
-    press(scan::left);  // back onto the lava; the box from (10,9)
-    moveTo(6, 5);
-    text(0, block);
-    moveTo(4, 3);
-    text(0, box + save + quit);
+    type(downKey + "1j" + times(3, downKey) + homeKey + rightKey + "3" + leftKey);  // the brush "3" steps right
+    type(block + times(4, rightKey) + line + "2" + leftKey + moveTo(6, 5) + block + moveTo(4, 3) + box);
+    // Drawing starts on the cell under the cursor: spikes from (12,11) to (15,11), then off again.
+    type(downKey + "3" + draw + times(2, rightKey) + esc + rightKey + save + quit);
     ASSERT_EQ(edit("room.lvl"), 0);
-    std::vector<std::string> rows = freshRows();
-    rows[2].replace(1, 2, "1j");
-    rows[5].replace(1, 5, "33332");
-    rows[8].replace(9, 3, "222");
-    rows[9].replace(9, 3, "222");
-    EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "1"));
+    EXPECT_EQ(readFile("room.lvl"),
+              fileOf(freshRows({{2, 1, "1j"}, {5, 1, "33332"}, {8, 9, "222"}, {9, 9, "222"}, {10, 11, "3333"}}), "1"));
     EXPECT_EQ(readFile("room.lvl~"), fileOf(freshRows()));
 }
-
-TEST_F(Editor, UndoAndRedoStepThroughEveryChange) {
-    // The cursor stays where the undone keys left it: k at (5,2); the last redo finds nothing.
-    text(0, "111" + undo + undo + redo + "k" + undo + undo + redo + redo + redo + save + quit);
-    ASSERT_EQ(edit("room.lvl"), 0);
-    std::vector<std::string> rows = freshRows();
-    rows[1].replace(1, 4, "11 k");
-    EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "1"));
-}
-
 TEST_F(Editor, TheGoodsLineFollowsTheMapUntilTheAuthorSetsIt) {
-    text(0, "jkl" + save + goodsKey + "5\rj" + save + goodsKey + "\r" + save + "kk");  // empty: follow the map
-    press(scan::del);                 // not on a goods cell: no change in count
-    text(0, backspace + quit + "d");  // erases the second k; leaves, discarding
+    // An empty goods line follows the map; Del off a goods cell changes no count; Backspace erases the
+    // second k; the room is left discarding.
+    type("jkl" + save + goodsKey + "5\rj" + save + goodsKey + "\r" + save + "kk" + delKey + backspace + quit + "d");
     ASSERT_EQ(edit("room.lvl"), 0);
-    std::vector<std::string> rows = freshRows();
-    rows[1].replace(1, 4, "jklj");
-    EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "4"));
-    EXPECT_EQ(readFile("room.lvl~"), fileOf(rows, "5"));
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "jklj"}}), "4"));
+    EXPECT_EQ(readFile("room.lvl~"), fileOf(freshRows({{1, 1, "jklj"}}), "5"));
 }
-
-TEST_F(Editor, AMessageOverSixtySixCharactersIsMarked) {
+TEST_F(Editor, AMessageOverSixtySixCharactersIsMarkedAndSavedWhole) {
     std::string message = std::string(66, 'a') + "bcde";
-    auto typeMessage = [&](const std::string& after) {
-        startMemoryConsole();
-        text(0, "m");
-        press(scan::left);
-        text(0, "\r" + message + after);
-        return edit("room.lvl");
-    };
-    ASSERT_EQ(typeMessage(""), -1);                // still in the line editor
-    EXPECT_EQ(bufferCell(80, 24).character, 'a');  // the 66th character, last on row 24, marked
-    EXPECT_EQ(background(80, 24), 6);
-    EXPECT_EQ(background(79, 24), 7);
+    ASSERT_EQ(editAgain("room.lvl", "m" + leftKey + "\r" + message), -1);  // still in the line editor
+    EXPECT_EQ(bufferCell(80, 24).character, 'a');                          // the 66th character, last on row 24, marked
+    EXPECT_EQ(background(80, 24) * 16 + background(79, 24), 0x67);
     EXPECT_EQ(bufferCell(1, 25).character, 'b');  // over the goods label, in red
     EXPECT_EQ(bufferCell(1, 25).attribute & 0x0F, 4);
-
-    ASSERT_EQ(typeMessage("\r"), -1);
-    EXPECT_TRUE(has(screenRow(25), "has 70 characters"));
-
-    EXPECT_EQ(typeMessage("\r" + save + quit), 0);
-    std::vector<std::string> rows = freshRows();
-    rows[1][1] = 'm';
-    EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "0", {message}));
+    ASSERT_EQ(editAgain("room.lvl", "m" + leftKey + "\r" + message + "\r" + save + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "m"}}), "0", {message}));
 }
-
-TEST_F(Editor, APlayTestReachesTheExitAndComesBackToTheRoomAsItWas) {
-    std::vector<std::string> rows = freshRows();
-    rows[20][10] = 'j';
-    rows[20][30] = 'm';
-    writeFile("room.lvl", fileOf(rows, "1", {"hello"}));
-    press(f5);
-    press(scan::right, 1, 100);
-    ASSERT_EQ(edit("room.lvl"), -1);
-    // Right is read in the third tick (at 150 ms); 75 steps from column 3 to the exit.
-    EXPECT_TRUE(has(screenRow(25), "exit reached in 77 ticks"));
-    EXPECT_EQ(bufferCell(11, 21).character, 0x04);  // the goods are back
-    EXPECT_EQ(room.roomMessages[0], "hello");
-    const std::vector<std::string>& sounds = soundLog();
-    for (const char* cue : {"once Sound/key.wav", "once Sound/next.wav"})
-        EXPECT_NE(std::find(sounds.begin(), sounds.end(), cue), sounds.end()) << cue;
-    EXPECT_EQ(screenRow(24).find('*'), std::string::npos);  // unmodified
-
-    // Esc leaves a play-test early, from the cursor this time.
-    startMemoryConsole();
-    press(f6);
-    key(300, 27);
-    ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_TRUE(has(screenRow(25), "Play-test left after"));
-    EXPECT_EQ(readFile("room.lvl"), fileOf(rows, "1", {"hello"}));
-}
-
 TEST_F(Editor, ThePackScreenAddsReordersAndRemovesRoomsInTheIndex) {
-    text(0, "aalpha\rabeta\ragamma\r-");  // gamma before beta
-    press(scan::home);
-    text(0, "+eme and you\r");  // alpha after gamma
-    press(scan::end);
-    text(0, "dyq");  // beta out of the index
+    // Gamma before beta, alpha after gamma, beta out of the index.
+    type("aalpha\rabeta\ragamma\r-" + homeKey + "+eme and you\r" + endKey + "dyq");
     ASSERT_EQ(edit("levels/custom levels/demo"), 0);
     EXPECT_EQ(readFile("levels/custom levels/demo/demo.txt"), "gamma\r\nalpha\r\n*me and you\r\n");
     for (const char* name : {"alpha", "beta", "gamma"})
         EXPECT_EQ(readFile(std::string("levels/custom levels/demo/") + name + ".lvl"), fileOf(freshRows()));
 }
-
 TEST_F(Editor, WhatTheGameNeverDrawsIsMarked) {
-    std::vector<std::string> rows = freshRows();
-    rows[4].replace(4, 9, "7 8 n 3 0");  // enemies, message 2, invisible spikes, a character that writes nothing
-    rows[5][40] = 'z';                   // a code without a meaning
-    rows[6] = "1111";                    // a short row
+    std::vector<std::string> rows = freshRows({{4, 4, "7 8 n 3 0"}, {5, 40, "z"}});
+    rows[6] = "1111";  // a short row; above, enemies, message 2, invisible spikes, a character that writes nothing
     writeFile("room.lvl", fileOf(rows, "0", {"", "hi"}));
-    text(0, patrols);
-    ASSERT_EQ(edit("room.lvl"), -1);
-    // clang-format off
-    const struct { int x, y; uint8_t glyph, background; } marks[] = {
-        {3, 21, 0x02, 1}, {5, 5, 0x12, 1}, {7, 5, 0x1D, 1}, {9, 5, '2', 1}, {11, 5, 0x1E, 1}, {13, 5, 0xFA, 1},
-        {41, 6, '?', 1}, {4, 7, 0xB2, 0}, {5, 7, 0xFA, 1}, {80, 7, 0xFA, 1},
-        {5, 4, 0xFA, 0}, {8, 5, 0xFA, 0},  // the patrols: up from (5,5), right from (7,5) until the message cell
-    };
-    // clang-format on
-    for (const auto& mark : marks) {
-        SCOPED_TRACE(std::to_string(mark.x) + "," + std::to_string(mark.y));
-        EXPECT_EQ(bufferCell(mark.x, mark.y).character, mark.glyph);
-        EXPECT_EQ(background(mark.x, mark.y), mark.background);
-    }
+    ASSERT_EQ(editAgain("room.lvl", patrols), -1);
+    // Then the patrols: up from (5,5), right from (7,5) until the message cell.
+    EXPECT_EQ(
+        looks({{3, 21}, {5, 5}, {7, 5}, {9, 5}, {11, 5}, {13, 5}, {41, 6}, {4, 7}, {5, 7}, {80, 7}, {5, 4}, {8, 5}}),
+        "02/1 12/1 1D/1 32/1 1E/1 FA/1 3F/1 B2/0 FA/1 FA/1 FA/0 FA/0 ");
 }
 
-TEST_F(Editor, TheCheckerWalksThroughItsFindingsAndPlaysItsSolution) {
-    std::vector<std::string> rows = freshRows();
-    rows[20][10] = 'j';
-    rows[1].replace(30, 3, "1k1");  // goods shut in under the ceiling
-    rows[2].replace(30, 3, "111");
-    writeFile("room.lvl", fileOf(rows, "2"));
-    press(f7);
-    ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_TRUE(has(bottomRows(), "1/3 note: finishable in 75 ticks"));
+TEST_F(Editor, PlayTestsAndTheCheckersSolutionReachTheExitAndComeBackToTheRoomAsItWas) {
+    // Goods on the floor, a message cell, goods shut in under the ceiling.
+    std::string file =
+        fileOf(freshRows({{20, 10, "j"}, {20, 30, "m"}, {1, 30, "1k1"}, {2, 30, "111"}}), "2", {"hello"});
+    writeFile("room.lvl", file);
+    for (const std::string& playKey : {f5, f8}) {  // the solution plays its own keys, not Right
+        startMemoryConsole();
+        clearSoundLog();
+        type(playKey);
+        type(rightKey, 100);
+        ASSERT_EQ(edit("room.lvl"), -1);
+        // Right is read in the third tick (at 150 ms); 75 steps from column 3 to the exit.
+        EXPECT_TRUE(has(screenRow(25), playKey == f5 ? "exit reached in 77 ticks" : "solution: exit reached in 75"));
+        EXPECT_EQ(bufferCell(11, 21).character, 0x04);  // the goods are back
+        EXPECT_EQ(room.roomMessages[0], "hello");
+        EXPECT_EQ(screenRow(24).find('*'), std::string::npos);  // unmodified
+        EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/key.wav", "once Sound/next.wav"}));
+    }
 
+    // Esc leaves a play-test early, from the cursor this time.
     startMemoryConsole();
-    press(f7);
-    press(f7, 1, 1000);  // a key that comes while the check runs would stop it
-    press(f7, 1, 1100);  // past the success note
+    type(f6);
+    type(esc, 300);
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_TRUE(has(screenRow(25), "Play-test left after"));
+    EXPECT_EQ(readFile("room.lvl"), file);
+
+    // The checker's findings walked past the success note to the goods shut in.
+    startMemoryConsole();
+    type(f7);
+    type(f7, 1000);  // a key that comes while the check runs would stop it
+    type(f7, 1100);
     ASSERT_EQ(edit("room.lvl"), -1);
     EXPECT_TRUE(has(screenRow(25), "cannot be reached"));
     EXPECT_EQ(screenRow(23).substr(0, 4), "32,2");
+}
 
-    startMemoryConsole();
-    clearSoundLog();
-    press(f8);
+TEST_F(Editor, LeavingWithUnsavedChangesNamesSaveDiscardAndStay) {
+    ASSERT_EQ(editAgain("room.lvl", "55" + quit), -1);
+    for (const char* choice : {"S save", "D discard", "Esc stay"}) EXPECT_TRUE(has(screenRow(25), choice));
+
+    // Esc stays with the changes, and the rescue (as the signal handlers write it) holds them.
+    ASSERT_EQ(editAgain("room.lvl", "55" + quit + esc + "7"), -1);
+    writeRescueNow();
+    EXPECT_EQ(readFile("room.lvl.rescue"), fileOf(freshRows({{1, 1, "557"}})));
+    std::filesystem::remove(folder / "room.lvl.rescue");
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows()));
+
+    // N is no answer, D leaves without writing, S saves.
+    for (const std::string answer : {"nd", "s"}) {
+        ASSERT_EQ(editAgain("room.lvl", "55" + quit + answer), 0);
+        EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, answer == "s" ? "55" : "  "}}))) << answer;
+    }
+}
+
+TEST_F(Editor, UndoingBackToTheSavedRoomIsNoChange) {
+    // Undoing to the last save is clean, one step further is a change again.
+    for (const auto& [keys, changed] : std::vector<std::pair<std::string, bool>>{
+             {"1" + undo, false}, {"1" + save + "2" + undo, false}, {"4" + save + "5" + undo + undo, true}}) {
+        ASSERT_EQ(editAgain("room.lvl", keys), -1);
+        EXPECT_EQ(screenRow(24).find("*room.lvl") != std::string::npos, changed) << screenRow(24);
+        EXPECT_TRUE(changed || writeRescueNow().empty());  // nothing to rescue either
+    }
+    EXPECT_EQ(editAgain("room.lvl", "3" + undo + quit), 0);  // clean again: leaving asks nothing
+}
+
+TEST_F(Editor, ReportsAreShownWholeAndNamedAfterTheEditor) {
+    // A note longer than a row: wrapped over the rows above, never cut.
+    std::vector<std::string> rows = freshRows();
+    rows[3] += "extra";
+    writeFile("room.lvl", fileOf(rows));
     ASSERT_EQ(edit("room.lvl"), -1);
-    EXPECT_TRUE(has(screenRow(25), "solution: exit reached in 75 ticks"));
-    EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/key.wav", "once Sound/next.wav"}));
+    EXPECT_TRUE(has(bottomRows(), "saving drops them."));
+    EXPECT_EQ(bottomRows().find('\xAF'), std::string::npos) << bottomRows();
+
+    // A message line longer than the game shows: editing keeps the 145 it shows, and says so.
+    writeFile("room.lvl", fileOf(freshRows({{1, 1, "m"}}), "0", {std::string(145, 'a') + std::string(55, 'b')}));
+    ASSERT_EQ(editAgain("room.lvl", f4 + "1\r"), -1);
+    EXPECT_EQ(::edit.text.messages, std::vector<std::string>{std::string(145, 'a')});
+    EXPECT_TRUE(has(bottomRows(), "held 200 characters; the game shows only 145"));
+
+    // A failed write on the pack screen: the editor's name, and the whole reason.
+    writeFile("pack/pack.txt", "a\r\n*\r\n");
+    std::filesystem::create_directories(folder / "pack/pack.txt~/in the way");
+    ASSERT_EQ(editAgain("pack", "esomeone\r"), -1);
+    EXPECT_TRUE(has(bottomRows(), "quorvex-edit: cannot"));
+    EXPECT_EQ(bottomRows().find("quorvex: "), std::string::npos) << bottomRows();
+    EXPECT_EQ(readFile("pack/pack.txt"), "a\r\n*\r\n");
+
+    // Without a terminal: the report on standard error names the editor too.
+    FILE* pipe = popen((std::string(QUORVEX_EDIT_BINARY) + " room.lvl 2>&1 </dev/null").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char said[512] = "";
+    ASSERT_NE(std::fgets(said, sizeof said, pipe), nullptr);
+    EXPECT_NE(pclose(pipe), 0);
+    EXPECT_EQ(std::string(said).rfind("quorvex-edit: ", 0), 0u) << said;
+}
+
+TEST_F(Editor, ThePackScreenLabelsBlankLinesAndTheRoomsOfTheEnding) {
+    std::string index = "\r\n";
+    for (int i = 2; i <= 23; ++i) index += "r" + std::to_string(i) + "\r\n";
+    writeFile("pack/pack.txt", index + "*\r\n");
+    for (const char* name : {"r21", "r22", "r23"}) writeFile(std::string("pack/") + name + ".lvl", fileOf(freshRows()));
+    ASSERT_EQ(editAgain("pack", "\r"), -1);  // the blank line
+    EXPECT_TRUE(has(screenRow(3), "blank line"));
+    EXPECT_TRUE(has(bottomRows(), "is blank: the game stops"));
+
+    ASSERT_EQ(editAgain("pack", endKey + upKey), -1);  // entry 22
+    ASSERT_GT(listRowOf("r22"), 0);
+    EXPECT_TRUE(has(screenRow(listRowOf("r22")), "ending's backdrop"));
+    EXPECT_TRUE(has(screenRow(listRowOf("r23")), "never reached"));
+    EXPECT_EQ(screenRow(listRowOf("r21")).find("never"), std::string::npos);
+    EXPECT_TRUE(has(screenRow(25), "never played"));
+}
+
+TEST_F(Editor, AFolderHoldingAnotherPacksIndexSaysSoAndCanTakeIt) {
+    writeFile("mypack/sampler.txt", "one\r\ntwo\r\n*the sampler\r\n");
+    ASSERT_EQ(edit("mypack"), -1);
+    EXPECT_TRUE(has(screenRow(3), "sampler.txt"));
+    EXPECT_FALSE(exists("mypack/mypack.txt"));  // nothing written by looking
+
+    // Taken with I, also over an empty index of its own (an earlier run made it); a note is no index.
+    writeFile("other/other.txt", "*\r\n");
+    writeFile("other/notes.txt", "just notes\r\n");
+    writeFile("other/old.txt", "a\r\n*x\r\n");
+    ASSERT_EQ(editAgain("other", "i"), -1);
+    EXPECT_EQ(readFile("other/other.txt"), "a\r\n*x\r\n");
+    EXPECT_EQ(readFile("other/other.txt~"), "*\r\n");
+}
+
+TEST_F(Editor, CopyCutAndPasteMoveABoxOfCellsAsOneUndoStepEach) {
+    writeFile("room.lvl", fileOf(freshRows({{1, 1, "123"}, {2, 1, "j9m"}}), "1", {"hi"}));
+    // (2,2)-(4,3) pasted at (10,3), then at (10,5), the second undone whole.
+    ASSERT_EQ(editAgain("room.lvl", block + moveTo(4, 3) + copyKey + times(6, rightKey) + paste + times(2, downKey) +
+                                        paste + undo + save + quit),
+              0);
+    EXPECT_EQ(readFile("room.lvl"),
+              fileOf(freshRows({{1, 1, "123"}, {2, 1, "j9m"}, {2, 9, "123"}, {3, 9, "j9m"}}), "2", {"hi"}));
+
+    // Cut empties the box (2,20)-(4,21); pasting the start with it at (4,18) moves it (there is one).
+    ASSERT_EQ(editAgain("new.lvl", moveTo(2, 20) + block + downKey + times(2, rightKey) + cut + times(3, upKey) +
+                                       paste + save + quit),
+              0);
+    EXPECT_EQ(readFile("new.lvl"), fileOf(freshRows({{20, 1, "   "}, {18, 3, " i "}})));
+}
+TEST_F(Editor, FillPaintsTheEnclosedAreaAndUndoesAndRedoesAsOneStep) {
+    // A closed box from (10,5) to (15,8), a hole of 4 x 2.
+    std::vector<Put> cells = {{4, 9, "111111"}, {5, 9, "1  8 1"}, {6, 9, "1    1"}, {7, 9, "111111"}};
+    writeFile("room.lvl", fileOf(freshRows(cells)));
+    // Lava at (12,6) is the brush; the fill undone whole (the lava stays) as the backup shows, then redone;
+    // a second redo finds nothing.
+    ASSERT_EQ(editAgain("room.lvl", moveTo(12, 6) + "2" + fill + undo + save + redo + redo + save + quit), 0);
+    cells.push_back({5, 11, "2"});
+    EXPECT_EQ(readFile("room.lvl~"), fileOf(freshRows(cells)));
+    cells.push_back({5, 9, "122821"});  // the enemy's start stays where it is
+    cells.push_back({6, 9, "122221"});
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows(cells)));
+
+    // The open room is an area too; starts are no brush for it.
+    ASSERT_EQ(editAgain("new.lvl", "i" + leftKey + fill), -1);
+    EXPECT_TRUE(has(screenRow(25), "fill with another brush"));
+}
+
+// In a pack the second room's short first row inherits the first room's
+// cells: shown so, saved with them and copied with them.
+TEST_F(Editor, ShortRowsShowWhatTheyInheritAndAreSavedAndCopiedWithIt) {
+    std::vector<std::string> base = freshRows({{0, 40, std::string(40, '2')}}), alpha = freshRows(), whole = base;
+    alpha[0] = "9";
+    whole[0][0] = '9';
+    writeFile("pack/pack.txt", "base\r\nalpha\r\n*\r\n");
+    writeFile("pack/base.lvl", fileOf(base));
+    writeFile("pack/alpha.lvl", fileOf(alpha));
+    ASSERT_EQ(editAgain("pack", downKey + "c\r" + upKey + "\r"),
+              -1);  // the name offered, "alpha copy"; then alpha opened
+    EXPECT_EQ(readFile("pack/pack.txt"), "base\r\nalpha\r\nalpha copy\r\n*\r\n");
+    EXPECT_EQ(readFile("pack/alpha copy.lvl"), fileOf(whole));
+    // The exit, as the game draws it; an inherited wall and lava, on the mark's blue.
+    EXPECT_EQ(looks({{1, 1}, {2, 1}, {41, 1}}), "0F/0 B2/1 B1/1 ");
+
+    ASSERT_EQ(editAgain("pack", downKey + "\r" + save + quit + "q"), 0);
+    EXPECT_EQ(readFile("pack/alpha.lvl"), fileOf(whole));
+}
+
+TEST_F(Editor, ThePackIsPlayedFromTheChosenRoomWithoutSaveFilesAndStopsWhereTheGameWould) {
+    // Rooms of two steps: the exit two cells right of the start.
+    std::string twoSteps = fileOf(freshRows({{20, 2, "i 9" + std::string(73, ' ')}}));
+    writeFile("pack/r.lvl", twoSteps);
+    writeFile("pack/a.lvl", twoSteps);
+    std::string index;
+    for (int i = 1; i <= 22; ++i) index += "r\r\n";
+    writeFile("pack/pack.txt", index + "*\r\n");
+    type(times(19, downKey) + "p");  // room 20: a checkpoint room in the main series
+    type(rightKey, 1000);
+    type(rightKey, 4000);
+    ASSERT_EQ(edit("pack"), -1);
+    EXPECT_TRUE(has(bottomRows(), "Room 22 is the ending's backdrop"));
+    EXPECT_FALSE(exists("checkpoint.sav"));
+    EXPECT_FALSE(exists("save.sav"));
+    const std::vector<std::string>& sounds = soundLog();
+    EXPECT_EQ(std::count(sounds.begin(), sounds.end(), "once Sound/next.wav"), 2);
+    EXPECT_EQ(std::count(sounds.begin(), sounds.end(), "once Sound/begin.wav"), 1);
+
+    // Where the game would stop after room 1: a missing file, the end line; Esc in room 2.
+    for (const auto& [index, keys, said] :
+         std::vector<std::array<std::string, 3>>{{"a\r\nmissing\r\n*me\r\n", "", "Room 2: the game finds no file"},
+                                                 {"a\r\n*me\r\n", "", "Room 2 is the end line"},
+                                                 {"a\r\na\r\n*me\r\n", esc, "left in room 2"}}) {
+        writeFile("pack/pack.txt", index);
+        startMemoryConsole();
+        type("p");
+        type(rightKey, 1000);
+        type(keys, 4000);
+        ASSERT_EQ(edit("pack"), -1);
+        EXPECT_TRUE(has(bottomRows(), said));
+    }
+}
+
+TEST_F(Editor, EarlierRoomsReadOnlyWhatTheGameReads) {
+    // Every kind of line end, one straddling the reading's 64 KiB chunks, long rows and messages.
+    std::string tricky = std::string(65535, '1') + "\r\n" + "2222\r" + "3333\n" + std::string(300, 'k') + "\r\n";
+    for (int y = 5; y <= 22; ++y) tricky += (y % 2 ? "i5" : "m6") + std::string(static_cast<size_t>(y), '4') + "\n";
+    tricky += "7\r\n" + std::string(400, 'a') + "\r\n\x1A stop\r\nnever\r\n";
+    for (const std::string& fileText : {tricky, std::string("12\r\n\r\n\rij"), std::string()}) {
+        writeFile("t.lvl", fileText);
+        Inheritance read;
+        setCell(read.map, 5, 5, Lava);
+        Inheritance game = read;
+        applyEarlierRoom(read, readLevelLines("t.lvl"));
+        applyEarlierRoom(game, readTextFile("t.lvl"));
+        EXPECT_EQ(std::memcmp(&read.map, &game.map, sizeof read.map), 0);
+        EXPECT_EQ(read.messages, game.messages);
+        EXPECT_EQ(std::make_pair(read.startX, read.startY), std::make_pair(game.startX, game.startY));
+        EXPECT_FALSE(read.firstRoom);
+    }
+    EXPECT_LE(readLevelLines("t.lvl").size(), 31u * 256);
 }
 
 }  // namespace

@@ -41,30 +41,19 @@ protected:
 };
 
 TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnRoomsWithEachErrorKind) {
-    std::map<std::string, std::map<int, std::string>> rooms;
-    rooms["clean"] = flatRoom();
-    rooms["no start"] = {{20, " " + std::string(75, ' ') + "9"}};
-    rooms["no exit"] = {{20, "i"}};
-    rooms["exit not reachable"] = flatRoom();
-    for (int y = 2; y <= 20; ++y) rooms["exit not reachable"][y].resize(70, ' '), rooms["exit not reachable"][y] += "1";
-    // A hole in the floor into a shaft deeper than a jump: finishable, yet the player can be stuck.
-    std::map<int, std::string> pit = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
+    // No start, no exit, an exit walled off, and a hole in the floor into a shaft deeper than a jump:
+    // finishable, yet the player can be stuck.
+    std::map<int, std::string> noStart = {{20, " " + std::string(75, ' ') + "9"}}, walled = flatRoom(),
+                               pit = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
+    for (int y = 2; y <= 20; ++y) walled[y].resize(70, ' '), walled[y] += "1";
     pit[17][7] = ' ';
     for (int y = 18; y <= 21; ++y) pit[y] = "      1 1";
-    rooms["stuck alive"] = pit;
-    for (const auto& [name, inside] : rooms) {
-        SCOPED_TRACE(name);
+    for (const auto& inside : {noStart, {{20, "i"}}, walled, pit}) {
         writeFile("room.lvl", boxRoom(inside));
         std::string out, err;
-        int status = runChecker({"room.lvl"}, out, err);
-        startMemoryConsole();
-        ASSERT_EQ(edit("room.lvl"), -1);
+        EXPECT_EQ(runChecker({"room.lvl"}, out, err), 1) << out;
+        ASSERT_EQ(editAgain("room.lvl"), -1);
         std::string row = trimRight(screenRow(24).substr(0, 50));
-        EXPECT_EQ(status, name == "clean" ? 0 : 1) << out;
-        if (name == "clean") {
-            EXPECT_EQ(row.rfind("finishable in", 0), 0u) << row;
-            continue;
-        }
         size_t error = out.find(": error: ");
         ASSERT_NE(error, std::string::npos) << out;
         std::string first = out.substr(error + 9, out.find('\n', error) - error - 9);
@@ -75,11 +64,10 @@ TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnRoomsWithEachErrorKind) {
     // Room 2 of a series is loaded over room 1, by the checker and the editor alike:
     // without a start of its own the player starts at room 1's, which is a warning only.
     writeFile("series/1.lvl", boxRoom(flatRoom()));
-    writeFile("series/2.lvl", boxRoom({{20, " " + std::string(75, ' ') + "9"}}));
+    writeFile("series/2.lvl", boxRoom(noStart));
     std::string out, err;
     EXPECT_EQ(runChecker({"series/2.lvl"}, out, err), 0) << out;
-    startMemoryConsole();
-    ASSERT_EQ(edit("series/2.lvl"), -1);
+    ASSERT_EQ(editAgain("series/2.lvl"), -1);
     EXPECT_EQ(screenRow(24).rfind("finishable in 76 ticks, 1 warning", 0), 0u) << screenRow(24) << out;
 }
 
@@ -90,8 +78,7 @@ TEST_F(EditorFiles, SavingThroughALinkWritesItsTargetAndKeepsModeAndOwnerOnFileA
     bool root = geteuid() == 0;
     ASSERT_TRUE(!root || chown(path("real/real.lvl").c_str(), 1234, 4321) == 0);
     std::filesystem::create_symlink("real/real.lvl", folder / "link.lvl");
-    text(0, "5" + save + quit);
-    ASSERT_EQ(edit("link.lvl"), 0);
+    ASSERT_EQ(editAgain("link.lvl", "5" + save + quit), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.lvl"));
     EXPECT_EQ(readFile("real/real.lvl").substr(82, 3), "15 ");
     EXPECT_EQ(readFile("real/real.lvl~"), before);
@@ -107,25 +94,19 @@ TEST_F(EditorFiles, SavingThroughALinkWritesItsTargetAndKeepsModeAndOwnerOnFileA
 TEST_F(EditorFiles, AFolderEntryIsMarkedAndNeverOpenedAndSaveAsWritesElsewhere) {
     writeFile("pack/pack.txt", "room\r\n*\r\n");
     std::filesystem::create_directories(folder / "pack/room.lvl");
-    text(0, "\r");
-    ASSERT_EQ(edit("pack"), -1);
+    ASSERT_EQ(editAgain("pack", "\r"), -1);
     EXPECT_TRUE(has(screenRow(3), "a folder, not a level file"));
     EXPECT_TRUE(has(screenRow(25), "room: a folder"));
     EXPECT_TRUE(has(screenRow(1), "Pack pack"));  // still the pack screen
-    startMemoryConsole();
-    EXPECT_EQ(edit("pack/room.lvl"), 2);  // named as a level file: never made a pack
+    EXPECT_EQ(editAgain("pack/room.lvl"), 2);     // named as a level file: never made a pack
     EXPECT_EQ(editorReport(), "quorvex-edit: pack/room.lvl is a folder, not a level file");
     EXPECT_TRUE(std::filesystem::is_empty(folder / "pack/room.lvl"));
 
     // Save As: to a folder refused; to a new name in a new folder written, and the room is that file then.
-    startMemoryConsole();
     writeFile("room.lvl", boxRoom(flatRoom()));
-    text(0, "5");
-    press(f12);
-    text(0, std::string(8, '\x08') + "pack/room\r");  // a folder: refused
-    press(f12);
-    text(0, std::string(14, '\x08') + "copies/copy\r6" + save + quit);
-    ASSERT_EQ(edit("room.lvl"), 0);
+    ASSERT_EQ(editAgain("room.lvl", "5" + f12 + times(8, backspace) + "pack/room\r" + f12 + times(14, backspace) +
+                                        "copies/copy\r6" + save + quit),
+              0);
     EXPECT_EQ(readFile("room.lvl"), boxRoom(flatRoom()));
     EXPECT_EQ(readFile("copies/copy.lvl").substr(82, 4), "156 ");
     EXPECT_EQ(readFile("copies/copy.lvl~").substr(82, 4), "15  ");
@@ -136,16 +117,11 @@ TEST_F(EditorFiles, FilesOverTheReadLimitAreOpenedReadOnlyAndNeverCut) {
     // A 10 MB room: shown, never rewritten; Save As takes what is shown; leaving asks.
     std::string big = boxRoom(flatRoom()) + std::string(10'000'000, 'x');
     writeFile("big.lvl", big);
-    text(0, "5" + save);
-    ASSERT_EQ(edit("big.lvl"), -1);
+    ASSERT_EQ(editAgain("big.lvl", "5" + save), -1);
     EXPECT_TRUE(has(screenRow(25), "Larger than 4 MiB: not written"));
     EXPECT_TRUE(has(screenRow(24), "big.lvl (r"));
-    startMemoryConsole();
-    text(0, "5");
-    press(f12);
-    text(0, "\r" + quit);                               // its own name: refused
-    text(0, "s" + std::string(7, '\x08') + "small\r");  // S: a read-only room goes to save as
-    ASSERT_EQ(edit("big.lvl"), 0);
+    // Save As to its own name refused; S at the leave prompt sends a read-only room to save as.
+    ASSERT_EQ(editAgain("big.lvl", "5" + f12 + "\r" + quit + "s" + times(7, backspace) + "small\r"), 0);
     EXPECT_EQ(readFile("big.lvl"), big);
     EXPECT_FALSE(exists("big.lvl~"));
     EXPECT_EQ(readFile("small.lvl").substr(82, 3), "15 ");
@@ -153,9 +129,7 @@ TEST_F(EditorFiles, FilesOverTheReadLimitAreOpenedReadOnlyAndNeverCut) {
     // A 6 MB index: listed read-only; + and a write nothing.
     std::string index = "one\r\ntwo\r\n*me\r\n" + std::string(6'000'000, 'z');
     writeFile("pack/pack.txt", index);
-    startMemoryConsole();
-    text(0, "+a");
-    ASSERT_EQ(edit("pack"), -1);
+    ASSERT_EQ(editAgain("pack", "+a"), -1);
     EXPECT_TRUE(has(screenRow(1), "read-only"));
     EXPECT_TRUE(has(screenRow(25), "never rewritten"));
     EXPECT_EQ(readFile("pack/pack.txt"), index);
@@ -166,27 +140,23 @@ TEST_F(EditorFiles, FilesOverTheReadLimitAreOpenedReadOnlyAndNeverCut) {
 }
 
 TEST_F(EditorFiles, ThePackScreenSaysWhereThePackIsAndHowTheGameFindsIt) {
+    auto whereRow = [&](const std::string& pack) {
+        EXPECT_EQ(editAgain(pack), -1);
+        return trimRight(screenRow(22));
+    };
     // Outside a game folder: where it is, and the folder to copy it into.
-    ASSERT_EQ(edit("mypack"), -1);
+    EXPECT_EQ(whereRow("mypack"), " To play it, copy the folder into ~/.local/share/quorvex/levels/custom levels/");
     EXPECT_TRUE(has(screenRow(20), path("mypack")));
-    EXPECT_EQ(trimRight(screenRow(22)),
-              " To play it, copy the folder into ~/.local/share/quorvex/levels/custom levels/");
-
     // In a game folder a new pack's bare name is made where the game looks.
     std::filesystem::create_directories(folder / "game/levels");
     std::filesystem::current_path(folder / "game");
-    startMemoryConsole();
-    ASSERT_EQ(edit("newpack"), -1);
+    EXPECT_TRUE(has(whereRow("newpack"), "Started in this folder, the game plays it: Custom Levels, pack \"newpack\""));
     EXPECT_TRUE(std::filesystem::exists(folder / "game/levels/custom levels/newpack/newpack.txt"));
-    EXPECT_TRUE(has(screenRow(22), "Started in this folder, the game plays it: Custom Levels, pack \"newpack\""));
     // Another game folder's pack: that folder is named; then the installed game's own folder.
     std::filesystem::current_path(folder);
-    startMemoryConsole();
-    ASSERT_EQ(edit("game/levels/custom levels/other"), -1);
-    EXPECT_EQ(trimRight(screenRow(22)), " Started in " + path("game") + ", the game plays it as pack \"other\".");
-    startMemoryConsole();
-    ASSERT_EQ(edit("home/.local/share/quorvex/levels/custom levels/mine"), -1);
-    EXPECT_TRUE(has(screenRow(22), "The installed game plays it"));
+    EXPECT_EQ(whereRow("game/levels/custom levels/other"),
+              " Started in " + path("game") + ", the game plays it as pack \"other\".");
+    EXPECT_TRUE(has(whereRow("home/.local/share/quorvex/levels/custom levels/mine"), "The installed game plays it"));
 }
 
 // A rescue that cannot be written beside the room says so, leaves the older
@@ -275,50 +245,39 @@ TEST_F(EditorFiles, EveryEndingSignalWritesTheRescueAndSaysWhere) {
 
 // In a real terminal: the report of where the copy is stays on the screen
 // once the terminal is back, and the run ends by the signal.
-TEST_F(EditorFiles, SigintAndSigquitInARealTerminalRescueAndReport) {
-    for (int number : {SIGINT, SIGQUIT}) {
-        SCOPED_TRACE(number);
-        std::filesystem::remove(folder / "room.lvl.rescue");
-        TmuxGame editor;
-        editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";
-        editor.start(folder);
-        ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
-        editor.keys("6");
-        ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
-        kill(editor.pid(), number);
-        EXPECT_EQ(editor.waitExit(), 128 + number);
-        EXPECT_EQ(readFile("room.lvl.rescue").substr(82, 3), "16 ");
-        EXPECT_TRUE(editor.waitFor("quorvex-edit: unsaved room kept in room.lvl.rescue")) << editor.screen();
-        EXPECT_TRUE(editor.lineModeBack());
-    }
+TEST_F(EditorFiles, SigquitInARealTerminalRescuesAndReports) {
+    TmuxGame editor;
+    editor.command = std::string(QUORVEX_EDIT_BINARY) + " room.lvl";
+    editor.start(folder);
+    ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
+    editor.keys("6");
+    ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
+    kill(editor.pid(), SIGQUIT);
+    EXPECT_EQ(editor.waitExit(), 128 + SIGQUIT);
+    EXPECT_EQ(readFile("room.lvl.rescue").substr(82, 3), "16 ");
+    EXPECT_TRUE(editor.waitFor("quorvex-edit: unsaved room kept in room.lvl.rescue")) << editor.screen();
+    EXPECT_TRUE(editor.lineModeBack());
 }
 
 TEST_F(EditorFiles, ARoomBesideANewerRescueOffersToTakeIt) {
-    std::string file = boxRoom(flatRoom());
     std::map<int, std::string> changed = flatRoom();
     changed[10] = "5555";
-    std::string rescued = boxRoom(changed);
+    std::string file = boxRoom(flatRoom()), rescued = boxRoom(changed);
     writeFile("room.lvl", file);
     writeFile("room.lvl.rescue", rescued);
     auto now = std::filesystem::last_write_time(folder / "room.lvl");
     std::filesystem::last_write_time(folder / "room.lvl.rescue", now + std::chrono::seconds(5));
-    text(0, "n" + quit);  // nothing changed: leaves at once
-    ASSERT_EQ(edit("room.lvl"), 0);
+    ASSERT_EQ(editAgain("room.lvl", "n" + quit), 0);  // nothing changed: leaves at once
     EXPECT_EQ(readFile("room.lvl"), file);
     EXPECT_EQ(readFile("room.lvl.rescue"), rescued);
-
-    startMemoryConsole();
-    text(0, "y" + save + quit);
-    ASSERT_EQ(edit("room.lvl"), 0);
+    ASSERT_EQ(editAgain("room.lvl", "y" + save + quit), 0);
     EXPECT_EQ(readFile("room.lvl").substr(9 * 82, 6), "15555 ");
     EXPECT_FALSE(exists("room.lvl.rescue"));
 
-    // An older copy is not offered: the first key paints.
+    // An older copy is not offered: Y takes nothing.
     writeFile("room.lvl.rescue", rescued);
     std::filesystem::last_write_time(folder / "room.lvl.rescue", now - std::chrono::seconds(500));
-    startMemoryConsole();
-    text(0, "y");
-    ASSERT_EQ(edit("room.lvl"), -1);
+    ASSERT_EQ(editAgain("room.lvl", "y"), -1);
     EXPECT_EQ(screenRow(24).find("*room.lvl"), std::string::npos) << screenRow(24);
 }
 

@@ -11,14 +11,32 @@
 inline const std::string block = "\x02", draw = "\x04", fill = "\x06", goodsKey = "\x07", line = "\x0C",
                          copyKey = "\x0B", patrols = "\x10", quit = "\x11", box = "\x12", save = "\x13", paste = "\x16",
                          cut = "\x17", redo = "\x19", undo = "\x1A", esc = "\x1B", backspace = "\x08";
-constexpr uint8_t f4 = 62, f5 = 63, f6 = 64, f7 = 65, f8 = 66, f12 = 134;
+// Arrows and F keys: 0xE0 and the scan code, as type() sends them.
+inline std::string extended(uint8_t scanCode) { return std::string("\xE0") + char(scanCode); }
+inline const std::string upKey = extended(scan::up), downKey = extended(scan::down), leftKey = extended(scan::left),
+                         rightKey = extended(scan::right), homeKey = extended(scan::home), endKey = extended(scan::end),
+                         delKey = extended(scan::del), f4 = extended(62), f5 = extended(63), f6 = extended(64),
+                         f7 = extended(65), f8 = extended(66), f12 = extended(134);
+inline std::string times(int count, const std::string& keys) {
+    std::string all;
+    while (count-- > 0) all += keys;
+    return all;
+}
+inline std::string moveTo(int x, int y) { return times(x - 2, rightKey) + times(y - 2, downKey); }  // from (2,2)
 
-// A wall border, the start at (3, 21), the exit at (78, 21).
-inline std::vector<std::string> freshRows() {
+// Text put over a row (0-based) from a column (0-based).
+struct Put {
+    size_t row, column;
+    std::string text;
+};
+
+// A wall border, the start at (3, 21), the exit at (78, 21); then the puts.
+inline std::vector<std::string> freshRows(const std::vector<Put>& puts = {}) {
     std::vector<std::string> rows(mapHeight, "1" + std::string(78, ' ') + "1");
     rows.front() = rows.back() = std::string(80, '1');
     rows[20][2] = 'i';
     rows[20][77] = '9';
+    for (const Put& put : puts) rows[put.row].replace(put.column, put.text.size(), put.text);
     return rows;
 }
 
@@ -51,12 +69,15 @@ protected:
             return -1;
         }
     }
-    void press(uint8_t scanCode, int times = 1, uint64_t atMs = 0) {
-        for (int i = 0; i < times; ++i) arrow(atMs, scanCode);
+    // The same on a fresh console with keys typed.
+    int editAgain(const std::string& path, const std::string& keys = "") {
+        startMemoryConsole();
+        type(keys);
+        return edit(path);
     }
-    void moveTo(int x, int y) {  // from the first cursor place (2,2)
-        press(scan::right, x - 2);
-        press(scan::down, y - 2);
+    void type(const std::string& keys, uint64_t atMs = 0) {
+        for (size_t i = 0; i < keys.size(); ++i)
+            keys[i] == '\xE0' ? arrow(atMs, uint8_t(keys[++i])) : key(atMs, uint8_t(keys[i]));
     }
     std::string bottomRows() { return screenRow(23) + "\n" + screenRow(24) + "\n" + screenRow(25); }
     uint8_t background(int x, int y) { return bufferCell(x, y).attribute >> 4; }
