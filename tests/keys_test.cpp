@@ -27,7 +27,11 @@ std::string decode(const std::string& bytes) {
 TEST(KeyDecoder, EscFollowedByEachClassOfByteAndBrokenUtf8) {
     // clang-format off
     const std::pair<std::string, std::string> cases[] = {
-        {"\x1bZ", "0+44 "}, {"\x1b\x03", ""},           // Alt+Shift+letter, Alt+Ctrl+C
+        {"\x1b", "27 "}, {"\x1b" "a", "0+30 "}, {"\x1bZ", "0+44 "},  // Esc alone, Alt+letter, Alt+Shift+letter
+        {"\x1b\r", ""}, {"\x1b\t", ""}, {"\x1b\x13", ""}, {"\x1b\x03", ""},  // Alt+Enter/Tab/Ctrl+S/Ctrl+C
+        {"\x1b\x1b", ""}, {"\x1bOB", "0+80 "}, {"\x1bOM", "13 "},     // Esc Esc; SS3 Down, keypad Enter
+        {"Yx\n\r\x7f\b\x13", "89 120 13 13 8 8 19 "},
+        {"\xc2\xa5\xe2\x96\x91", "157 176 "}, {"\xe2\x86\x90\xe2\x82\xac", ""},  // ¥░; ← is no Esc, € no byte
         {"\x1b" "5", ""}, {"\x1b ", ""}, {"\x1b\x7f", ""}, {"\x1b\xc3\xa9", ""},
         {"\x1b\x1b[A", ""}, {"\x1b[1;3A", ""},         // Alt+Up, old and new
         {"\x1bO", "0+24 "}, {"\x1b[", ""},              // Alt+O; Alt+[ is a cut-off sequence
