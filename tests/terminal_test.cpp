@@ -2,17 +2,12 @@
 // picture replayed in a real terminal (tmux), and the game itself in tmux.
 #include "console/terminal.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-
-#include <algorithm>
-#include <fstream>
-#include <vector>
 
 #include "console/console.h"
 #include "console/cp437.h"
@@ -41,23 +36,16 @@ TEST_F(TerminalGame, KeysBecomeConsoleBytesAndEveryByteShowsAsItsGlyph) {
     // What the decoder alone does not show: keypad and function keys, Tab, no flow
     // control (Ctrl+S, Ctrl+Q), a lone Esc once its delay is over.
     const std::pair<std::string, std::vector<int>> cases[] = {
-        {"\x1bOA", {0, 72}}, {"\x1bOH", {0, 71}},    {"\x1b[6~", {0, 81}},   {"\x1b[3~", {0, 83}},
-        {"\x1bOP", {0, 59}}, {"\x1b[21~", {0, 68}},  {"\x1b[23~", {0, 133}}, {"\x1b[24~", {0, 134}},
-        {"\t", {9}},         {"\x13\x11", {19, 17}}, {"\x1b[99~", {}},       {"\x1b", {27}}};
+        {"\x1bOA", {0, 72}}, {"\x1b[6~", {0, 81}},   {"\x1bOP", {0, 59}}, {"\x1b[23~", {0, 133}},
+        {"\t", {9}},         {"\x13\x11", {19, 17}}, {"\x1b[99~", {}},    {"\x1b", {27}}};
     for (const auto& [typed, bytes] : cases) EXPECT_EQ(bytesFor(typed), bytes) << ::testing::PrintToString(typed);
     EXPECT_THROW(bytesFor("\x03"), ConsoleInterrupt);
 
     // Each byte has a glyph of its own, never a control character.
-    EXPECT_EQ(cp437ToUtf8("\x1b\x7f\x9d\xb2\x02\xb0\xce"), "←⌂¥▓☻░╬");
     for (int byte = 0; byte < 256; ++byte) {
         moveCursor(1 + byte % 64, 1 + byte / 64);
         writeChar(static_cast<uint8_t>(byte));  // 7, 8, 10 and 13 only move the cursor
         EXPECT_EQ(unicodeToCp437(cp437ToUnicode(static_cast<uint8_t>(byte))), byte == 0 ? ' ' : byte);
-    }
-    moveCursor(1, 6);
-    for (uint8_t colour : {4, 1, 12, 6}) {
-        setTextColor(colour);
-        writeChar('C');
     }
     terminalShowView();
     fflush(output);
@@ -77,10 +65,6 @@ TEST_F(TerminalGame, KeysBecomeConsoleBytesAndEveryByteShowsAsItsGlyph) {
         expected += glyphs.erase(glyphs.find_last_not_of(' ') + 1) + "\n";
     }
     EXPECT_EQ(replay.tmux("capture-pane -p -t 0 -E 3"), expected);
-    // Red, blue, light red, brown: curses numbers them differently.
-    std::string colours = replay.tmux("capture-pane -p -e -t 0 -S 5 -E 5");
-    for (size_t at; (at = colours.find("\x1b[40m")) != std::string::npos;) colours.erase(at, 5);
-    EXPECT_NE(colours.find("\x1b[31mC\x1b[34mC\x1b[91mC\x1b[33mC"), std::string::npos) << colours;
 }
 
 TEST_F(TerminalGame, EveryEndRestoresTheTerminal) {
@@ -100,34 +84,27 @@ TEST_F(TerminalGame, EveryEndRestoresTheTerminal) {
     }
 }
 
-// Each audio driver, C locale, stdio redirected: the same picture, and not a word about sound.
-TEST_F(TerminalGame, MenuUnderEachAudioDriverInTheCLocale) {
+// Sound written out or no sound device, C locale, stdio redirected: the same picture, not a word about sound.
+TEST_F(TerminalGame, MenuWithAndWithoutSoundInTheCLocale) {
     fs::copy(fs::path(QUORVEX_SOURCE_DIR) / "data/Sound", folder / "Sound");
-    std::string firstScreen;
-    for (std::string driver : {"disk SDL_DISKAUDIOFILE=audio.raw", "nonexistent", "alsa AUDIODEV=nosuchcard"}) {
-        SCOPED_TRACE(driver);
+    std::string screens[2];
+    for (int i : {0, 1}) {
         TmuxGame game;
-        game.start(folder, "-u LC_ALL -u LC_CTYPE LANG=C SDL_AUDIODRIVER=" + driver + " </dev/null >out 2>errors");
+        game.start(folder, std::string("-u LC_ALL -u LC_CTYPE LANG=C SDL_AUDIODRIVER=") +
+                               (i == 0 ? "disk SDL_DISKAUDIOFILE=audio.raw" : "nonexistent") +
+                               " </dev/null >out 2>errors");
         ASSERT_TRUE(game.waitFor("Quit")) << game.screen();
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the theme plays
-        std::string screen = game.screen();
+        screens[i] = game.screen();
         game.keys("Escape");
-        EXPECT_EQ(game.waitExit(), 0);
-        EXPECT_EQ(fileContents(folder / "out") + fileContents(folder / "errors"), "");
+        EXPECT_EQ(game.waitExit(), 0) << i;
+        EXPECT_EQ(fileContents(folder / "out") + fileContents(folder / "errors"), "") << i;
         EXPECT_TRUE(game.blank()) << game.screen();
-        if (firstScreen.empty()) {
-            std::string samples = fileContents(folder / "audio.raw");
-            EXPECT_GT(samples.size(), 20000u);  // about a second of sound was written out
-            EXPECT_NE(samples.find_first_not_of('\0'), std::string::npos) << "the device heard only silence";
-            firstScreen = screen;
-        }
-        EXPECT_EQ(screen, firstScreen);
     }
-}
-
-TEST(TerminalAbsent, WithoutATerminalTheProgramSaysSoAndEnds) {
-    EXPECT_EQ(commandOutput(std::string("setsid -w ") + QUORVEX_BINARY + " </dev/null 2>&1 >/dev/null; echo $?"),
-              "No way to get the console handle\n1\n");
+    EXPECT_EQ(screens[1], screens[0]);
+    std::string samples = fileContents(folder / "audio.raw");
+    EXPECT_GT(samples.size(), 20000u);  // about a second of sound was written out
+    EXPECT_NE(samples.find_first_not_of('\0'), std::string::npos) << "the device heard only silence";
 }
 
 // A flood of "Esc [" and a resize storm leave the game running and the room
@@ -164,19 +141,16 @@ TEST_F(TerminalGame, AFloodAndAResizeStormLeaveTheGameRunningAndADeadTerminalEnd
     if (!ended()) kill(pid, SIGKILL);
 }
 
-TEST_F(TerminalGame, TerminalsThatCannotShowTheGameAreRefusedBeforeAnythingIsDrawn) {
-    const std::pair<std::string, std::string> types[] = {
-        {"dumb",
-         "quorvex: the terminal TERM=dumb cannot place the cursor; the game needs one that can, such as "
-         "TERM=xterm-256color\n"},
-        {"no-such-terminal",
-         "quorvex: unknown terminal type TERM=no-such-terminal; try TERM=xterm-256color (or "
-         "install the ncurses-term package)\n"}};
-    for (const auto& [type, message] : types) {
+TEST_F(TerminalGame, NoTerminalOrOneThatCannotShowTheGameIsRefusedBeforeAnythingIsDrawn) {
+    EXPECT_EQ(commandOutput(std::string("setsid -w ") + QUORVEX_BINARY + " </dev/null 2>&1 >/dev/null; echo $?"),
+              "No way to get the console handle\n1\n");
+    const std::pair<std::string, std::string> types[] = {{"dumb", "TERM=dumb cannot place the cursor"},
+                                                         {"no-such-terminal", "unknown terminal type"}};
+    for (const auto& [type, words] : types) {
         TmuxGame game;
         game.start(folder, "TERM=" + type + " 2>errors");
         EXPECT_EQ(game.waitExit(), 1);
-        EXPECT_EQ(fileContents(folder / "errors"), message);
+        EXPECT_NE(fileContents(folder / "errors").find(words), std::string::npos) << fileContents(folder / "errors");
         EXPECT_TRUE(game.blank()) << game.screen();
     }
 }
@@ -190,16 +164,13 @@ TEST_F(TerminalGame, AStackOverflowStillRestoresTheTerminal) {
     std::string sent = (folder / "sent").string();
     pid_t child = fork();
     if (child == 0) {
-        FILE* output = fopen(sent.c_str(), "w");
-        FILE* input = fopen("/dev/null", "r");
         std::string failure;
-        if (!openTerminalOn(input, output, "xterm-256color", failure)) _exit(3);
+        if (!openTerminalOn(fopen("/dev/null", "r"), fopen(sent.c_str(), "w"), "xterm-256color", failure)) _exit(3);
         struct Deep {
             static int down(int depth) {
                 volatile char frame[1024];
                 frame[0] = static_cast<char>(depth);
-                if (depth < 0) return 0;
-                return down(depth + 1) + frame[0];
+                return depth < 0 ? 0 : down(depth + 1) + frame[0];
             }
         };
         _exit(Deep::down(1));

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -53,12 +52,6 @@ struct TmuxGame {
     std::string tmux(const std::string& arguments) { return commandOutput("tmux -L " + socket + " " + arguments); }
     void keys(const std::string& tmuxKeys) { tmux("send-keys -t 0 " + tmuxKeys); }  // "Down", "Escape", "y"
     std::string screen() { return tmux("capture-pane -p -t 0"); }                   // the window's rows, '\n' between
-    std::vector<std::string> rows() {
-        std::vector<std::string> lines;
-        std::istringstream text(screen());
-        for (std::string line; std::getline(text, line);) lines.push_back(line);
-        return lines;
-    }
     bool blank() { return screen().find_first_not_of(" \n") == std::string::npos; }
     bool waitFor(const std::string& text, int timeoutMs = 5000) {
         for (int waited = 0; waited < timeoutMs; waited += 50, nap())
