@@ -1,11 +1,8 @@
-// The level checker: each finding kind, the search's verdicts, key windows,
-// packs, unreadable input, output forms and exit status; at its edges memory
-// bounds, JSON paths that give back their bytes, small time limits, link
-// loops, and --show with no terminal.
+// The level checker: findings, verdicts, key windows, packs, unreadable input,
+// output forms and exit status, memory and time bounds.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <sstream>
 
 #include "checker.h"
@@ -15,10 +12,6 @@
 #include "tmux.h"
 
 namespace {
-
-SearchReport search(const std::string& text, SearchLimits limits = {}) {
-    return searchRoom(roomFromText(text, RoomState{}), limits);
-}
 
 // A lava gap that only a running jump pressed on one exact tick clears: a jump
 // a tick early meets spikes overhead (row 15 shows them), a tick late the lava.
@@ -31,25 +24,16 @@ std::string oneTickRoom(const std::string& floor = "i" + std::string(75, ' ') + 
     return boxRoom(rows, goods);
 }
 
-TEST_F(Checker, VerdictsOfTheSearchInTheCompilersFormAndInJson) {
-    EXPECT_EQ(checkRoom(boxRoom(flatRoom())), 0) << out;
-    EXPECT_TRUE(says("room.lvl:20:2: note: finishable in 76 ticks (5.7 s), no goods")) << out;
-    EXPECT_TRUE(says("0 errors, 0 warnings")) << out;
-    EXPECT_EQ(check({"--json", "room.lvl"}), 0);
-    EXPECT_TRUE(says("\"verdict\":\"finishable\",\"ticks\":76")) << out;
-    EXPECT_TRUE(says("\"errors\":0,\"warnings\":0}")) << out;
-
-    std::map<int, std::string> walled = flatRoom();
-    for (int y = 2; y <= 20; ++y) walled[y].resize(70, ' '), walled[y] += "1";
-    EXPECT_EQ(checkRoom(boxRoom(walled)), 1);
+TEST_F(Checker, VerdictsOfTheSearchInTheCompilersForm) {
+    // A wall before the exit; goods in a sealed box, a warning that names the cell.
+    std::map<int, std::string> walled;
+    for (int y = 2; y <= 21; ++y) walled[y] = std::string(70, ' ') + "1";
+    walled[20] = "i" + walled[20].substr(1) + "     9";
+    walled[5].replace(10, 3, "111"), walled[6].replace(10, 3, "1j1"), walled[7].replace(10, 3, "111");
+    EXPECT_EQ(checkRoom(boxRoom(walled, "1")), 1);
     EXPECT_TRUE(says("error: exit not reachable")) << out;
-
-    // Goods in a sealed box: a warning that names the cell.
-    std::map<int, std::string> sealed = flatRoom();
-    sealed[5] = sealed[7] = "          111";
-    sealed[6] = "          1j1";
-    EXPECT_EQ(checkRoom(boxRoom(sealed, "1")), 0) << out;
     EXPECT_TRUE(says("room.lvl:6:13: warning: the goods item at (13, 6) cannot be reached")) << out;
+    EXPECT_TRUE(says("\n2 errors, 1 warning\n")) << out;
 
     // A shaft drops the player onto an enemy at the one tick it can arrive: a life lost.
     std::map<int, std::string> shaft;
@@ -60,68 +44,65 @@ TEST_F(Checker, VerdictsOfTheSearchInTheCompilersFormAndInJson) {
     EXPECT_TRUE(says("room.lvl:2:40: note: the exit is reachable only by losing a life")) << out;
 
     // Stuck alive in a hole in the floor deeper than a jump: an error with its place.
-    std::map<int, std::string> rows = {{16, "i" + std::string(75, ' ') + "9"}, {17, std::string(78, '1')}};
-    rows[17][7] = ' ';
+    std::map<int, std::string> rows = {{16, "i" + std::string(75, ' ') + "9"}, {17, "1111111 " + std::string(70, '1')}};
     for (int y = 18; y <= 21; ++y) rows[y] = "      1 1";
     EXPECT_EQ(checkRoom(boxRoom(rows)), 1) << out;
     EXPECT_TRUE(says("error: stuck alive at (9, ")) << out;
     EXPECT_TRUE(says("note: finishable in")) << out;
 }
 
-TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePresses) {
-    // Nothing on the way can hurt: every try finishes, goods or not; a walk forgives a late start.
-    std::map<int, std::string> flat = flatRoom();
-    flat[20][30] = 'j';
-    SearchReport easy = search(boxRoom(flat, "1"));
-    const SuccessFigure& all = easy.success;
-    ASSERT_TRUE(all.measured);
-    EXPECT_EQ(all.newHand * all.practised * all.allGoodsNew * all.allGoodsPractised, 1.0);  // each at most 1
-    EXPECT_GT(easy.narrowestWindow, 1);
-
+TEST_F(Checker, KeyWindowsAndTheDifficultyFigureFollowTheSpreadOfThePressesAndThePrintedWayReplays) {
     // One key on one tick: a try finishes when the press is off by less than
     // half a tick, 38 % of a normal spread of 1 tick and 68 % of 0.5 tick.
-    SearchReport tight = search(oneTickRoom());
+    SearchReport tight = searchRoom(roomFromText(oneTickRoom(), RoomState{}));
     ASSERT_EQ(tight.verdict, Verdict::Finishable);
     EXPECT_EQ(tight.narrowestWindow, 1);
-    ASSERT_TRUE(tight.success.measured);
     EXPECT_NEAR(tight.success.newHand, 0.383, 0.04);
     EXPECT_NEAR(tight.success.practised, 0.683, 0.04);
-    EXPECT_EQ(tight.success.allGoodsNew, tight.success.newHand) << "no goods: the same player";
 
     // The exit behind the start, an item beyond the gap: only who takes every item jumps, twice.
-    SearchReport detour = search(oneTickRoom("9       i                    j", "1"));
-    ASSERT_TRUE(detour.success.measured);
+    const std::string detourRoom = oneTickRoom("9       i                    j", "1");
+    SearchReport detour = searchRoom(roomFromText(detourRoom, RoomState{}));
     EXPECT_EQ(detour.success.newHand, 1.0);
     EXPECT_NEAR(detour.success.allGoodsNew, 0.383 * 0.383, 0.04);
     EXPECT_NEAR(detour.success.allGoodsPractised, 0.683 * 0.683, 0.05);
 
-    // The same on another run, in slices.
-    SearchJobPtr job = startSearch(roomFromText(oneTickRoom(), RoomState{}));
-    while (!advanceSearch(*job, {200, 0.2})) {
+    // The printed way, back from its "tick key" lines to one key a tick, through the game's tick.
+    checkRoom(detourRoom, {"--solution"});
+    std::vector<TickKey> keys;
+    const std::map<std::string, TickKey> names = {
+        {"left", TickKey::Left}, {"right", TickKey::Right}, {"up", TickKey::Up}, {"space", TickKey::Space}};
+    std::istringstream lines(out.substr(out.find('\n', out.find("# room.lvl")) + 1));
+    int tick;
+    std::string name;
+    while (lines >> tick >> name && names.count(name)) {
+        keys.resize(tick, TickKey::None);
+        keys[tick - 1] = names.at(name);
     }
-    EXPECT_EQ(searchReport(*job).success.newHand, tight.success.newHand);
-    EXPECT_EQ(searchReport(*job).success.practised, tight.success.practised);
+    room = roomFromText(detourRoom, RoomState{});
+    PlayerState player = startRoom();
+    TickOutcome outcome = TickOutcome::GoOn;
+    for (int t = 0; t < 2000 && outcome == TickOutcome::GoOn; ++t)
+        outcome = stepTickWith(player, t < static_cast<int>(keys.size()) ? keys[t] : TickKey::None);
+    EXPECT_EQ(outcome, TickOutcome::ExitReached) << out;
+    EXPECT_EQ(game.goodsCollected, 1);
 
-    // The program's JSON and text.
+    // The program's JSON and text; where nothing on the way can hurt, every try finishes, goods or not.
     EXPECT_EQ(checkRoom(oneTickRoom(), {"--json"}), 0);
-    char expected[120];
-    std::snprintf(expected, sizeof expected, "\"success\":{\"new\":%.3f,\"practised\":%.3f,\"allGoodsNew\":%.3f,",
-                  tight.success.newHand, tight.success.practised, tight.success.newHand);
-    EXPECT_TRUE(says(expected)) << out;
+    EXPECT_TRUE(says("\"success\":{\"new\":0.386,\"practised\":0.662,\"allGoodsNew\":0.386,")) << out;
+    std::map<int, std::string> flat = flatRoom();
+    flat[20][30] = 'j';
     EXPECT_EQ(checkRoom(boxRoom(flat, "1")), 0);
     EXPECT_TRUE(says("room.lvl:20:2: note: success 100 % (new hand), 100 % (practised); all goods 100 %, 100 %\n"))
         << out;
 
-    // The figure needs every state: none when the search stops short.
+    // Quick ways, then every state, in small slices: the figure's distances prove the ways shortest.
     SearchLimits limits;
-    limits.exactStates = limits.exploreStates = 200;
-    SearchReport cut = search(oneTickRoom(), limits);
-    ASSERT_EQ(cut.verdict, Verdict::Finishable);
-    EXPECT_FALSE(cut.explored || cut.success.measured);
-
-    // Quick ways, then every state: the figure's distances prove them shortest.
-    limits.exploreStates = SearchLimits{}.exploreStates;
-    SearchReport quick = search(oneTickRoom(), limits);
+    limits.exactStates = 200;
+    SearchJobPtr job = startSearch(roomFromText(oneTickRoom(), RoomState{}), limits);
+    while (!advanceSearch(*job, {200, 0.2})) {
+    }
+    const SearchReport& quick = searchReport(*job);
     EXPECT_TRUE(quick.explored && quick.success.measured && quick.shortest);
     EXPECT_EQ(quick.ticks, tight.ticks);
     EXPECT_EQ(quick.success.newHand, tight.success.newHand);
@@ -131,29 +112,14 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
     // Findings of the text and of the first steps: no need to see millions of states.
     const std::vector<std::string> quickly = {"--max-states=300000"};
     std::map<int, std::string> rows = flatRoom();
-    rows[2] = std::string(13, ' ') + "1";
-    rows[3] = "  i   7      7 ";
-    rows[4] = "  3       8 8";
-    rows[5] = "  aB    u";
-    rows[8] = "    m           n";
-    std::string text = boxRoom(rows, "3", {std::string(70, 'x'), "", "never shown", std::string(150, 'y')});
+    rows[8] = "    m";
+    std::string text = boxRoom(rows, "3", {std::string(70, 'x'), std::string(150, 'y')});
     text.replace(text.find('\n', 81 * 5) - 10, 10, "");  // row 6 short by ten
     checkRoom(text, quickly);
-    for (const char* expected : {
-             "room.lvl:3:4: warning: several starts 'i': the last one, at (2, 20), wins",
-             "room.lvl:3:8: warning: several vertical enemies '7': only the last one, at (15, 3), plays",
-             "room.lvl:4:4: warning: invisible spikes at (4, 4)",
-             "room.lvl:5:4: warning: 'a' is not a map character: cell (4, 5) keeps the previous room's code",
-             "room.lvl:5:10: warning: 'u' after 't' makes code 21",
-             "room.lvl:6:71: warning: row 6 has 70 characters: cells (71, 6) to (80, 6) keep the previous room's codes",
-             "room.lvl:8:18: warning: message cell 'n' at (18, 8) has no text on line 25",
-             "room.lvl:23:1: warning: the goods line says 3, the map holds 0 goods",
-             "room.lvl:24:67: warning: message 'm' has 70 characters: after 66 it wraps over \"Goods:\"",
-             "room.lvl:26:1: note: message 'o' has no cell on the map: it is never shown",
-             "room.lvl:27:146: warning: message 'p' has 150 characters: it is cut at 145",
-             "room.lvl:3:15: warning: the vertical enemy's first step, which is not checked, enters (15, 2), which "
-             "holds a wall",
-         })
+    for (const char* expected : {"room.lvl:6:71: warning: row 6 has 70 characters: cells (71, 6) to (80, 6) keep",
+                                 "room.lvl:23:1: warning: the goods line says 3, the map holds 0 goods",
+                                 "room.lvl:24:67: warning: message 'm' has 70 characters: after 66 it wraps",
+                                 "room.lvl:25:146: warning: message 'n' has 150 characters: it is cut at 145"})
         EXPECT_TRUE(says(expected)) << expected << "\n" << out;
 
     // No start in a series' first room is an error; missing rows, long rows, the map edge.
@@ -186,10 +152,9 @@ TEST_F(Checker, APackIsCheckedInIndexOrderWithItsOwnFindings) {
     check({"p"});
     EXPECT_TRUE(says("p/p.txt:22:1: warning: more than 21 playable rooms")) << out;
     EXPECT_TRUE(says("p/p.txt:24:1: warning: no end line")) << out;
-    EXPECT_TRUE(says("p/one.lvl: note: the ending's backdrop")) << out;
 }
 
-TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoLinkLoopsNamedSo) {
+TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoAsIsShowWithoutATerminal) {
     writeFile("binary.lvl", std::string("\x00\xff\x1b[2J\x07", 7) + std::string(200, '\x01'));
     EXPECT_EQ(check({"binary.lvl"}), 1);  // readable: findings, no crash
     EXPECT_TRUE(says("byte 0x00 is not a map character")) << out;
@@ -211,34 +176,10 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoLinkLoopsNamedSo) {
     EXPECT_EQ(check({"p"}), 1);
     // A looping entry resolves nowhere: the pack rule keeps it out, unread.
     EXPECT_TRUE(says("p/p.txt:1:1: error: the entry \"one\" leads outside the pack folder")) << out;
-}
-
-TEST_F(Checker, ThePrintedSolutionReplayedByTheGamesTickReachesTheExit) {
-    // A high ledge, reached only from a spring.
-    std::map<int, std::string> rows = {{20, "i   5"}, {12, "     1111111111111"}, {11, "            j   9"}};
-    for (int y = 13; y <= 20; ++y) rows[y].resize(20, ' '), rows[y] += "1";
-    std::string text = boxRoom(rows, "1");
-    checkRoom(text, {"--solution"});
-    ASSERT_TRUE(says("# room.lvl: ")) << out;
-    // Back from the "tick key" lines to one key a tick, then through the game's tick.
-    std::vector<TickKey> keys;
-    const std::map<std::string, TickKey> names = {
-        {"left", TickKey::Left}, {"right", TickKey::Right}, {"up", TickKey::Up}, {"space", TickKey::Space}};
-    std::istringstream lines(out.substr(out.find('\n', out.find("# room.lvl")) + 1));
-    int tick;
-    std::string name;
-    while (lines >> tick >> name && names.count(name)) {
-        keys.resize(tick, TickKey::None);
-        keys[tick - 1] = names.at(name);
-    }
-    ASSERT_FALSE(keys.empty()) << out;
-    room = roomFromText(text, RoomState{});
-    PlayerState player = startRoom();
-    TickOutcome outcome = TickOutcome::GoOn;
-    for (int t = 0; t < 2000 && outcome == TickOutcome::GoOn; ++t)
-        outcome = stepTickWith(player, t < static_cast<int>(keys.size()) ? keys[t] : TickKey::None);
-    EXPECT_EQ(outcome, TickOutcome::ExitReached);
-    EXPECT_EQ(game.goodsCollected, 1);
+    // setsid: no controlling terminal, and none on the standard streams.
+    EXPECT_EQ(
+        commandOutput("setsid -w " + shellQuoted(QUORVEX_CHECK_BINARY) + " --show binary.lvl </dev/null 2>&1; echo $?"),
+        "quorvex-check: --show needs a terminal to play the ways in, and there is none\n2\n");
 }
 
 TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
@@ -248,33 +189,27 @@ TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     SearchReport whole = searchRoom(loaded, limits);
     moveCursor(5, 5);
     writeText("screen");
-    room.startX = 33;
-    game.score = 77;
+    room.startX = 33, game.score = 77;
     const uint64_t clock = virtualNow();
     SearchJobPtr job = startSearch(loaded, limits);
     int slices = 0;
     while (!advanceSearch(*job, {50, 1})) ++slices;
     EXPECT_GT(slices, 3);
     const SearchReport& sliced = searchReport(*job);
-    EXPECT_EQ(sliced.ticks, whole.ticks);
-    EXPECT_EQ(sliced.allGoodsTicks, whole.allGoodsTicks);
-    EXPECT_EQ(sliced.narrowestWindow, whole.narrowestWindow);
+    EXPECT_EQ(std::tie(sliced.ticks, sliced.allGoodsTicks, sliced.narrowestWindow),
+              std::tie(whole.ticks, whole.allGoodsTicks, whole.narrowestWindow));
+    EXPECT_FALSE(sliced.explored || sliced.success.measured) << "the figure needs every state";
     EXPECT_EQ(screenRow(5), "    screen");
     EXPECT_EQ(room.startX * 100 + game.score, 3377);
     EXPECT_EQ(virtualNow(), clock);
-    EXPECT_EQ(replayKeys(loaded, whole.allGoodsSolution), TickOutcome::ExitReached);
 }
 
 // Thirty loose goods, two enemies, the exit shut in: ways multiply until a limit stops them.
 std::string vastRoom() {
+    std::string goods, ledges;  // goods on rows 7, 13, 19, each over a ledge but the last
+    for (int x = 5; x < 70; x += 7) goods.resize(x + 1, ' '), goods += 'j', ledges.resize(x, ' '), ledges += "111";
     std::map<int, std::string> rows = {{2, std::string(30, ' ') + "7" + std::string(39, ' ') + "191"}, {4, " 8"}};
-    for (int y = 7; y <= 19; y += 6)  // goods on rows 7, 13, 19, each over a ledge but the last
-        for (int x = 5; x < 70; x += 7) {
-            rows[y].resize(78, ' ');
-            rows[y][x + 1] = 'j';
-            if (y < 19) rows[y + 1].resize(78, ' '), rows[y + 1].replace(x, 3, "111");
-        }
-    rows[20] = "i";
+    rows[7] = rows[13] = rows[19] = goods, rows[8] = rows[14] = ledges, rows[20] = "i";
     return boxRoom(rows);
 }
 
@@ -302,13 +237,10 @@ TEST_F(Checker, TheSearchIsBoundedByTimeAndMemoryAndRunningOutGivesUpInsteadOfAb
     for (const char* bad : {"--max-memory=0", "--max-memory=-5", "--max-memory=12X", "--max-memory=", "--max-memory=G"})
         EXPECT_EQ(check({bad, "flat.lvl"}), 2) << bad;
     EXPECT_EQ(check({"--max-memory=0.5G", "flat.lvl"}), 0);
-    EXPECT_TRUE(says("finishable in 76 ticks")) << out;
+    EXPECT_TRUE(says("flat.lvl:20:2: note: finishable in 76 ticks (5.7 s), no goods")) << out;
     // Time limits hold when small and are shown as given.
     EXPECT_EQ(check({"--max-seconds=0.4", "vast.lvl"}), 0);
     EXPECT_TRUE(says("warning: the search gave up (more than 0.4 s of processor time) after ")) << out;
-    // So small that not one state is expanded: the start alone.
-    EXPECT_EQ(check({"--max-seconds=1e-9", "vast.lvl"}), 0);
-    EXPECT_TRUE(says("warning: the search gave up (more than 1e-09 s of processor time) after 1 state:")) << out;
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's shadow memory leaves no room for an address-space limit";
 #else
@@ -327,30 +259,20 @@ TEST_F(Checker, TheSearchIsBoundedByTimeAndMemoryAndRunningOutGivesUpInsteadOfAb
 #endif
 }
 
-TEST_F(Checker, JsonPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {
+TEST_F(Checker, JsonGivesTheVerdictAndPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {
     const std::vector<std::string> names = {"jsön/rööm.lvl", "b\xff\xc3(\xed\xa0\x80z.lvl", "tab\tquote\"\xc2\x85.lvl"};
     for (const std::string& name : names) writeFile(name, boxRoom(flatRoom()));
     EXPECT_EQ(check({"--json", names[0], names[1], names[2]}), 0) << out;
-    EXPECT_TRUE(says("{\"path\":\"jsön/rööm.lvl\",")) << out;
+    EXPECT_TRUE(says("\"verdict\":\"finishable\",\"ticks\":76")) << out;
+    EXPECT_TRUE(says("\"errors\":0,\"warnings\":0}")) << out;
     EXPECT_TRUE(says("b\\udcff\\udcc3(\\udced\\udca0\\udc80z.lvl")) << out;
     EXPECT_TRUE(says("tab\\u0009quote\\\"\\u0085.lvl")) << out;
     std::vector<std::string> paths;
     for (size_t at = out.find("\"path\":\""); at != std::string::npos; at = out.find("\"path\":\"", at))
         paths.push_back(jsonBytes(out, at += 7));
     ASSERT_EQ(paths.size(), 9u) << out;  // two findings (the way, the success) and a room each
-    for (size_t i = 0; i < paths.size(); ++i) {
-        EXPECT_EQ(paths[i], names[i < 6 ? i / 2 : i - 6]);
-        EXPECT_TRUE(exists(paths[i])) << paths[i];
-    }
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(paths[i], names[i < 6 ? i / 2 : i - 6]);
     for (unsigned char c : out) EXPECT_TRUE(c >= 0x20 || c == '\n') << int(c);
-}
-
-TEST_F(Checker, ShowWithoutATerminalFailsWithStatusTwoAndSaysWhy) {
-    writeFile("flat.lvl", boxRoom(flatRoom()));
-    // setsid: no controlling terminal, and none on the standard streams.
-    EXPECT_EQ(
-        commandOutput("setsid -w " + shellQuoted(QUORVEX_CHECK_BINARY) + " --show flat.lvl </dev/null 2>&1; echo $?"),
-        "quorvex-check: --show needs a terminal to play the ways in, and there is none\n2\n");
 }
 
 }  // namespace

@@ -13,11 +13,7 @@
 inline std::string boxRoom(std::map<int, std::string> inside, const std::string& goods = "0",
                            const std::vector<std::string>& messages = {}) {
     std::string text = std::string(80, '1') + "\n";
-    for (int y = 2; y <= 21; ++y) {
-        std::string row = inside[y];
-        row.resize(78, ' ');
-        text += "1" + row + "1\n";
-    }
+    for (int y = 2; y <= 21; ++y) inside[y].resize(78, ' '), text += "1" + inside[y] + "1\n";
     text += std::string(80, '1') + "\n" + goods + "\n";
     for (const std::string& m : messages) text += m + "\n";
     return text;

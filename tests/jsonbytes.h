@@ -4,10 +4,8 @@
 #include <string>
 #include <string_view>
 
-// From `at`, the string's opening quote, to its closing quote (where `at` is
-// left). The checker escapes only '"', '\\', control characters as \u00XX
-// (C1 ones stand for their UTF-8) and the bytes that are not UTF-8 as
-// \uDC80..\uDCFF.
+// From `at`, the opening quote, to the closing one (where `at` is left). Escaped are '"', '\\',
+// control characters as \u00XX (C1 ones for their UTF-8), bytes that are not UTF-8 as \uDC80..\uDCFF.
 inline std::string jsonBytes(std::string_view json, size_t& at) {
     std::string bytes;
     for (++at; at < json.size() && json[at] != '"'; ++at) {

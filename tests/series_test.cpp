@@ -1,8 +1,6 @@
-// Every room of the main series, loaded over the ones before as in a game, is
-// finished with every goods item and no lost life by the checker's search and
-// again through the game's own tick; the difficulty figure holds the series
-// to its curve: rooms 1 to 10 teach and forgive, 11 to 21 grow harder. Every
-// shipped message fits its row.
+// The main series is finished with every goods item and no lost life, by the
+// checker's search and through the game's tick, along its difficulty curve;
+// every shipped message fits its row.
 #include <algorithm>
 #include <set>
 #include <string>
@@ -25,9 +23,7 @@ RoomState seriesRoom(int number) {
     return loaded;
 }
 
-// How keys end through the room loop's own path (the game's loader,
-// startRoom, a tick per key read from the console): the checker's copies
-// agree with the game.
+// How keys end through the game's own loader and console, a key a tick: the checker's copies agree.
 std::string playInGame(int number, const std::vector<TickKey>& keys) {
     resetWorld();
     startMemoryConsole();
@@ -63,9 +59,8 @@ long messagesLeft() {
     return std::count_if(room.roomMessages.begin(), room.roomMessages.end(), [](auto& m) { return !m.empty(); });
 }
 
-// The shortest way's tick at which the player first comes within a cell of a
-// `kind` cell (or of that enemy), and the tick of the first message shown
-// before it (0: at the start); -1 where there is none.
+// The shortest way's tick at which the player first comes within a cell of a `kind` cell
+// or enemy, and the tick of the first message shown before it (0: at the start); -1: none.
 std::pair<int, int> firstMeeting(const RoomState& loaded, const std::vector<TickKey>& keys, int kind) {
     room = loaded;
     long before = messagesLeft();
@@ -75,11 +70,9 @@ std::pair<int, int> firstMeeting(const RoomState& loaded, const std::vector<Tick
         before = messagesLeft();
         stepTickWith(player, keys[t]);
         if (message < 0 && messagesLeft() < before) message = int(t) + 1;
-        auto near = [&](int x, int y) {
-            return std::abs(x - player.playerX) <= 1 && std::abs(y - player.playerY) <= 1;
-        };
-        bool met = (kind == VerticalEnemy && near(room.verticalEnemy.x, room.verticalEnemy.y)) ||
-                   (kind == HorizontalEnemy && near(room.horizontalEnemy.x, room.horizontalEnemy.y));
+        const EnemySlot& enemy = kind == VerticalEnemy ? room.verticalEnemy : room.horizontalEnemy;
+        bool met = (kind == VerticalEnemy || kind == HorizontalEnemy) && std::abs(enemy.x - player.playerX) <= 1 &&
+                   std::abs(enemy.y - player.playerY) <= 1;
         for (int x = player.playerX - 1; x <= player.playerX + 1; ++x)
             for (int y = player.playerY - 1; y <= player.playerY + 1; ++y)
                 met |= x >= 1 && x <= mapWidth && y >= 1 && y <= mapHeight &&
@@ -108,12 +101,10 @@ TEST_F(GameRun, TheMainSeriesIsFinishedWithEveryGoodsItemAndFallsFromTeachingToC
         EXPECT_TRUE(report.explored) << "not every reachable state was seen";
         EXPECT_TRUE(report.shortest && report.allGoodsShortest) << "ways not proven shortest";
         EXPECT_FALSE(report.stuck) << "stuck alive at (" << report.stuckAt.x << ", " << report.stuckAt.y << ")";
-        EXPECT_TRUE(report.unreachableGoods.empty());
         // The first room forgives most; no key anywhere on one exact tick.
         EXPECT_GE(report.narrowestWindow, number == 1 ? 6 : number <= 7 ? 4 : 2);
         ASSERT_GE(report.allGoodsTicks, 0) << "no way found that takes all " << report.goodsOnMap << " goods";
         int played = 0;
-        EXPECT_EQ(replayKeys(loaded, report.solution), TickOutcome::ExitReached);
         EXPECT_EQ(replayKeys(loaded, report.allGoodsSolution, &played), TickOutcome::ExitReached);
         EXPECT_EQ(played, report.allGoodsTicks);
         EXPECT_EQ(playInGame(number, report.solution), "exit");
@@ -125,12 +116,8 @@ TEST_F(GameRun, TheMainSeriesIsFinishedWithEveryGoodsItemAndFallsFromTeachingToC
         EXPECT_GE(success[number], number <= 4 ? 0.95 : number <= 10 ? 0.75 : 0.20);
         EXPECT_GE(report.success.practised, success[number]);
         EXPECT_GE(report.success.allGoodsNew, 0.15) << "the goods ask for a press on one exact tick";
-        if (number >= 11) {
-            EXPECT_GE(report.ticks, 150);
-        }
-        if (number >= 18) {
-            EXPECT_TRUE(success[number] >= 0.25 && success[number] <= 0.60) << success[number];
-        }
+        EXPECT_TRUE(number < 11 || report.ticks >= 150) << report.ticks;
+        EXPECT_TRUE(number < 18 || (success[number] >= 0.25 && success[number] <= 0.60)) << success[number];
         ticks += report.ticks;
         detours += report.allGoodsTicks * 5 >= report.ticks * 6;  // at least 20 % longer
         for (int kind = Lava; kind <= HorizontalEnemy; ++kind) {
@@ -157,8 +144,7 @@ TEST_F(GameRun, TheMainSeriesIsFinishedWithEveryGoodsItemAndFallsFromTeachingToC
     EXPECT_LT(slope(11, 21), 0);
 }
 
-// A message longer than the 66 cells from column 15 to the end of row 24
-// wraps over the goods counter on row 25 and stays there after the time-out.
+// A message longer than the 66 cells from column 15 on wraps over the goods counter, to stay.
 TEST(ShippedRooms, EveryMessageFitsTheMessageArea) {
     int rooms = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(levelsDir)) {
