@@ -9,19 +9,15 @@
 #include "harness.h"
 
 inline const std::string block = "\x02", draw = "\x04", fill = "\x06", goodsKey = "\x07", line = "\x0C",
-                         copyKey = "\x0B", patrols = "\x10", quit = "\x11", box = "\x12", save = "\x13", paste = "\x16",
-                         cut = "\x17", redo = "\x19", undo = "\x1A", esc = "\x1B", backspace = "\x08";
+                         copyKey = "\x0B", quit = "\x11", box = "\x12", save = "\x13", paste = "\x16", cut = "\x17",
+                         redo = "\x19", undo = "\x1A", esc = "\x1B", backspace = "\x08";
 // Arrows and F keys: 0xE0 and the scan code, as type() sends them.
 inline std::string extended(uint8_t scanCode) { return std::string("\xE0") + char(scanCode); }
 inline const std::string upKey = extended(scan::up), downKey = extended(scan::down), leftKey = extended(scan::left),
                          rightKey = extended(scan::right), homeKey = extended(scan::home), endKey = extended(scan::end),
                          delKey = extended(scan::del), f4 = extended(62), f5 = extended(63), f6 = extended(64),
                          f7 = extended(65), f8 = extended(66), f12 = extended(134);
-inline std::string times(int count, const std::string& keys) {
-    std::string all;
-    while (count-- > 0) all += keys;
-    return all;
-}
+inline std::string times(int count, const std::string& keys) { return count > 0 ? keys + times(count - 1, keys) : ""; }
 inline std::string moveTo(int x, int y) { return times(x - 2, rightKey) + times(y - 2, downKey); }  // from (2,2)
 
 // Text put over a row (0-based) from a column (0-based).
