@@ -22,6 +22,9 @@ inline std::string fileContents(const std::filesystem::path& path) {
 // Text shown from a column (1-based) of a row.
 inline std::string at(int column, const std::string& text) { return std::string(column - 1, ' ') + text; }
 
+inline const char* const cueNames[] = {"intro", "begin", "spike", "lava",    "enemy",  "key",
+                                       "next",  "death", "eq",    "eq_loop", "eq_end", "credits"};
+
 inline std::string trimRight(std::string text) { return text.erase(text.find_last_not_of(' ') + 1); }
 
 class GameRun : public ::testing::Test {
@@ -47,9 +50,7 @@ protected:
     std::string readFile(const std::string& relative) { return fileContents(folder / relative); }
     bool exists(const std::string& relative) { return std::filesystem::exists(folder / relative); }
     void installCueFiles() {  // empty files pass playCue's existence test
-        for (const char* name :
-             {"intro", "begin", "spike", "lava", "enemy", "key", "next", "death", "eq", "eq_loop", "eq_end", "credits"})
-            writeFile(std::string("Sound/") + name + ".wav", "");
+        for (const char* name : cueNames) writeFile(std::string("Sound/") + name + ".wav", "");
     }
 
     void key(uint64_t atMs, uint8_t code) { scriptKey(atMs, {code, false}); }

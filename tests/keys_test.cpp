@@ -1,16 +1,12 @@
-// The key decoder on its own: bytes in, the console's keys out. The common
-// keys, and Esc before its delay is over, go through the terminal layer in
-// terminal_test.
+// The key decoder on its own: bytes in, the console's keys out.
 #include "console/keys.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace {
-
 // Keys as text: a plain key as its number, an extended one as "0+code".
-std::string decode(const std::string& bytes) {
+static std::string decode(const std::string& bytes) {
     KeyDecoder decoder;
     std::string keys;
     auto take = [&](const DecodedKeys& found) {
@@ -21,8 +17,6 @@ std::string decode(const std::string& bytes) {
     take(decodeKeyTimeout(decoder));
     return keys;
 }
-
-}  // namespace
 
 TEST(KeyDecoder, EscFollowedByEachClassOfByteAndBrokenUtf8) {
     // clang-format off

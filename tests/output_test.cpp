@@ -2,6 +2,7 @@
 // reported; through the checker's text and --solution and the editor's exit line.
 #include "system/output.h"
 
+#include "roomfixture.h"
 #include "tmux.h"
 
 namespace {
@@ -26,12 +27,8 @@ TEST(TerminalText, ControlBytesAreEscapedAndTextIsKept) {
 
 using HostileOutput = GameRun;
 
-// A room finished in one step: the start beside the exit on the bottom row.
-const std::string room = [] {
-    std::string rows;
-    for (int row = 1; row <= 21; ++row) rows += std::string(80, ' ') + "\r\n";
-    return rows + "1i9" + std::string(77, ' ') + "\r\n";
-}();
+// A room finished in one step: the start beside the exit.
+const std::string room = levelText({{20, "i9"}});
 
 TEST_F(HostileOutput, CheckerEscapesPackEntriesAndReportsLostOutput) {
     writeFile("pk/pk.txt", std::string("\x1b]0;OWNED\x07\r\n\x1b[2Jwipe\r\nnul") + '\0' + "cut\r\nroom\r\n*me\r\n");
@@ -74,10 +71,9 @@ TEST_F(HostileOutput, EditorExitLineNamesAHostilePathEscaped) {
 // Help and version of every program, in an empty folder: words, no folders.
 TEST_F(HostileOutput, HelpAndVersionCreateNothing) {
     for (std::string program : {QUORVEX_BINARY, QUORVEX_CHECK_BINARY, QUORVEX_EDIT_BINARY})
-        for (const char* option : {"-h", "--help", "--version"}) {
-            SCOPED_TRACE(program + " " + option);
-            EXPECT_EQ(commandOutput(program + " " + option + " >/dev/null 2>&1 </dev/null; echo $?"), "0\n");
-        }
+        for (const char* option : {"-h", "--help", "--version"})
+            EXPECT_EQ(commandOutput(program + " " + option + " >/dev/null 2>&1 </dev/null; echo $?"), "0\n")
+                << program << " " << option;
     EXPECT_EQ(commandOutput(std::string(QUORVEX_EDIT_BINARY) + " --frobnicate </dev/null >/dev/null 2>&1; echo $?"),
               "2\n");
     EXPECT_TRUE(std::filesystem::is_empty(folder));

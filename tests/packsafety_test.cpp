@@ -35,9 +35,11 @@ struct PackSaves : GameRun {
         fileUseWatcher = nullptr;
         GameRun::TearDown();
     }
-    // From the menu into the pack demo; an 'x' every half second answers the ending's waits.
-    int playPack(const std::string& index) {
-        writeFile("levels/custom levels/demo/demo.txt", index);
+    // Into the pack demo from the menu (so many exit rooms, then the rest); 'x's answer the ending.
+    int playPack(int exits, const std::string& rest = "") {
+        std::string index;
+        while (exits-- > 0) index += "exit\r\n";
+        writeFile("levels/custom levels/demo/demo.txt", index + rest);
         arrow(10, scan::down);
         arrow(10, scan::down);
         text(10, "\rdemo\r");
@@ -53,9 +55,7 @@ struct PackSaves : GameRun {
 };
 
 TEST_F(PackSaves, PastACheckpointRoomToGameOverAndThroughTheEndingTheSavesStayByteForByte) {
-    std::string index;
-    for (int n = 1; n <= 6; ++n) index += "exit\r\n";
-    EXPECT_EQ(playPack(index + "lava\r\n*me\r\n"), -1);  // the game-over screen waits for Enter
+    EXPECT_EQ(playPack(6, "lava\r\n*me\r\n"), -1);  // the game-over screen waits for Enter
     EXPECT_EQ(screenRow(10), std::string(35, ' ') + "GAME OVER!");
     EXPECT_EQ(game.levelNumber, 7);
     EXPECT_TRUE(savesKept());
@@ -63,9 +63,7 @@ TEST_F(PackSaves, PastACheckpointRoomToGameOverAndThroughTheEndingTheSavesStayBy
     startMemoryConsole();
     clearSoundLog();
     resetWorld();
-    index.clear();
-    for (int n = 1; n <= 22; ++n) index += "exit\r\n";
-    EXPECT_EQ(playPack(index), -1);
+    EXPECT_EQ(playPack(22), -1);
     // The ending ran to its last key and the menu came back, still offering the save.
     EXPECT_NE(std::find(soundLog().begin(), soundLog().end(), "loop Sound/credits.wav"), soundLog().end());
     EXPECT_EQ(screenRow(10).substr(33, 15), "Continue (Save)");
@@ -80,13 +78,12 @@ struct LeavingPack : PackSaves {
 
     void SetUp() override {
         PackSaves::SetUp();
-        namespace fs = std::filesystem;
         pack = "levels/custom levels/demo";
         writeFile("outside/x.lvl", outsideText);
         writeFile(pack + "/alpha.lvl", levelText({{1, "2j"}, {20, "i 9"}}));
-        fs::create_symlink(folder / "outside/x.lvl", folder / pack / "linked.lvl");
-        fs::create_directory_symlink(folder / "outside", folder / pack / "out");
-        fs::create_symlink("alpha.lvl", folder / pack / "alias.lvl");
+        std::filesystem::create_symlink(folder / "outside/x.lvl", folder / pack / "linked.lvl");
+        std::filesystem::create_directory_symlink(folder / "outside", folder / pack / "out");
+        std::filesystem::create_symlink("alpha.lvl", folder / pack / "alias.lvl");
         leaving = {
             "../../../outside/x",        (folder / "outside/x").string(), "..\\..\\..\\outside\\x", "linked", "out/x",
             "gone/../../../../outside/x"};
@@ -121,7 +118,6 @@ TEST_F(LeavingPack, TheGameShowsTheMissingFileScreenTheCheckerAnErrorLineAndNeit
     game.levelNumber = static_cast<int8_t>(leaving.size() + 1);  // the link inside is a room like any other
     loadPackLevel();
     EXPECT_EQ(cellAt(1, 1) * 100 + cellAt(2, 1), Lava * 100 + GoodsDiamond);
-    EXPECT_EQ(screenRow(1), "\xB1\x04");
     game.levelNumber = static_cast<int8_t>(leaving.size() + 2);
     key(virtualNow() + 10, 13);
     EXPECT_THROW(loadPackLevel(), MenuReturn);
@@ -149,12 +145,8 @@ TEST_F(LeavingPack, TheEditorListsThemWithAWarningAndNeverOpensOrWritesThem) {
         arrow(0, scan::down);
     }
     arrow(0, scan::home);
-    text(0, "aout/new\rq");  // a new room through the folder link: refused too
-    try {
-        EXPECT_EQ(runEditor(pack), 0);
-    } catch (const ScriptEnded&) {
-        ADD_FAILURE() << "the editor waited";
-    }
+    text(0, "aout/new\rq");         // a new room through the folder link: refused too
+    EXPECT_EQ(runEditor(pack), 0);  // a ScriptEnded thrown here: the editor waited
     startMemoryConsole();
     EXPECT_THROW(runEditor(pack), ScriptEnded);
     for (int row = 3; row < 3 + static_cast<int>(leaving.size()); ++row)
