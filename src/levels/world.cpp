@@ -9,3 +9,11 @@ void resetWorld() {
     game = GameCounters{};
     run = RunSettings{};
 }
+
+WorldSnapshot saveWorld() { return {room, game, run}; }
+
+void restoreWorld(const WorldSnapshot& snapshot) {
+    room = snapshot.room;
+    game = snapshot.game;
+    run = snapshot.run;
+}

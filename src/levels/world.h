@@ -102,3 +102,13 @@ inline std::string& roomMessage(int code) { return room.roomMessages[code - Mess
 
 // Back to the state of a fresh program start (tests run many games in one process).
 void resetWorld();
+
+// The whole game-wide state at one moment: what a tool saves before it steps
+// or plays a room of its own, and puts back afterwards.
+struct WorldSnapshot {
+    RoomState room;
+    GameCounters game;
+    RunSettings run;
+};
+WorldSnapshot saveWorld();
+void restoreWorld(const WorldSnapshot& snapshot);
