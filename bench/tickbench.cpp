@@ -62,10 +62,16 @@ void craftRoom(bool withEnemies) {
 }
 
 // Turns before the wall, so that every tick is a walking one.
-void keepWalking(PlayerState& player) {
-    int ahead = player.playerX + (player.direction == playKey::right ? 1 : -1);
-    if (isSolid(cellAt(ahead, player.playerY)))
-        pressExtendedKey(player, player.direction == playKey::right ? playKey::left : playKey::right);
+TickKey turnBeforeWall(const PlayerState& player) {
+    bool right = player.direction == scan::right;
+    if (!isSolid(cellAt(player.playerX + (right ? 1 : -1), player.playerY))) return TickKey::None;
+    return right ? TickKey::Left : TickKey::Right;
+}
+
+// A room loop's tick: the keyboard polled (no key waits), then the rules.
+void stepPolled(PlayerState& player, TickKey planned = TickKey::None) {
+    RoomInput input = readRoomInput();
+    stepTickWith(player, planned != TickKey::None ? planned : input.key);
 }
 
 PlayerState startWalking(bool withEnemies) {
@@ -73,15 +79,12 @@ PlayerState startWalking(bool withEnemies) {
     clearScreen();
     drawRoom();
     PlayerState player = startRoom();
-    pressExtendedKey(player, playKey::right);
+    applyTickKey(player, TickKey::Right);
     return player;
 }
 
 void runTicks(PlayerState& player, int count) {
-    for (int i = 0; i < count; ++i) {
-        keepWalking(player);
-        stepTick(player);  // no key waits: the poll, then the rules
-    }
+    for (int i = 0; i < count; ++i) stepPolled(player, turnBeforeWall(player));
 }
 
 double memoryMicroseconds(bool withEnemies) {
@@ -147,9 +150,9 @@ double bouncingBytes(Drain& drain) {
     clearScreen();
     drawRoom();
     PlayerState player = startRoom();
-    for (int i = 0; i < 200; ++i) stepTick(player);
+    for (int i = 0; i < 200; ++i) stepPolled(player);
     long before = drain.settled();
-    for (int i = 0; i < terminalTicks; ++i) stepTick(player);
+    for (int i = 0; i < terminalTicks; ++i) stepPolled(player);
     return double(drain.settled() - before) / terminalTicks;
 }
 

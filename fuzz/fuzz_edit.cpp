@@ -19,7 +19,6 @@
 #include "fuzzkit.h"
 #include "levels/levels.h"
 #include "system/files.h"
-#include "system/unwind.h"
 
 namespace {
 
@@ -99,8 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             break;  // the editor was left
         } catch (const ScriptEnded&) {
-        } catch (const ProgramEnd&) {
-            break;
         } catch (const ConsoleInterrupt&) {
             break;
         } catch (const FileFailure&) {

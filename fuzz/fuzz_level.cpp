@@ -6,7 +6,6 @@
 #include "endings/endings.h"
 #include "fuzzkit.h"
 #include "levels/levels.h"
-#include "system/unwind.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto [level, keys] = splitLevelAndKeys(data, size);
@@ -25,9 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (outcome == TickOutcome::GameOver) showGameOver();  // waits for a key: ends the run
             delayMs(tickMs);
         }
-    } catch (const MenuReturn&) {
     } catch (const ScriptEnded&) {
-    } catch (const ProgramEnd&) {
     }
     return 0;
 }

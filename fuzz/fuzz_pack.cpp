@@ -14,8 +14,8 @@
 
 #include "fuzzkit.h"
 #include "levels/levels.h"
+#include "shell/missingfile.h"
 #include "system/files.h"
-#include "system/unwind.h"
 
 namespace {
 
@@ -58,7 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int number = 1; number <= 6; ++number) {
         game.levelNumber = static_cast<int8_t>(number);
         try {
-            loadPackLevel();
+            RoomLoad load = loadPackLevel();
+            // The end screen and the missing-file screen wait for Enter: the run ends there.
+            if (load.outcome == LoadOutcome::PackEnd) showPackEnd(load.detail);
+            if (load.outcome == LoadOutcome::Missing) showMissingFile(load.detail);
+            if (load.outcome != LoadOutcome::Play) break;
             PlayerState player = startRoom();
             for (int tick = 0; tick < 20; ++tick) {
                 TickOutcome outcome = stepTickWith(player, TickKey::Right);
@@ -66,10 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (outcome == TickOutcome::ExitReached || outcome == TickOutcome::GameOver) break;
                 delayMs(tickMs);
             }
-        } catch (const MenuReturn&) {
         } catch (const ScriptEnded&) {
-            break;  // the end screen or the missing-file screen waits for Enter
-        } catch (const ProgramEnd&) {
+            break;
         }
         checkConsole();
     }

@@ -8,14 +8,19 @@
 
 namespace {
 
-// How a screen ended: "menu", "status N", or "waiting" for a key the script no longer had.
+// How a screen ended: "menu", "status 0" (the program ends), or "waiting" for
+// a key the script no longer had.
+std::string ending(FinaleEnd (*screen)()) {
+    try {
+        return screen() == FinaleEnd::Menu ? "menu" : "status 0";
+    } catch (const ScriptEnded&) {
+    }
+    return "waiting";
+}
 std::string ending(void (*screen)()) {
     try {
         screen();
-    } catch (const MenuReturn&) {
         return "menu";
-    } catch (const ProgramEnd& e) {
-        return "status " + std::to_string(e.status);
     } catch (const ScriptEnded&) {
     }
     return "waiting";

@@ -26,15 +26,18 @@ struct LevelFiles : GameRun {
         run.baseDirectory = folder.string() + "/";
         loadLevel("t");
     }
-    // Loads room n of the pack "demo" with this index; Enter is ready for a screen that waits.
-    void loadPackRoom(const std::string& index, int n) {
+    // Loads room n of the pack "demo" with this index, and shows its end screen
+    // as the game does when it ends there; Enter is ready for it.
+    LoadOutcome loadPackRoom(const std::string& index, int n) {
         run = {true, false, "demo", folder.string() + "/"};
         writeFile("levels/custom levels/demo/alpha.lvl", "1j\r\n");
         writeFile("levels/custom levels/demo/sub/beta.lvl", "2k\r\n");
         writeFile("levels/custom levels/demo/demo.txt", index);
         game.levelNumber = static_cast<int8_t>(n);
         key(virtualNow() + 10, 13);
-        loadPackLevel();
+        RoomLoad load = loadPackLevel();
+        if (load.outcome == LoadOutcome::PackEnd) showPackEnd(load.detail);
+        return load.outcome;
     }
 };
 
@@ -87,17 +90,17 @@ TEST_F(LevelFiles, PackRoomsComeFromThePackFolderUntilTheEndLine) {
     const std::string index = "alpha\r\nsub\\beta\n*xyz\nalpha\n";
     EXPECT_EQ((loadPackRoom(index, 1), cellAt(2, 1)), GoodsDiamond);
     EXPECT_EQ((loadPackRoom(index, 2), cellAt(2, 1)), GoodsClub);
-    EXPECT_THROW(loadPackRoom(index, 3), MenuReturn);
+    EXPECT_EQ(loadPackRoom(index, 3), LoadOutcome::PackEnd);
     EXPECT_EQ(bufferRow(1) + "|" + bufferRow(5) + "|" + bufferRow(8) + "|" + bufferRow(9),
               "|" + at(37, "THE  END|") + at(32, "Level Pack made by|") + at(39, "xyz"));
     // Not the folder "sub", which the system would open: it names no file.
-    EXPECT_THROW(loadPackRoom(std::string("sub\0x", 5), 1), MenuReturn);
+    EXPECT_EQ(loadPackRoom(std::string("sub\0x", 5), 1), LoadOutcome::Missing);
     // Only "*", an index that starts with its end line, one that runs out.
     for (const char* ending : {"*\n", "*\nalpha\n", "alpha\n"}) {
-        EXPECT_THROW(loadPackRoom(ending, ending[0] == 'a' ? 2 : 1), MenuReturn);
+        EXPECT_EQ(loadPackRoom(ending, ending[0] == 'a' ? 2 : 1), LoadOutcome::PackEnd);
         EXPECT_EQ(bufferRow(8) + "|" + bufferRow(9), at(32, "Level Pack made by|")) << ending;
     }
-    EXPECT_THROW(loadPackRoom("*" + std::string(100, 'a') + std::string(200, 'b'), 1), MenuReturn);
+    EXPECT_EQ(loadPackRoom("*" + std::string(100, 'a') + std::string(200, 'b'), 1), LoadOutcome::PackEnd);
     EXPECT_EQ(bufferRow(9) + "|" + bufferRow(10), std::string(80, 'a') + "|");  // cut, on its own row
 }
 

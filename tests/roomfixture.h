@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "game/play.h"
 #include "game/tick.h"
 #include "harness.h"
 #include "levels/levels.h"
@@ -32,13 +33,21 @@ protected:
         loadLevel("test");
         player = startRoom();
     }
+    // Ticks as the room loop runs them: the keyboard, a room command, the rules.
+    // A command that ends the room stops there and leaves its end in `ended`.
     TickOutcome tick(int count = 1) {
         TickOutcome outcome = TickOutcome::GoOn;
-        for (int i = 0; i < count; ++i, delayMs(tickMs)) outcome = stepTick(player);
+        for (int i = 0; i < count; ++i, delayMs(tickMs)) {
+            RoomInput input = readRoomInput();
+            ended = runRoomCommand(input.command);
+            if (ended) break;
+            outcome = stepTickWith(player, input.key);
+        }
         return outcome;
     }
     XY where() { return {player.playerX, player.playerY}; }
     XY looks(int x, int y) { return {bufferCell(x, y).character, bufferCell(x, y).attribute}; }  // glyph, colour
 
     PlayerState player;
+    std::optional<RoomEnd> ended;
 };

@@ -37,7 +37,7 @@ std::string playInGame(int number, const std::vector<TickKey>& keys) {
                                {scan::up, true}, {scan::down, true}, {' ', false}};
     for (size_t t = 0; t < keys.size(); ++t) {
         if (keys[t] != TickKey::None) scriptKey(virtualNow(), events[static_cast<int>(keys[t])]);
-        TickOutcome outcome = stepTick(player);
+        TickOutcome outcome = stepTickWith(player, readRoomInput().key);
         delayMs(tickMs);
         if (outcome == TickOutcome::ExitReached) return "exit";
         if (outcome != TickOutcome::GoOn) return "a life lost at tick " + std::to_string(t + 1);

@@ -17,6 +17,7 @@
 #include "check/check.h"
 #include "console/console.h"
 #include "console/terminal.h"
+#include "levels/levelformat.h"
 #include "levels/levels.h"
 #include "system/files.h"
 #include "system/output.h"
@@ -24,7 +25,6 @@
 namespace {
 
 constexpr const char* version = "quorvex-check " QUORVEX_VERSION;
-constexpr int playedRooms = 21;  // the 22nd is the ending's backdrop
 
 const char* usage =
     "Usage: quorvex-check [--solution] [--show] [--json] [PATH...]\n"
@@ -61,6 +61,8 @@ struct Located {
 
 struct RoomResult {
     std::string path;
+    int number;  // the room's number in its series or pack, 1 for a file alone
+    bool inPack;
     RoomState loaded;
     SearchReport report;
 };
@@ -112,10 +114,9 @@ bool readLevel(Results& results, const std::string& path, std::string& text) {
                                                 : "";
     if (reason.empty()) {
         try {
-            constexpr size_t limit = 4u << 20;  // as much as the game reads
-            text = readTextFile(path, limit + 1);
-            if (text.size() > limit) {
-                text.resize(limit);
+            text = readTextFile(path, levelFileLimit + 1);
+            if (text.size() > levelFileLimit) {
+                text.resize(levelFileLimit);
                 add(results, path, 0, 0, Severity::Warning, "the file is larger than 4 MiB: the game reads no more");
             }
             return true;
@@ -128,8 +129,8 @@ bool readLevel(Results& results, const std::string& path, std::string& text) {
     return false;
 }
 
-void checkRoom(Results& results, const std::string& path, const std::string& text, RoomState& previous, bool firstRoom,
-               bool backdrop) {
+void checkRoom(Results& results, const std::string& path, const std::string& text, RoomState& previous, int number,
+               bool firstRoom, bool backdrop, bool inPack = false) {
     for (Finding& f : levelFindings(text, previous, firstRoom, backdrop)) results.findings.push_back({path, f});
     RoomState loaded = roomFromText(text, previous);
     previous = loaded;
@@ -139,16 +140,16 @@ void checkRoom(Results& results, const std::string& path, const std::string& tex
     }
     SearchReport report = searchRoom(loaded, limits);
     for (Finding& f : searchFindings(loaded, report)) results.findings.push_back({path, f});
-    results.rooms.push_back({path, loaded, report});
+    results.rooms.push_back({path, number, inPack, loaded, report});
 }
 
 void checkSeries(Results& results, const std::string& folder) {
     RoomState previous{};
-    for (int n = 1; n <= playedRooms + 1; ++n) {
+    for (int n = 1; n <= backdropRoom; ++n) {
         std::string path = joinPath(folder, std::to_string(n) + ".lvl");
         std::string text;
         if (!readLevel(results, path, text)) continue;
-        checkRoom(results, path, text, previous, n == 1, n == playedRooms + 1);
+        checkRoom(results, path, text, previous, n, n == 1, n == backdropRoom);
     }
 }
 
@@ -162,23 +163,16 @@ void checkPack(Results& results, const std::string& folder) {
     }
     std::string text;
     if (!readLevel(results, index, text)) return;
-    std::vector<std::string_view> lines = splitLines(text);
+    PackIndex pack = parsePackIndex(text);
     RoomState previous{};
-    bool ended = false;
     int rooms = 0;
-    for (size_t i = 0; i < lines.size() && !ended; ++i) {
-        int line = static_cast<int>(i) + 1;
-        std::string entry(lines[i].substr(0, 255));
-        if (!entry.empty() && entry[0] == '*') {
-            ended = true;
-            break;
-        }
-        ++rooms;
-        if (rooms == playedRooms + 1)
+    for (const std::string& entry : pack.entries) {
+        int line = ++rooms;
+        if (rooms == backdropRoom)
             add(results, index, line, 1, Severity::Warning,
                 "more than 21 playable rooms: room 22 is the ending's backdrop and the rooms after it are never "
                 "reached");
-        if (rooms > playedRooms + 1) continue;
+        if (rooms > backdropRoom) continue;
         // Decided before the file is looked at, so nothing outside is read or quoted.
         if (!packEntryInsideFolder(folder, entry)) {
             add(results, index, line, 1, Severity::Error,
@@ -201,10 +195,10 @@ void checkPack(Results& results, const std::string& folder) {
         }
         std::string roomText;
         if (!readLevel(results, path, roomText)) continue;
-        checkRoom(results, path, roomText, previous, rooms == 1, rooms == playedRooms + 1);
+        checkRoom(results, path, roomText, previous, rooms, rooms == 1, rooms == backdropRoom, true);
     }
-    if (!ended)
-        add(results, index, static_cast<int>(lines.size()) + 1, 1, Severity::Warning,
+    if (!pack.hasEndLine)
+        add(results, index, static_cast<int>(pack.entries.size()) + 1, 1, Severity::Warning,
             "no end line '*AUTHOR': the pack ends with an empty author text");
 }
 
@@ -215,17 +209,15 @@ void checkPack(Results& results, const std::string& folder) {
 // Returns how many rooms were loaded into `previous` (0: none, the file stands alone).
 int roomsBefore(const std::string& path, RoomState& previous) {
     std::string name = baseName(path);
-    size_t digits = name.find_first_not_of("0123456789");
-    if (digits == 0 || digits > 2 || name.substr(digits) != ".lvl") return 0;
-    int number = std::stoi(name.substr(0, digits));
-    if (number < 2 || number > playedRooms + 1 || name[0] == '0') return 0;
+    int number = seriesRoomNumber(name);
+    if (number == 0) return 0;
     std::string folder = path.substr(0, path.size() - name.size());
     RoomState loaded{};
     for (int n = 1; n < number; ++n) {
         std::string earlier = joinPath(folder.empty() ? "." : folder, std::to_string(n) + ".lvl");
         if (kindOf(earlier) != Kind::File) return 0;
         try {
-            loaded = roomFromText(readTextFile(earlier, 4u << 20), loaded);
+            loaded = roomFromText(readTextFile(earlier, levelFileLimit), loaded);
         } catch (const FileFailure&) {
             return 0;
         }
@@ -255,7 +247,7 @@ void checkPath(Results& results, const std::string& path) {
     if (earlier > 0)
         add(results, path, 0, 0, Severity::Note,
             "loaded over rooms 1 to " + std::to_string(earlier) + " of its folder, as a game loads it");
-    checkRoom(results, path, text, previous, earlier == 0, false);
+    checkRoom(results, path, text, previous, earlier + 1, earlier == 0, false);
 }
 
 std::string formatFinding(const Located& l) {
@@ -385,24 +377,25 @@ bool showWays(const Results& results, std::string& err) {
         err += std::string(needsTerminal) + " (" + failure + ")\n";
         return false;
     }
-    RoomState savedRoom = room;
-    GameCounters savedGame = game;
+    WorldSnapshot saved = saveWorld();
     try {
         for (const RoomResult& shown : results.rooms) {
             const std::vector<TickKey>& keys =
                 shown.report.allGoodsTicks >= 0 ? shown.report.allGoodsSolution : shown.report.solution;
             if (keys.empty()) continue;
+            // The room as the game shows it: its own number, and no number in a pack.
             room = shown.loaded;
-            game.levelNumber = 1;
+            game.levelNumber = static_cast<int8_t>(shown.number);
+            run.playingCustomPack = shown.inPack;
             clearScreen();
             drawRoom();
             PlayerState player = startRoom();
             bool skip = false;
-            for (TickKey key : keys) {
+            for (TickKey tickKey : keys) {
                 while (keyPressed())
-                    if (readKey() == 27) skip = true;
+                    if (readKey() == key::escape) skip = true;
                 if (skip) break;
-                TickOutcome outcome = stepTickWith(player, key);
+                TickOutcome outcome = stepTickWith(player, tickKey);
                 delayMs(tickMs);
                 if (outcome != TickOutcome::GoOn && outcome != TickOutcome::LifeLost) break;
             }
@@ -411,8 +404,7 @@ bool showWays(const Results& results, std::string& err) {
     } catch (const ConsoleInterrupt&) {
     } catch (const NoticeEscape&) {  // Esc behind the notice asking for a larger window: the show ends
     }
-    room = savedRoom;
-    game = savedGame;
+    restoreWorld(saved);
     closeTerminal();
     return true;
 }

@@ -9,13 +9,11 @@
 #include <vector>
 
 #include "check/check.h"
+#include "levels/levelformat.h"
 #include "levels/levels.h"
-#include "system/files.h"
 
 namespace {
 
-constexpr int messageWidth = 66;     // column 15 to 80 of row 24
-constexpr int messageLimit = 145;    // the status line cuts here
 constexpr size_t perKindLimit = 12;  // findings of one kind in one file, then a summary
 
 std::string cellName(int code) {
@@ -96,10 +94,11 @@ struct RoomScan {
     std::vector<CellXY> starts, vertical, horizontal;
 };
 
-void scanRows(const std::vector<std::string_view>& lines, Collector& out, RoomScan& scan) {
+void scanRows(const LevelLines& level, Collector& out, RoomScan& scan) {
     Capped skipped{out, Severity::Warning, "characters outside the map table"};
     Capped meaningless{out, Severity::Warning, "characters after 't'"};
-    int rows = static_cast<int>(std::min<size_t>(lines.size(), mapHeight));
+    const std::vector<std::string_view>& lines = level.lines;
+    int rows = static_cast<int>(level.mapRows);
     for (int y = 1; y <= rows; ++y) {
         std::string_view row = lines[y - 1];
         int length = static_cast<int>(row.size());
@@ -114,15 +113,15 @@ void scanRows(const std::vector<std::string_view>& lines, Collector& out, RoomSc
                         " characters: those after column 80 are ignored");
         for (int x = 1; x <= std::min(length, mapWidth); ++x) {
             unsigned char c = static_cast<unsigned char>(row[x - 1]);
-            if (c == 'i') scan.starts.push_back({x, y});
-            if (c == '7') scan.vertical.push_back({x, y});
-            if (c == '8') scan.horizontal.push_back({x, y});
-            bool known = c == ' ' || c == 'i' || (c >= '1' && c <= '9') || c >= 'j';
-            if (!known)
+            MapCharacterKind kind = mapCharacter(c).kind;
+            if (kind == MapCharacterKind::Start) scan.starts.push_back({x, y});
+            if (kind == MapCharacterKind::VerticalEnemyStart) scan.vertical.push_back({x, y});
+            if (kind == MapCharacterKind::HorizontalEnemyStart) scan.horizontal.push_back({x, y});
+            if (kind == MapCharacterKind::Keeps)
                 skipped.add(
                     x, y,
                     printable(c) + " is not a map character: cell " + at(x, y) + " keeps the previous room's code");
-            else if (c > 't')
+            else if (meaninglessCharacter(c))
                 meaningless.add(x, y,
                                 printable(c) + " after 't' makes code " + std::to_string(static_cast<int8_t>(c - 96)) +
                                     ", which means nothing in play: invisible, neither solid nor open");
@@ -207,7 +206,7 @@ void checkMap(const RoomState& loaded, Collector& out) {
     if (!exit) out.add(1, 1, Severity::Error, "no exit '9' on the map");
 }
 
-void checkGoodsAndMessages(const std::vector<std::string_view>& lines, const RoomState& loaded, Collector& out) {
+void checkGoodsAndMessages(const LevelLines& level, const RoomState& loaded, Collector& out) {
     int goods = 0;
     std::vector<CellXY> messageCells[messageCount];
     for (int y = 1; y <= mapHeight; ++y)
@@ -216,56 +215,49 @@ void checkGoodsAndMessages(const std::vector<std::string_view>& lines, const Roo
             if (code >= GoodsDiamond && code <= GoodsSpade) ++goods;
             if (isMessageCode(code)) messageCells[code - Message].push_back({x, y});
         }
-    constexpr size_t goodsLine = mapHeight;  // index of line 23
-    if (lines.size() <= goodsLine || lines[goodsLine].empty()) {
+    if (level.goodsLine.empty()) {
         if (goods > 0)
-            out.add(23, 1, Severity::Warning,
+            out.add(goodsLineNumber, 1, Severity::Warning,
                     "no goods line: the status line says 0 goods, the map holds " + std::to_string(goods));
     } else {
-        unsigned char c = static_cast<unsigned char>(lines[goodsLine][0]);
-        int said = static_cast<int8_t>(c - 48);
+        unsigned char c = static_cast<unsigned char>(level.goodsLine[0]);
+        int said = goodsLineCount(level.goodsLine);
         if (c < '0' || c > '9')
-            out.add(23, 1, Severity::Warning,
+            out.add(goodsLineNumber, 1, Severity::Warning,
                     "the goods line starts with " + printable(c) + ", which counts as " + std::to_string(said));
         if (said != goods)
             out.add(
-                23, 1, Severity::Warning,
+                goodsLineNumber, 1, Severity::Warning,
                 "the goods line says " + std::to_string(said) + ", the map holds " + std::to_string(goods) + " goods");
     }
     // The message lines, as the loader reads them.
-    size_t messageLines = 0;
+    size_t messageLines = level.messages.size();
     for (size_t i = 0; i < messageCount; ++i) {
-        size_t line = goodsLine + 1 + i;
-        if (line >= lines.size() || (!lines[line].empty() && lines[line][0] == 0x1A)) break;
-        ++messageLines;
-    }
-    for (size_t i = 0; i < messageCount; ++i) {
-        int line = static_cast<int>(goodsLine + 2 + i);
+        int line = firstMessageLineNumber + static_cast<int>(i);
         char letter = static_cast<char>('m' + i);
         bool hasLine = i < messageLines;
-        if (!messageCells[i].empty() && (!hasLine || lines[line - 1].empty()))
+        if (!messageCells[i].empty() && (!hasLine || level.messages[i].empty()))
             out.atCell(messageCells[i][0].x, messageCells[i][0].y, Severity::Warning,
                        std::string("message cell '") + letter + "' at " +
                            at(messageCells[i][0].x, messageCells[i][0].y) + " has no text on line " +
                            std::to_string(line) +
                            (hasLine ? ": it shows nothing" : ": it shows the previous room's text, if any"));
         if (!hasLine) continue;
-        size_t length = lines[line - 1].size();
+        size_t length = level.messages[i].size();
         if (messageCells[i].empty() && length > 0)
             out.add(line, 1, Severity::Note,
                     std::string("message '") + letter + "' has no cell on the map: it is never shown");
-        if (length > static_cast<size_t>(messageLimit))
-            out.add(line, messageLimit + 1, Severity::Warning,
+        if (length > messageShownLimit)
+            out.add(line, static_cast<int>(messageShownLimit) + 1, Severity::Warning,
                     "message '" + std::string(1, letter) + "' has " + std::to_string(length) +
-                        " characters: it is cut at 145");
-        if (length > static_cast<size_t>(messageWidth))
-            out.add(line, messageWidth + 1, Severity::Warning,
-                    "message '" + std::string(1, letter) + "' has " + std::to_string(length) +
-                        " characters: after 66 it wraps over \"Goods:\" and stays there");
+                        " characters: it is cut at " + std::to_string(messageShownLimit));
+        if (length > messageRowWidth)
+            out.add(line, static_cast<int>(messageRowWidth) + 1, Severity::Warning,
+                    "message '" + std::string(1, letter) + "' has " + std::to_string(length) + " characters: after " +
+                        std::to_string(messageRowWidth) + " it wraps over \"Goods:\" and stays there");
     }
-    size_t extra = goodsLine + 1 + messageCount;
-    if (lines.size() > extra && messageLines == messageCount)
-        out.add(static_cast<int>(extra) + 1, 1, Severity::Note, "lines after line 31 are ignored");
+    if (level.lines.size() > static_cast<size_t>(lastLevelLineNumber) && messageLines == messageCount)
+        out.add(lastLevelLineNumber + 1, 1, Severity::Note, "lines after line 31 are ignored");
 }
 
 }  // namespace
@@ -281,16 +273,16 @@ RoomState roomFromText(std::string_view text, const RoomState& previous) {
 
 std::vector<Finding> levelFindings(std::string_view text, const RoomState& previous, bool firstRoom, bool backdrop) {
     Collector out;
-    std::vector<std::string_view> lines = splitLines(text);
+    LevelLines level = splitLevelText(text);
     RoomState loaded = roomFromText(text, previous);
     RoomScan scan;
-    scanRows(lines, out, scan);
+    scanRows(level, out, scan);
     checkStartsAndEnemies(scan, loaded, previous, firstRoom, out);
     RoomState saved = room;
     room = loaded;  // the spike rule reads the game's room
     checkMap(loaded, out);
     room = saved;
-    checkGoodsAndMessages(lines, loaded, out);
+    checkGoodsAndMessages(level, loaded, out);
     std::stable_sort(out.list.begin(), out.list.end(), [](const Finding& a, const Finding& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });

@@ -159,7 +159,7 @@ uint32_t hashBytes(const uint8_t* data, size_t size) {
 }
 
 uint8_t movementByte(uint8_t direction) {
-    bool moves = direction == playKey::left || direction == playKey::right || direction == playKey::space;
+    bool moves = direction == scan::left || direction == scan::right || direction == key::space;
     return moves ? direction : 0;
 }
 
@@ -173,7 +173,7 @@ void makeKey(const SearchJob& job, const PlayerState& p, std::vector<uint8_t>& k
     // direction is read only by a jump that a space starts, so it matters
     // only while a space waits.
     h[2] = movementByte(p.direction);
-    h[3] = p.direction == playKey::space ? movementByte(p.savedDirection) : 0;
+    h[3] = p.direction == key::space ? movementByte(p.savedDirection) : 0;
     h[4] = static_cast<uint8_t>(p.slide);
     h[5] = p.jumping;
     // Out of a jump its counters no longer matter; past the top of the rise

@@ -83,9 +83,17 @@ struct KeyEvent {
     bool extended;  // arrows, Home, End, function keys, Alt+letter: 0 then code
 };
 
+// The keys as readKey returns them, the one table of them: a plain key is
+// its byte; an extended key is key::extended, then its scan code.
+namespace key {
+constexpr uint8_t extended = 0, backspace = 8, tabulator = 9, enter = 13, escape = 27, space = 32;
+// Ctrl with a letter gives the letter's control byte (Ctrl+S is 19).
+constexpr uint8_t ctrl(char letter) { return static_cast<uint8_t>(letter & 0x1F); }
+}  // namespace key
 namespace scan {
 constexpr uint8_t up = 72, down = 80, left = 75, right = 77;
 constexpr uint8_t home = 71, end = 79, pageUp = 73, pageDown = 81, insert = 82, del = 83;
+constexpr uint8_t f1 = 59, f4 = 62, f5 = 63, f6 = 64, f7 = 65, f8 = 66, f10 = 68, f11 = 133, f12 = 134;
 }  // namespace scan
 
 // --- silent play, for tools that step the rules on a copied room ---

@@ -6,6 +6,15 @@
 #include <string>
 #include <string_view>
 
+// The bytes the game draws, named by what they show.
+namespace glyph {
+constexpr uint8_t player = 0x02, heart = 0x03, diamond = 0x04, club = 0x05, spade = 0x06;
+constexpr uint8_t sound = 0x0E, exit = 0x0F, spring = 0x7F, enemy = 0x9D, dead = 0xCE;
+constexpr uint8_t spikesRight = 0x10, spikesLeft = 0x11, spikesUp = 0x1E, spikesDown = 0x1F;
+constexpr uint8_t wall = 0xB2, lava = 0xB1, crumbling = 0xB0, cracked = 0xB1;
+constexpr uint8_t brick = 0xB0, marker = 0x10;  // the menu's wall and its marker
+}  // namespace glyph
+
 // The character that shows the byte. Byte 0 shows as a blank; the control
 // bytes show as their glyphs (0x1B is an arrow, never an escape).
 char32_t cp437ToUnicode(uint8_t byte);

@@ -8,7 +8,7 @@ namespace {
 
 enum State : uint8_t { ground, escape, csi, csiLinux, ss3, utf8, mouse };
 
-constexpr uint8_t esc = 27;
+constexpr uint8_t esc = key::escape;
 constexpr int longestSequence = 32;  // longer is no key: the rest reads as typed bytes
 
 // Alt+letter: the letter key's PC scan code, or 0 for anything but a letter.
@@ -51,17 +51,17 @@ uint8_t csiKey(uint8_t final, uint16_t number) {
             case 13:
             case 14:
             case 15:
-                return static_cast<uint8_t>(59 + number - 11);
+                return static_cast<uint8_t>(scan::f1 + number - 11);
             case 17:
             case 18:
             case 19:
             case 20:
             case 21:
-                return static_cast<uint8_t>(64 + number - 17);
+                return static_cast<uint8_t>(scan::f6 + number - 17);
             case 23:
-                return 133;
+                return scan::f11;
             case 24:
-                return 134;
+                return scan::f12;
             default:
                 return 0;
         }
@@ -84,7 +84,7 @@ uint8_t csiKey(uint8_t final, uint16_t number) {
         case 'Q':
         case 'R':
         case 'S':
-            return static_cast<uint8_t>(59 + final - 'P');
+            return static_cast<uint8_t>(scan::f1 + final - 'P');
         default:
             return 0;
     }
@@ -92,7 +92,7 @@ uint8_t csiKey(uint8_t final, uint16_t number) {
 
 // SS3 (Esc O): cursor keys and F1-F4 in application mode, and the keypad.
 void ss3Key(DecodedKeys& out, uint8_t final) {
-    if (final == 'M') return add(out, 13, false);                                   // keypad Enter
+    if (final == 'M') return add(out, key::enter, false);                           // keypad Enter
     if (final >= 'p' && final <= 'y') return add(out, '0' + (final - 'p'), false);  // keypad digits
     const char* keypad = std::strchr("j*k+l,m-n.o/X=", final);
     if (keypad != nullptr && (keypad - "j*k+l,m-n.o/X=") % 2 == 0) return add(out, keypad[1], false);
@@ -112,8 +112,8 @@ void groundByte(KeyDecoder& d, uint8_t byte, DecodedKeys& out) {
     d.unknown = false;
     d.state = ground;
     if (byte == esc) return startSequence(d, escape);
-    if (byte == 10 || byte == 13) return add(out, 13, false);
-    if (byte == 8 || byte == 127) return add(out, 8, false);
+    if (byte == 10 || byte == 13) return add(out, key::enter, false);
+    if (byte == 8 || byte == 127) return add(out, key::backspace, false);
     if (byte < 0x80) return add(out, byte, false);
     // UTF-8: a lead byte, then its continuation bytes. Stray ones are dropped.
     uint8_t left = byte >= 0xC2 && byte <= 0xDF   ? 1
@@ -192,7 +192,7 @@ DecodedKeys decodeKeyByte(KeyDecoder& d, uint8_t byte) {
             }
             break;
         case csiLinux:
-            if (byte >= 'A' && byte <= 'E') add(found, static_cast<uint8_t>(59 + byte - 'A'), true);
+            if (byte >= 'A' && byte <= 'E') add(found, static_cast<uint8_t>(scan::f1 + byte - 'A'), true);
             finish(d, found, out);
             break;
         case mouse:
@@ -233,10 +233,10 @@ bool isTableKey(KeyEvent key) {
     if (key.code == 0) return false;
     if (!key.extended) return true;
     static const uint8_t extended[] = {scan::up,     scan::down,     scan::left,   scan::right, scan::home, scan::end,
-                                       scan::pageUp, scan::pageDown, scan::insert, scan::del,   133,        134};
+                                       scan::pageUp, scan::pageDown, scan::insert, scan::del,   scan::f11,  scan::f12};
     for (uint8_t code : extended)
         if (key.code == code) return true;
-    if (key.code >= 59 && key.code <= 68) return true;  // F1-F10
+    if (key.code >= scan::f1 && key.code <= scan::f10) return true;
     for (uint8_t letter = 'a'; letter <= 'z'; ++letter)
         if (key.code == altScanCode(letter)) return true;
     return false;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "levels/levelformat.h"
 #include "levels/world.h"
 
 struct FileFailure;
@@ -66,9 +67,7 @@ RoomText parseRoomText(std::string_view fileText);
 // missing cells filled with the characters of what they inherit), the goods
 // line, the message lines, CR LF after each.
 std::string roomFileText(const RoomText& text, const Inheritance& inherited, bool padded);
-RoomText freshRoomText();  // a wall border, a start and an exit
-// The character that gives a cell code when read from a level file (' ' when none does).
-uint8_t characterForCode(int code);
+RoomText freshRoomText();          // a wall border, a start and an exit
 bool isPaintCharacter(uint8_t c);  // space, i, 1-9, j-t
 // Loads the text into the game's world model, over the inherited map.
 void loadRoomText(const RoomText& text, const Inheritance& inherited);
@@ -90,8 +89,6 @@ void undoChange();
 void redoChange();
 bool saveRoom();    // false (and a note) when it could not be written
 bool saveRoomAs();  // asks for another name or folder; the room is that file from then on
-// The largest file the game reads whole; the editor never rewrites a longer one.
-constexpr size_t readLimit = 4u << 20;
 void afterChange();
 
 // --- the screen (editscreen.cpp) ---
@@ -181,8 +178,8 @@ bool newerRescue(const std::string& path);
 // What the game's loader reads of a level file: its first maxLines lines,
 // each cut at maxLineLength, within its first maxBytes; the lines end in LF.
 // A huge room costs one chunk of memory, not its size.
-std::string readLevelLines(const std::string& path, size_t maxLines = mapHeight + 1 + messageCount,
-                           size_t maxLineLength = 255, size_t maxBytes = 4u << 20);
+std::string readLevelLines(const std::string& path, size_t maxLines = lastLevelLineNumber,
+                           size_t maxLineLength = messageKeptLimit, size_t maxBytes = levelFileLimit);
 // The names of the files in folder that end in suffix (none when it cannot be read).
 std::vector<std::string> filesEndingIn(const std::string& folder, std::string_view suffix);
 

@@ -3,8 +3,8 @@
 // saving the unsaved room beside its file first.
 #include "console/console.h"
 #include "edit/edit.h"
+#include "levels/levelformat.h"
 #include "system/files.h"
-#include "system/unwind.h"
 
 namespace {
 std::string report;
@@ -24,11 +24,8 @@ void rescue() {
 Inheritance seriesInheritance(const std::string& path) {
     size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string name = path.substr(folder.size());
-    size_t digits = name.find_first_not_of("0123456789");
-    if (digits == 0 || digits > 2 || name.substr(digits) != ".lvl" || name[0] == '0') return {};
-    int number = std::stoi(name.substr(0, digits));
-    if (number < 2 || number > 22) return {};
+    int number = seriesRoomNumber(path.substr(folder.size()));
+    if (number == 0) return {};
     // The earlier rooms, one file at a time, as the game reads them.
     Inheritance inherited;
     for (int n = 1; n < number; ++n) {
@@ -82,9 +79,6 @@ int runEditor(const std::string& path) {
             runRoomEditor();
         }
         return 0;
-    } catch (const ProgramEnd& end) {
-        rescue();
-        return end.status;
     } catch (const ConsoleInterrupt&) {
         rescue();
         return 130;

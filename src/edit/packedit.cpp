@@ -7,15 +7,15 @@
 
 #include "console/console.h"
 #include "edit/edit.h"
+#include "levels/levelformat.h"
 #include "levels/levels.h"
 #include "system/files.h"
 
 namespace {
 
-constexpr size_t maxEntryLength = 255;
 constexpr int listTop = 3, listRows = 17;
-// Drawing room 22 starts the game's final sequence over it; later rooms are never reached.
-constexpr int endingRoom = 22;
+// Room 22 is drawn as the final sequence's backdrop; later rooms are never reached.
+constexpr int endingRoom = backdropRoom;
 
 struct PackScreen {
     std::string folder;  // no trailing '/'
@@ -40,9 +40,7 @@ std::string otherPacksIndex() {
     for (const std::string& name : filesEndingIn(pack.folder, ".txt")) {
         if (name == pack.name + ".txt") continue;
         try {
-            std::string text = readTextFile(pack.folder + "/" + name, 1u << 16);
-            for (std::string_view line : splitLines(text))
-                if (!line.empty() && line[0] == '*') return name;
+            if (parsePackIndex(readTextFile(pack.folder + "/" + name, 1u << 16)).hasEndLine) return name;
         } catch (const FileFailure&) {
         }
     }
@@ -50,22 +48,14 @@ std::string otherPacksIndex() {
 }
 
 void readIndex() {
-    pack.entries.clear();
-    pack.afterEnd.clear();
-    pack.author.clear();
-    std::string text = readTextFile(pack.indexPath, readLimit + 1);
-    pack.readOnly = text.size() > readLimit;
-    if (pack.readOnly) text.resize(readLimit);
-    std::vector<std::string_view> lines = splitLines(text);
-    size_t i = 0;
-    for (; i < lines.size() && !(lines[i].size() > 0 && lines[i][0] == '*'); ++i) {
-        pack.readOnly |= lines[i].size() > maxEntryLength;  // the rest of a long entry would be lost
-        pack.entries.push_back(std::string(lines[i].substr(0, maxEntryLength)));
-    }
-    if (i < lines.size()) {
-        pack.author = std::string(lines[i].substr(1));
-        for (++i; i < lines.size(); ++i) pack.afterEnd.push_back(std::string(lines[i]));
-    }
+    std::string text = readTextFile(pack.indexPath, levelFileLimit + 1);
+    pack.readOnly = text.size() > levelFileLimit;
+    if (pack.readOnly) text.resize(levelFileLimit);
+    PackIndex index = parsePackIndex(text);
+    pack.readOnly |= index.longEntry;  // the rest of a long entry would be lost
+    pack.entries = index.entries;
+    pack.author = index.hasEndLine ? index.endLine.substr(1) : "";
+    pack.afterEnd = index.afterEnd;
 }
 
 // False, with the note, when the index may not be rewritten.
@@ -76,12 +66,9 @@ bool mayChange() {
 
 bool writeIndex() {
     if (!mayChange()) return false;
-    std::string text;
-    for (const std::string& entry : pack.entries) text += entry + "\r\n";
-    text += "*" + pack.author + "\r\n";
-    for (const std::string& line : pack.afterEnd) text += line + "\r\n";
+    PackIndex index{pack.entries, false, true, "*" + pack.author, pack.afterEnd};
     try {
-        replaceKeepingBackup(pack.indexPath, text);
+        replaceKeepingBackup(pack.indexPath, packIndexText(index));
         pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);

@@ -6,22 +6,16 @@
 
 #include "console/console.h"
 #include "edit/edit.h"
+#include "game/play.h"
 #include "game/tick.h"
+#include "levels/levelformat.h"
 #include "levels/levels.h"
 #include "system/files.h"
-#include "system/sound.h"
-#include "system/unwind.h"
 
 namespace {
 
-struct SavedWorld {
-    RoomState room;
-    GameCounters game;
-    bool playingCustomPack;
-};
-
-SavedWorld startPlay(bool fromCursor) {
-    SavedWorld saved{room, game, run.playingCustomPack};
+WorldSnapshot startPlay(bool fromCursor) {
+    WorldSnapshot saved = saveWorld();
     loadRoomText(edit.text, edit.inherited);
     if (fromCursor) {
         room.startX = static_cast<uint8_t>(edit.cursorX);
@@ -38,35 +32,32 @@ SavedWorld startPlay(bool fromCursor) {
     return saved;
 }
 
-void endPlay(const SavedWorld& saved) {
-    room = saved.room;
-    game = saved.game;
-    run.playingCustomPack = saved.playingCustomPack;
+void endPlay(const WorldSnapshot& saved) {
+    restoreWorld(saved);
     setTextBackground(0);
+}
+
+// Esc or the quit prompt's Y come back to the editor as leaving does.
+PlayEnd playEnd(RoomEnd end) {
+    if (end == RoomEnd::Exit) return PlayEnd::Exit;
+    if (end == RoomEnd::GameOver) return PlayEnd::GameOver;
+    return PlayEnd::Left;
 }
 
 }  // namespace
 
 PlayEnd playTest(bool fromCursor, int& ticks) {
-    SavedWorld saved = startPlay(fromCursor);
-    PlayEnd end = PlayEnd::Left;
+    WorldSnapshot saved = startPlay(fromCursor);
     ticks = 0;
-    try {
-        TickOutcome outcome = playOneRoom(ticks);
-        end = outcome == TickOutcome::ExitReached ? PlayEnd::Exit : PlayEnd::GameOver;
-        if (end == PlayEnd::Exit) playCue("Sound/next.wav", false);
-    } catch (const MenuReturn&) {
-        // The quit prompt's Y.
-    } catch (const ProgramEnd& programEnd) {
-        if (programEnd.status != 0) throw;  // not Esc: the program really ends
-    }
+    PlayEnd end = playEnd(playRoom(&ticks));
+    if (end == PlayEnd::Exit) playCue("Sound/next.wav", false);
     endPlay(saved);
     return end;
 }
 
 PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
                  std::string& report) {
-    SavedWorld saved{room, game, run.playingCustomPack};
+    WorldSnapshot saved = saveWorld();
     room = inheritedRoom(before);
     game = GameCounters{};
     game.levelNumber = static_cast<int8_t>(std::min(firstNumber, 127));
@@ -90,11 +81,11 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
                 end = PlayEnd::Exit;
                 break;
             }
-            if (number > 22) {
+            if (number > backdropRoom) {
                 report = where + " is never reached: the game ends at room 22.";
                 break;
             }
-            if (number == 22) {
+            if (number == backdropRoom) {
                 report = where + " is the ending's backdrop: the game draws it and plays its final sequence.";
                 end = PlayEnd::Exit;
                 break;
@@ -109,27 +100,18 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
             readLevelText(readLevelLines(path));
             drawRoom();
             int ticks = 0;
-            if (playOneRoom(ticks) == TickOutcome::GameOver) {
+            RoomEnd roomEnd = playRoom(&ticks);
+            if (roomEnd == RoomEnd::GameOver) {
                 report = where + ": all three lives lost after " + std::to_string(ticks) + " ticks.";
                 end = PlayEnd::GameOver;
                 break;
             }
-            // The game's room end, less the checkpoint file.
-            int64_t score = int64_t(game.score) + int64_t(game.goodsCollected) * 5 + game.lives * 3;
-            game.score = static_cast<int32_t>(std::clamp<int64_t>(score, INT32_MIN, INT32_MAX));
-            clearScreen();
-            game.totalGoods = static_cast<int32_t>(
-                std::clamp<int64_t>(int64_t(game.totalGoods) + game.goodsCollected, INT32_MIN, INT32_MAX));
-            playCue("Sound/next.wav", false);
-            delayMs(1750);
-            game.levelNumber = static_cast<int8_t>(std::min(number + 1, 127));
-            game.lives = 3;
+            if (roomEnd != RoomEnd::Exit) {
+                report = "Pack play left in room " + std::to_string(number) + ".";  // Esc or the quit prompt's Y
+                break;
+            }
+            completeRoom();  // in a pack: no checkpoint file
         }
-    } catch (const MenuReturn&) {
-        report = "Pack play left in room " + std::to_string(number) + ".";  // the quit prompt's Y
-    } catch (const ProgramEnd& programEnd) {
-        if (programEnd.status != 0) throw;
-        report = "Pack play left in room " + std::to_string(number) + ".";
     } catch (const FileFailure& failure) {
         report = editorFailureText(failure);
     }
@@ -138,14 +120,14 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
 }
 
 PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks) {
-    SavedWorld saved = startPlay(false);
+    WorldSnapshot saved = startPlay(false);
     PlayEnd end = PlayEnd::Left;
     PlayerState player = startRoom();
     for (ticks = 0; ticks < static_cast<int>(keys.size()) && end == PlayEnd::Left;) {
         if (keyPressed()) {
-            uint8_t key = readKey();
-            if (key == 0) readKey();
-            if (key == 27) break;
+            uint8_t pressed = readKey();
+            if (pressed == key::extended) readKey();
+            if (pressed == key::escape) break;
         }
         TickOutcome outcome = stepTickWith(player, static_cast<TickKey>(keys[static_cast<size_t>(ticks)]));
         ++ticks;

@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "edit/edit.h"
+#include "levels/levelformat.h"
 #include "system/files.h"
 
 RoomEdit edit;
@@ -14,15 +15,11 @@ RoomEdit edit;
 namespace {
 
 constexpr size_t undoLimit = 1000;
-constexpr size_t messageLimit = 145;  // the game cuts room messages there
-constexpr size_t messageRowEnd = 66;  // the last character that fits on row 24
 
 bool sameText(const RoomText& a, const RoomText& b) {
     return a.rows == b.rows && a.goodsLine == b.goodsLine && a.messages == b.messages &&
            a.goodsFollowMap == b.goodsFollowMap;
 }
-
-std::string goodsLineFor(int goods) { return std::string(1, static_cast<char>(48 + std::clamp(goods, 0, 127))); }
 
 // Keeps the change as one undo step when it changed anything.
 void commitChange(const RoomText& before) {
@@ -202,17 +199,17 @@ void editMessage(int number) {
     std::string text = edit.text.messages[number - 1];
     size_t heldBefore = text.size();
     drawMessageRows(number);
-    if (!editLine(text, messageLimit, 15, 24, messageRowEnd)) {
+    if (!editLine(text, messageShownLimit, 15, 24, messageRowWidth)) {
         edit.text = before;
         return;
     }
     edit.text.messages[number - 1] = text;
     while (!edit.text.messages.empty() && edit.text.messages.back().empty()) edit.text.messages.pop_back();
     commitChange(before);
-    if (heldBefore > messageLimit)
+    if (heldBefore > messageShownLimit)
         edit.note = "Message " + std::to_string(number) + " held " + std::to_string(heldBefore) +
                     " characters; the game shows only 145, and those are kept.";
-    else if (text.size() > messageRowEnd)
+    else if (text.size() > messageRowWidth)
         edit.note = "Message " + std::to_string(number) + " has " + std::to_string(text.size()) +
                     " characters: past the 66th it runs over the goods line.";
 }
@@ -278,167 +275,256 @@ bool mayLeave() {
     return answer == 'D';
 }
 
-// One key; false when the author leaves the room.
-bool handleKey(uint8_t key) {
-    if (key == 0) {
-        uint8_t code = readKey();
-        switch (code) {
-            case scan::up:
-                moveCursorBy(0, -1);
-                break;
-            case scan::down:
-                moveCursorBy(0, 1);
-                break;
-            case scan::left:
-                moveCursorBy(-1, 0);
-                break;
-            case scan::right:
-                moveCursorBy(1, 0);
-                break;
-            case scan::pageUp:
-                moveCursorBy(0, -5);
-                break;
-            case scan::pageDown:
-                moveCursorBy(0, 5);
-                break;
-            case scan::home:
-                moveCursorBy(1 - edit.cursorX, 0);
-                break;
-            case scan::end:
-                moveCursorBy(mapWidth - edit.cursorX, 0);
-                break;
-            case scan::del: {
-                RoomText before = edit.text;
-                paintCell(edit.cursorX, edit.cursorY, ' ');
-                commitChange(before);
-                break;
-            }
-            case 59:  // F1
-                showHelp();
-                break;
-            case 62: {  // F4
-                uint8_t answer = askKey("Edit which message? 1 to 8, Esc: none", "12345678");
-                if (answer != 27) editMessage(answer - '0');
-                break;
-            }
-            case 63:  // F5
-            case 64: {
-                int ticks = 0;
-                PlayEnd end = playTest(code == 64, ticks);
-                noteTicks(end, ticks, "Play-test");
-                break;
-            }
-            case 65:  // F7
-                nextFinding();
-                break;
-            case 134:  // F12
-                saveRoomAs();
-                break;
-            case 66: {  // F8
-                std::vector<uint8_t> keys;
-                if (!checkSolution(keys)) {
-                    edit.note = "The checker has no solution for this room (yet).";
-                    break;
-                }
-                int ticks = 0;
-                PlayEnd end = playSolution(keys, ticks);
-                noteTicks(end, ticks, "The checker's solution");
-                break;
-            }
-            default:
-                break;
-        }
-        return true;
+// What the editor's keys do, by name; the table below binds the keys.
+enum class EditCommand : uint8_t {
+    None,
+    CursorUp,
+    CursorDown,
+    CursorLeft,
+    CursorRight,
+    FiveUp,
+    FiveDown,
+    FirstColumn,
+    LastColumn,
+    EightRight,
+    EraseLeft,
+    EraseHere,
+    Help,
+    EditMessageHere,
+    EditAnyMessage,
+    PlayTest,
+    PlayTestFromCursor,
+    NextFinding,
+    PlaySolution,
+    ToggleMark,
+    ToggleDrawing,
+    Line,
+    Box,
+    Copy,
+    Cut,
+    Paste,
+    Fill,
+    Undo,
+    Redo,
+    GoodsLine,
+    ShowPaths,
+    CancelMark,
+    Save,
+    SaveAs,
+    Leave,
+};
+
+struct EditorKey {
+    bool extended;  // an extended key: code is its scan code
+    uint8_t code;
+    EditCommand command;
+};
+
+// Besides these, the paint characters paint (isPaintCharacter).
+constexpr EditorKey editorKeys[] = {
+    {true, scan::up, EditCommand::CursorUp},
+    {true, scan::down, EditCommand::CursorDown},
+    {true, scan::left, EditCommand::CursorLeft},
+    {true, scan::right, EditCommand::CursorRight},
+    {true, scan::pageUp, EditCommand::FiveUp},
+    {true, scan::pageDown, EditCommand::FiveDown},
+    {true, scan::home, EditCommand::FirstColumn},
+    {true, scan::end, EditCommand::LastColumn},
+    {true, scan::del, EditCommand::EraseHere},
+    {true, scan::f1, EditCommand::Help},
+    {true, scan::f4, EditCommand::EditAnyMessage},
+    {true, scan::f5, EditCommand::PlayTest},
+    {true, scan::f6, EditCommand::PlayTestFromCursor},
+    {true, scan::f7, EditCommand::NextFinding},
+    {true, scan::f8, EditCommand::PlaySolution},
+    {true, scan::f12, EditCommand::SaveAs},
+    {false, key::backspace, EditCommand::EraseLeft},
+    {false, key::tabulator, EditCommand::EightRight},
+    {false, key::enter, EditCommand::EditMessageHere},
+    {false, key::escape, EditCommand::CancelMark},
+    {false, '?', EditCommand::Help},
+    {false, key::ctrl('B'), EditCommand::ToggleMark},
+    {false, key::ctrl('D'), EditCommand::ToggleDrawing},
+    {false, key::ctrl('L'), EditCommand::Line},
+    {false, key::ctrl('R'), EditCommand::Box},
+    {false, key::ctrl('K'), EditCommand::Copy},
+    {false, key::ctrl('W'), EditCommand::Cut},
+    {false, key::ctrl('V'), EditCommand::Paste},
+    {false, key::ctrl('F'), EditCommand::Fill},
+    {false, key::ctrl('Z'), EditCommand::Undo},
+    {false, key::ctrl('Y'), EditCommand::Redo},
+    {false, key::ctrl('G'), EditCommand::GoodsLine},
+    {false, key::ctrl('P'), EditCommand::ShowPaths},
+    {false, key::ctrl('O'), EditCommand::Save},
+    {false, key::ctrl('S'), EditCommand::Save},
+    {false, key::ctrl('Q'), EditCommand::Leave},
+    {false, key::ctrl('X'), EditCommand::Leave},
+};
+
+EditCommand commandFor(bool extended, uint8_t code) {
+    for (const EditorKey& bound : editorKeys)
+        if (bound.extended == extended && bound.code == code) return bound.command;
+    return EditCommand::None;
+}
+
+void eraseAt(int x) {
+    RoomText before = edit.text;
+    paintCell(x, edit.cursorY, ' ');
+    commitChange(before);
+}
+
+void playTestNoted(bool fromCursor) {
+    int ticks = 0;
+    PlayEnd end = playTest(fromCursor, ticks);
+    noteTicks(end, ticks, "Play-test");
+}
+
+void playSolutionNoted() {
+    std::vector<uint8_t> keys;
+    if (!checkSolution(keys)) {
+        edit.note = "The checker has no solution for this room (yet).";
+        return;
     }
-    if (isPaintCharacter(key)) {
-        RoomText before = edit.text;
-        paintCell(edit.cursorX, edit.cursorY, key);
-        edit.brush = key;
-        commitChange(before);
-        if (edit.cursorX < mapWidth) ++edit.cursorX;
-        return true;
-    }
-    switch (key) {
-        case 8:  // Backspace
-            if (edit.cursorX > 1) {
-                --edit.cursorX;
-                RoomText before = edit.text;
-                paintCell(edit.cursorX, edit.cursorY, ' ');
-                commitChange(before);
-            }
+    int ticks = 0;
+    PlayEnd end = playSolution(keys, ticks);
+    noteTicks(end, ticks, "The checker's solution");
+}
+
+void editMessageHere() {
+    int code = cellAt(edit.cursorX, edit.cursorY);
+    if (isMessageCode(code))
+        editMessage(code - Message + 1);
+    else
+        edit.note = "Enter edits the message of a message cell (m to t); F4 any message.";
+}
+
+void toggleDrawing() {
+    // Drawing starts on the cell under the cursor, so no gap is left.
+    edit.drawing = !edit.drawing;
+    if (!edit.drawing) return;
+    RoomText before = edit.text;
+    paintCell(edit.cursorX, edit.cursorY, edit.brush);
+    commitChange(before);
+}
+
+// One command; false when the author leaves the room.
+bool runCommand(EditCommand command) {
+    switch (command) {
+        case EditCommand::None:
             break;
-        case 9:  // Tab
+        case EditCommand::CursorUp:
+            moveCursorBy(0, -1);
+            break;
+        case EditCommand::CursorDown:
+            moveCursorBy(0, 1);
+            break;
+        case EditCommand::CursorLeft:
+            moveCursorBy(-1, 0);
+            break;
+        case EditCommand::CursorRight:
+            moveCursorBy(1, 0);
+            break;
+        case EditCommand::FiveUp:
+            moveCursorBy(0, -5);
+            break;
+        case EditCommand::FiveDown:
+            moveCursorBy(0, 5);
+            break;
+        case EditCommand::FirstColumn:
+            moveCursorBy(1 - edit.cursorX, 0);
+            break;
+        case EditCommand::LastColumn:
+            moveCursorBy(mapWidth - edit.cursorX, 0);
+            break;
+        case EditCommand::EightRight:
             edit.cursorX = std::min(mapWidth, edit.cursorX + 8);
             break;
-        case 13: {
-            int code = cellAt(edit.cursorX, edit.cursorY);
-            if (isMessageCode(code))
-                editMessage(code - Message + 1);
-            else
-                edit.note = "Enter edits the message of a message cell (m to t); F4 any message.";
+        case EditCommand::EraseLeft:
+            if (edit.cursorX > 1) eraseAt(--edit.cursorX);
+            break;
+        case EditCommand::EraseHere:
+            eraseAt(edit.cursorX);
+            break;
+        case EditCommand::Help:
+            showHelp();
+            break;
+        case EditCommand::EditMessageHere:
+            editMessageHere();
+            break;
+        case EditCommand::EditAnyMessage: {
+            uint8_t answer = askKey("Edit which message? 1 to 8, Esc: none", "12345678");
+            if (answer != key::escape) editMessage(answer - '0');
             break;
         }
-        case 27:
+        case EditCommand::PlayTest:
+        case EditCommand::PlayTestFromCursor:
+            playTestNoted(command == EditCommand::PlayTestFromCursor);
+            break;
+        case EditCommand::NextFinding:
+            nextFinding();
+            break;
+        case EditCommand::PlaySolution:
+            playSolutionNoted();
+            break;
+        case EditCommand::CancelMark:
             edit.markSet = false;
             edit.drawing = false;
             break;
-        case '?':
-            showHelp();
-            break;
-        case 2:  // ^B
+        case EditCommand::ToggleMark:
             edit.markSet = !edit.markSet;
             edit.markX = edit.cursorX;
             edit.markY = edit.cursorY;
             break;
-        case 4: {  // ^D: drawing starts on the cell under the cursor, so no gap is left
-            edit.drawing = !edit.drawing;
-            if (edit.drawing) {
-                RoomText before = edit.text;
-                paintCell(edit.cursorX, edit.cursorY, edit.brush);
-                commitChange(before);
-            }
+        case EditCommand::ToggleDrawing:
+            toggleDrawing();
             break;
-        }
-        case 12:  // ^L
-            paintShape(false);
+        case EditCommand::Line:
+        case EditCommand::Box:
+            paintShape(command == EditCommand::Box);
             break;
-        case 18:  // ^R
-            paintShape(true);
+        case EditCommand::Copy:
+        case EditCommand::Cut:
+            copyMarked(command == EditCommand::Cut);
             break;
-        case 11:  // ^K
-            copyMarked(false);
-            break;
-        case 23:  // ^W
-            copyMarked(true);
-            break;
-        case 22:  // ^V
+        case EditCommand::Paste:
             pasteClipboard();
             break;
-        case 6:  // ^F
+        case EditCommand::Fill:
             floodFill();
             break;
-        case 26:  // ^Z
+        case EditCommand::Undo:
             undoChange();
             break;
-        case 25:  // ^Y
+        case EditCommand::Redo:
             redoChange();
             break;
-        case 7:  // ^G
+        case EditCommand::GoodsLine:
             setGoodsLine();
             break;
-        case 16:  // ^P
+        case EditCommand::ShowPaths:
             edit.showPaths = !edit.showPaths;
             break;
-        case 15:  // ^O
-        case 19:  // ^S
+        case EditCommand::Save:
             saveRoom();
             break;
-        case 17:  // ^Q
-        case 24:  // ^X
-            return !mayLeave();
-        default:
+        case EditCommand::SaveAs:
+            saveRoomAs();
             break;
+        case EditCommand::Leave:
+            return !mayLeave();
     }
+    return true;
+}
+
+// One key; false when the author leaves the room.
+bool handleKey(uint8_t pressed) {
+    if (pressed == key::extended) return runCommand(commandFor(true, readKey()));
+    if (!isPaintCharacter(pressed)) return runCommand(commandFor(false, pressed));
+    RoomText before = edit.text;
+    paintCell(edit.cursorX, edit.cursorY, pressed);
+    edit.brush = pressed;
+    commitChange(before);
+    if (edit.cursorX < mapWidth) ++edit.cursorX;
     return true;
 }
 
@@ -559,7 +645,7 @@ void takeRescue(const std::string& path) {
     std::string rescueName = baseName(path).substr(0, 24) + ".rescue";
     if (askKey(rescueName + " is newer: take that unsaved work? Y takes it, N opens the file", "YN") != 'Y') return;
     try {
-        edit.text = parseRoomText(readTextFile(path + ".rescue", readLimit));
+        edit.text = parseRoomText(readTextFile(path + ".rescue", levelFileLimit));
     } catch (const FileFailure& failure) {
         edit.note = describeFailure(failure);
         return;
@@ -617,10 +703,10 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
     edit.inherited = inherited;
     edit.text = freshRoomText();
     if (pathKind(path) == PathKind::File) {
-        std::string fileText = readTextFile(path, readLimit + 1);
-        if (fileText.size() > readLimit) {
+        std::string fileText = readTextFile(path, levelFileLimit + 1);
+        if (fileText.size() > levelFileLimit) {
             // What is past 4 MiB would be lost at a save: the file is never rewritten.
-            fileText.resize(readLimit);
+            fileText.resize(levelFileLimit);
             edit.writable = false;
             edit.readOnlyWhy = "Larger than 4 MiB";
         }
@@ -650,9 +736,9 @@ void runRoomEditor() {
     for (;;) {
         drawEditor();
         waitForEditorKey();
-        uint8_t key = readKey();
+        uint8_t pressed = readKey();
         edit.note.clear();
-        if (!handleKey(key)) break;
+        if (!handleKey(pressed)) break;
     }
     disarmRescue();
 }

@@ -3,14 +3,10 @@
 #include <algorithm>
 
 #include "edit/edit.h"
-#include "game/tick.h"
+#include "levels/levelformat.h"
 #include "levels/levels.h"
-#include "system/files.h"
 
 namespace {
-
-constexpr size_t maxMessageLength = 255;
-constexpr char endOfText = 0x1A;
 
 int highestMessageNumber(const RoomText& text) {
     int highest = 0;
@@ -31,36 +27,29 @@ std::string paddedRow(const std::string& row, int y, const Inheritance& inherite
 
 RoomText parseRoomText(std::string_view fileText) {
     RoomText text;
-    std::vector<std::string_view> lines = splitLines(fileText);
-    for (size_t y = 0; y < mapHeight && y < lines.size(); ++y) text.rows[y] = std::string(lines[y].substr(0, mapWidth));
-    if (lines.size() > mapHeight) text.goodsLine = std::string(lines[mapHeight]);
-    for (size_t i = 0; i < messageCount; ++i) {
-        size_t line = mapHeight + 1 + i;
-        if (line >= lines.size()) break;
-        if (!lines[line].empty() && lines[line][0] == endOfText) break;
-        text.messages.push_back(std::string(lines[line].substr(0, maxMessageLength)));
-    }
+    LevelLines level = splitLevelText(fileText);
+    for (size_t y = 0; y < level.mapRows; ++y) text.rows[y] = std::string(level.lines[y].substr(0, mapWidth));
+    if (level.hasGoodsLine) text.goodsLine = std::string(level.goodsLine);
+    for (std::string_view message : level.messages)
+        text.messages.push_back(std::string(message.substr(0, messageKeptLimit)));
     return text;
 }
 
 std::string roomFileText(const RoomText& text, const Inheritance& inherited, bool padded) {
-    std::string file;
-    RoomText out = text;
-    for (int y = 1; y <= mapHeight; ++y) {
-        if (padded) out.rows[y - 1] = paddedRow(text.rows[y - 1], y, inherited);
-        file += out.rows[y - 1] + "\r\n";
-    }
-    file += (padded && out.goodsLine.empty() ? std::string("0") : out.goodsLine) + "\r\n";
-    std::vector<std::string> messages = out.messages;
+    std::vector<std::string> rows(text.rows.begin(), text.rows.end());
+    if (padded)
+        for (int y = 1; y <= mapHeight; ++y) rows[y - 1] = paddedRow(text.rows[y - 1], y, inherited);
+    std::vector<std::string> messages = text.messages;
     if (padded) {
         // Every message cell gets its line, even an empty one: a missing line
         // would show the text of the room played before.
-        size_t used = static_cast<size_t>(highestMessageNumber(out));
+        size_t used = static_cast<size_t>(highestMessageNumber(text));
         while (!messages.empty() && messages.back().empty() && messages.size() > used) messages.pop_back();
         if (messages.size() < used) messages.resize(used);
     }
-    for (const std::string& message : messages) file += message + "\r\n";
-    return file;
+    return levelFileText(std::vector<std::string_view>(rows.begin(), rows.end()),
+                         padded && text.goodsLine.empty() ? std::string_view("0") : std::string_view(text.goodsLine),
+                         std::vector<std::string_view>(messages.begin(), messages.end()));
 }
 
 RoomText freshRoomText() {
@@ -72,14 +61,6 @@ RoomText freshRoomText() {
     text.rows[20][77] = '9';
     text.goodsLine = "0";
     return text;
-}
-
-uint8_t characterForCode(int code) {
-    if (code >= Wall && code <= Ice) return static_cast<uint8_t>('0' + code);
-    if (code == Exit) return '9';
-    if (code >= GoodsDiamond && code <= GoodsSpade) return static_cast<uint8_t>('j' + (code - GoodsDiamond));
-    if (code >= Message || code <= -97) return static_cast<uint8_t>(code + 96);
-    return ' ';  // Empty; the codes only play makes (enemies, crumbled) are not in a loaded map
 }
 
 bool isPaintCharacter(uint8_t c) { return c == ' ' || c == 'i' || (c >= '1' && c <= '9') || (c >= 'j' && c <= 't'); }

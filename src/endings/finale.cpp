@@ -3,63 +3,61 @@
 #include <string_view>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "endings/endings.h"
+#include "levels/saves.h"
 #include "levels/world.h"
-#include "system/files.h"
 #include "system/sound.h"
-#include "system/unwind.h"
 
 namespace {
 
-constexpr uint8_t escKey = 27;
-constexpr uint8_t enterKey = 13;
 constexpr int walkRow = 18;
 constexpr int blockColumn = 39;
 
-// Esc ends the game at once; any other key is swallowed so it cannot
-// answer a later dialogue line early.
-void escCheck() {
-    if (keyPressed() && readKey() == escKey) endProgram(0);
-}
+// Each step of the sequence says whether Esc was pressed meanwhile: Esc ends
+// the game at once. Any other key is swallowed so it cannot answer a later
+// dialogue line early.
+bool escPressed() { return keyPressed() && readKey() == key::escape; }
 
-void keyWait() {
-    if (readKey() == escKey) endProgram(0);
-}
+bool escWaited() { return readKey() == key::escape; }
 
 // The player's glyph moves one column right along the floor, leaving a blank behind.
-void walk(int fromColumn, int toColumn, int stepMs) {
+bool walk(int fromColumn, int toColumn, int stepMs) {
     for (int column = fromColumn; column <= toColumn; ++column) {
         moveCursor(column - 1, walkRow);
-        writeChar(0x20);
-        writeChar(0x02);
-        escCheck();
+        writeChar(' ');
+        writeChar(glyph::player);
+        if (escPressed()) return false;
         delayMs(stepMs);
     }
+    return true;
 }
 
-void dialogueLine(std::string_view text) {
+bool dialogueLine(std::string_view text) {
     moveCursor(10, 24);
     setTextBackground(0);
     clearToLineEnd();
     setTextColor(0);
     setTextBackground(15);
     writeText(text);
-    keyWait();
+    if (escWaited()) return false;
     moveCursor(10, 24);
     setTextBackground(0);
     clearToLineEnd();
+    return true;
 }
 
-void fallingBlock() {
+bool fallingBlock() {
     setTextColor(8);
     for (int row = 8; row <= walkRow; ++row) {
         moveCursor(blockColumn, row - 1);
-        writeChar(0x20);
+        writeChar(' ');
         moveCursor(blockColumn, row);
-        writeChar(0xB0);
-        escCheck();
+        writeChar(glyph::crumbling);
+        if (escPressed()) return false;
         delayMs(50);
     }
+    return true;
 }
 
 void creditLine(int column, int row, uint8_t colour, std::string_view text) {
@@ -91,72 +89,75 @@ void writeCredits() {
     moveCursor(1, 1);
 }
 
+enum class CreditsEnd { Rolled, Skipped, Left };
+
 // Each cursor move one row below the view pulls the credits up by a row.
 // Esc ends the game; Enter skips straight to the menu, keeping the save files.
-void scrollCredits() {
+CreditsEnd scrollCredits() {
     uint8_t lastKey = 0;
     for (int row = 25; row <= 85; ++row) {
         moveCursor(1, row);
         if (keyPressed()) lastKey = readKey();
-        if (lastKey == escKey) endProgram(0);
-        if (lastKey == enterKey) returnToMainMenu();
+        if (lastKey == key::escape) return CreditsEnd::Left;
+        if (lastKey == key::enter) return CreditsEnd::Skipped;
         delayMs(300);
     }
+    return CreditsEnd::Rolled;
 }
 
-void deleteIfPresent(const std::string& relative) {
-    std::string path = run.baseDirectory + relative;
-    if (fileExists(path)) deleteFile(path);
-}
-
-}  // namespace
-
-void playFinalSequence() {
+// The sequence up to the credits; false when Esc ended it.
+bool playEarthquake() {
     setTextColor(6);
     moveCursor(2, walkRow);
-    writeChar(0x02);
+    writeChar(glyph::player);
     followPlayer(walkRow);  // a low window shows the walk and, on its last rows, the dialogue
     delayMs(1000);
-    walk(3, 10, 70);
-    dialogueLine("Oh my God! This is insane!");
+    if (!walk(3, 10, 70) || !dialogueLine("Oh my God! This is insane!")) return false;
 
     // Each later walk starts by drawing the glyph again where it stands.
     setTextColor(6);
-    walk(10, 15, 80);
-    dialogueLine("I can't belive in what I'm seeing!");
+    if (!walk(10, 15, 80) || !dialogueLine("I can't belive in what I'm seeing!")) return false;
     setTextColor(6);
-    walk(15, blockColumn, 80);
-    dialogueLine("It' unbelivable!");
+    if (!walk(15, blockColumn, 80) || !dialogueLine("It' unbelivable!")) return false;
 
     playCue("Sound/eq.wav", false);
     delayMs(1300);
     playCue("Sound/eq_loop.wav", true);
-    dialogueLine("Oh no. It looks like this place is about to colapse.");
-    dialogueLine("But look at all those sniny things!");
-    dialogueLine("I can't go back! I can't leave all this things!");
+    if (!dialogueLine("Oh no. It looks like this place is about to colapse.") ||
+        !dialogueLine("But look at all those sniny things!") ||
+        !dialogueLine("I can't go back! I can't leave all this things!"))
+        return false;
     delayMs(1500);
-    fallingBlock();
+    return fallingBlock();
+}
+
+}  // namespace
+
+FinaleEnd playFinalSequence() {
+    if (!playEarthquake()) return FinaleEnd::Leave;
 
     clearScreen();
     // Asked for whatever the sound switch says: it must silence the earthquake loop.
     requestSoundDirect("Sound\\eq_end");
     delayMs(5000);
-    escCheck();
+    if (escPressed()) return FinaleEnd::Leave;
     playCue("Sound/credits.wav", true);
     delayMs(5000);
-    escCheck();
+    if (escPressed()) return FinaleEnd::Leave;
 
     writeCredits();
-    scrollCredits();
+    CreditsEnd credits = scrollCredits();
+    if (credits == CreditsEnd::Left) return FinaleEnd::Leave;
+    if (credits == CreditsEnd::Skipped) return FinaleEnd::Menu;
     delayMs(5000);
-    keyWait();
+    if (escWaited()) return FinaleEnd::Leave;
 
     // The series is finished: neither save can be continued any more. A
     // pack's 22nd room ends only the pack; the series' saves stay.
     clearScreen();
     if (!run.playingCustomPack) {
-        deleteIfPresent("save.sav");
-        deleteIfPresent("checkpoint.sav");
+        deleteSaveRecord(savePath());
+        deleteSaveRecord(checkpointPath());
     }
-    returnToMainMenu();
+    return FinaleEnd::Menu;
 }

@@ -3,10 +3,8 @@
 
 #include "console/console.h"
 #include "endings/endings.h"
+#include "levels/saves.h"
 #include "levels/world.h"
-#include "system/files.h"
-#include "system/sound.h"
-#include "system/unwind.h"
 
 void showGameOver() {
     clearScreen();
@@ -24,17 +22,14 @@ void showGameOver() {
 
     // A lost game cannot be continued; the checkpoint stays for a later try.
     // Losing in a pack loses nothing of the series: its save stays.
-    std::string savePath = run.baseDirectory + "save.sav";
-    if (!run.playingCustomPack && fileExists(savePath)) deleteFile(savePath);
+    if (!run.playingCustomPack) deleteSaveRecord(savePath());
 
     playCue("Sound/death.wav", false);
     delayMs(750);
 
     // Only Enter leaves; everything else, Esc included, is read and dropped.
-    uint8_t key = 0;
-    while (key != 13) {
+    for (uint8_t pressed = 0; pressed != key::enter;) {
         waitForKey();
-        key = readKey();
+        pressed = readKey();
     }
-    returnToMainMenu();
 }

@@ -1,13 +1,7 @@
 #include "console/console.h"
+#include "console/cp437.h"
 #include "game/tick.h"
 #include "levels/world.h"
-
-namespace {
-
-constexpr uint8_t crackedGlyph = 0xB1;
-constexpr uint8_t crumblingGlyph = 0xB0;
-
-}  // namespace
 
 void registerCrumbling(int playerX, int playerY) {
     if (cellAt(playerX, playerY + 1) != Crumbling) return;
@@ -27,7 +21,7 @@ void updateCrumbling() {
         if (!slot.active) continue;
         if (slot.age == 1) {
             setTextColor(7);
-            drawCell(slot.x, slot.y, crackedGlyph);
+            drawCell(slot.x, slot.y, glyph::cracked);
         } else if (slot.age == 2) {
             drawCell(slot.x, slot.y, ' ');
             setCell(slot.x, slot.y, Crumbled);
@@ -43,7 +37,7 @@ void restoreCrumbled() {
             CellCode code = cellAt(x, y);
             if (code != Crumbled && code != Crumbling) continue;
             setCell(x, y, Crumbling);
-            drawCell(x, y, crumblingGlyph);
+            drawCell(x, y, glyph::crumbling);
         }
     freeCrumbleSlots();
 }

@@ -1,12 +1,11 @@
 #include <algorithm>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "game/tick.h"
 #include "levels/world.h"
 
 namespace {
-
-constexpr uint8_t enemyGlyph = 0x9D;
 
 // One cell along the axis, then a look one cell ahead: anything that is not
 // Empty (outside the map reads as Wall) turns the enemy. The move itself is
@@ -23,10 +22,11 @@ void moveEnemy(EnemySlot& enemy, int dx, int dy, CellCode code) {
     if (dy == 0 && enemy.x != fromX && insideMap(fromX, fromY) && insideMap(enemy.x, enemy.y)) {
         // Side by side: the blank and the enemy in one write, one terminal update.
         moveCursor(std::min<int>(fromX, enemy.x), fromY);
-        writeText(enemy.x > fromX ? " \x9d" : "\x9d ");
+        const char pair[] = {char(enemy.x > fromX ? ' ' : glyph::enemy), char(enemy.x > fromX ? glyph::enemy : ' ')};
+        writeText(std::string_view(pair, 2));
     } else {
         drawCell(fromX, fromY, ' ');
-        drawCell(enemy.x, enemy.y, enemyGlyph);
+        drawCell(enemy.x, enemy.y, glyph::enemy);
     }
     if (enemy.step == -1 && cellAt(enemy.x - dx, enemy.y - dy) != Empty) enemy.step = 1;
     if (enemy.step == 1 && cellAt(enemy.x + dx, enemy.y + dy) != Empty) enemy.step = -1;

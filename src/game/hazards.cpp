@@ -3,16 +3,13 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "game/tick.h"
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "system/sound.h"
 
 namespace {
-
-constexpr uint8_t deadGlyph = 0xCE;
-constexpr uint8_t lavaGlyph = 0xB1;
 
 // Score and goods stop at the ends of their 32-bit range: a save file may
 // hold any value, and adding to it must never wrap.
@@ -33,7 +30,7 @@ bool loseLife(PlayerState& player) {
     int code = cellAt(player.playerX, player.playerY);
     playCue(deathCue(code), false);
     setTextColor(6);
-    drawCell(player.playerX, player.playerY, deadGlyph);
+    drawCell(player.playerX, player.playerY, glyph::dead);
     game.lives = static_cast<int8_t>(game.lives - 1);
     delayMs(500);
     if (game.lives == 0) {
@@ -43,7 +40,7 @@ bool loseLife(PlayerState& player) {
     }
     if (code == Lava) {
         setTextColor(4);
-        drawCell(player.playerX, player.playerY, lavaGlyph);
+        drawCell(player.playerX, player.playerY, glyph::lava);
     } else if (code == Spikes) {
         drawSpikeCell(player.playerX, player.playerY);
     }
@@ -72,19 +69,19 @@ void showRoomMessage(PlayerState& player, int code) {
     player.messageShown = true;
 }
 
-void completeRoom() {
+void scoreRoom() {
     game.score = saturatingAdd(game.score, int64_t(game.goodsCollected) * 5 + game.lives * 3);
-    clearScreen();
     game.totalGoods = saturatingAdd(game.totalGoods, game.goodsCollected);
+}
+
+void completeRoom() {
+    scoreRoom();
+    clearScreen();
     playCue("Sound/next.wav", false);
     delayMs(1750);
     game.levelNumber = static_cast<int8_t>(game.levelNumber + 1);
     // A pack's rooms are numbered like the series' but are not its rooms: a
     // checkpoint from them would overwrite the series' progress.
-    if (game.levelNumber % 5 == 0 && !run.playingCustomPack) writeSaveRecord(run.baseDirectory + "checkpoint.sav");
+    if (game.levelNumber % 5 == 0 && !run.playingCustomPack) writeSaveRecord(checkpointPath());
     game.lives = 3;
-    if (run.playingCustomPack)
-        loadPackLevel();
-    else
-        loadLevel(std::to_string(game.levelNumber));
 }

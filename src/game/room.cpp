@@ -1,11 +1,10 @@
 #include <algorithm>
 
 #include "console/console.h"
-#include "endings/endings.h"
+#include "console/cp437.h"
 #include "game/play.h"
 #include "game/tick.h"
 #include "levels/world.h"
-#include "system/unwind.h"
 
 bool isSolid(int code) { return code == Wall || code == Crumbling || code == Spring || code == Ice; }
 
@@ -24,7 +23,6 @@ void drawCell(int x, int y, uint8_t glyph) {
 
 namespace {
 
-constexpr uint8_t playerGlyph = 0x02;
 constexpr uint8_t playerColour = 6;
 
 bool isJumpGround(int code) { return code == Wall || code == Crumbling || code == Ice; }
@@ -36,7 +34,7 @@ bool isGoods(int code) { return code == GoodsDiamond || code == GoodsClub || cod
 
 void drawPlayer(const PlayerState& player) {
     setTextColor(playerColour);
-    drawCell(player.playerX, player.playerY, playerGlyph);
+    drawCell(player.playerX, player.playerY, glyph::player);
     followPlayer(player.playerY);
 }
 
@@ -50,7 +48,8 @@ void redrawPlayer(const PlayerState& player) {
         insideMap(player.previousX, player.previousY) && insideMap(player.playerX, player.playerY)) {
         setTextColor(playerColour);
         moveCursor(std::min(player.previousX, player.playerX), player.playerY);
-        writeText(step == 1 ? " \x02" : "\x02 ");
+        const char pair[] = {char(step == 1 ? ' ' : glyph::player), char(step == 1 ? glyph::player : ' ')};
+        writeText(std::string_view(pair, 2));
         followPlayer(player.playerY);
         return;
     }
@@ -61,7 +60,7 @@ void redrawPlayer(const PlayerState& player) {
 void startJumpIfDue(PlayerState& player) {
     bool fromSpring = below(player) == Spring;
     bool fromGround =
-        !player.jumping && player.direction == playKey::space && isJumpGround(below(player)) && above(player) != Wall;
+        !player.jumping && player.direction == key::space && isJumpGround(below(player)) && above(player) != Wall;
     if (!fromSpring && !fromGround) return;
     player.jumping = true;
     player.jumpStep = 0;
@@ -75,10 +74,9 @@ void startJumpIfDue(PlayerState& player) {
 }
 
 void walk(PlayerState& player) {
-    if (player.slide != 1 && player.direction == playKey::left && !isSolid(cellAt(player.playerX - 1, player.playerY)))
+    if (player.slide != 1 && player.direction == scan::left && !isSolid(cellAt(player.playerX - 1, player.playerY)))
         --player.playerX;
-    if (player.slide != -1 && player.direction == playKey::right &&
-        !isSolid(cellAt(player.playerX + 1, player.playerY)))
+    if (player.slide != -1 && player.direction == scan::right && !isSolid(cellAt(player.playerX + 1, player.playerY)))
         ++player.playerX;
 }
 
@@ -101,8 +99,8 @@ void lockSlide(PlayerState& player) {
     if (below(player) != Ice) {
         player.slide = 0;
     } else if (player.slide == 0) {
-        if (player.direction == playKey::left) player.slide = -1;
-        if (player.direction == playKey::right) player.slide = 1;
+        if (player.direction == scan::left) player.slide = -1;
+        if (player.direction == scan::right) player.slide = 1;
     }
 }
 
@@ -134,40 +132,59 @@ PlayerState startRoom() {
     return player;
 }
 
+namespace {
+
 void pressSpace(PlayerState& player) {
     player.savedDirection = player.direction;
-    player.direction = playKey::space;
+    player.direction = key::space;
 }
 
 void pressExtendedKey(PlayerState& player, uint8_t code) {
     player.savedDirection = player.direction;
-    // On ice the slide holds its direction; the arrow is dropped, so Right's
-    // second byte can never be taken for the sound key either.
+    // On ice the slide holds its direction; the arrow is dropped.
     if (!isSliding(player)) player.direction = code;
 }
 
-void readTickKey(PlayerState& player) {
-    if (!keyPressed()) return;
-    uint8_t pressed = readKey();
-    switch (pressed) {
-        case playKey::space:
-            pressSpace(player);
+}  // namespace
+
+RoomInput readRoomInput() {
+    RoomInput input;
+    if (!keyPressed()) return input;
+    switch (readKey()) {
+        case key::space:
+            input.key = TickKey::Space;
             break;
         case 'M':
         case 'm':
-            toggleSound();
+            input.command = RoomCommand::ToggleSound;
             break;
-        case playKey::enter:
-            quitPrompt();
+        case key::enter:
+            input.command = RoomCommand::QuitPrompt;
             break;
-        case playKey::escape:
-            endProgram(0);
-        case playKey::extended:
-            pressExtendedKey(player, readKey());
+        case key::escape:
+            input.command = RoomCommand::Leave;
+            break;
+        case key::extended:
+            // The second byte is always read: Right's is an "M", never the sound key.
+            switch (readKey()) {
+                case scan::left:
+                    input.key = TickKey::Left;
+                    break;
+                case scan::right:
+                    input.key = TickKey::Right;
+                    break;
+                case scan::down:
+                    input.key = TickKey::Down;
+                    break;
+                default:
+                    input.key = TickKey::Up;  // Up and every other extended key stop the walk
+                    break;
+            }
             break;
         default:
             break;
     }
+    return input;
 }
 
 TickOutcome runTickRules(PlayerState& player) {
@@ -208,16 +225,16 @@ void applyTickKey(PlayerState& player, TickKey key) {
             pressSpace(player);
             break;
         case TickKey::Left:
-            pressExtendedKey(player, playKey::left);
+            pressExtendedKey(player, scan::left);
             break;
         case TickKey::Right:
-            pressExtendedKey(player, playKey::right);
+            pressExtendedKey(player, scan::right);
             break;
         case TickKey::Up:
-            pressExtendedKey(player, playKey::up);
+            pressExtendedKey(player, scan::up);
             break;
         case TickKey::Down:
-            pressExtendedKey(player, playKey::down);
+            pressExtendedKey(player, scan::down);
             break;
     }
 }
@@ -227,28 +244,40 @@ TickOutcome stepTickWith(PlayerState& player, TickKey key) {
     return runTickRules(player);
 }
 
-TickOutcome stepTick(PlayerState& player) {
-    readTickKey(player);
-    return runTickRules(player);
-}
-
-TickOutcome playOneRoom(int& ticksPlayed) {
-    PlayerState player = startRoom();
-    for (ticksPlayed = 1;; ++ticksPlayed) {
-        TickOutcome outcome = stepTick(player);
-        if (outcome == TickOutcome::GameOver) return outcome;
-        delayMs(tickMs);
-        if (outcome == TickOutcome::ExitReached) return outcome;
+std::optional<RoomEnd> runRoomCommand(RoomCommand command) {
+    switch (command) {
+        case RoomCommand::None:
+            break;
+        case RoomCommand::ToggleSound:
+            toggleSound();
+            break;
+        case RoomCommand::QuitPrompt:
+            switch (quitPrompt()) {
+                case QuitAnswer::No:
+                    break;  // the tick goes on, with no key
+                case QuitAnswer::Yes:
+                    return RoomEnd::Quit;
+                case QuitAnswer::Leave:
+                    return RoomEnd::Leave;
+            }
+            break;
+        case RoomCommand::Leave:
+            return RoomEnd::Leave;
     }
+    return std::nullopt;
 }
 
-// One room after another in the same loop: finishing a room loads the next
-// and goes round again, so a long game never nests deeper. Leaving for the
-// menu or the end of the program unwinds from inside.
-void playRoom() {
-    for (;;) {
-        int ticksPlayed;
-        if (playOneRoom(ticksPlayed) == TickOutcome::GameOver) showGameOver();
-        completeRoom();
+// Each tick: one input, a room command run at once, then the rules stepped
+// with the tick's key, as the tools step them.
+RoomEnd playRoom(int* ticksPlayed) {
+    PlayerState player = startRoom();
+    for (int ticks = 1;; ++ticks) {
+        if (ticksPlayed != nullptr) *ticksPlayed = ticks;
+        RoomInput input = readRoomInput();
+        if (std::optional<RoomEnd> end = runRoomCommand(input.command)) return *end;
+        TickOutcome outcome = stepTickWith(player, input.key);
+        if (outcome == TickOutcome::GameOver) return RoomEnd::GameOver;
+        delayMs(tickMs);
+        if (outcome == TickOutcome::ExitReached) return RoomEnd::Exit;
     }
 }

@@ -1,27 +1,21 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "game/tick.h"
+#include "levels/levelformat.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "system/unwind.h"
 
 namespace {
 
-constexpr uint8_t heartGlyph = 0x03;
-constexpr uint8_t soundGlyph = 0x0E;
 constexpr int messageColumn = 15, messageRow = 24;
 constexpr int messageTicks = 40;
 constexpr int checkpointLabelTicks = 41;
 
-// From column 15 of row 24 to the end of row 25 there are 146 cells, but a
-// byte written in the very last one moves the cursor to row 26 and the view
-// with it. One cell less keeps the picture where it is.
-constexpr size_t messageLimit = 145;
-
 bool isQuitAnswer(int pressed) {
-    return pressed == 'Y' || pressed == 'y' || pressed == 'N' || pressed == 'n' || pressed == playKey::escape ||
-           pressed == playKey::enter;
+    return pressed == 'Y' || pressed == 'y' || pressed == 'N' || pressed == 'n' || pressed == key::escape ||
+           pressed == key::enter;
 }
 
 }  // namespace
@@ -38,12 +32,12 @@ void drawStatusLines(PlayerState& player) {
     moveCursor(2, 24);
     writeText("Lives: ");
     setTextColor(4);
-    for (int life = 0; life < game.lives; ++life) writeChar(heartGlyph);
+    for (int life = 0; life < game.lives; ++life) writeChar(glyph::heart);
 
     if (run.soundOn) {
         setTextColor(3);
         moveCursor(79, 25);
-        writeChar(soundGlyph);
+        writeChar(glyph::sound);
     }
 
     if (game.levelNumber % 5 == 0) {
@@ -83,7 +77,7 @@ void showMessageText(std::string_view text) {
     clearToLineEnd();
     setTextColor(0);
     setTextBackground(15);
-    writeText(text.substr(0, messageLimit));
+    writeText(text.substr(0, messageShownLimit));
     setTextBackground(0);
 }
 
@@ -105,11 +99,11 @@ void checkpointLabelTimeOut(PlayerState& player) {
 void toggleSound() {
     setTextColor(3);
     moveCursor(79, 25);
-    writeChar(run.soundOn ? ' ' : soundGlyph);
+    writeChar(run.soundOn ? ' ' : glyph::sound);
     run.soundOn = !run.soundOn;
 }
 
-void quitPrompt() {
+QuitAnswer quitPrompt() {
     setTextColor(0);
     setTextBackground(15);
     moveCursor(35, 25);
@@ -119,13 +113,13 @@ void quitPrompt() {
     int pressed = -1;
     while (keyPressed()) {
         uint8_t next = readKey();
-        if (next != playKey::enter) {
+        if (next != key::enter) {
             pressed = next;
             break;
         }
     }
     for (;;) {
-        if (pressed == playKey::extended) {
+        if (pressed == key::extended) {
             readKey();  // an extended key's second byte is no answer either
             pressed = -1;
         }
@@ -134,12 +128,13 @@ void quitPrompt() {
         pressed = readKey();
     }
 
-    if (pressed == playKey::escape) endProgram(0);
+    if (pressed == key::escape) return QuitAnswer::Leave;
     if (pressed == 'Y' || pressed == 'y') {
-        if (!run.playingCustomPack) writeSaveRecord(run.baseDirectory + "save.sav");
-        returnToMainMenu();
+        if (!run.playingCustomPack) writeSaveRecord(savePath());
+        return QuitAnswer::Yes;
     }
     setTextBackground(0);
     moveCursor(34, 25);
     writeText("          ");
+    return QuitAnswer::No;
 }

@@ -11,7 +11,7 @@
 struct PlayerState {
     int playerX = 1, playerY = 1;
     int previousX = 1, previousY = 1;
-    uint8_t direction = 0;       // last movement byte: 75 left, 77 right, 32 a jump request, ...
+    uint8_t direction = 0;       // last movement byte: scan::left, scan::right, key::space (a jump request), ...
     uint8_t savedDirection = 0;  // direction as it was when the last space or extended key came
     int8_t slide = 0;            // ice lock: -1 sliding left, +1 right
     bool jumping = false;
@@ -23,8 +23,7 @@ struct PlayerState {
     int checkpointLabelTimer = 0;
 };
 
-// How a tick ended. The quit prompt's Y and Esc leave by unwinding, as every
-// screen does, so they have no outcome here.
+// How a tick ended. The room's end is the room loop's (play.h).
 enum class TickOutcome {
     GoOn,
     LifeLost,     // a life was lost and the player is back at the start
@@ -32,41 +31,40 @@ enum class TickOutcome {
     GameOver,     // the last life is gone and the room's goods are scored; the game-over screen is next
 };
 
-namespace playKey {
-constexpr uint8_t space = 32, enter = 13, escape = 27, extended = 0;
-constexpr uint8_t left = 75, right = 77, up = 72, down = 80;
-}  // namespace playKey
-
 constexpr int tickMs = 75;
 
 // The data sampled per tick: the one movement key (if any) that the rules take
 // on a tick. The room loop makes it from the keyboard; the level checker's
 // search, its --show, the editor's play-test and the tests feed it directly,
-// and a recorded run is a list of them.
+// and a recorded run is a list of them. Up stands for every extended key
+// that is not Left or Right: each of them stops the walk.
 enum class TickKey : uint8_t { None, Left, Right, Up, Down, Space };
 
-// Hands one tick's key to the rules as the keyboard would (TickKey::None: nothing).
+// Hands one tick's key to the rules (TickKey::None: nothing).
 void applyTickKey(PlayerState& player, TickKey key);
-// One tick with the key given instead of read: applyTickKey, then the rules.
+// One tick with its key: applyTickKey, then the rules.
 TickOutcome stepTickWith(PlayerState& player, TickKey key);
+
+// What a key does in a room besides moving the player.
+enum class RoomCommand : uint8_t {
+    None,
+    ToggleSound,  // M
+    QuitPrompt,   // Enter
+    Leave,        // Esc: the program ends at once, nothing saved
+};
+// One tick's input: at most one key from the keyboard, taken as the tick's
+// movement key or as a room command (an extended key's second byte is read
+// with it, so Right's "M" never toggles the sound).
+struct RoomInput {
+    TickKey key = TickKey::None;
+    RoomCommand command = RoomCommand::None;
+};
+RoomInput readRoomInput();
 
 // Room start: counters, status lines, the player at the start, enemy steps,
 // crumbling slots freed, the player drawn.
 PlayerState startRoom();
 
-// The loaded and drawn room from its start until the exit is reached
-// (ExitReached, after the tick's pause) or the last life is lost (GameOver,
-// before the game-over screen); the room's end is the caller's. ticksPlayed:
-// the ticks it ran.
-TickOutcome playOneRoom(int& ticksPlayed);
-
-// One tick up to its pause: a key from the keyboard, then the rules.
-TickOutcome stepTick(PlayerState& player);
-// The input step alone, and the movement keys as it takes them, for callers
-// that steer without a keyboard.
-void readTickKey(PlayerState& player);
-void pressSpace(PlayerState& player);
-void pressExtendedKey(PlayerState& player, uint8_t code);  // dropped while sliding on ice
 // Everything after the input: movement, redraw, the cells' rules, enemies.
 TickOutcome runTickRules(PlayerState& player);
 
@@ -79,7 +77,14 @@ void drawCell(int x, int y, uint8_t glyph);
 bool loseLife(PlayerState& player);  // false when it was the last life
 void collectGoods(int x, int y);
 void showRoomMessage(PlayerState& player, int code);
-void completeRoom();  // scores the room and loads the next; may unwind instead
+// The room's score added: 5 points a goods item taken, 3 a life left, and
+// the goods to the game's total. The game's room end and the editor's
+// pack play-test share it.
+void scoreRoom();
+// The room's end at the exit: scored, the pause with its jingle, the level
+// number raised, the checkpoint written on every fifth (not in a pack). The
+// next room is the screen flow's to load.
+void completeRoom();
 
 // Enemies and crumbling floor.
 void updateEnemies();
@@ -96,4 +101,6 @@ void showMessageText(std::string_view text);
 void messageTimeOut(PlayerState& player);
 void checkpointLabelTimeOut(PlayerState& player);
 void toggleSound();
-void quitPrompt();  // returns only when the answer is No
+enum class QuitAnswer : uint8_t { No, Yes, Leave };
+// "QUIT? Y/N": Y writes save.sav (not in a pack), Esc means the program ends.
+QuitAnswer quitPrompt();

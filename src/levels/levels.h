@@ -1,24 +1,57 @@
 // Level files, room drawing and custom level packs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// Reads levels/<name>.lvl into the room and draws it. A missing file goes to
-// the missing-file screen; drawing room 22 goes on into the final sequence.
-void loadLevel(const std::string& name);
+// What loading a room leads to; the screen flow (shell/flow.cpp) decides
+// what comes next from it.
+enum class LoadOutcome : uint8_t {
+    Play,      // the room is loaded and drawn: play it
+    Backdrop,  // room 22, loaded and drawn: the final sequence plays over it
+    Missing,   // no level file: the missing-file screen names `detail`
+    PackEnd,   // the pack's end line `detail` ('*' and the author): its end screen
+};
+struct RoomLoad {
+    LoadOutcome outcome = LoadOutcome::Play;
+    std::string detail;
+};
+
+// Reads levels/<name>.lvl into the room and draws it.
+RoomLoad loadLevel(const std::string& name);
 // The loader's reading alone: the text of a level file into the room, over
 // whatever the room held (nothing drawn, no file touched).
 void readLevelText(std::string_view text);
 // Draws one cell as drawRoom does (nothing for cells without a glyph).
 void drawRoomCell(int x, int y);
-// Draws every cell of the map; then, when the level number is 22, the final sequence.
+// Draws every cell of the map.
 void drawRoom();
 // The glyph of a spike cell (0 when it shows nothing), and drawing it in colour 7.
 unsigned char spikeGlyph(int x, int y);
 void drawSpikeCell(int x, int y);
-// Loads the pack's room number levelNumber, or shows the pack's end screen.
-void loadPackLevel();
+// A pack index: the rooms' file names, one a line, until the end line that
+// starts with '*' and names the author. Of a line only its first 255
+// characters count.
+constexpr size_t packEntryLimit = 255;
+struct PackIndex {
+    std::vector<std::string> entries;
+    bool longEntry = false;  // some entry line was longer and is cut here
+    bool hasEndLine = false;
+    std::string endLine;                // whole, with its '*'
+    std::vector<std::string> afterEnd;  // lines past the end line, as they are
+};
+PackIndex parsePackIndex(std::string_view text);
+std::string packIndexText(const PackIndex& index);  // CR LF after each line
+
+// Loads the pack's room number levelNumber; at its end line, or past the
+// index's last line, the pack ends instead.
+RoomLoad loadPackLevel();
+// Room levelNumber of what is being played: the pack's, else the main series'.
+RoomLoad loadCurrentLevel();
+// The end screen of a pack, for its end line; returns after Enter.
+void showPackEnd(const std::string& endLine);
 // The one rule for the files of a pack, shared by the game, the checker and
 // the editor: true when fileName, taken relative to the pack's folder with
 // '\' mapped to '/' and links followed, lies inside that folder (its real

@@ -8,17 +8,35 @@
 #include <vector>
 
 #include "console/console.h"
+#include "levels/levelformat.h"
 #include "levels/levels.h"
-#include "levels/missingfile.h"
 #include "levels/world.h"
 #include "system/files.h"
-#include "system/unwind.h"
 
-namespace {
+PackIndex parsePackIndex(std::string_view text) {
+    PackIndex index;
+    std::vector<std::string_view> lines = splitLines(text);
+    size_t i = 0;
+    for (; i < lines.size() && !(!lines[i].empty() && lines[i][0] == '*'); ++i) {
+        index.longEntry |= lines[i].size() > packEntryLimit;
+        index.entries.push_back(std::string(lines[i].substr(0, packEntryLimit)));
+    }
+    if (i == lines.size()) return index;
+    index.hasEndLine = true;
+    index.endLine = std::string(lines[i]);
+    for (++i; i < lines.size(); ++i) index.afterEnd.push_back(std::string(lines[i]));
+    return index;
+}
 
-constexpr size_t maxEntryLength = 255;
+std::string packIndexText(const PackIndex& index) {
+    std::string text;
+    for (const std::string& entry : index.entries) text += entry + "\r\n";
+    if (index.hasEndLine) text += index.endLine + "\r\n";
+    for (const std::string& line : index.afterEnd) text += line + "\r\n";
+    return text;
+}
 
-[[noreturn]] void showPackEnd(const std::string& entry) {
+void showPackEnd(const std::string& endLine) {
     moveCursor(37, 5);
     writeText("THE  END");  // in whatever colour the last room left in effect
     setTextColor(15);
@@ -27,38 +45,32 @@ constexpr size_t maxEntryLength = 255;
 
     // Centred on the line; a text too long to centre starts at the left
     // edge and is cut at the right one, so it stays on its row.
-    int column = std::max(1, 41 - static_cast<int>(entry.size()) / 2);
-    std::string_view author = std::string_view(entry).substr(1, static_cast<size_t>(screenWidth - column + 1));
+    int column = std::max(1, 41 - static_cast<int>(endLine.size()) / 2);
+    std::string_view author = std::string_view(endLine).substr(1, static_cast<size_t>(screenWidth - column + 1));
     moveCursor(column, 9);
     for (char c : author) writeChar(static_cast<uint8_t>(c));
-
     readLine();
-    returnToMainMenu();
 }
-
-}  // namespace
 
 std::string packFolderPath() { return run.baseDirectory + "levels/custom levels/" + run.packName; }
 
-std::string packIndexPath() {
-    return run.baseDirectory + "levels/custom levels/" + run.packName + "/" + run.packName + ".txt";
-}
+std::string packIndexPath() { return packFolderPath() + "/" + run.packName + ".txt"; }
 
-void loadPackLevel() {
-    std::string text = readTextFile(packIndexPath());
-    std::vector<std::string_view> lines = splitLines(text);
+RoomLoad loadPackLevel() {
+    PackIndex index = parsePackIndex(readTextFile(packIndexPath(), levelFileLimit));
     size_t number = static_cast<size_t>(std::max<int>(1, game.levelNumber));
 
-    // An index that runs out of lines ends the pack as an end line without an author would.
-    std::string entry = number <= lines.size() ? std::string(lines[number - 1].substr(0, maxEntryLength)) : "*";
-
     clearScreen();
-    if (!entry.empty() && entry[0] == '*') showPackEnd(entry);
+    // An index that runs out of lines ends the pack as an end line without an author would.
+    if (number > index.entries.size())
+        return {LoadOutcome::PackEnd, number == index.entries.size() + 1 && index.hasEndLine ? index.endLine : "*"};
+    const std::string& entry = index.entries[number - 1];
     // A room that lies outside the pack is not the pack's to give: it counts
     // as missing, and nothing of that file is read.
     std::string name = "custom levels/" + run.packName + "/" + entry;
-    if (!packEntryInsideFolder(packFolderPath(), entry)) showMissingFile(run.baseDirectory + "levels/" + name + ".lvl");
-    loadLevel(name);
+    if (!packEntryInsideFolder(packFolderPath(), entry))
+        return {LoadOutcome::Missing, run.baseDirectory + "levels/" + name + ".lvl"};
+    return loadLevel(name);
 }
 
 namespace {

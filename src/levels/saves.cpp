@@ -79,3 +79,7 @@ void readSaveRecord(const std::string& path) {
     game.totalGoods = record.totalGoods;
     game.score = record.score;
 }
+
+void deleteSaveRecord(const std::string& path) {
+    if (fileExists(path)) deleteFile(path);
+}

@@ -17,7 +17,9 @@ std::string encodeSaveRecord(const SaveRecord& record);
 // fit its field once decoded, reads as 0.
 SaveRecord decodeSaveRecord(const std::string& text);
 
-// run.baseDirectory + "save.sav" / "checkpoint.sav".
+// The two save files: save.sav, written when the player quits a room, and
+// checkpoint.sav, written on reaching every fifth room; both in
+// run.baseDirectory. No other code names them.
 std::string savePath();
 std::string checkpointPath();
 
@@ -26,3 +28,5 @@ std::string checkpointPath();
 // throws FileFailure.
 void writeSaveRecord(const std::string& path);
 void readSaveRecord(const std::string& path);
+// Deletes the file when it is there (a lost or finished game).
+void deleteSaveRecord(const std::string& path);

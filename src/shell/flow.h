@@ -1,12 +1,12 @@
-// Screen flow. Screens never return to their callers: they hand over to the
-// next screen, go back to the main menu, or end the program. Going back and
-// ending unwind to the one top-level loop in runProgram, so any number of
-// games in a run leaves nothing behind on the stack.
+// Screen flow: the one place that chooses the next screen. The menu, the
+// loaders, the room loop and the endings each return how they ended; the
+// flow goes on from that to the next room, the game-over screen, the final
+// sequence, a pack's end, the missing-file screen, the menu or the end of
+// the program. Nothing nests: any number of games in a run leaves nothing
+// behind on the stack.
 #pragma once
 
 #include <string>
-
-#include "system/unwind.h"
 
 // Start-up steps after the console is set up, then the menu loop until the
 // program ends. Returns the exit status. A failed file operation ends the run

@@ -3,22 +3,18 @@
 #include <string>
 
 #include "console/console.h"
-#include "game/play.h"
+#include "console/cp437.h"
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "shell/flow.h"
 #include "system/files.h"
 #include "system/sound.h"
 
 namespace {
 
-constexpr uint8_t shade = 0xB0;
-constexpr uint8_t marker = 0x10;
 constexpr uint8_t brickColour = 8, mortarColour = 7, itemColour = 14, hintColour = 15;
 constexpr int continueRow = 10, newGameRow = 11, customRow = 12, soundRow = 13, quitRow = 14;
 constexpr int markerColumn = 32, itemColumn = 34;
-constexpr uint8_t enterKey = 13, escKey = 27;
 
 enum class ContinueSource { none, save, checkpoint };
 
@@ -30,7 +26,7 @@ ContinueSource currentContinueSource() {
 }
 
 void writeShade(int count) {
-    for (int i = 0; i < count; ++i) writeChar(shade);
+    for (int i = 0; i < count; ++i) writeChar(glyph::brick);
 }
 
 void writeAt(int column, int row, const std::string& text) {
@@ -81,7 +77,7 @@ const char* shortLabel(int row) {
 void placeMarker(int row) {
     setTextColor(itemColour);
     moveCursor(markerColumn, row);
-    writeChar(marker);
+    writeChar(glyph::marker);
 }
 
 void moveMarker(int& selectedRow, int to) {
@@ -112,17 +108,15 @@ void switchSound() {
     }
 }
 
-[[noreturn]] void continueGame(ContinueSource source) {
+void continueGame(ContinueSource source) {
     readSaveRecord(source == ContinueSource::checkpoint ? checkpointPath() : savePath());
     clearScreen();
     playCue("Sound/begin.wav", false);
     delayMs(200);
     delayMs(550);
-    loadLevel(std::to_string(game.levelNumber));
-    playRoom();
 }
 
-[[noreturn]] void startNewGame() {
+void startNewGame() {
     playCue("Sound/begin.wav", false);
     delayMs(200);
     clearScreen();
@@ -130,11 +124,10 @@ void switchSound() {
     game.totalGoods = 0;
     game.levelNumber = 1;
     game.score = 0;
-    loadLevel("1");
-    playRoom();
 }
 
-[[noreturn]] void packPrompt() {
+// False on Esc after a name that was not found.
+bool packPrompt() {
     for (;;) {
         clearScreen();
         setTextColor(hintColour);
@@ -147,7 +140,7 @@ void switchSound() {
         writeText("File not found. ESC to Menu.");
         writeLineEnd();
         // An arrow key's first byte is read here; its letter goes on into the next line.
-        if (readKey() == escKey) returnToMainMenu();
+        if (readKey() == key::escape) return false;
     }
     run.playingCustomPack = true;
     clearScreen();
@@ -155,19 +148,17 @@ void switchSound() {
     delayMs(200);
     delayMs(550);
     game.levelNumber = 1;
-    loadPackLevel();
-    playRoom();
+    return true;
 }
 
-[[noreturn]] void quitProgram() {
+void quitSound() {
     playCue("Sound/spike.wav", false);
     delayMs(200);
-    endProgram(0);
 }
 
 }  // namespace
 
-void runMainMenu() {
+MenuEnd runMainMenu() {
     drawWall();
     moveCursor(1, 1);
     moveCursor(35, 7);
@@ -200,30 +191,35 @@ void runMainMenu() {
         // Arrows arrive as 0 and then their scan code, which is the letter
         // "H" (Up) or "P" (Down); only the letter acts.
         uint8_t menuKey = readKey();
-        if (menuKey == 'P' && selectedRow != quitRow) moveMarker(selectedRow, selectedRow + 1);
-        if (menuKey == 'H') {
+        if (menuKey == scan::down && selectedRow != quitRow) moveMarker(selectedRow, selectedRow + 1);
+        if (menuKey == scan::up) {
             // Up onto row 10 asks the files again: one may have appeared meanwhile.
             bool canRise = selectedRow > newGameRow ||
                            (selectedRow == newGameRow && currentContinueSource() != ContinueSource::none);
             if (canRise) moveMarker(selectedRow, selectedRow - 1);
         }
-        if (menuKey == enterKey) {
+        if (menuKey == key::enter) {
             if (selectedRow == soundRow) {
                 switchSound();
             } else if (selectedRow == quitRow) {
-                quitProgram();
+                quitSound();
+                return MenuEnd::Quit;
             } else if (selectedRow == newGameRow) {
                 startNewGame();
+                return MenuEnd::StartGame;
             } else if (selectedRow == customRow) {
-                packPrompt();
+                return packPrompt() ? MenuEnd::StartGame : MenuEnd::Redraw;
             } else {
                 // No Continue item was drawn when the files were absent at
                 // drawing time; decide now, and stay when there is still none.
                 ContinueSource source =
                     continueSource != ContinueSource::none ? continueSource : currentContinueSource();
-                if (source != ContinueSource::none) continueGame(source);
+                if (source != ContinueSource::none) {
+                    continueGame(source);
+                    return MenuEnd::StartGame;
+                }
             }
         }
-        if (menuKey == escKey) endProgram(0);
+        if (menuKey == key::escape) return MenuEnd::Quit;
     }
 }

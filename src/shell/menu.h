@@ -1,5 +1,10 @@
-// The brick-wall main menu and its pack prompt. Never returns: it stays,
-// hands over to a game, or ends the program.
+// The brick-wall main menu and its pack prompt.
 #pragma once
 
-[[noreturn]] void runMainMenu();
+enum class MenuEnd {
+    StartGame,  // the game's counters and mode are set: room game.levelNumber is next
+    Redraw,     // back to a fresh menu (Esc after a pack name that was not found)
+    Quit,       // Quit or Esc: the program ends
+};
+
+MenuEnd runMainMenu();

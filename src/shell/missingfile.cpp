@@ -1,7 +1,6 @@
-#include "levels/missingfile.h"
+#include "shell/missingfile.h"
 
 #include "console/console.h"
-#include "system/unwind.h"
 
 void showMissingFile(const std::string& path) {
     clearScreen();
@@ -19,5 +18,4 @@ void showMissingFile(const std::string& path) {
         writeLineEnd();
     }
     readLine();
-    returnToMainMenu();
 }
