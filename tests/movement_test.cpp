@@ -33,6 +33,12 @@ TEST_F(Movement, WalkingStopsAtWallsAndResumesJumpsWaitForGroundWithRoomAbove) {
     EXPECT_EQ(heights, "123210" + std::string(18, '0') + "1234567876543210" + "00");
     EXPECT_EQ(player.playerX, 48);  // a column every tick: the walk went on throughout
 
+    // Alt+D is an extended key like any other: it stops the walk, though its scan code is the space's byte.
+    play({{20, "    i"}});
+    arrowFor(scan::right, 2);
+    arrowFor(32, 3);
+    EXPECT_EQ(where(), XY(7, 20));
+
     // Space in the air waits for ground with room above.
     play({{14, "    i"}, {15, "11111111    11111111111"}, {19, "                  11111"}});
     arrowFor(scan::right, 4);  // walked off the ledge

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "edit/edit.h"
 #include "game/tick.h"
 #include "levels/levels.h"
@@ -60,7 +61,7 @@ void drawMarks(const std::set<std::pair<int, int>>& patrol) {
             uint8_t c = static_cast<uint8_t>(row[x - 1]);
             int code = cellAt(x, y);
             if (c == 'i')
-                putCell(x, y, 0x02, 14, markBackground);
+                putCell(x, y, glyph::player, 14, markBackground);
             else if (c == '7')
                 putCell(x, y, 0x12, 13, markBackground);  // ↕
             else if (c == '8')
@@ -70,7 +71,7 @@ void drawMarks(const std::set<std::pair<int, int>>& patrol) {
             else if (isMessageCode(code))
                 putCell(x, y, static_cast<uint8_t>('1' + code - Message), 14, markBackground);
             else if (code == Spikes && spikeGlyph(x, y) == 0)
-                putCell(x, y, 0x1E, 12, markBackground);
+                putCell(x, y, glyph::spikesUp, 12, markBackground);
             else if (code > MessageLast || code < Crumbled)
                 putCell(x, y, '?', 12, markBackground);
         }
@@ -245,7 +246,7 @@ void showHelp() {
         writeAt(2, row, row == 1 ? 14 : 7, line);
         ++row;
     }
-    if (readKey() == 0) readKey();
+    if (readKey() == key::extended) readKey();
 }
 
 bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn) {
@@ -257,29 +258,29 @@ bool editLine(std::string& line, size_t maxLength, int column, int row, size_t m
     for (;;) {
         for (size_t i = 0; i < cells; ++i) {
             int cell = start + static_cast<int>(i);
-            uint8_t glyph = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
+            uint8_t character = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
             uint8_t colour = markColumn != 0 && i >= markColumn ? 4 : 0;
             uint8_t background = i == position ? 1 : (markColumn != 0 && i + 1 == markColumn ? 6 : 7);
             if (i == position) colour = 15;
-            putCell(cell % screenWidth + 1, cell / screenWidth + 1, glyph, colour, background);
+            putCell(cell % screenWidth + 1, cell / screenWidth + 1, character, colour, background);
         }
-        uint8_t key = readKey();
-        if (key == 0) {
+        uint8_t pressed = readKey();
+        if (pressed == key::extended) {
             uint8_t code = readKey();
             if (code == scan::left && position > 0) --position;
             if (code == scan::right && position < text.size()) ++position;
             if (code == scan::home) position = 0;
             if (code == scan::end) position = text.size();
             if (code == scan::del && position < text.size()) text.erase(position, 1);
-        } else if (key == 13) {
+        } else if (pressed == key::enter) {
             line = text;
             return true;
-        } else if (key == 27) {
+        } else if (pressed == key::escape) {
             return false;
-        } else if (key == 8) {
+        } else if (pressed == key::backspace) {
             if (position > 0) text.erase(--position, 1);
-        } else if (key >= 32 && key != 127 && text.size() < maxLength) {
-            text.insert(position++, 1, static_cast<char>(key));
+        } else if (pressed >= key::space && pressed != 127 && text.size() < maxLength) {
+            text.insert(position++, 1, static_cast<char>(pressed));
         }
     }
 }
@@ -288,13 +289,13 @@ uint8_t askKey(std::string_view question, std::string_view answers) {
     clearRow(25);
     writeAt(1, 25, 15, question);
     for (;;) {
-        uint8_t key = readKey();
-        if (key == 0) {
+        uint8_t pressed = readKey();
+        if (pressed == key::extended) {
             readKey();
             continue;
         }
-        if (key == 27) return key;
-        uint8_t upper = static_cast<uint8_t>(std::toupper(key));
+        if (pressed == key::escape) return pressed;
+        uint8_t upper = static_cast<uint8_t>(std::toupper(pressed));
         if (answers.find(static_cast<char>(upper)) != std::string_view::npos) return upper;
     }
 }

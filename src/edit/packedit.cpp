@@ -6,6 +6,7 @@
 #include <map>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "edit/edit.h"
 #include "levels/levelformat.h"
 #include "levels/levels.h"
@@ -130,7 +131,7 @@ void drawPackScreen() {
         if (index >= pack.entries.size()) break;
         bool chosen = static_cast<int>(index) == pack.selected;
         int y = listTop + row;
-        if (chosen) writeAt(2, y, 15, "\x10");
+        if (chosen) writeAt(2, y, 15, std::string(1, glyph::marker));
         std::string number = std::to_string(index + 1);
         writeAt(6 - static_cast<int>(number.size()), y, 3, number);
         moveCursor(8, y);
@@ -453,9 +454,9 @@ void runPackEditor(const std::string& folder) {
     if (pack.readOnly) pack.note = "The index is over 4 MiB or has an entry over 255 characters: read-only.";
     for (;;) {
         drawPackScreen();
-        uint8_t key = readKey();
+        uint8_t pressed = readKey();
         pack.note.clear();
-        if (key == 0) {
+        if (pressed == key::extended) {
             uint8_t code = readKey();
             if (code == scan::up) --pack.selected;
             if (code == scan::down) ++pack.selected;
@@ -465,11 +466,11 @@ void runPackEditor(const std::string& folder) {
             if (code == scan::pageDown) pack.selected += listRows;
             if (code == scan::insert) addRoom();
             if (code == scan::del) removeRoom();
-            if (code == 63) openSelected(true);  // F5
+            if (code == scan::f5) openSelected(true);
             continue;
         }
-        switch (key) {
-            case 13:
+        switch (pressed) {
+            case key::enter:
                 openSelected(false);
                 break;
             case 'a':
@@ -509,9 +510,9 @@ void runPackEditor(const std::string& folder) {
                 break;
             case 'q':
             case 'Q':
-            case 27:
-            case 17:
-            case 24:
+            case key::escape:
+            case key::ctrl('Q'):
+            case key::ctrl('X'):
                 return;
             default:
                 break;

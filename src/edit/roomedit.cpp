@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "console/console.h"
+#include "console/cp437.h"
 #include "edit/edit.h"
 #include "levels/levelformat.h"
 #include "system/files.h"
@@ -185,7 +186,7 @@ void drawMessageRows(int number) {
     moveCursor(2, 24);
     writeText("Lives: ");
     setTextColor(4);
-    writeText("\x03\x03\x03");
+    writeText(std::string(3, glyph::heart));
     moveCursor(2, 25);
     setTextColor(14);
     writeText("Goods: ");

@@ -47,7 +47,7 @@ bool finishCheck() {
         advanceCheck(50);
         drawVerdictRow();
         if (keyPressed()) {
-            if (readKey() == 0) readKey();
+            if (readKey() == key::extended) readKey();
             edit.note = "Check stopped by a key.";
             return false;
         }
