@@ -23,6 +23,15 @@ TEST_F(Play, ExitScoresTheRoomAndCheckpointsEveryFifth) {
     std::filesystem::remove(folder / "checkpoint.sav");
     completeRoom();
     EXPECT_FALSE(exists("checkpoint.sav"));
+
+    // Room 5 says "Checkpoint" in the series, and nothing in a pack, which writes none.
+    for (bool inPack : {false, true}) {
+        game.levelNumber = 5;
+        run.playingCustomPack = inPack;
+        clearScreen();
+        play({{20, "    i"}});
+        EXPECT_EQ(bufferRow(23).find("Checkpoint") != std::string::npos, !inPack);
+    }
 }
 
 TEST_F(Play, LostLifeRestartsTheRoomAndTheLastScoresItsGoods) {

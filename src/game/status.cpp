@@ -40,7 +40,8 @@ void drawStatusLines(PlayerState& player) {
         writeChar(glyph::sound);
     }
 
-    if (game.levelNumber % 5 == 0) {
+    // A pack's fifth rooms write no checkpoint, so they do not announce one.
+    if (game.levelNumber % 5 == 0 && !run.playingCustomPack) {
         moveCursor(35, 23);
         setTextColor(15);
         writeText("Checkpoint");
