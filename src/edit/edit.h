@@ -112,11 +112,20 @@ bool askText(std::string_view question, std::string& answer, size_t maxLength);
 
 // --- play-tests (playtest.cpp) ---
 enum class PlayEnd { Exit, GameOver, Left };
+// How a play-test went.
+struct PlayReport {
+    PlayEnd end = PlayEnd::Left;
+    int ticks = 0;
+    int goodsTaken = 0, goodsOnMap = 0;
+    int livesLost = 0;
+};
 // Plays the room as it stands in the game's room loop, from its start or from
-// (x, y); the room is as before afterwards. ticks: the ticks played.
-PlayEnd playTest(bool fromCursor, int& ticks);
+// the cursor; the room is as before afterwards.
+PlayReport playTest(bool fromCursor);
 // Plays the given keys, one per tick, on the game's rules.
-PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks);
+PlayReport playSolution(const std::vector<uint8_t>& keys);
+// The report in words, for the note: "<what>: exit reached in 77 ticks, goods 1/2, no life lost."
+std::string playReportText(const PlayReport& report, std::string_view what);
 // Plays a pack as the game does from room firstNumber on: each room loaded
 // over what the rooms before left (before: the rooms ahead of the first),
 // drawn and played in the game's room loop, the next one after each exit,

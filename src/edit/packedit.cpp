@@ -258,10 +258,7 @@ void openSelected(bool playAtOnce) {
     openRoom(roomPath(entry), entry, inheritanceOf(pack.selected), true);
     if (fresh) edit.modified = true;
     if (playAtOnce) {
-        int ticks = 0;
-        PlayEnd end = playTest(false, ticks);
-        edit.note = end == PlayEnd::Exit ? "Play-test: exit reached in " + std::to_string(ticks) + " ticks."
-                                         : "Play-test ended after " + std::to_string(ticks) + " ticks.";
+        edit.note = playReportText(playTest(false), "Play-test");
     }
     runRoomEditor();
 }

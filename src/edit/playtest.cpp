@@ -37,6 +37,12 @@ void endPlay(const WorldSnapshot& saved) {
     setTextBackground(0);
 }
 
+// What the room's counters say once its play is over, before the world goes back.
+void countPlay(PlayReport& report) {
+    report.goodsTaken = game.goodsCollected;
+    report.livesLost = 3 - game.lives;
+}
+
 // Esc or the quit prompt's Y come back to the editor as leaving does.
 PlayEnd playEnd(RoomEnd end) {
     if (end == RoomEnd::Exit) return PlayEnd::Exit;
@@ -46,13 +52,33 @@ PlayEnd playEnd(RoomEnd end) {
 
 }  // namespace
 
-PlayEnd playTest(bool fromCursor, int& ticks) {
+PlayReport playTest(bool fromCursor) {
     WorldSnapshot saved = startPlay(fromCursor);
-    ticks = 0;
-    PlayEnd end = playEnd(playRoom(&ticks));
-    if (end == PlayEnd::Exit) playCue("Sound/next.wav", false);
+    PlayReport report;
+    report.goodsOnMap = goodsOnMap();
+    report.end = playEnd(playRoom(&report.ticks));
+    if (report.end == PlayEnd::Exit) playCue("Sound/next.wav", false);
+    countPlay(report);
     endPlay(saved);
-    return end;
+    return report;
+}
+
+std::string playReportText(const PlayReport& report, std::string_view what) {
+    std::string text(what);
+    std::string ticks = std::to_string(report.ticks) + " ticks";
+    if (report.end == PlayEnd::Exit)
+        text += ": exit reached in " + ticks;
+    else if (report.end == PlayEnd::GameOver)
+        text += ": all three lives lost after " + ticks;
+    else
+        text += " left after " + ticks;
+    if (report.goodsOnMap > 0)
+        text += ", goods " + std::to_string(report.goodsTaken) + "/" + std::to_string(report.goodsOnMap);
+    if (report.end != PlayEnd::GameOver)
+        text += report.livesLost == 0   ? ", no life lost"
+                : report.livesLost == 1 ? ", 1 life lost"
+                                        : ", " + std::to_string(report.livesLost) + " lives lost";
+    return text + ".";
 }
 
 PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
@@ -119,9 +145,12 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
     return end;
 }
 
-PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks) {
+PlayReport playSolution(const std::vector<uint8_t>& keys) {
     WorldSnapshot saved = startPlay(false);
-    PlayEnd end = PlayEnd::Left;
+    PlayReport report;
+    report.goodsOnMap = goodsOnMap();
+    PlayEnd& end = report.end;
+    int& ticks = report.ticks;
     PlayerState player = startRoom();
     for (ticks = 0; ticks < static_cast<int>(keys.size()) && end == PlayEnd::Left;) {
         if (keyPressed()) {
@@ -138,6 +167,7 @@ PlayEnd playSolution(const std::vector<uint8_t>& keys, int& ticks) {
         }
         delayMs(tickMs);
     }
+    countPlay(report);
     endPlay(saved);
-    return end;
+    return report;
 }

@@ -258,16 +258,6 @@ void nextFinding() {
         std::to_string(index + 1) + "/" + std::to_string(edit.findingTexts.size()) + " " + edit.findingTexts[index];
 }
 
-void noteTicks(PlayEnd end, int ticks, const char* what) {
-    std::string count = std::to_string(ticks) + " ticks";
-    if (end == PlayEnd::Exit)
-        edit.note = std::string(what) + ": exit reached in " + count + ".";
-    else if (end == PlayEnd::GameOver)
-        edit.note = std::string(what) + ": all three lives lost after " + count + ".";
-    else
-        edit.note = std::string(what) + " left after " + count + ".";
-}
-
 // Asks before unsaved work is dropped. True when the room may be left.
 bool mayLeave() {
     if (!edit.modified) return true;
@@ -374,11 +364,7 @@ void eraseAt(int x) {
     commitChange(before);
 }
 
-void playTestNoted(bool fromCursor) {
-    int ticks = 0;
-    PlayEnd end = playTest(fromCursor, ticks);
-    noteTicks(end, ticks, "Play-test");
-}
+void playTestNoted(bool fromCursor) { edit.note = playReportText(playTest(fromCursor), "Play-test"); }
 
 void playSolutionNoted() {
     std::vector<uint8_t> keys;
@@ -386,9 +372,7 @@ void playSolutionNoted() {
         edit.note = "The checker has no solution for this room (yet).";
         return;
     }
-    int ticks = 0;
-    PlayEnd end = playSolution(keys, ticks);
-    noteTicks(end, ticks, "The checker's solution");
+    edit.note = playReportText(playSolution(keys), "The checker's solution");
 }
 
 void editMessageHere() {
