@@ -237,3 +237,24 @@ TEST_F(Editor, EarlierRoomsReadOnlyWhatTheGameReads) {
 }
 
 }  // namespace
+
+TEST_F(Editor, HelpFirstShowsWhatEachKeyPaintsInTheGamesOwnLook) {
+    writeFile("room.lvl", fileOf(freshRows()));
+    type(extended(scan::f1));
+    ASSERT_EQ(edit("room.lvl"), -1);  // the legend waits for a key
+    auto look = [&](const std::string& name) {
+        for (int row = 1; row <= 25; ++row)
+            if (screenRow(row).find(name) != std::string::npos)
+                return std::to_string(bufferCell(11, row).character) + "/" +
+                       std::to_string(bufferCell(11, row).attribute);
+        return std::string("missing");
+    };
+    EXPECT_EQ(look("wall: solid"), "178/8");  // dark grey shade
+    EXPECT_EQ(look("lava: deadly"), "177/4");
+    EXPECT_EQ(look("spring: throws"), "127/42");    // light green on green
+    EXPECT_EQ(look("the player's start"), "2/30");  // marked on blue: the game never draws it
+    startMemoryConsole();
+    type(extended(scan::f1) + "x");
+    ASSERT_EQ(edit("room.lvl"), -1);
+    EXPECT_TRUE(has(screenRow(1), "keys of the room editor"));
+}

@@ -209,13 +209,79 @@ void drawVerdictRow() {
     writeAt(1, 24, verdictHasErrors() ? 12 : 11, cut(verdictLine(), 54));
 }
 
+namespace {
+
+// What each paint key makes, for the legend.
+struct PaintKey {
+    const char* keys;
+    uint8_t character;  // drawn as the room shows it
+    const char* name;
+};
+constexpr PaintKey paintKeys[] = {
+    {"space", ' ', "empty: the player falls through"},
+    {"i", 'i', "the player's start (one a room)"},
+    {"1", '1', "wall: solid"},
+    {"2", '2', "lava: deadly"},
+    {"3", '3', "spikes: deadly; they point away from the wall beside them"},
+    {"4", '4', "crumbling floor: solid, gives way soon after it is stood on"},
+    {"5", '5', "spring: throws the player 8 rows up"},
+    {"6", '6', "ice: solid; the player slides on it until something blocks"},
+    {"7", '7', "start of the enemy that moves up and down (one a room)"},
+    {"8", '8', "start of the enemy that moves left and right (one a room)"},
+    {"9", '9', "exit: finishes the room"},
+    {"j k l", 'j', "goods, 5 points each: diamond, club, spade"},
+    {"m to t", 'm', "message cells 1 to 8: Enter on one edits its text"},
+};
+
+// A paint key's look: the game's own drawing, or the editor's mark on blue
+// for what the game never draws.
+void drawPaintLook(int x, int y, uint8_t c) {
+    if (c == 'i') return putCell(x, y, glyph::player, 14, markBackground);
+    if (c == '7') return putCell(x, y, 0x12, 13, markBackground);
+    if (c == '8') return putCell(x, y, 0x1D, 13, markBackground);
+    if (c == 'm') return putCell(x, y, '1', 14, markBackground);
+    if (c == 'j') {
+        for (int i = 0; i < 3; ++i) drawCodeLook(x + 2 * i, y, static_cast<CellCode>(GoodsDiamond + i));
+        return;
+    }
+    drawCodeLook(x, y, mapCharacter(c).code);
+}
+
+void waitForAnyKey() {
+    if (readKey() == key::extended) readKey();
+}
+
+void drawLegend() {
+    writeAt(2, 1, 14, "quorvex-edit: what each key paints (it becomes the brush; the cursor steps right)");
+    int row = 3;
+    for (const PaintKey& paint : paintKeys) {
+        writeAt(3, row, 15, paint.keys);
+        drawPaintLook(11, row, paint.character);
+        writeAt(18, row, 7, paint.name);
+        ++row;
+    }
+    writeAt(2, row + 1, 14, "Marks on blue show what the game never draws:");
+    putCell(3, row + 2, glyph::player, 14, markBackground);
+    putCell(5, row + 2, 0x12, 13, markBackground);
+    putCell(7, row + 2, 0x1D, 13, markBackground);
+    putCell(9, row + 2, '1', 14, markBackground);
+    writeAt(11, row + 2, 7, "the start, the enemies' starts, message cell 1 (to 8)");
+    putCell(3, row + 3, glyph::spikesUp, 12, markBackground);
+    writeAt(11, row + 3, 7, "invisible spikes (no wall beside them): still deadly");
+    putCell(3, row + 4, markerDot, 9, markBackground);
+    writeAt(11, row + 4, 7, "a cell this room leaves as the room before it had it");
+    writeAt(2, row + 6, 8, "Any key: the other keys.");
+}
+
+}  // namespace
+
 void showHelp() {
     static const char* const lines[] = {
         "quorvex-edit: keys of the room editor",
         "",
         "Arrows       move the cursor          PgUp PgDn   five rows up, down",
         "Home End     first, last column       Tab         eight columns right",
-        "space i 1-9 j k l m-t   paint that cell and step right (it becomes the brush)",
+        "space i 1-9 j k l m-t   paint that cell and step right (F1: what each paints)",
         "Backspace    erase left               Del         erase the cell",
         "^D           drawing mode: the brush on this cell and every cell moved onto",
         "^B           set or clear the mark    ^L  line, ^R filled box from the mark",
@@ -230,9 +296,6 @@ void showHelp() {
         "^S ^O        save                     ^Q ^X  leave (asks when unsaved)",
         "F12          save as: another name or folder (when the file cannot be written)",
         "",
-        "Marks on blue: \x02 start  \x12 \x1D enemy starts  1-8 message cells",
-        "\x1E invisible spikes  \xFA a cell the room leaves to the room before",
-        "",
         "The level file gets 22 rows of 80 characters, the goods line and the",
         "message lines; the previous version is kept as NAME.lvl~. Row 24 is the",
         "verdict of quorvex-check on the room; an error there is in red.",
@@ -241,12 +304,15 @@ void showHelp() {
     setTextBackground(0);
     setTextColor(7);
     clearScreen();
+    drawLegend();
+    waitForAnyKey();
+    clearScreen();
     int row = 1;
     for (const char* line : lines) {
         writeAt(2, row, row == 1 ? 14 : 7, line);
         ++row;
     }
-    if (readKey() == key::extended) readKey();
+    waitForAnyKey();
 }
 
 bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn) {

@@ -68,8 +68,15 @@ constexpr CellLook plainLooks[] = {
 
 void drawRoomCell(int x, int y) {
     CellCode code = cellAt(x, y);
-    if (code == Spikes) {
+    if (code == Spikes)
         drawSpikeCell(x, y);
+    else
+        drawCodeLook(x, y, code);
+}
+
+void drawCodeLook(int x, int y, CellCode code) {
+    if (code == Spikes) {
+        drawGlyph(x, y, 7, glyph::spikesRight);
     } else if (code == Spring || code == Ice) {
         // Both show a background; the ice's blank keeps the foreground in effect.
         moveCursor(x, y);

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "levels/world.h"
+
 // What loading a room leads to; the screen flow (shell/flow.cpp) decides
 // what comes next from it.
 enum class LoadOutcome : uint8_t {
@@ -26,6 +28,9 @@ RoomLoad loadLevel(const std::string& name);
 void readLevelText(std::string_view text);
 // Draws one cell as drawRoom does (nothing for cells without a glyph).
 void drawRoomCell(int x, int y);
+// The look of a cell code at a screen position, as drawRoomCell draws it
+// (spikes as if they grew on a wall to their left): for legends.
+void drawCodeLook(int x, int y, CellCode code);
 // Draws every cell of the map.
 void drawRoom();
 // The glyph of a spike cell (0 when it shows nothing), and drawing it in colour 7.
