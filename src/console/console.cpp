@@ -322,8 +322,8 @@ std::string readLine() {
         pos = 0;
     };
     for (;;) {
-        uint8_t key = readKey();
-        if (key == 0) {
+        uint8_t pressed = readKey();
+        if (pressed == key::extended) {
             uint8_t code = readKey();
             if (code == scan::left && pos > 0) {
                 --pos;
@@ -335,25 +335,25 @@ std::string readLine() {
             } else if (code == scan::end) {
                 while (pos < line.size()) writeChar(static_cast<uint8_t>(line[pos++]));
             }
-        } else if (key == 13) {
+        } else if (pressed == key::enter) {
             writeLineEnd();
             return line;
-        } else if (key == 8 || key == 19) {
+        } else if (pressed == key::backspace || pressed == key::ctrl('S')) {
             if (pos == line.size() && pos > 0) {
                 line.pop_back();
                 --pos;
                 writeText("\x08 \x08");
             }
-        } else if (key == 27 || key == 25) {
+        } else if (pressed == key::escape || pressed == key::ctrl('Y')) {
             eraseAll();
-        } else if (key == 26) {
+        } else if (pressed == key::ctrl('Z')) {
         } else if (pos < line.size()) {
-            line[pos++] = static_cast<char>(key);
-            writeChar(key);
+            line[pos++] = static_cast<char>(pressed);
+            writeChar(pressed);
         } else if (line.size() < maxTyped) {
-            line.push_back(static_cast<char>(key));
+            line.push_back(static_cast<char>(pressed));
             ++pos;
-            writeChar(key);
+            writeChar(pressed);
         }
     }
 }
