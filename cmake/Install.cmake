@@ -111,7 +111,7 @@ function(quorvexInstallCompanions)
 endfunction()
 cmake_language(DEFER CALL quorvexInstallCompanions)
 
-if(BUILD_TESTING)
+if(TARGET quorvex_tests)
   target_compile_definitions(quorvex_tests PRIVATE
     QUORVEX_VERSION="${PROJECT_VERSION}"
     QUORVEX_CMAKE="${CMAKE_COMMAND}"
