@@ -7,6 +7,8 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# CMake's own makefiles run below this one: no "Entering directory" lines.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps test-deps build play test sanitize fuzz bench format clean install uninstall deb
 
