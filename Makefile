@@ -1,29 +1,43 @@
-# make play: install what is missing, build, start the game in data/.
-# make test: the same set-up, then every test.
+# make play: install what is missing, build the game, start it in data/.
+# make test: install what is missing, build the game, its tools and tests, run every test.
+# ./play and ./test do the same on a machine that has no make yet.
 # make install / make uninstall: PREFIX (default /usr/local) and DESTDIR as usual.
 # make deb: the Debian package build/quorvex_VERSION_ARCH.deb.
+# make bench: the benchmarks, which no other target builds.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# CMake's own makefiles run below this one: no "Entering directory" lines.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build play test sanitize fuzz bench format clean install uninstall deb
+.PHONY: all deps test-deps build play test sanitize fuzz bench format clean install uninstall deb
 
 all: build
 
 deps:
-	@sh tools/install-deps.sh
+	@sh tools/install-deps.sh play
 
+test-deps:
+	@sh tools/install-deps.sh test
+
+# Everything but the benchmarks: the tests too where GoogleTest is installed.
 build: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CONFIGURE)
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-play: build
+# The game alone: no tools, tests or fuzz replays.
+play: deps
+	@$(CONFIGURE)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quorvex
 	cd data && ../$(BUILD_DIR)/quorvex
 
-test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+test: test-deps
+	@$(CONFIGURE)
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	cd $(BUILD_DIR) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 # The same tests with AddressSanitizer and UBSan watching.
-sanitize: deps
+sanitize: test-deps
 	@cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug \
 		-DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" >/dev/null
 	@cmake --build build-sanitize -j $(JOBS)
@@ -41,7 +55,9 @@ fuzz:
 	@cmake --build build-fuzz -j $(JOBS)
 	@sh fuzz/run.sh $(FUZZ_SECONDS) build-fuzz
 
-bench: build
+bench: deps
+	@$(CONFIGURE)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quorvex benches
 	$(BUILD_DIR)/tickbench
 	$(BUILD_DIR)/checkbench data/levels
 	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)

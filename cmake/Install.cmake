@@ -73,6 +73,9 @@ macro(quorvexPackage)
   set(CPACK_DEBIAN_PACKAGE_SECTION games)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The game loads SDL2_mixer at run time (src/system/sound.cpp), out of
+  # dpkg-shlibdeps' sight; the calls it makes are all in 2.0.4.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-mixer-2.0-0 (>= 2.0.4)")
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Quorvex developers <quorvex@example.org>")
   file(READ ${PROJECT_SOURCE_DIR}/packaging/description CPACK_DEBIAN_PACKAGE_DESCRIPTION)
   string(STRIP "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}" CPACK_DEBIAN_PACKAGE_DESCRIPTION)
@@ -108,7 +111,7 @@ function(quorvexInstallCompanions)
 endfunction()
 cmake_language(DEFER CALL quorvexInstallCompanions)
 
-if(BUILD_TESTING)
+if(TARGET quorvex_tests)
   target_compile_definitions(quorvex_tests PRIVATE
     QUORVEX_VERSION="${PROJECT_VERSION}"
     QUORVEX_CMAKE="${CMAKE_COMMAND}"

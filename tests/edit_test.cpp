@@ -129,8 +129,10 @@ TEST_F(Editor, ReportsAreShownWholeAndNamedAfterTheEditor) {
     EXPECT_TRUE(has(bottomRows(), "quorvex-edit: cannot"));
     EXPECT_EQ(readFile("pack/pack.txt"), "a\r\n*\r\n");
 
-    // Without a terminal: the report on standard error names the editor too, and the run fails.
-    std::string said = commandOutput(std::string(QUORVEX_EDIT_BINARY) + " room.lvl 2>&1 </dev/null || echo failed");
+    // Without a terminal (setsid: not even the one ctest was started from): the report on
+    // standard error names the editor too, and the run fails.
+    std::string said =
+        commandOutput("setsid -w " + std::string(QUORVEX_EDIT_BINARY) + " room.lvl 2>&1 </dev/null || echo failed");
     EXPECT_EQ(said.rfind("quorvex-edit: ", 0), 0u) << said;
     EXPECT_TRUE(has(said, "\nfailed\n"));
 }

@@ -230,7 +230,7 @@ using StopAndContinue = GameRun;
 
 TEST_F(StopAndContinue, TheTerminalIsGivenBackAndTakenAgain) {
     TmuxGame shell("bash --norc --noprofile -i");
-    shell.start(folder, "PS1='ready$ '");
+    shell.start(folder, "PS1='ready$ ' HISTFILE=");  // no ~/.bash_history
     ASSERT_TRUE(shell.waitFor("ready$")) << shell.screen();
     shell.keys(shellQuoted("sh -c 'echo $$ > .game; exec env SDL_AUDIODRIVER=nonexistent " +
                            std::string(QUORVEX_BINARY) + "'") +

@@ -1,4 +1,7 @@
 // Runs build/quorvex in a real terminal: a private tmux server, 80 x 25 unless a test sets another size.
+// The server's socket lives in a temporary folder of its own, removed with it, and the
+// program plays on SDL's dummy audio driver unless the test names another (PulseAudio
+// would leave its folders in /tmp and ~/.config).
 #pragma once
 
 #include <unistd.h>
@@ -29,7 +32,7 @@ inline std::string shellQuoted(const std::string& text) {
 
 struct TmuxGame {
     std::filesystem::path folder;  // the game's folder (its current directory)
-    std::string socket;
+    std::filesystem::path socketFolder;
     std::string command = QUORVEX_BINARY;  // the program and its arguments (the editor's tests change it)
     int width = 80, height = 25;           // the window's size at start
     TmuxGame() = default;
@@ -39,17 +42,23 @@ struct TmuxGame {
     void start(const std::filesystem::path& gameFolder, const std::string& environment = "") {
         folder = gameFolder;
         std::filesystem::remove(folder / ".status");  // from an earlier run in the same folder
-        socket = "quorvex-test-" + std::to_string(getpid()) + "-" + std::to_string(rand());
+        stop();
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorvex-tmux-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) return;
+        socketFolder = pattern;
         // The outer shell records the terminal modes after the game, then its status.
         // A UTF-8 locale unless the test names another: the glyph set follows it.
         std::string game =
-            "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 && exec env " + environment + " " + command;
+            "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 SDL_AUDIODRIVER=dummy && exec env " +
+            environment + " " + command;
         std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
         tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x " +
              std::to_string(width) + " -y " + std::to_string(height) + " -c " + shellQuoted(folder.string()) + " " +
              shellQuoted("sh -c " + shellQuoted(wrapper)));
     }
-    std::string tmux(const std::string& arguments) { return commandOutput("tmux -L " + socket + " " + arguments); }
+    std::string tmux(const std::string& arguments) {
+        return commandOutput("tmux -S " + shellQuoted((socketFolder / "socket").string()) + " " + arguments);
+    }
     void keys(const std::string& tmuxKeys) { tmux("send-keys -t 0 " + tmuxKeys); }  // "Down", "Escape", "y"
     std::string screen() { return tmux("capture-pane -p -t 0"); }                   // the window's rows, '\n' between
     bool blank() { return screen().find_first_not_of(" \n") == std::string::npos; }
@@ -76,7 +85,12 @@ struct TmuxGame {
     std::string screenModes() { return tmux("display -p -t 0 '#{alternate_on} #{cursor_flag} #{keypad_flag}'"); }
     int pid() { return std::stoi("0" + fileContents(folder / ".pid")); }  // the game's process id, or 0
     static void nap() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
-    ~TmuxGame() {
-        if (!socket.empty()) tmux("kill-server 2>/dev/null");
+    void stop() {
+        if (socketFolder.empty()) return;
+        tmux("kill-server 2>/dev/null");
+        std::error_code ignored;
+        std::filesystem::remove_all(socketFolder, ignored);
+        socketFolder.clear();
     }
+    ~TmuxGame() { stop(); }
 };

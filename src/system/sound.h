@@ -1,7 +1,8 @@
 // Sound cues. One sound plays at a time; a new request replaces it (the old
 // one fades out over a few milliseconds, so it never clicks). The
-// device form plays through SDL2_mixer (silent when there is no audio
-// device); the recording form logs every request, for tests.
+// device form plays through SDL2_mixer, loaded at run time (silent when there
+// is no audio device or no library); the recording form logs every request,
+// for tests.
 #pragma once
 
 #include <string>
