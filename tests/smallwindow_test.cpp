@@ -27,7 +27,7 @@ bool shows(const std::string& text) { return windowText().find(text) != std::str
 struct SmallWindow : RoomTest {
     void restart(int height) {
         startMemoryConsole();
-        setWindowRows(height);
+        setWindowSize(screenWidth, height);
         clearSoundLog();
         resetWorld();
         run = {true, false, "", folder.string() + "/"};

@@ -1,5 +1,6 @@
 # pyte fed a game's raw bytes, for what tmux hides (tmux wraps late everywhere):
-# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES".
+# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES". pyte knows no
+# REP (CSI n b): each one is spelt out first as the glyph written n more times.
 import re
 import sys
 
@@ -20,8 +21,10 @@ class Strict(pyte.Screen):
             super().draw(ch)
 
 
+text = raw.decode("utf-8", "replace")
+text = re.sub(r"(.)\x1b\[(\d*)b", lambda m: m.group(1) * (1 + int(m.group(2) or 1)), text, flags=re.S)
 screen = Strict(80, 25)
-pyte.ByteStream(screen).feed(raw)
+pyte.Stream(screen).feed(text)
 print("scrolling-writes", scrolling)
 print("cursor-cell", repr(screen.buffer[screen.cursor.y][min(screen.cursor.x, 79)].data))
 codes = {part.decode() for seq in re.findall(rb"\x1b\[([0-9;:]*)m", raw) for part in seq.split(b";")}

@@ -115,7 +115,7 @@ void playFinalSequence() {
     setTextColor(6);
     moveCursor(2, walkRow);
     writeChar(0x02);
-    followPlayer(walkRow);  // a low window shows the walk and, on its last rows, the dialogue
+    followPlayer(2, walkRow);  // a small window shows the walk and, on its last rows, the dialogue
     delayMs(1000);
     walk(3, 10, 70);
     dialogueLine("Oh my God! This is insane!");

@@ -37,7 +37,7 @@ bool isGoods(int code) { return code == GoodsDiamond || code == GoodsClub || cod
 void drawPlayer(const PlayerState& player) {
     setTextColor(playerColour);
     drawCell(player.playerX, player.playerY, playerGlyph);
-    followPlayer(player.playerY);
+    followPlayer(player.playerX, player.playerY);
 }
 
 // Erased and drawn again on every tick, moving or not. A step sideways puts
@@ -51,7 +51,7 @@ void redrawPlayer(const PlayerState& player) {
         setTextColor(playerColour);
         moveCursor(std::min(player.previousX, player.playerX), player.playerY);
         writeText(step == 1 ? " \x02" : "\x02 ");
-        followPlayer(player.playerY);
+        followPlayer(player.playerX, player.playerY);
         return;
     }
     drawCell(player.previousX, player.previousY, ' ');
