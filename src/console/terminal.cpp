@@ -629,41 +629,32 @@ void paintGround(const WindowLayout& layout, ConsoleCell (&want)[viewRows][scree
         }
     if (tally.empty()) return;
     std::stable_sort(tally.begin(), tally.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
-    // The ground: one run from the first cell to send to the last, through
-    // the rows' ends where the terminal wraps there and rows follow on.
+    // The ground: on each row one run from the first cell to send to the
+    // last (VTE repeats only to the end of a row: no run wraps).
     ConsoleCell ground = tally.front().first;
     Render groundRender = renderOf(ground);
-    bool wrapsOn = tty.cap.autoMargins && tty.cap.eatsNewline && tty.columns == columns;
-    for (int row = 0; row < rows;) {
+    for (int row = 0; row < rows; ++row) {
         int first = 0, last = columns - 1;
         while (first < columns && !send[row][first]) ++first;
-        if (first == columns) {
-            ++row;
-            continue;
-        }
+        if (first == columns) continue;
         while (!send[row][last]) --last;
-        int endRow = row;
-        if (wrapsOn && last == columns - 1)
-            while (endRow + 1 < rows && send[endRow + 1][0] && !(lastCellUnsafe && endRow + 1 == tty.rows - 1)) {
-                ++endRow;
-                for (last = columns - 1; !send[endRow][last];) --last;
-                if (last != columns - 1) break;
-            }
-        if (!writable(endRow, last)) --last;
-        int count = (endRow - row) * columns + last - first + 1;
-        if (count > 0) {
-            moveTo(row, first);
-            useLook(groundRender);
-            writeRun(groundRender, count);
-            for (int i = 0; i < count; ++i) {
-                int r = row + (first + i) / columns, c = (first + i) % columns;
-                noteShown(r, c, ground);
-                send[r][c] = !sameOnScreen(want[r][c], ground);
-            }
-            cursorAfter(endRow, last);
-            if (endRow != row) tty.cursorRow = tty.cursorColumn = -1;
+        if (!writable(row, last)) --last;
+        if (last < first) continue;
+        moveTo(row, first);
+        useLook(groundRender);
+        // A blank ground is erased where the terminal erases in the current background.
+        bool toRowEnd = last == columns - 1 && tty.columns == columns;
+        if (groundRender.blank && tty.cap.backColourErase && toRowEnd && tty.cap.el != nullptr)
+            appendCapability(tty.out, tty.cap.el);
+        else if (groundRender.blank && tty.cap.backColourErase && tty.cap.ech != nullptr)
+            addText(withParameters(tty.cap.ech, last - first + 1));
+        else
+            writeRun(groundRender, last - first + 1), cursorAfter(row, last);
+        tty.sgrStart = std::string::npos;
+        for (int c = first; c <= last; ++c) {
+            noteShown(row, c, ground);
+            send[row][c] = !sameOnScreen(want[row][c], ground);
         }
-        row = endRow + 1;
     }
 }
 
