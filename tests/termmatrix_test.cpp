@@ -205,6 +205,23 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         EXPECT_EQ(cursorShows, term == "vt100" || term == "ansi");
         EXPECT_TRUE(!cursorShows || vt.find("cursor-cell ' '") != std::string::npos) << vt;
         EXPECT_TRUE(term != "xterm-direct" || vt.find(" 38") == std::string::npos) << vt;  // no RGB codes at all
+        // The Linux console's own rule on the same bytes: each cell in the colour the game means.
+        if (size_t at = vt.find("console-colours\n"); term == "linux" && at != std::string::npos) {
+            std::istringstream rows(vt.substr(at + 16));
+            std::string shown;
+            int wrong = 0;
+            for (int row = 0; row < 25 && std::getline(rows, shown); ++row)
+                for (int column = 0; column < 80 && column < static_cast<int>(shown.size()); ++column) {
+                    if (shown[column] == '.' || grid[row][column].glyph == " ") continue;  // (an enemy moved since)
+                    std::array<int, 3> fg = grid[row][column].fg[0] < 0 ? paletteRgb(7) : grid[row][column].fg;
+                    int meant = 0;
+                    while (meant < 16 && paletteRgb(meant) != fg) ++meant;
+                    if (std::stoi(std::string(1, shown[column]), nullptr, 16) != meant && wrong++ < 3)
+                        ADD_FAILURE() << "row " << row + 1 << " column " << column + 1 << ": colour " << shown[column]
+                                      << " instead of " << meant;
+                }
+            EXPECT_EQ(wrong, 0);
+        }
 
         // The end: status 0, the modes back, the user's screen (or a blank one).
         game.keys("Escape");
