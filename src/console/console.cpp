@@ -32,6 +32,8 @@ struct ConsoleState {
     int mapLeft = 1;          // the map column on the window's first column
     int playerRow = 1, playerColumn = 1;
     bool tickerRunning = false;  // the last layout ran a message as a ticker
+    std::string tickerText;      // the text it runs, and since when
+    uint64_t tickerStart = 0;
     // in-memory form
     bool memory = false;
     uint64_t now = 0;
@@ -169,18 +171,30 @@ void textLayout(WindowLayout& layout) {
         keep[row] = span[row].first != 0;
         if (keep[row]) first = std::min(first, row), last = std::max(last, row);
     }
-    // How many window rows each view row takes, and where its first one starts.
+    // How many window rows each view row takes, and the view columns each shows.
+    constexpr int maxParts = 16;
     int common = commonFirstColumn(span, width);
-    int lines[viewRows + 1], start[viewRows + 1];
+    int lines[viewRows + 1], start[viewRows + 1][maxParts], end[viewRows + 1][maxParts];
     for (int row = 1; row <= viewRows; ++row) {
         auto [a, b] = span[row];
-        lines[row] = 1, start[row] = common;
+        lines[row] = 1, start[row][0] = common, end[row][0] = screenWidth;
         if (a == 0 || (a >= common && b <= common + width - 1)) continue;
         if (b - a + 1 <= width) {
-            start[row] = std::min(a, screenWidth - width + 1);
-        } else {
-            start[row] = a;
-            lines[row] = (b - a + width) / width;
+            start[row][0] = std::min(a, screenWidth - width + 1);
+            continue;
+        }
+        // Folded at the last break (a blank or shading) that keeps a word whole.
+        auto breaks = [&](int x) { return x > screenWidth || !isText(bufferCell(x, con.viewTop + row - 1)); };
+        lines[row] = 0;
+        for (int from = a; from <= b && lines[row] < maxParts;) {
+            int to = std::min(from + width - 1, b);
+            if (to < b && !breaks(to + 1)) {
+                int cut = to;
+                while (cut > from && !breaks(cut)) --cut;
+                if (cut > from) to = cut - 1;
+            }
+            start[row][lines[row]] = from, end[row][lines[row]++] = to;
+            for (from = to + 1; from <= b && breaks(from);) ++from;
         }
     }
     auto emit = [&](const bool (&shown)[viewRows + 1]) {
@@ -188,7 +202,8 @@ void textLayout(WindowLayout& layout) {
         for (int row = 1; row <= viewRows; ++row)
             for (int part = 0; shown[row] && part < lines[row] && at < height; ++part, ++at) {
                 layout.viewRow[at] = row;
-                layout.firstColumn[at] = start[row] + part * width;
+                layout.firstColumn[at] = start[row][part];
+                layout.lastColumn[at] = end[row][part];
             }
         layout.rows = at;
     };
@@ -248,7 +263,10 @@ uint64_t tickerNow() {
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-constexpr int tickerStepMs = 60, tickerRestMs = 900;
+// A cell every 50 ms after a rest of 400 ms: even a message of the longest
+// kind (145 cells) in a window of 60 columns is run through within the three
+// seconds it stays.
+constexpr int tickerStepMs = 50, tickerRestMs = 400;
 
 // A cell that shows something: a glyph, or a blank on a background.
 bool isInk(ConsoleCell cell) { return !isBlankCell(cell) || (cell.attribute & 0x70) != 0; }
@@ -309,13 +327,44 @@ void composeStatus(WindowLayout& layout) {
     };
     for (int i = begin; i < room; ++i)
         if (!taken[i] && !besideItem(i)) free[freeCount++] = i;
+    // Whole words where they fit: a word that would break at the end of a
+    // stretch of free cells starts the next one instead.
+    int slot[statusRows * screenWidth], placed = 0, spot = 0;
+    for (int c = 0; c < flow.length && placed >= 0; ++c) {
+        bool blank = isBlankCell(at(flow.from + c));
+        bool stretchStart = spot == 0 || free[spot] != free[spot - 1] + 1 || free[spot] % width == 0;
+        if (blank && stretchStart && c > 0) {
+            slot[c] = -1;  // a blank where the line breaks
+            continue;
+        }
+        if (!blank && (c == 0 || isBlankCell(at(flow.from + c - 1))) && !stretchStart) {
+            int word = 0, room = 0;
+            while (c + word < flow.length && !isBlankCell(at(flow.from + c + word))) ++word;
+            while (spot + room < freeCount && (room == 0 || (free[spot + room] == free[spot + room - 1] + 1 &&
+                                                             free[spot + room] % width != 0)))
+                ++room;
+            if (word > room) {
+                while (spot < freeCount && !(free[spot] != free[spot - 1] + 1 || free[spot] % width == 0)) ++spot;
+            }
+        }
+        if (spot >= freeCount) placed = -1;
+        else slot[c] = free[spot++], ++placed;
+    }
+    if (placed >= 0) {
+        for (int c = 0; c < flow.length; ++c)
+            if (slot[c] >= 0) layout.status[slot[c] / width][slot[c] % width] = at(flow.from + c);
+        return;
+    }
     int shift = 0;
     if (flow.length > freeCount && freeCount > 0) {
         // Too long even so: it runs as a ticker, resting at both ends.
         con.tickerRunning = true;
+        std::string text;
+        for (int c = 0; c < flow.length; ++c) text += static_cast<char>(at(flow.from + c).character);
+        if (text != con.tickerText) con.tickerText = text, con.tickerStart = tickerNow();
         int over = flow.length - freeCount;
         int cycle = 2 * tickerRestMs + over * tickerStepMs;
-        int t = static_cast<int>(tickerNow() % static_cast<uint64_t>(cycle));
+        int t = static_cast<int>((tickerNow() - con.tickerStart) % static_cast<uint64_t>(cycle));
         shift = std::clamp((t - tickerRestMs) / tickerStepMs, 0, over);
     }
     for (int c = 0; c < freeCount && c + shift < flow.length; ++c)
@@ -537,6 +586,7 @@ WindowLayout windowLayout() {
     layout.columns = windowWidth();
     con.tickerRunning = false;
     for (int i = 0; i < viewRows; ++i) layout.viewRow[i] = i + 1, layout.firstColumn[i] = 1;
+    std::fill(std::begin(layout.lastColumn), std::end(layout.lastColumn), screenWidth);
     if (layout.rows == viewRows && layout.columns == screenWidth) return layout;
     if (con.roomLayout && layout.rows > statusRows) {
         int area = mapArea(con.windowRows);
@@ -556,7 +606,9 @@ ConsoleCell windowCell(const WindowLayout& layout, int column, int row) {
     if (row < 1 || row > layout.rows || column < 1 || column > layout.columns) return {0x20, 0x07};
     if (layout.statusComposed && row > layout.rows - statusRows)
         return layout.status[row - (layout.rows - statusRows) - 1][column - 1];
-    ConsoleCell cell = viewCell(layout.firstColumn[row - 1] + column - 1, layout.viewRow[row - 1]);
+    int viewColumn = layout.firstColumn[row - 1] + column - 1;
+    if (viewColumn > layout.lastColumn[row - 1]) return {0x20, 0x07};
+    ConsoleCell cell = viewCell(viewColumn, layout.viewRow[row - 1]);
     return cell.character == 0 && cell.attribute == 0 ? ConsoleCell{0x20, 0x07} : cell;
 }
 

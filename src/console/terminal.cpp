@@ -72,6 +72,9 @@ enum class ColourWay {
 enum class Shades {
     Game,    // the terminal is known to draw stipples: the game's own colours
     Lifted,  // flat, or not known: colours that stand out at least 2:1 both ways
+    Blocks,  // known to be flat, with no `rep` to repeat a glyph: each shade
+             // cell drawn as a blank in the colour the blend comes out at,
+             // which looks the same there and costs a third of the bytes
 };
 
 struct TerminalState {
@@ -342,6 +345,9 @@ constexpr LiftedShade liftedShades[] = {
     {0xB1, 4, 160, 52, 9, 1},    // lava: flat 2.4:1
     {0xB2, 8, 246, 0, 7, 0},     // walls: flat 4.2:1 (Tango's dark grey gave 2.0:1)
 };
+// The colour each of them comes out at when blended flat, for Blocks (256
+// colours, then 16).
+constexpr short blendedBlock[][2] = {{240, 8}, {246, 7}, {124, 1}, {242, 7}};
 
 const LiftedShade* liftedShade(ConsoleCell cell) {
     if (tty.shades == Shades::Game || (cell.attribute & 0x70) != 0) return nullptr;
@@ -377,6 +383,8 @@ Render renderOf(ConsoleCell cell) {
             bool wide = tty.paletteSize >= 256;
             look.foreground = wide ? shade->foreground256 : shade->foreground16;
             look.background = wide ? shade->background256 : shade->background16;
+            if (tty.shades == Shades::Blocks)
+                render = {" ", 1, true, Look{-1, blendedBlock[shade - liftedShades][wide ? 0 : 1], false, false}};
         }
         return render;
     }
@@ -995,7 +1003,7 @@ Shades shadeDrawing(const std::string& name) {
         if (std::string(forced) == "stipple") stipple = true;
         else if (std::string(forced) == "flat") stipple = false;
         else forced = nullptr;
-        if (forced != nullptr) return stipple ? Shades::Game : Shades::Lifted;
+        if (forced != nullptr) return stipple ? Shades::Game : tty.cap.rep == nullptr ? Shades::Blocks : Shades::Lifted;
     }
     bool multiplexed = environmentHas("TMUX") || environmentHas("STY") || startsWith("screen") || startsWith("tmux");
     bool flatMarks = environmentHas("VTE_VERSION") || environmentHas("KONSOLE_VERSION") ||
@@ -1008,7 +1016,8 @@ Shades shadeDrawing(const std::string& name) {
                   startsWith("xterm-kitty") || (startsWith("xterm") && environmentHas("XTERM_VERSION")) ||
                   (environmentHas("KITTY_WINDOW_ID") && !environmentHas("XTERM_VERSION"));
     }
-    return stipple ? Shades::Game : Shades::Lifted;
+    if (stipple) return Shades::Game;
+    return flatMarks && !multiplexed && tty.cap.rep == nullptr ? Shades::Blocks : Shades::Lifted;
 }
 
 bool loadCapabilities(const char* terminalType, std::string& failure) {
