@@ -1,6 +1,10 @@
 // Each TERM x UTF-8/C locale: every cell kind visible and distinct (bold not
 // counted), only allowed glyphs, restored at the end; pyte (vtcheck.py) adds what tmux hides.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <array>
 #include <map>
@@ -265,4 +269,69 @@ TEST_F(StopAndContinue, TheTerminalIsGivenBackAndTakenAgain) {
     shell.keys("Escape");
     EXPECT_TRUE(shell.waitFor("ready$", 20000)) << shell.screen();
     kill(pid, SIGKILL);  // if it did not end: the test has failed anyway
+}
+
+// The menu's first picture on a pty, for each TERM: at most 2,048 bytes where
+// terminfo has `rep`, at most 4,096 where it has not (there in the C locale's
+// one-byte glyphs, or as the blended blanks of a terminal known to draw shades
+// flat), and, played back in pyte, the whole menu.
+using FirstPicture = GameRun;
+
+TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
+    struct Case {
+        const char* term;
+        const char* locale;
+        size_t limit;
+        bool blocks;  // shades as blanks
+    };
+    const Case cases[] = {{"xterm-256color", "C.UTF-8", 2048, false}, {"vte-256color", "C.UTF-8", 2048, false},
+                          {"xterm", "C.UTF-8", 2048, false},          {"ansi", "C.UTF-8", 2048, false},
+                          {"konsole-256color", "C.UTF-8", 4096, true}, {"screen", "C", 4096, false},
+                          {"rxvt-unicode-256color", "C", 4096, false}, {"linux", "C", 4096, false}};
+    startMemoryConsole();
+    EXPECT_EQ(runGame(), -1);  // the menu, as the game draws it
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.term) + " " + c.locale);
+        int master = -1;
+        winsize size{25, 80, 0, 0};
+        pid_t game = forkpty(&master, nullptr, nullptr, &size);
+        ASSERT_GE(game, 0);
+        if (game == 0) {
+            setenv("TERM", c.term, 1);
+            setenv("LANG", c.locale, 1);
+            unsetenv("LC_ALL"), unsetenv("LC_CTYPE"), unsetenv("TMUX"), unsetenv("VTE_VERSION");
+            setenv("SDL_AUDIODRIVER", "nonexistent", 1);
+            execl(QUORVEX_BINARY, QUORVEX_BINARY, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::string sent;
+        auto quiet = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(600)) {
+            pollfd ready{master, POLLIN, 0};
+            char chunk[4096];
+            if (poll(&ready, 1, 50) <= 0) continue;
+            ssize_t got = read(master, chunk, sizeof chunk);
+            if (got <= 0) break;
+            sent.append(chunk, static_cast<size_t>(got));
+            quiet = std::chrono::steady_clock::now();
+        }
+        kill(game, SIGKILL);
+        waitpid(game, nullptr, 0);
+        close(master);
+        EXPECT_LE(sent.size(), c.limit);
+        std::ofstream(folder / "raw", std::ios::binary) << sent;
+        std::string vt = commandOutput("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) + "/tests/vtcheck.py " +
+                                       shellQuoted((folder / "raw").string()) + " " + c.term);
+        std::istringstream shown(vt.substr(vt.find("picture\n") + 8));
+        GlyphTable glyphs = makeGlyphTable(std::string(c.locale) == "C" ? GlyphSet::Ascii : GlyphSet::Unicode);
+        for (int row = 1; row <= 25; ++row) {
+            std::string line, expected;
+            std::getline(shown, line);
+            for (char byte : bufferRowText(row)) {
+                auto b = static_cast<uint8_t>(byte);
+                expected += c.blocks && b >= 0xB0 && b <= 0xB2 ? " " : utf8Of(glyphs.glyph[b]);
+            }
+            EXPECT_EQ(line, expected.erase(expected.find_last_not_of(' ') + 1)) << "row " << row;
+        }
+    }
 }

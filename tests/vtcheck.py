@@ -1,5 +1,6 @@
 # pyte fed a game's raw bytes, for what tmux hides (tmux wraps late everywhere):
-# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES", and for TERM=linux
+# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES", the 25 rows of the
+# picture after "picture", and for TERM=linux
 # "console-colours" and a row of colour digits (0-f, '.' a blank) for each
 # screen row as the Linux console shows them: it takes SGR 90-97 as bold plus
 # the colour and keeps the bold until SGR 22 or 0, and draws bold bright. pyte knows no
@@ -40,6 +41,9 @@ print("scrolling-writes", scrolling)
 print("cursor-cell", repr(screen.buffer[screen.cursor.y][min(screen.cursor.x, 79)].data))
 codes = {part.decode() for seq in re.findall(rb"\x1b\[([0-9;:]*)m", raw) for part in seq.split(b";")}
 print("sgr", " ".join(sorted(codes)))
+print("picture")
+for row in screen.display:
+    print(row.rstrip())
 if sys.argv[2] == "linux":
     names = ["black", "red", "green", "brown", "blue", "magenta", "cyan", "white"]
     print("console-colours")
