@@ -152,9 +152,18 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         game.tmux("pipe-pane -o -t 0 " + shellQuoted("cat >> " + shellQuoted((folder / "raw").string())));
         std::ofstream(folder / "go") << "";
         ASSERT_TRUE(game.waitFor("New Game", 10000)) << game.screen();
-        {  // the menu: its bricks and every item readable (xterm-direct once showed only bricks)
+        GlyphSet set = locale == "C" ? GlyphSet::Ascii : term == "linux" ? GlyphSet::Console : GlyphSet::Unicode;
+        GlyphTable table = makeGlyphTable(set);
+        {  // the menu: its bricks and every item readable (xterm-direct once showed only bricks), every cell in place
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             Grid menu = parseCapture(game.tmux("capture-pane -p -e -N -t 0"));
+            startMemoryConsole();
+            EXPECT_EQ(runGame(), -1);  // the menu the game draws
+            int misplaced = 0;
+            for (int row = 0; row < 25; ++row)
+                for (int column = 0; column < 80; ++column)
+                    misplaced += menu[row][column].glyph != utf8Of(table.glyph[bufferCell(column + 1, row + 1).character]);
+            EXPECT_EQ(misplaced, 0);
             EXPECT_TRUE(visible(seen(menu[0][0], mono))) << "bricks";
             for (const auto& row : menu) {
                 std::string text;  // a character a cell
@@ -174,8 +183,7 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
 
         // The glyphs the set allows.
         std::set<std::string> allowed, strangers;
-        GlyphSet set = locale == "C" ? GlyphSet::Ascii : term == "linux" ? GlyphSet::Console : GlyphSet::Unicode;
-        for (char32_t g : makeGlyphTable(set).glyph) allowed.insert(utf8Of(g));
+        for (char32_t g : table.glyph) allowed.insert(utf8Of(g));
         for (const auto& row : grid)
             for (const Cell& cell : row)
                 if (cell.glyph.size() > 1 && (set == GlyphSet::Ascii || !allowed.count(cell.glyph)))

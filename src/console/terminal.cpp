@@ -611,9 +611,10 @@ void writeRun(const Render& render, int count) {
 constexpr int paintInLayers = 400;  // cells to send from which a picture gets a ground
 
 // A picture of many changed cells (the first one, a new room) gets a ground
-// first where the terminal has `rep`: its most common glyph and look over
-// every stretch of changed cells, in long runs that `rep` repeats; the other
-// cells are then written over it. `send` marks the cells still to send; the
+// first: its most common glyph and look over every stretch of changed cells,
+// in long runs that `rep` repeats (or erased, when it is blank); the other
+// cells are then written over it. Where nothing repeats, the ground's own
+// cells only, all in one look. `send` marks the cells still to send; the
 // cells the ground got right are cleared from it.
 void paintGround(const WindowLayout& layout, ConsoleCell (&want)[viewRows][screenWidth],
                  bool (&send)[viewRows][screenWidth]) {
@@ -641,6 +642,23 @@ void paintGround(const WindowLayout& layout, ConsoleCell (&want)[viewRows][scree
     // last (VTE repeats only to the end of a row: no run wraps).
     ConsoleCell ground = tally.front().first;
     Render groundRender = renderOf(ground);
+    bool erasable = groundRender.blank && tty.cap.backColourErase && (tty.cap.el != nullptr || tty.cap.ech != nullptr);
+    if (tty.cap.rep == nullptr && !erasable) {
+        // Nothing repeats a glyph: the ground's own cells only, in one look,
+        // so that the colour changes once instead of at every other run.
+        for (int row = 0; row < rows; ++row)
+            for (int column = 0; column < columns; ++column) {
+                if (!send[row][column] || !writable(row, column) || !sameOnScreen(want[row][column], ground)) continue;
+                moveTo(row, column);
+                useLook(groundRender);
+                tty.out.append(groundRender.bytes, groundRender.length);
+                tty.sgrStart = std::string::npos;
+                noteShown(row, column, ground);
+                send[row][column] = false;
+                cursorAfter(row, column);
+            }
+        return;
+    }
     for (int row = 0; row < rows; ++row) {
         int first = 0, last = columns - 1;
         while (first < columns && !send[row][first]) ++first;
@@ -682,7 +700,7 @@ void drawView() {
             send[row][column] = !tty.known[row][column] || !sameOnScreen(want[row][column], tty.shown[row][column]);
             changed += send[row][column];
         }
-    if (changed >= paintInLayers && tty.cap.rep != nullptr) paintGround(layout, want, send);
+    if (changed >= paintInLayers) paintGround(layout, want, send);
     for (int row = 0; row < layout.rows; ++row) {
         for (int column = 0; column < layout.columns; ++column) {
             if (!send[row][column]) continue;
@@ -1053,7 +1071,9 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     c.ich = capability("ich");
     c.smir = capability("smir");
     c.rmir = capability("rmir");
-    c.rep = capability("rep");
+    // A multiplexer in between (whatever TERM says) may not repeat a UTF-8
+    // glyph: tmux repeats only ASCII ones.
+    c.rep = environmentHas("TMUX") || environmentHas("STY") ? nullptr : capability("rep");
     c.ech = capability("ech");
     c.el = capability("el");
     c.backColourErase = tigetflag("bce") > 0;
