@@ -291,9 +291,9 @@ bool terminfoHasRep(const char* term) {
 void measureTerminals(const std::string& binary, const fs::path& data) {
     std::printf("Terminal types, build/quorvex on a pty at 80 x 25 (bytes)\n");
     std::printf("  %-24s %-8s %10s %-8s %10s %12s\n", "TERM", "locale", "menu", "target", "room 1", "walk / tick");
-    const char* terms[] = {"xterm",        "xterm-256color", "xterm-direct", "vte-256color",
-                           "alacritty",    "konsole-256color", "st-256color", "rxvt-unicode-256color",
-                           "tmux-256color", "screen",        "linux",        "vt100",
+    const char* terms[] = {"xterm",         "xterm-256color",   "xterm-direct", "vte-256color",
+                           "alacritty",     "konsole-256color", "st-256color",  "rxvt-unicode-256color",
+                           "tmux-256color", "screen",           "linux",        "vt100",
                            "ansi"};
     for (const char* term : terms)
         for (const char* locale : {"C.UTF-8", "C"}) {

@@ -52,7 +52,8 @@ using Contrast = GameRun;
 
 TEST_F(Contrast, ShadesStandOutTwoToOneWhereVteDrawsThemAsFlatBlends) {
     for (const char* program : {"Xvfb", "sakura", "xdotool", "/usr/bin/import"})
-        if (!installed(program)) GTEST_SKIP() << program << " is not installed (apt-get install xvfb sakura xdotool imagemagick)";
+        if (!installed(program))
+            GTEST_SKIP() << program << " is not installed (apt-get install xvfb sakura xdotool imagemagick)";
     if (system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") != 0) GTEST_SKIP() << "python3-pil is not installed";
     writeFile("levels/1.lvl", bandRoom());
     std::string display = ":" + std::to_string(200 + getpid() % 500);

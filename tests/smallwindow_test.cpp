@@ -162,7 +162,8 @@ TEST_F(SmallWindow, TheMapFollowsThePlayerSidewaysAndTheStatusLinesFit) {
         ASSERT_FALSE(running.empty());
         EXPECT_EQ(longest.rfind(running.front(), 0), 0u) << running.front();
         bool reachedTheEnd = std::any_of(running.begin(), running.end(), [&](const std::string& shown) {
-            return longest.size() >= shown.size() && longest.compare(longest.size() - shown.size(), shown.size(), shown) == 0;
+            return longest.size() >= shown.size() &&
+                   longest.compare(longest.size() - shown.size(), shown.size(), shown) == 0;
         });
         EXPECT_TRUE(reachedTheEnd);
     }
@@ -235,9 +236,9 @@ TEST_F(SmallWindow, NarrowWindowsShowEveryScreensText) {
     installCueFiles();
     EXPECT_EQ(runGame(), -1);
     EXPECT_TRUE(shows("\x10\xB0New Game")) << windowText();
-    for (const char* text : {"The Quorvex", "Custom Levels", "Quit",
-                             "Controls do not work properly in-game. To stop the character from walking",
-                             "constantly, press UP or DOWN."})
+    for (const char* text :
+         {"The Quorvex", "Custom Levels", "Quit",
+          "Controls do not work properly in-game. To stop the character from walking", "constantly, press UP or DOWN."})
         EXPECT_TRUE(showsFolded(text)) << text << "\n" << windowText();
     restart(14, 60);
     installCueFiles();

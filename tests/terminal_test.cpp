@@ -283,7 +283,8 @@ TEST(TerminalPty, TheSizeFoundComesBackOnlyWhileTheWindowHasTheSizeAskedFor) {
         kill(child, SIGTSTP);
         ASSERT_TRUE(stopped(child));
         std::string atStop = readFor(master, 300);
-        EXPECT_EQ(atStop.find("\x1b[8;24;80t") != std::string::npos, !playerResizes) << ::testing::PrintToString(atStop);
+        EXPECT_EQ(atStop.find("\x1b[8;24;80t") != std::string::npos, !playerResizes)
+            << ::testing::PrintToString(atStop);
         if (!playerResizes) resizeWindow(master, child, 24);  // granted while stopped
         kill(child, SIGCONT);
         std::string atContinue = readFor(master, 500);

@@ -162,7 +162,8 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
             int misplaced = 0;
             for (int row = 0; row < 25; ++row)
                 for (int column = 0; column < 80; ++column)
-                    misplaced += menu[row][column].glyph != utf8Of(table.glyph[bufferCell(column + 1, row + 1).character]);
+                    misplaced +=
+                        menu[row][column].glyph != utf8Of(table.glyph[bufferCell(column + 1, row + 1).character]);
             EXPECT_EQ(misplaced, 0);
             EXPECT_TRUE(visible(seen(menu[0][0], mono))) << "bricks";
             for (const auto& row : menu) {
@@ -292,8 +293,8 @@ TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
         size_t limit;
         bool blocks;  // shades as blanks
     };
-    const Case cases[] = {{"xterm-256color", "C.UTF-8", 2048, false}, {"vte-256color", "C.UTF-8", 2048, false},
-                          {"xterm", "C.UTF-8", 2048, false},          {"ansi", "C.UTF-8", 2048, false},
+    const Case cases[] = {{"xterm-256color", "C.UTF-8", 2048, false},  {"vte-256color", "C.UTF-8", 2048, false},
+                          {"xterm", "C.UTF-8", 2048, false},           {"ansi", "C.UTF-8", 2048, false},
                           {"konsole-256color", "C.UTF-8", 4096, true}, {"screen", "C", 4096, false},
                           {"rxvt-unicode-256color", "C", 4096, false}, {"linux", "C", 4096, false}};
     startMemoryConsole();

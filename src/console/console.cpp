@@ -197,7 +197,7 @@ void textLayout(WindowLayout& layout) {
             for (from = to + 1; from <= b && breaks(from);) ++from;
         }
     }
-    auto emit = [&](const bool (&shown)[viewRows + 1]) {
+    auto emit = [&](const bool(&shown)[viewRows + 1]) {
         int at = 0;
         for (int row = 1; row <= viewRows; ++row)
             for (int part = 0; shown[row] && part < lines[row] && at < height; ++part, ++at) {
@@ -340,15 +340,17 @@ void composeStatus(WindowLayout& layout) {
         if (!blank && (c == 0 || isBlankCell(at(flow.from + c - 1))) && !stretchStart) {
             int word = 0, room = 0;
             while (c + word < flow.length && !isBlankCell(at(flow.from + c + word))) ++word;
-            while (spot + room < freeCount && (room == 0 || (free[spot + room] == free[spot + room - 1] + 1 &&
-                                                             free[spot + room] % width != 0)))
+            while (spot + room < freeCount &&
+                   (room == 0 || (free[spot + room] == free[spot + room - 1] + 1 && free[spot + room] % width != 0)))
                 ++room;
             if (word > room) {
                 while (spot < freeCount && !(free[spot] != free[spot - 1] + 1 || free[spot] % width == 0)) ++spot;
             }
         }
-        if (spot >= freeCount) placed = -1;
-        else slot[c] = free[spot++], ++placed;
+        if (spot >= freeCount)
+            placed = -1;
+        else
+            slot[c] = free[spot++], ++placed;
     }
     if (placed >= 0) {
         for (int c = 0; c < flow.length; ++c)

@@ -72,12 +72,12 @@ void followPlayer(int column, int row);
 void setWindowSize(int columns, int rows);
 
 struct WindowLayout {
-    int rows = viewRows;           // window rows that show the view: at most 25
-    int columns = screenWidth;     // window columns that show the view: at most 80
-    int viewRow[viewRows];         // the view row (1..25) each window row shows, top to bottom
-    int firstColumn[viewRows];     // the view column on each window row's first column
-    int lastColumn[viewRows];      // and the last it shows: blanks after it (a row folded at a word's end)
-    bool statusComposed = false;   // the last three rows are the status lines laid out anew
+    int rows = viewRows;          // window rows that show the view: at most 25
+    int columns = screenWidth;    // window columns that show the view: at most 80
+    int viewRow[viewRows];        // the view row (1..25) each window row shows, top to bottom
+    int firstColumn[viewRows];    // the view column on each window row's first column
+    int lastColumn[viewRows];     // and the last it shows: blanks after it (a row folded at a word's end)
+    bool statusComposed = false;  // the last three rows are the status lines laid out anew
     ConsoleCell status[3][screenWidth];
 };
 WindowLayout windowLayout();

@@ -110,10 +110,10 @@ struct TerminalState {
     // The size request: asked once; the size found is put back only while the
     // window still has the size asked for, and never once the player resized it.
     bool growAsked = false, playerSized = false;
-    int oldRows = 0, oldColumns = 0;      // the size found
-    int askedRows = 0, askedColumns = 0;  // the size asked for
+    int oldRows = 0, oldColumns = 0;        // the size found
+    int askedRows = 0, askedColumns = 0;    // the size asked for
     int expectRows = 0, expectColumns = 0;  // the size the last request would give
-    bool restoreGivesSizeBack = false;    // the prepared restore asks for the size found
+    bool restoreGivesSizeBack = false;      // the prepared restore asks for the size found
     bool shrunkAtStop = false;
     sigset_t waitMask;  // the signal mask while waiting: resizes come through
     sigset_t savedMask;
@@ -332,22 +332,23 @@ bool isBlank(uint8_t character) { return character == 0x20 || character == 0; }
 // hide, and what it becomes where the terminal may blend. The 256-colour
 // forms use the standard cube and grey ramp, alike in every such terminal;
 // the 16-colour forms use the bright background. Worked out for the
-// palettes of xterm, VTE (Tango), konsole and alacritty: the blend of
-// foreground over background, and the foreground alone, each at least 2:1
-// against the black background (README, "Terminals").
+// palettes of xterm, VTE (Tango), konsole (Breeze) and alacritty: the blend
+// of foreground over background, and the foreground alone, each at least 2:1
+// against the palette's black, dark grey in konsole and alacritty (README,
+// "Terminals").
 struct LiftedShade {
     uint8_t glyph, foreground;  // the game's cell: CP437 shade, console colour, on black
     short foreground256, background256, foreground16, background16;  // terminal colours
 };
 constexpr LiftedShade liftedShades[] = {
-    {0xB0, 8, 250, 236, 7, 8},   // crumbling floor and the menu's bricks: flat 2.7:1
+    {0xB0, 8, 250, 237, 7, 8},   // crumbling floor and the menu's bricks: flat 3.1:1
     {0xB0, 7, 255, 243, 15, 7},  // the menu's mortar: flat 6.9:1
-    {0xB1, 4, 160, 52, 9, 1},    // lava: flat 2.4:1
-    {0xB2, 8, 246, 0, 7, 0},     // walls: flat 4.2:1 (Tango's dark grey gave 2.0:1)
+    {0xB1, 4, 160, 124, 9, 1},   // lava: flat 3.3:1
+    {0xB2, 8, 247, 0, 7, 0},     // walls: flat 4.7:1 (Tango's dark grey gave 2.0:1)
 };
 // The colour each of them comes out at when blended flat, for Blocks (256
 // colours, then 16).
-constexpr short blendedBlock[][2] = {{240, 8}, {246, 7}, {124, 1}, {242, 7}};
+constexpr short blendedBlock[][2] = {{240, 8}, {246, 7}, {160, 1}, {243, 7}};
 
 const LiftedShade* liftedShade(ConsoleCell cell) {
     if (tty.shades == Shades::Game || (cell.attribute & 0x70) != 0) return nullptr;
@@ -596,7 +597,7 @@ void parkCursor(const WindowLayout& layout) {
 void writeRun(const Render& render, int count) {
     std::string repeat;
     if (tty.cap.rep != nullptr && count > 1) {
-        repeat = withParameters(tty.cap.rep, 'X', count);  // the glyph, then count - 1 more
+        repeat = withParameters(tty.cap.rep, 'X', count);        // the glyph, then count - 1 more
         if (repeat.empty() || repeat[0] != 'X') repeat.clear();  // a form that cannot carry a UTF-8 glyph
     }
     if (!repeat.empty() && repeat.size() - 1 < static_cast<size_t>(render.length) * (count - 1)) {
@@ -1018,15 +1019,18 @@ Shades shadeDrawing(const std::string& name) {
     auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
     bool stipple = false;
     if (const char* forced = std::getenv("QUORVEX_SHADES")) {
-        if (std::string(forced) == "stipple") stipple = true;
-        else if (std::string(forced) == "flat") stipple = false;
-        else forced = nullptr;
+        if (std::string(forced) == "stipple")
+            stipple = true;
+        else if (std::string(forced) == "flat")
+            stipple = false;
+        else
+            forced = nullptr;
         if (forced != nullptr) return stipple ? Shades::Game : tty.cap.rep == nullptr ? Shades::Blocks : Shades::Lifted;
     }
     bool multiplexed = environmentHas("TMUX") || environmentHas("STY") || startsWith("screen") || startsWith("tmux");
     bool flatMarks = environmentHas("VTE_VERSION") || environmentHas("KONSOLE_VERSION") ||
-                     environmentHas("ALACRITTY_WINDOW_ID") || environmentHas("ALACRITTY_SOCKET") ||
-                     startsWith("vte") || startsWith("gnome") || startsWith("konsole") || startsWith("alacritty");
+                     environmentHas("ALACRITTY_WINDOW_ID") || environmentHas("ALACRITTY_SOCKET") || startsWith("vte") ||
+                     startsWith("gnome") || startsWith("konsole") || startsWith("alacritty");
     if (!multiplexed && !flatMarks) {
         // The Linux console's font, rxvt, st and kitty draw stipples, as does
         // xterm (which names itself in XTERM_VERSION).
