@@ -35,7 +35,8 @@ void openOnce() {
 }
 
 // What the terminal form itself sends: CSI sequences with numeric
-// parameters, the character set reset "Esc ( B", keypad "Esc =", backspace
+// parameters (REP "b" and ECH "X" among them), the character set reset
+// "Esc ( B", keypad "Esc =", backspace
 // for a step left, line feed to scroll, and UTF-8 text without C1 controls.
 void checkTerminalBytes(const std::string& bytes) {
     for (size_t i = 0; i < bytes.size();) {
@@ -57,7 +58,7 @@ void checkTerminalBytes(const std::string& bytes) {
                    (isdigit(static_cast<unsigned char>(bytes[j])) || bytes[j] == ';' || bytes[j] == '?'))
                 ++j;
             if (j >= bytes.size()) fail("a cut-off control sequence");
-            if (std::string("HmGCDJKhlrt").find(bytes[j]) == std::string::npos) fail("an unknown control sequence");
+            if (std::string("HmGCDJKhlrtbX").find(bytes[j]) == std::string::npos) fail("an unknown control sequence");
             i = j + 1;
         } else if (c < 0x20 || c == 0x7f) {
             if (c != 0x08 && c != 0x0a) fail("a control character reached the terminal");

@@ -1,5 +1,10 @@
-// Windows lower than the view: in memory at 24 and 14 rows; in tmux from 80x13 to 80x14, and 80x24.
+// Windows smaller than the view: in memory at 80 x 24, 80 x 14, 64 x 20 and
+// 60 x 14; in tmux from 59 x 14 to 60 x 14, rooms walked across at 60 x 14
+// and 64 x 20, and the editor at 80 x 24.
 #include <signal.h>
+
+#include <iterator>
+#include <sstream>
 
 #include "endings/endings.h"
 #include "roomfixture.h"
@@ -11,23 +16,40 @@ namespace {
 const int heights[] = {24, 14};
 
 // Row r (1..) of the window as the layout shows it, trimmed.
-std::string windowRow(int r) {
-    WindowLayout layout = windowLayout();
-    return trimRight(bufferRowText(viewTop() + layout.viewRow[r - 1] - 1));
+std::string windowRow(const WindowLayout& layout, int r) {
+    std::string text;
+    for (int x = 1; x <= layout.columns; ++x) text += static_cast<char>(windowCell(layout, x, r).character);
+    return trimRight(text);
 }
+std::string windowRow(int r) { return windowRow(windowLayout(), r); }
 
 std::string windowText() {
+    WindowLayout layout = windowLayout();
     std::string text;
-    for (int r = 1; r <= windowLayout().rows; ++r) text += windowRow(r) + "\n";
+    for (int r = 1; r <= layout.rows; ++r) text += windowRow(layout, r) + "\n";
     return text;
 }
 
 bool shows(const std::string& text) { return windowText().find(text) != std::string::npos; }
 
+std::vector<std::string> words(std::string text) {
+    std::replace(text.begin(), text.end(), '\xB0', ' ');  // the menu's bricks
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), {}};
+}
+
+// The words of `text` in a row on the window: a text row folded over two window rows reads on.
+bool showsFolded(const std::string& text) {
+    std::string all, wanted;
+    for (const std::string& word : words(windowText())) all += " " + word;
+    for (const std::string& word : words(text)) wanted += " " + word;
+    return (all + " ").find(wanted + " ") != std::string::npos;
+}
+
 struct SmallWindow : RoomTest {
-    void restart(int height) {
+    void restart(int height, int width = screenWidth) {
         startMemoryConsole();
-        setWindowRows(height);
+        setWindowSize(width, height);
         clearSoundLog();
         resetWorld();
         run = {true, false, "", folder.string() + "/"};
@@ -78,6 +100,72 @@ TEST_F(SmallWindow, StatusLinesStayLowAndTheMapKeepsThePlayerInside) {
         EXPECT_LE(highest, 13);   // the spring's throw
         EXPECT_GT(farthest, 12);  // and on past it
         EXPECT_EQ(player.playerY, 20);
+    }
+}
+
+// A walk across the room and back in narrow windows: the map follows the
+// player sideways by whole columns, 8 columns inside the window unless the
+// room ends there, and only when it moves; Lives stays in sight; a message
+// that fits flows whole through the free status cells, a longer one runs as a
+// ticker from its first cell to its last while it stays up.
+TEST_F(SmallWindow, TheMapFollowsThePlayerSidewaysAndTheStatusLinesFit) {
+    const std::string fits = "A message of sixty-six cells, the longest a shipped room may have.";
+    std::string longest;
+    for (int i = 0; longest.size() < 145; ++i) longest += "word" + std::to_string(i) + " ";
+    longest.resize(145);
+    for (auto [width, height] : {std::pair{60, 14}, std::pair{64, 20}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        restart(height, width);
+        std::string path(80, ' ');
+        path.replace(0, 6, "  i  m");
+        path[30] = 'n';
+        play({{20, path}, {24, fits}, {25, longest}});
+        arrow(virtualNow(), scan::right);
+        int scrolls = 0, before = windowLayout().firstColumn[0], xBefore = player.playerX;
+        std::vector<std::string> running;  // the long message as the ticker showed it
+        for (int t = 0; t < 170; ++t) {
+            if (t == 85) arrow(virtualNow(), scan::left);
+            tick();
+            WindowLayout layout = windowLayout();
+            ASSERT_EQ(layout.columns, width);
+            int left = layout.firstColumn[0], line = -1;
+            for (int i = 0; i < layout.rows - 3; ++i)
+                if (layout.viewRow[i] == player.playerY) line = i + 1;
+            ASSERT_GT(line, 0) << "tick " << t;
+            int column = player.playerX - left + 1;
+            ASSERT_EQ(windowCell(layout, column, line).character, 0x02) << "tick " << t << "\n" << windowText();
+            EXPECT_TRUE(left == 1 || column > playerSideMargin) << "tick " << t;
+            EXPECT_TRUE(left == 80 - width + 1 || column <= width - playerSideMargin) << "tick " << t;
+            if (left != before) {
+                ++scrolls;
+                EXPECT_NE(player.playerX, xBefore) << "tick " << t;
+            }
+            before = left, xBefore = player.playerX;
+            std::string status, message;
+            for (int r = layout.rows - 2; r <= layout.rows; ++r)
+                for (int x = 1; x <= width; ++x) {
+                    ConsoleCell cell = windowCell(layout, x, r);
+                    status += static_cast<char>(cell.character);
+                    if (cell.attribute & 0x70) message += static_cast<char>(cell.character);
+                }
+            EXPECT_NE(status.find("Lives: \x03\x03\x03"), std::string::npos) << "tick " << t << "\n" << windowText();
+            if (message.empty()) continue;
+            if (fits.rfind(message.substr(0, 10), 0) == 0) {
+                EXPECT_EQ(words(message), words(fits)) << "tick " << t << "\n" << windowText();
+            } else {
+                EXPECT_LT(message.size(), longest.size());
+                EXPECT_NE(longest.find(message), std::string::npos) << message;
+                running.push_back(message);
+            }
+        }
+        EXPECT_GT(scrolls, 10);
+        ASSERT_FALSE(running.empty());
+        EXPECT_EQ(longest.rfind(running.front(), 0), 0u) << running.front();
+        bool reachedTheEnd = std::any_of(running.begin(), running.end(), [&](const std::string& shown) {
+            return longest.size() >= shown.size() &&
+                   longest.compare(longest.size() - shown.size(), shown.size(), shown) == 0;
+        });
+        EXPECT_TRUE(reachedTheEnd);
     }
 }
 
@@ -141,22 +229,44 @@ TEST_F(SmallWindow, TheFinalSequenceShowsTheWalkTheDialogueAndTheScore) {
     EXPECT_TRUE(shows("Final Score:\n" + std::string(38, ' ') + "77\n")) << windowText();
 }
 
+// Narrower than 80: the screens slide sideways to their text, and a row of
+// text wider than the window goes on in the next window row.
+TEST_F(SmallWindow, NarrowWindowsShowEveryScreensText) {
+    restart(14, 60);
+    installCueFiles();
+    EXPECT_EQ(runGame(), -1);
+    EXPECT_TRUE(shows("\x10\xB0New Game")) << windowText();
+    for (const char* text :
+         {"The Quorvex", "Custom Levels", "Quit",
+          "Controls do not work properly in-game. To stop the character from walking", "constantly, press UP or DOWN."})
+        EXPECT_TRUE(showsFolded(text)) << text << "\n" << windowText();
+    restart(14, 60);
+    installCueFiles();
+    writeFile("levels/1.lvl", "");
+    std::filesystem::remove(folder / "levels/1.lvl");
+    scriptKey(20, {13, false});
+    EXPECT_EQ(runGame(), -1);
+    EXPECT_TRUE(showsFolded("File missing: " + folder.string() + "/levels/1.lvl")) << windowText();
+    EXPECT_TRUE(shows("Press ENTER to go to Menu.")) << windowText();
+}
+
 // --- in a real terminal ---
 
 using SmallTerminal = GameRun;
 
-// Below 80 x 14 the notice drops keys. At 80 x 14 the map scrolled as far down as it
+// Below 60 x 14 the notice drops keys. At 60 x 14 the map scrolled as far down as it
 // goes: the player on map row 20, the floor of row 21, the blank row 22, the status
 // lines; --show lays out as the game does. Esc ends the game behind the notice.
-TEST_F(SmallTerminal, At80x14TheGameAndTheCheckersShowPlayAndBelowItTheNoticeDropsKeys) {
+TEST_F(SmallTerminal, At60x14TheGameAndTheCheckersShowPlayAndBelowItTheNoticeDropsKeys) {
     writeFile("levels/1.lvl", levelText({{2, "  i"}}));
-    TmuxGame game(QUORVEX_BINARY, 13);
+    TmuxGame game(QUORVEX_BINARY, 14);
+    game.width = 59;
     game.start(folder, "SDL_AUDIODRIVER=nonexistent");
-    ASSERT_TRUE(game.waitFor("at least 80 x 14 (now 80 x 13)")) << game.screen();
+    ASSERT_TRUE(game.waitFor("at least 60 x 14 (now 59 x 14)")) << game.screen();
     game.keys("Down");
     game.keys("Enter");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    game.tmux("resize-window -t 0 -x 80 -y 14");
+    game.tmux("resize-window -t 0 -x 60 -y 14");
     ASSERT_TRUE(game.waitFor("►░New Game")) << game.screen();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(game.screen().find("Lives:"), std::string::npos) << game.screen();
@@ -164,13 +274,13 @@ TEST_F(SmallTerminal, At80x14TheGameAndTheCheckersShowPlayAndBelowItTheNoticeDro
     ASSERT_TRUE(game.waitFor("Lives: ♥♥♥")) << game.screen();
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // fallen to the floor
     std::string wall;
-    for (int i = 0; i < 80; ++i) wall += "▓";
+    for (int i = 0; i < 60; ++i) wall += "▓";
     EXPECT_EQ(game.tmux("capture-pane -p -t 0 -S 8 -E 9"), "  ☻\n" + wall + "\n") << game.screen();
     EXPECT_EQ(game.tmux("capture-pane -p -t 0 -S 13").substr(0, 11), " Goods: 0/0") << game.screen();
     game.keys("Right");
     EXPECT_TRUE(game.waitFor("       ☻")) << game.screen();  // walking along the floor
-    game.tmux("resize-window -t 0 -x 79 -y 14");             // too narrow now: the notice again
-    ASSERT_TRUE(game.waitFor("(now 79 x 14)")) << game.screen();
+    game.tmux("resize-window -t 0 -x 59 -y 14");             // too narrow now: the notice again
+    ASSERT_TRUE(game.waitFor("(now 59 x 14)")) << game.screen();
     game.keys("Escape");
     EXPECT_EQ(game.waitExit(), 0);
     EXPECT_EQ(game.screenModes(), "0 1 0\n");
@@ -178,10 +288,45 @@ TEST_F(SmallTerminal, At80x14TheGameAndTheCheckersShowPlayAndBelowItTheNoticeDro
 
     writeFile("room.lvl", levelText({{2, "  i"}, {20, "                        9"}}));
     TmuxGame show(std::string(QUORVEX_CHECK_BINARY) + " --show room.lvl", 14);
+    show.width = 60;
     show.start(folder, "SDL_AUDIODRIVER=nonexistent");
     ASSERT_TRUE(show.waitFor(" Lives: ♥♥♥")) << show.screen();
     EXPECT_EQ(show.tmux("capture-pane -p -t 0 -S 13").substr(0, 11), " Goods: 0/0") << show.screen();
     EXPECT_EQ(show.waitExit(8000), 0);
+}
+
+// The hero walks the whole width of a room at 60 x 14 and 64 x 20:
+// in sight in every picture, with the status lines under the map.
+TEST_F(SmallTerminal, TheHeroStaysInSightWalkingAcrossANarrowWindow) {
+    std::string path(80, ' ');
+    path[2] = 'i';
+    writeFile("levels/1.lvl", levelText({{20, path}, {24, "Walk on to the far wall and back."}}));
+    for (auto [width, height] : {std::pair{60, 14}, std::pair{64, 20}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        TmuxGame game(QUORVEX_BINARY, height);
+        game.width = width;
+        game.start(folder, "SDL_AUDIODRIVER=nonexistent");
+        ASSERT_TRUE(game.waitFor("New Game")) << game.screen();
+        game.keys("Enter");
+        ASSERT_TRUE(game.waitFor("Lives: ♥♥♥")) << game.screen();
+        game.keys("Right");
+        int pictures = 0, rightmost = 0;
+        for (int waited = 0; waited < 6500; waited += 100) {
+            std::string screen = game.screen();
+            size_t hero = screen.find("☻");
+            ASSERT_NE(hero, std::string::npos) << waited << " ms\n" << screen;
+            std::string row = screen.substr(0, hero);
+            int column = static_cast<int>(row.size() - row.rfind('\n') - 1);  // bytes: ASCII blanks before it
+            rightmost = std::max(rightmost, column);
+            EXPECT_NE(screen.find("Lives: ♥♥♥"), std::string::npos) << screen;
+            ++pictures;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_GT(pictures, 40);
+        EXPECT_GE(rightmost, width - playerSideMargin - 1);  // walked on to the right, the map following
+        game.keys("Escape");
+        EXPECT_EQ(game.waitExit(), 0);
+    }
 }
 
 // The editor needs 25 rows; Esc behind the notice is dropped (unsaved work).

@@ -199,49 +199,101 @@ std::string readFor(int master, int ms, const std::string& until = "") {
     return sent;
 }
 
-// A pause in a window of 13 rows: a grow request first; the pause waits behind
-// the notice until the window grows, gives line mode and the old size back
-// while stopped and does not count the time stopped.
-TEST(TerminalPty, APauseStandsStillBehindTheNoticeAndWhileStopped) {
-    int master = -1, slave = -1;
-    winsize size{13, 80, 0, 0};
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+// The game on the slave end of a pty of `rows` x 80 in a process group of its
+// own (so that stopping it is not ignored): it pauses for `pauseMs` and ends,
+// its exit status the time the pause took in tenths of a second.
+pid_t pausingGame(int& master, unsigned short rows, int pauseMs) {
+    int slave = -1;
+    winsize size{rows, 80, 0, 0};
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return -1;
     pid_t child = fork();
     if (child == 0) {
-        setpgid(0, 0);  // a group of its own with a parent outside it: stopping is not ignored
+        setpgid(0, 0);
         close(master);
         std::string failure;
         startMemoryConsole();
         if (!openTerminalOn(fdopen(dup(slave), "r"), fdopen(slave, "w"), "xterm-256color", failure)) _exit(3);
         auto start = std::chrono::steady_clock::now();
-        terminalSleep(800);
+        terminalSleep(pauseMs);
         auto took = std::chrono::steady_clock::now() - start;
         closeTerminal();
         _exit(std::chrono::duration_cast<std::chrono::milliseconds>(took).count() / 100);
     }
     close(slave);
-    EXPECT_EQ(readFor(master, 5000, "80 x 14 (now 80 x 13)").find("\x1b[8;25;80t"), 0u);
+    return child;
+}
+
+// The terminal (or the player) gives the window a size.
+void resizeWindow(int master, pid_t game, unsigned short rows) {
+    winsize size{rows, 80, 0, 0};
+    ioctl(master, TIOCSWINSZ, &size);
+    kill(game, SIGWINCH);
+}
+
+bool stopped(pid_t game) {
+    int status = 0;
+    return waitpid(game, &status, WUNTRACED) == game && WIFSTOPPED(status);
+}
+
+// A pause in a window of 13 rows: a grow request first; the pause waits behind
+// the notice until the player makes the window larger, gives line mode back
+// while stopped and does not count the time stopped. The window is the
+// player's from then on: no size is asked for or put back again.
+TEST(TerminalPty, APauseStandsStillBehindTheNoticeAndWhileStopped) {
+    int master = -1;
+    pid_t child = pausingGame(master, 13, 800);
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(readFor(master, 5000, "60 x 14 (now 80 x 13)").find("\x1b[8;25;80t"), 0u);
     readFor(master, 1000);  // behind the notice
-    winsize larger{14, 80, 0, 0};
-    ioctl(master, TIOCSWINSZ, &larger);
-    kill(child, SIGWINCH);
+    resizeWindow(master, child, 14);
     readFor(master, 200);
     kill(child, SIGTSTP);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
-    ASSERT_TRUE(WIFSTOPPED(status));
+    ASSERT_TRUE(stopped(child));
     termios modes{};
     ASSERT_EQ(tcgetattr(master, &modes), 0);
     EXPECT_TRUE((modes.c_lflag & ICANON) && (modes.c_lflag & ECHO));
-    EXPECT_NE(readFor(master, 1500).find("\x1b[8;13;80t"), std::string::npos);  // stopped: the old size back
+    std::string sent = readFor(master, 1500);
     kill(child, SIGCONT);
     readFor(master, 150);
     ASSERT_EQ(tcgetattr(master, &modes), 0);
-    EXPECT_FALSE(modes.c_lflag & ICANON);                                       // taken again
-    EXPECT_NE(readFor(master, 3000).find("\x1b[8;14;80t"), std::string::npos);  // at the end, the size before
+    EXPECT_FALSE(modes.c_lflag & ICANON);  // taken again
+    sent += readFor(master, 3000);
+    EXPECT_EQ(sent.find("\x1b[8;"), std::string::npos) << "a size asked for after the player's own";
+    int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     // 800 ms of pause, 200 of them before the stop; 1 s behind the notice and 1.5 s stopped on top.
     EXPECT_GE(WEXITSTATUS(status), 33);
     close(master);
+}
+
+// A terminal that grants the request: the size found comes back at a stop and
+// at the end, the grown one at a continue; once the player has resized the
+// window, neither ever again.
+TEST(TerminalPty, TheSizeFoundComesBackOnlyWhileTheWindowHasTheSizeAskedFor) {
+    for (bool playerResizes : {false, true}) {
+        SCOPED_TRACE(playerResizes);
+        int master = -1;
+        pid_t child = pausingGame(master, 24, 2500);
+        ASSERT_GT(child, 0);
+        EXPECT_NE(readFor(master, 3000, "\x1b[8;25;80t").find("\x1b[8;25;80t"), std::string::npos);
+        resizeWindow(master, child, 25);  // granted
+        readFor(master, 200);
+        if (playerResizes) resizeWindow(master, child, 35), readFor(master, 200);
+        kill(child, SIGTSTP);
+        ASSERT_TRUE(stopped(child));
+        std::string atStop = readFor(master, 300);
+        EXPECT_EQ(atStop.find("\x1b[8;24;80t") != std::string::npos, !playerResizes)
+            << ::testing::PrintToString(atStop);
+        if (!playerResizes) resizeWindow(master, child, 24);  // granted while stopped
+        kill(child, SIGCONT);
+        std::string atContinue = readFor(master, 500);
+        EXPECT_EQ(atContinue.find("\x1b[8;25;80t") != std::string::npos, !playerResizes);
+        if (!playerResizes) resizeWindow(master, child, 25);
+        std::string rest = readFor(master, 4000);
+        EXPECT_EQ(rest.find("\x1b[8;24;80t") != std::string::npos, !playerResizes) << "at the end";
+        EXPECT_EQ(rest.find("\x1b[8;25;80t"), std::string::npos) << "asked twice";
+        waitpid(child, nullptr, 0);
+        close(master);
+    }
 }

@@ -1,6 +1,10 @@
 // Each TERM x UTF-8/C locale: every cell kind visible and distinct (bold not
 // counted), only allowed glyphs, restored at the end; pyte (vtcheck.py) adds what tmux hides.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <array>
 #include <map>
@@ -148,9 +152,19 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         game.tmux("pipe-pane -o -t 0 " + shellQuoted("cat >> " + shellQuoted((folder / "raw").string())));
         std::ofstream(folder / "go") << "";
         ASSERT_TRUE(game.waitFor("New Game", 10000)) << game.screen();
-        {  // the menu: its bricks and every item readable (xterm-direct once showed only bricks)
+        GlyphSet set = locale == "C" ? GlyphSet::Ascii : term == "linux" ? GlyphSet::Console : GlyphSet::Unicode;
+        GlyphTable table = makeGlyphTable(set);
+        {  // the menu: its bricks and every item readable (xterm-direct once showed only bricks), every cell in place
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             Grid menu = parseCapture(game.tmux("capture-pane -p -e -N -t 0"));
+            startMemoryConsole();
+            EXPECT_EQ(runGame(), -1);  // the menu the game draws
+            int misplaced = 0;
+            for (int row = 0; row < 25; ++row)
+                for (int column = 0; column < 80; ++column)
+                    misplaced +=
+                        menu[row][column].glyph != utf8Of(table.glyph[bufferCell(column + 1, row + 1).character]);
+            EXPECT_EQ(misplaced, 0);
             EXPECT_TRUE(visible(seen(menu[0][0], mono))) << "bricks";
             for (const auto& row : menu) {
                 std::string text;  // a character a cell
@@ -170,8 +184,7 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
 
         // The glyphs the set allows.
         std::set<std::string> allowed, strangers;
-        GlyphSet set = locale == "C" ? GlyphSet::Ascii : term == "linux" ? GlyphSet::Console : GlyphSet::Unicode;
-        for (char32_t g : makeGlyphTable(set).glyph) allowed.insert(utf8Of(g));
+        for (char32_t g : table.glyph) allowed.insert(utf8Of(g));
         for (const auto& row : grid)
             for (const Cell& cell : row)
                 if (cell.glyph.size() > 1 && (set == GlyphSet::Ascii || !allowed.count(cell.glyph)))
@@ -205,6 +218,23 @@ TEST_P(TerminalMatrix, EveryKindOfCellVisibleDistinctInItsGlyphsAndTheTerminalRe
         EXPECT_EQ(cursorShows, term == "vt100" || term == "ansi");
         EXPECT_TRUE(!cursorShows || vt.find("cursor-cell ' '") != std::string::npos) << vt;
         EXPECT_TRUE(term != "xterm-direct" || vt.find(" 38") == std::string::npos) << vt;  // no RGB codes at all
+        // The Linux console's own rule on the same bytes: each cell in the colour the game means.
+        if (size_t at = vt.find("console-colours\n"); term == "linux" && at != std::string::npos) {
+            std::istringstream rows(vt.substr(at + 16));
+            std::string shown;
+            int wrong = 0;
+            for (int row = 0; row < 25 && std::getline(rows, shown); ++row)
+                for (int column = 0; column < 80 && column < static_cast<int>(shown.size()); ++column) {
+                    if (shown[column] == '.' || grid[row][column].glyph == " ") continue;  // (an enemy moved since)
+                    std::array<int, 3> fg = grid[row][column].fg[0] < 0 ? paletteRgb(7) : grid[row][column].fg;
+                    int meant = 0;
+                    while (meant < 16 && paletteRgb(meant) != fg) ++meant;
+                    if (std::stoi(std::string(1, shown[column]), nullptr, 16) != meant && wrong++ < 3)
+                        ADD_FAILURE() << "row " << row + 1 << " column " << column + 1 << ": colour " << shown[column]
+                                      << " instead of " << meant;
+                }
+            EXPECT_EQ(wrong, 0);
+        }
 
         // The end: status 0, the modes back, the user's screen (or a blank one).
         game.keys("Escape");
@@ -248,4 +278,69 @@ TEST_F(StopAndContinue, TheTerminalIsGivenBackAndTakenAgain) {
     shell.keys("Escape");
     EXPECT_TRUE(shell.waitFor("ready$", 20000)) << shell.screen();
     kill(pid, SIGKILL);  // if it did not end: the test has failed anyway
+}
+
+// The menu's first picture on a pty, for each TERM: at most 2,048 bytes where
+// terminfo has `rep`, at most 4,096 where it has not (there in the C locale's
+// one-byte glyphs, or as the blended blanks of a terminal known to draw shades
+// flat), and, played back in pyte, the whole menu.
+using FirstPicture = GameRun;
+
+TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
+    struct Case {
+        const char* term;
+        const char* locale;
+        size_t limit;
+        bool blocks;  // shades as blanks
+    };
+    const Case cases[] = {{"xterm-256color", "C.UTF-8", 2048, false},  {"vte-256color", "C.UTF-8", 2048, false},
+                          {"xterm", "C.UTF-8", 2048, false},           {"ansi", "C.UTF-8", 2048, false},
+                          {"konsole-256color", "C.UTF-8", 4096, true}, {"screen", "C", 4096, false},
+                          {"rxvt-unicode-256color", "C", 4096, false}, {"linux", "C", 4096, false}};
+    startMemoryConsole();
+    EXPECT_EQ(runGame(), -1);  // the menu, as the game draws it
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.term) + " " + c.locale);
+        int master = -1;
+        winsize size{25, 80, 0, 0};
+        pid_t game = forkpty(&master, nullptr, nullptr, &size);
+        ASSERT_GE(game, 0);
+        if (game == 0) {
+            setenv("TERM", c.term, 1);
+            setenv("LANG", c.locale, 1);
+            unsetenv("LC_ALL"), unsetenv("LC_CTYPE"), unsetenv("TMUX"), unsetenv("VTE_VERSION");
+            setenv("SDL_AUDIODRIVER", "nonexistent", 1);
+            execl(QUORVEX_BINARY, QUORVEX_BINARY, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::string sent;
+        auto quiet = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(600)) {
+            pollfd ready{master, POLLIN, 0};
+            char chunk[4096];
+            if (poll(&ready, 1, 50) <= 0) continue;
+            ssize_t got = read(master, chunk, sizeof chunk);
+            if (got <= 0) break;
+            sent.append(chunk, static_cast<size_t>(got));
+            quiet = std::chrono::steady_clock::now();
+        }
+        kill(game, SIGKILL);
+        waitpid(game, nullptr, 0);
+        close(master);
+        EXPECT_LE(sent.size(), c.limit);
+        std::ofstream(folder / "raw", std::ios::binary) << sent;
+        std::string vt = commandOutput("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) + "/tests/vtcheck.py " +
+                                       shellQuoted((folder / "raw").string()) + " " + c.term);
+        std::istringstream shown(vt.substr(vt.find("picture\n") + 8));
+        GlyphTable glyphs = makeGlyphTable(std::string(c.locale) == "C" ? GlyphSet::Ascii : GlyphSet::Unicode);
+        for (int row = 1; row <= 25; ++row) {
+            std::string line, expected;
+            std::getline(shown, line);
+            for (char byte : bufferRowText(row)) {
+                auto b = static_cast<uint8_t>(byte);
+                expected += c.blocks && b >= 0xB0 && b <= 0xB2 ? " " : utf8Of(glyphs.glyph[b]);
+            }
+            EXPECT_EQ(line, expected.erase(expected.find_last_not_of(' ') + 1)) << "row " << row;
+        }
+    }
 }

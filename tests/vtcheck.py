@@ -1,5 +1,10 @@
 # pyte fed a game's raw bytes, for what tmux hides (tmux wraps late everywhere):
-# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES".
+# prints "scrolling-writes N", "cursor-cell 'c'", "sgr CODES", the 25 rows of the
+# picture after "picture", and for TERM=linux
+# "console-colours" and a row of colour digits (0-f, '.' a blank) for each
+# screen row as the Linux console shows them: it takes SGR 90-97 as bold plus
+# the colour and keeps the bold until SGR 22 or 0, and draws bold bright. pyte knows no
+# REP (CSI n b): each one is spelt out first as the glyph written n more times.
 import re
 import sys
 
@@ -19,10 +24,33 @@ class Strict(pyte.Screen):
                 scrolling += 1
             super().draw(ch)
 
+    def select_graphic_rendition(self, *attrs, **options):
+        if sys.argv[2] == "linux":
+            spelt = []
+            for a in attrs:  # (100-107 are blink and the colour there: not bold)
+                spelt += [1, a - 60] if 90 <= a <= 97 else [a - 60] if 100 <= a <= 107 else [a]
+            attrs = spelt
+        super().select_graphic_rendition(*attrs, **options)
 
+
+text = raw.decode("utf-8", "replace")
+text = re.sub(r"(.)\x1b\[(\d*)b", lambda m: m.group(1) * (1 + int(m.group(2) or 1)), text, flags=re.S)
 screen = Strict(80, 25)
-pyte.ByteStream(screen).feed(raw)
+pyte.Stream(screen).feed(text)
 print("scrolling-writes", scrolling)
 print("cursor-cell", repr(screen.buffer[screen.cursor.y][min(screen.cursor.x, 79)].data))
 codes = {part.decode() for seq in re.findall(rb"\x1b\[([0-9;:]*)m", raw) for part in seq.split(b";")}
 print("sgr", " ".join(sorted(codes)))
+print("picture")
+for row in screen.display:
+    print(row.rstrip())
+if sys.argv[2] == "linux":
+    names = ["black", "red", "green", "brown", "blue", "magenta", "cyan", "white"]
+    print("console-colours")
+    for y in range(25):
+        row = ""
+        for x in range(80):
+            cell = screen.buffer[y][x]
+            colour = names.index(cell.fg) if cell.fg in names else 7
+            row += "." if cell.data == " " else "%x" % (colour + (8 if cell.bold else 0))
+        print(row)

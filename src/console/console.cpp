@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -24,11 +25,15 @@ struct ConsoleState {
     bool extendedPending = false;
     std::deque<KeyEvent> queue;
     bool viewChanged = false;  // the terminal has not seen the latest writes
-    // a window lower than the view
-    int windowRows = viewRows;
+    // a window smaller than the view
+    int windowRows = viewRows, windowColumns = screenWidth;
     bool roomLayout = false;  // set by followPlayer, ended by clearScreen
     int mapTop = 1;           // the map row on the window's top row
-    int playerRow = 1;
+    int mapLeft = 1;          // the map column on the window's first column
+    int playerRow = 1, playerColumn = 1;
+    bool tickerRunning = false;  // the last layout ran a message as a ticker
+    std::string tickerText;      // the text it runs, and since when
+    uint64_t tickerStart = 0;
     // in-memory form
     bool memory = false;
     uint64_t now = 0;
@@ -111,36 +116,106 @@ constexpr int statusRows = viewRows - 22;
 
 // The map rows a window of `rows` rows has room for, under the status lines.
 int mapArea(int rows) { return std::min(rows, viewRows) - statusRows; }
+int windowWidth() { return std::min(con.windowColumns, screenWidth); }
 
 void placeMap() {
     int area = mapArea(con.windowRows);
     if (con.playerRow < con.mapTop + playerMargin) con.mapTop = con.playerRow - playerMargin;
     if (con.playerRow > con.mapTop + area - 1 - playerMargin) con.mapTop = con.playerRow - area + 1 + playerMargin;
     con.mapTop = std::clamp(con.mapTop, 1, viewRows - statusRows - area + 1);
+    int width = windowWidth();
+    if (con.playerColumn < con.mapLeft + playerSideMargin) con.mapLeft = con.playerColumn - playerSideMargin;
+    if (con.playerColumn > con.mapLeft + width - 1 - playerSideMargin)
+        con.mapLeft = con.playerColumn - width + 1 + playerSideMargin;
+    con.mapLeft = std::clamp(con.mapLeft, 1, screenWidth - width + 1);
 }
 
+bool isShade(uint8_t c) { return c == 0xB0 || c == 0xB1 || c == 0xB2 || c == 0xDB; }
+bool isBlankCell(ConsoleCell cell) { return cell.character == 0 || cell.character == 0x20; }
+
 // Letters, digits, glyphs: anything but blanks and the shading of walls and bricks.
-bool holdsText(int viewRow) {
-    for (int x = 1; x <= screenWidth; ++x) {
-        uint8_t c = bufferCell(x, con.viewTop + viewRow - 1).character;
-        if (c != 0 && c != 0x20 && c != 0xB0 && c != 0xB1 && c != 0xB2 && c != 0xDB) return true;
+bool isText(ConsoleCell cell) { return !isBlankCell(cell) && !isShade(cell.character); }
+
+// The first and last columns of a view row's text (and of the cursor on it); 0 0: none.
+std::pair<int, int> textSpan(int viewRow) {
+    int first = 0, last = 0;
+    for (int x = 1; x <= screenWidth; ++x)
+        if (isText(bufferCell(x, con.viewTop + viewRow - 1)) ||
+            (con.cursorY - con.viewTop + 1 == viewRow && con.cursorX == x)) {
+            if (first == 0) first = x;
+            last = x;
+        }
+    return {first, last};
+}
+
+// A narrow window: the first column that shows the most text rows whole.
+int commonFirstColumn(const std::pair<int, int> (&span)[viewRows + 1], int width) {
+    int best = 1, bestCount = -1;
+    for (int f = 1; f + width - 1 <= screenWidth; ++f) {
+        int count = 0;
+        for (int row = 1; row <= viewRows; ++row)
+            if (span[row].first != 0 && span[row].first >= f && span[row].second <= f + width - 1) ++count;
+        if (count > bestCount) best = f, bestCount = count;
     }
-    return false;
+    return best;
 }
 
 void textLayout(WindowLayout& layout) {
-    int height = layout.rows;
+    int height = layout.rows, width = layout.columns;
     bool keep[viewRows + 1] = {};
+    std::pair<int, int> span[viewRows + 1] = {};
     int cursor = con.cursorY - con.viewTop + 1;
     int first = viewRows, last = 1;
     for (int row = 1; row <= viewRows; ++row) {
-        keep[row] = row == cursor || holdsText(row);
+        span[row] = textSpan(row);
+        keep[row] = span[row].first != 0;
         if (keep[row]) first = std::min(first, row), last = std::max(last, row);
     }
-    if (last - first + 1 <= height) {
-        int top = std::max(1, last - height + 1);
-        for (int i = 0; i < height; ++i) layout.viewRow[i] = top + i;
-        return;
+    // How many window rows each view row takes, and the view columns each shows.
+    constexpr int maxParts = 16;
+    int common = commonFirstColumn(span, width);
+    int lines[viewRows + 1], start[viewRows + 1][maxParts], end[viewRows + 1][maxParts];
+    for (int row = 1; row <= viewRows; ++row) {
+        auto [a, b] = span[row];
+        lines[row] = 1, start[row][0] = common, end[row][0] = screenWidth;
+        if (a == 0 || (a >= common && b <= common + width - 1)) continue;
+        if (b - a + 1 <= width) {
+            start[row][0] = std::min(a, screenWidth - width + 1);
+            continue;
+        }
+        // Folded at the last break (a blank or shading) that keeps a word whole.
+        auto breaks = [&](int x) { return x > screenWidth || !isText(bufferCell(x, con.viewTop + row - 1)); };
+        lines[row] = 0;
+        for (int from = a; from <= b && lines[row] < maxParts;) {
+            int to = std::min(from + width - 1, b);
+            if (to < b && !breaks(to + 1)) {
+                int cut = to;
+                while (cut > from && !breaks(cut)) --cut;
+                if (cut > from) to = cut - 1;
+            }
+            start[row][lines[row]] = from, end[row][lines[row]++] = to;
+            for (from = to + 1; from <= b && breaks(from);) ++from;
+        }
+    }
+    auto emit = [&](const bool(&shown)[viewRows + 1]) {
+        int at = 0;
+        for (int row = 1; row <= viewRows; ++row)
+            for (int part = 0; shown[row] && part < lines[row] && at < height; ++part, ++at) {
+                layout.viewRow[at] = row;
+                layout.firstColumn[at] = start[row][part];
+                layout.lastColumn[at] = end[row][part];
+            }
+        layout.rows = at;
+    };
+    int needed = 0;
+    for (int row = first; row <= last; ++row) needed += lines[row];
+    if (needed <= height) {
+        // Rows above the text, then below it, fill the rest.
+        bool shown[viewRows + 1] = {};
+        for (int row = first; row <= last; ++row) shown[row] = true;
+        for (int row = first - 1; row >= 1 && needed < height; --row) shown[row] = true, needed += lines[row];
+        for (int row = last + 1; row <= viewRows && needed < height; ++row) shown[row] = true, needed += lines[row];
+        return emit(shown);
     }
     // Too far apart: the text rows stay, and of each run of other rows
     // between them as many as there is room for, the longest runs giving way first.
@@ -148,19 +223,15 @@ void textLayout(WindowLayout& layout) {
         int start, length, kept;
     };
     Run runs[viewRows];
-    int runCount = 0, textRows = 0;
+    int runCount = 0, surplus = -height;
     for (int row = first; row <= last; ++row) {
-        if (keep[row]) {
-            ++textRows;
-        } else if (row > first && !keep[row - 1] && runCount > 0) {
+        surplus += lines[row];
+        if (keep[row]) continue;
+        if (row > first && !keep[row - 1] && runCount > 0)
             ++runs[runCount - 1].length, ++runs[runCount - 1].kept;
-        } else {
+        else
             runs[runCount++] = {row, 1, 1};
-        }
     }
-    int surplus = textRows;
-    for (int r = 0; r < runCount; ++r) surplus += runs[r].length;
-    surplus -= height;
     while (surplus > 0) {
         Run* longest = nullptr;
         for (int r = 0; r < runCount; ++r)
@@ -172,16 +243,134 @@ void textLayout(WindowLayout& layout) {
     for (int r = 0; r < runCount; ++r)
         for (int row = runs[r].start; row < runs[r].start + runs[r].kept; ++row) keep[row] = true;
     // More text rows than window rows: those farthest from the cursor go.
-    for (; surplus > 0; --surplus) {
+    while (surplus > 0) {
         int farthest = 0;
         for (int row = first; row <= last; ++row)
             if (keep[row] && (farthest == 0 || std::abs(row - cursor) > std::abs(farthest - cursor))) farthest = row;
         if (farthest == 0) break;
         keep[farthest] = false;
+        surplus -= lines[farthest];
     }
-    int shown = 0;
-    for (int row = first; row <= last && shown < height; ++row)
-        if (keep[row]) layout.viewRow[shown++] = row;
+    emit(keep);
+}
+
+// --- the status lines in a narrow window ---
+
+// The ticker's clock: the virtual one in memory, the real one on a terminal.
+uint64_t tickerNow() {
+    if (con.memory) return con.now;
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// A cell every 50 ms after a rest of 400 ms: even a message of the longest
+// kind (145 cells) in a window of 60 columns is run through within the three
+// seconds it stays.
+constexpr int tickerStepMs = 50, tickerRestMs = 400;
+
+// A cell that shows something: a glyph, or a blank on a background.
+bool isInk(ConsoleCell cell) { return !isBlankCell(cell) || (cell.attribute & 0x70) != 0; }
+
+// The status lines as items: runs of ink in reading order (one blank inside
+// a run keeps it whole; a run that reaches the end of a row goes on at the
+// start of the next, as a long message does), laid out in `width` columns.
+void composeStatus(WindowLayout& layout) {
+    constexpr int cells = statusRows * screenWidth;
+    auto at = [](int i) { return viewCell(i % screenWidth + 1, viewRows - statusRows + 1 + i / screenWidth); };
+    struct Item {
+        int from, length;
+    };
+    Item items[cells];
+    int count = 0;
+    for (int i = 0; i < cells;) {
+        if (!isInk(at(i))) {
+            ++i;
+            continue;
+        }
+        int end = i;
+        auto sameRow = [](int a, int b) { return a / screenWidth == b / screenWidth; };
+        while (end + 1 < cells &&
+               (isInk(at(end + 1)) || (end + 2 < cells && sameRow(end, end + 2) && isInk(at(end + 2)))))
+            ++end;
+        items[count++] = {i, end - i + 1};
+        i = end + 1;
+    }
+    int width = layout.columns, room = statusRows * width;
+    ConsoleCell blank{0x20, 0x07};
+    for (auto& row : layout.status) std::fill(std::begin(row), std::end(row), blank);
+    bool taken[statusRows * screenWidth] = {};
+    int longest = -1;
+    for (int k = 0; k < count; ++k)
+        if (longest < 0 || items[k].length > items[longest].length) longest = k;
+    // The short items first, each on its own row, at its own column where it fits.
+    int end = 0;
+    for (int k = 0; k < count; ++k) {
+        if (k == longest) continue;
+        const Item& item = items[k];
+        int row = item.from / screenWidth, column = item.from % screenWidth;
+        int place = std::max(row * width + std::min(column, std::max(0, width - item.length)), end);
+        for (int c = 0; c < item.length && place + c < room; ++c) {
+            layout.status[(place + c) / width][(place + c) % width] = at(item.from + c);
+            taken[place + c] = true;
+        }
+        end = place + item.length + 1;
+    }
+    con.tickerRunning = false;
+    if (longest < 0) return;
+    // The longest flows on through the cells left free after its own start.
+    const Item& flow = items[longest];
+    int begin = flow.from / screenWidth * width + std::min(flow.from % screenWidth, width - 1);
+    int free[statusRows * screenWidth], freeCount = 0;
+    // A blank is left beside every short item.
+    auto besideItem = [&](int i) {
+        return (i % width > 0 && taken[i - 1]) || (i % width < width - 1 && i + 1 < room && taken[i + 1]);
+    };
+    for (int i = begin; i < room; ++i)
+        if (!taken[i] && !besideItem(i)) free[freeCount++] = i;
+    // Whole words where they fit: a word that would break at the end of a
+    // stretch of free cells starts the next one instead.
+    int slot[statusRows * screenWidth], placed = 0, spot = 0;
+    for (int c = 0; c < flow.length && placed >= 0; ++c) {
+        bool blank = isBlankCell(at(flow.from + c));
+        bool stretchStart = spot == 0 || free[spot] != free[spot - 1] + 1 || free[spot] % width == 0;
+        if (blank && stretchStart && c > 0) {
+            slot[c] = -1;  // a blank where the line breaks
+            continue;
+        }
+        if (!blank && (c == 0 || isBlankCell(at(flow.from + c - 1))) && !stretchStart) {
+            int word = 0, room = 0;
+            while (c + word < flow.length && !isBlankCell(at(flow.from + c + word))) ++word;
+            while (spot + room < freeCount &&
+                   (room == 0 || (free[spot + room] == free[spot + room - 1] + 1 && free[spot + room] % width != 0)))
+                ++room;
+            if (word > room) {
+                while (spot < freeCount && !(free[spot] != free[spot - 1] + 1 || free[spot] % width == 0)) ++spot;
+            }
+        }
+        if (spot >= freeCount)
+            placed = -1;
+        else
+            slot[c] = free[spot++], ++placed;
+    }
+    if (placed >= 0) {
+        for (int c = 0; c < flow.length; ++c)
+            if (slot[c] >= 0) layout.status[slot[c] / width][slot[c] % width] = at(flow.from + c);
+        return;
+    }
+    int shift = 0;
+    if (flow.length > freeCount && freeCount > 0) {
+        // Too long even so: it runs as a ticker, resting at both ends.
+        con.tickerRunning = true;
+        std::string text;
+        for (int c = 0; c < flow.length; ++c) text += static_cast<char>(at(flow.from + c).character);
+        if (text != con.tickerText) con.tickerText = text, con.tickerStart = tickerNow();
+        int over = flow.length - freeCount;
+        int cycle = 2 * tickerRestMs + over * tickerStepMs;
+        int t = static_cast<int>((tickerNow() - con.tickerStart) % static_cast<uint64_t>(cycle));
+        shift = std::clamp((t - tickerRestMs) / tickerStepMs, 0, over);
+    }
+    for (int c = 0; c < freeCount && c + shift < flow.length; ++c)
+        layout.status[free[c] / width][free[c] % width] = at(flow.from + shift + c);
 }
 
 void pumpKeys() {
@@ -199,7 +388,7 @@ void clearScreen() {
     con.cursorX = con.cursorY = 1;
     con.viewTop = 1;
     con.roomLayout = false;
-    con.mapTop = 1;
+    con.mapTop = con.mapLeft = 1;
     presentView();
 }
 
@@ -257,6 +446,7 @@ void delayMs(int milliseconds) {
         con.now += static_cast<uint64_t>(milliseconds);
         checkStopTime();
     } else {
+        if (con.tickerRunning) presentView();  // the ticker moves on with the time
         updateTerminal();
         terminalSleep(milliseconds);
     }
@@ -375,17 +565,19 @@ std::string bufferRowText(int row) {
     return text;
 }
 
-void followPlayer(int row) {
+void followPlayer(int column, int row) {
     if (silent) return;
-    int oldTop = con.mapTop;
+    int oldTop = con.mapTop, oldLeft = con.mapLeft;
     con.roomLayout = true;
     con.playerRow = std::clamp(row, 1, viewRows - statusRows);
+    con.playerColumn = std::clamp(column, 1, screenWidth);
     placeMap();
-    if (con.mapTop != oldTop) presentView();
+    if (con.mapTop != oldTop || con.mapLeft != oldLeft) presentView();
 }
 
-void setWindowRows(int rows) {
+void setWindowSize(int columns, int rows) {
     con.windowRows = std::max(1, rows);
+    con.windowColumns = std::max(1, columns);
     if (con.roomLayout) placeMap();
     presentView();
 }
@@ -393,16 +585,33 @@ void setWindowRows(int rows) {
 WindowLayout windowLayout() {
     WindowLayout layout;
     layout.rows = std::min(con.windowRows, viewRows);
-    if (layout.rows == viewRows) {
-        for (int i = 0; i < viewRows; ++i) layout.viewRow[i] = i + 1;
-    } else if (con.roomLayout && layout.rows > statusRows) {
+    layout.columns = windowWidth();
+    con.tickerRunning = false;
+    for (int i = 0; i < viewRows; ++i) layout.viewRow[i] = i + 1, layout.firstColumn[i] = 1;
+    std::fill(std::begin(layout.lastColumn), std::end(layout.lastColumn), screenWidth);
+    if (layout.rows == viewRows && layout.columns == screenWidth) return layout;
+    if (con.roomLayout && layout.rows > statusRows) {
         int area = mapArea(con.windowRows);
-        for (int i = 0; i < area; ++i) layout.viewRow[i] = con.mapTop + i;
+        for (int i = 0; i < area; ++i) layout.viewRow[i] = con.mapTop + i, layout.firstColumn[i] = con.mapLeft;
         for (int i = 0; i < statusRows; ++i) layout.viewRow[area + i] = viewRows - statusRows + 1 + i;
+        if (layout.columns < screenWidth) {
+            layout.statusComposed = true;
+            composeStatus(layout);
+        }
     } else {
         textLayout(layout);
     }
     return layout;
+}
+
+ConsoleCell windowCell(const WindowLayout& layout, int column, int row) {
+    if (row < 1 || row > layout.rows || column < 1 || column > layout.columns) return {0x20, 0x07};
+    if (layout.statusComposed && row > layout.rows - statusRows)
+        return layout.status[row - (layout.rows - statusRows) - 1][column - 1];
+    int viewColumn = layout.firstColumn[row - 1] + column - 1;
+    if (viewColumn > layout.lastColumn[row - 1]) return {0x20, 0x07};
+    ConsoleCell cell = viewCell(viewColumn, layout.viewRow[row - 1]);
+    return cell.character == 0 && cell.attribute == 0 ? ConsoleCell{0x20, 0x07} : cell;
 }
 
 int viewTop() { return con.viewTop; }
@@ -416,8 +625,9 @@ void startMemoryConsole() {
     for (int row = 1; row <= bufferRows; ++row) blankRow(row);
     con.cursorX = con.cursorY = con.viewTop = 1;
     con.windowRows = viewRows;
+    con.windowColumns = screenWidth;
     con.roomLayout = false;
-    con.mapTop = con.playerRow = 1;
+    con.mapTop = con.mapLeft = con.playerRow = con.playerColumn = 1;
     con.pendingKey = 0;
     con.extendedPending = false;
     con.queue.clear();

@@ -40,33 +40,49 @@ void hideCursor();
 // waiting, so nothing happens unseen.
 void waitForKey();
 
-// --- a window lower than the view ---
-// A window of at least 80 x 14 shows the view without growing. In a room the
+// --- a window smaller than the view ---
+// A window of at least 60 x 14 shows the view without growing. In a room the
 // status lines (view rows 23 to 25) stay on the window's last three rows and
-// the map rows scroll by whole rows, keeping the player 3 rows from the top
-// and bottom of the map area. Other screens show the rows that hold their
-// text, the cursor's row included: an unbroken stretch of rows that holds
-// them all, as near the top as it can be; when they lie too far apart for
-// that, rows of blanks and shading (the menu's bricks) between them are left
-// out, from the longest such runs first. A taller window shows the view on
-// its top 25 rows.
+// the map scrolls by whole rows and whole columns, keeping the player 3 rows
+// from the top and bottom of the map area and 8 columns from its sides
+// (unless the room ends there). In a window narrower than 80 the status lines
+// are laid out anew: each short item (Level, Lives, Goods, the sound mark)
+// keeps its row and, where it fits, its column; the longest one, a room's
+// message, flows on through the cells left free, and where even those are too
+// few it runs as a ticker. Other screens show the rows that hold their text,
+// the cursor's row included: an unbroken stretch of rows that holds them all,
+// as near the top as it can be; when they lie too far apart for that, rows of
+// blanks and shading (the menu's bricks) between them are left out, from the
+// longest such runs first. In a narrow window they slide sideways to show the
+// text, and a row whose text is wider than the window goes on in the window's
+// next row. A larger window shows the view in its top-left 80 x 25 cells.
+constexpr int smallestWindowColumns = 60;
 constexpr int smallestWindowRows = 14;
 constexpr int playerMargin = 3;
+constexpr int playerSideMargin = 8;
 
-// In a room: the player is drawn on map row `row`. The map scrolls only when
-// that row comes closer than playerMargin to an edge of the map area, so a
-// player standing still never scrolls it. clearScreen ends the room layout.
-void followPlayer(int row);
+// In a room: the player is drawn at map cell (column, row). The map scrolls
+// only when the player comes closer than the margins to an edge of the map
+// area, so a player standing still never scrolls it. clearScreen ends the
+// room layout.
+void followPlayer(int column, int row);
 
-// The height of the window that shows the view: what a test sets in memory
-// (25 at start), the window's own on the terminal.
-void setWindowRows(int rows);
+// The size of the window that shows the view: what a test sets in memory
+// (80 x 25 at start), the window's own on the terminal.
+void setWindowSize(int columns, int rows);
 
 struct WindowLayout {
-    int rows = viewRows;    // window rows that show the view: the window's height, at most 25
-    int viewRow[viewRows];  // the view row (1..25) each of them shows, top to bottom
+    int rows = viewRows;          // window rows that show the view: at most 25
+    int columns = screenWidth;    // window columns that show the view: at most 80
+    int viewRow[viewRows];        // the view row (1..25) each window row shows, top to bottom
+    int firstColumn[viewRows];    // the view column on each window row's first column
+    int lastColumn[viewRows];     // and the last it shows: blanks after it (a row folded at a word's end)
+    bool statusComposed = false;  // the last three rows are the status lines laid out anew
+    ConsoleCell status[3][screenWidth];
 };
 WindowLayout windowLayout();
+// The cell on window column `column` (1..layout.columns) of window row `row` (1..layout.rows).
+ConsoleCell windowCell(const WindowLayout& layout, int column, int row);
 
 // --- read access, for the screens, tests and tools ---
 ConsoleCell bufferCell(int column, int row);

@@ -49,7 +49,7 @@ struct Look {
 
 struct Capabilities {
     const char *cup, *hpa, *cuf, *cub1, *setaf, *setab, *bold, *rev, *sgr0, *clear, *csr, *ind;
-    const char *ich1, *ich, *smir, *rmir;
+    const char *ich1, *ich, *smir, *rmir, *rep, *ech, *el;
     bool backColourErase, autoMargins, eatsNewline;
 };
 
@@ -64,6 +64,19 @@ enum class ColourWay {
               // light grey, and a colour that would meet its background turned
 };
 
+// How the shades ░ ▒ ▓ are drawn. Terminals that draw them from a font or as
+// a stipple show the foreground's own colour in a quarter, half or three
+// quarters of the pixels; VTE (GNOME Terminal, xfce4-terminal, sakura),
+// konsole and alacritty paint the whole cell in a flat blend of foreground
+// over background, where dark grey ░ on black comes out at 1.15:1.
+enum class Shades {
+    Game,    // the terminal is known to draw stipples: the game's own colours
+    Lifted,  // flat, or not known: colours that stand out at least 2:1 both ways
+    Blocks,  // known to be flat, with no `rep` to repeat a glyph: each shade
+             // cell drawn as a blank in the colour the blend comes out at,
+             // which looks the same there and costs a third of the bytes
+};
+
 struct TerminalState {
     bool open = false;
     FILE* input = nullptr;
@@ -75,9 +88,13 @@ struct TerminalState {
     Capabilities cap{};
     bool colour = false;
     ColourWay colours = ColourWay::None;
+    int paletteSize = 0;
+    bool brightIsBold = false;  // SGR 90-97 (or setaf 8-15) also turn bold on, which stays until SGR 22 or 0
+    Shades shades = Shades::Game;
     bool parkCursor = false;  // the terminal cannot hide it: it waits on a blank cell
     int rows = 0, columns = 0;
-    int smallestRows = smallestWindowRows;  // below this, or under 80 columns: the notice
+    int smallestRows = smallestWindowRows;  // below this, or narrower than smallestColumns: the notice
+    int smallestColumns = smallestWindowColumns;
     bool escapeEndsBehindNotice = true;
     bool tooSmall = false;
     ConsoleCell shown[viewRows][screenWidth] = {};  // what the terminal shows of the view
@@ -89,8 +106,15 @@ struct TerminalState {
     size_t sgrStart = std::string::npos;  // a colour code that ends `out`, which the next can join
     KeyDecoder decoder;
     Clock::time_point lastInput;
-    bool growAsked = false, sizeKnown = false;
-    int oldRows = 0, oldColumns = 0;
+    bool sizeKnown = false;
+    // The size request: asked once; the size found is put back only while the
+    // window still has the size asked for, and never once the player resized it.
+    bool growAsked = false, playerSized = false;
+    int oldRows = 0, oldColumns = 0;        // the size found
+    int askedRows = 0, askedColumns = 0;    // the size asked for
+    int expectRows = 0, expectColumns = 0;  // the size the last request would give
+    bool restoreGivesSizeBack = false;      // the prepared restore asks for the size found
+    bool shrunkAtStop = false;
     sigset_t waitMask;  // the signal mask while waiting: resizes come through
     sigset_t savedMask;
     struct sigaction savedResize, savedStop, savedContinue;
@@ -213,6 +237,11 @@ std::string withParameters(const char* capability, int first, int second = 0) {
     return text;
 }
 
+// The window still has the size the game asked for, which the player has never changed.
+bool sizeStillAsked() {
+    return tty.growAsked && !tty.playerSized && tty.rows == tty.askedRows && tty.columns == tty.askedColumns;
+}
+
 // What putting the terminal back sends: first CAN, which ends any control
 // sequence a signal cut in two; attributes and colours off, the whole screen
 // as scroll region, cursor shown, keypad mode off, the user's own screen back,
@@ -234,7 +263,9 @@ void prepareRestore() {
     appendCapability(text, capability("cnorm"));
     appendCapability(text, capability("rmkx"));
     appendCapability(text, leaveAlternate);
-    if (tty.growAsked) text += "\x1b[8;" + std::to_string(tty.oldRows) + ";" + std::to_string(tty.oldColumns) + "t";
+    tty.restoreGivesSizeBack = sizeStillAsked();
+    if (tty.restoreGivesSizeBack)
+        text += "\x1b[8;" + std::to_string(tty.oldRows) + ";" + std::to_string(tty.oldColumns) + "t";
     restoreLength = std::min(text.size(), sizeof restoreBytes);
     std::memcpy(restoreBytes, text.data(), restoreLength);
     std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -295,18 +326,68 @@ void addText(const std::string& text) {
 
 bool isBlank(uint8_t character) { return character == 0x20 || character == 0; }
 
-Look lookOf(uint8_t attribute) {
-    int foreground = attribute & 0x0F, background = (attribute >> 4) & 0x07;
+// --- shades that stand out ---
+
+// A shade cell drawn in the game's colours that a flat blend would all but
+// hide, and what it becomes where the terminal may blend. The 256-colour
+// forms use the standard cube and grey ramp, alike in every such terminal;
+// the 16-colour forms use the bright background. Worked out for the
+// palettes of xterm, VTE (Tango), konsole (Breeze) and alacritty: the blend
+// of foreground over background, and the foreground alone, each at least 2:1
+// against the palette's black, dark grey in konsole and alacritty (README,
+// "Terminals").
+struct LiftedShade {
+    uint8_t glyph, foreground;  // the game's cell: CP437 shade, console colour, on black
+    short foreground256, background256, foreground16, background16;  // terminal colours
+};
+constexpr LiftedShade liftedShades[] = {
+    {0xB0, 8, 250, 237, 7, 8},   // crumbling floor and the menu's bricks: flat 3.1:1
+    {0xB0, 7, 255, 243, 15, 7},  // the menu's mortar: flat 6.9:1
+    {0xB1, 4, 160, 124, 9, 1},   // lava: flat 3.3:1
+    {0xB2, 8, 247, 0, 7, 0},     // walls: flat 4.7:1 (Tango's dark grey gave 2.0:1)
+};
+// The colour each of them comes out at when blended flat, for Blocks (256
+// colours, then 16).
+constexpr short blendedBlock[][2] = {{240, 8}, {246, 7}, {160, 1}, {243, 7}};
+
+const LiftedShade* liftedShade(ConsoleCell cell) {
+    if (tty.shades == Shades::Game || (cell.attribute & 0x70) != 0) return nullptr;
+    char32_t glyph = tty.glyphs.glyph[cell.character];
+    if (glyph < 0x2591 || glyph > 0x2593) return nullptr;  // drawn from the font's own character
+    for (const LiftedShade& shade : liftedShades)
+        if (shade.glyph == cell.character && shade.foreground == (cell.attribute & 0x0F)) return &shade;
+    return nullptr;
+}
+
+// What the terminal is sent for a cell: its glyph's bytes and the colours and
+// modes to write them with. A blank shows only its background.
+struct Render {
+    const char* bytes;
+    uint8_t length;
+    bool blank;
     Look look;
+};
+
+Render renderOf(ConsoleCell cell) {
+    Render render{glyphBytes[cell.character], glyphLength[cell.character], isBlank(cell.character), Look{}};
+    int foreground = cell.attribute & 0x0F, background = (cell.attribute >> 4) & 0x07;
+    Look& look = render.look;
     if (tty.colours == ColourWay::None) {
         look.bold = foreground & 8;
         look.reverse = background != 0;
-        return look;
+        return render;
     }
     look.background = terminalColour[background];
     if (tty.colours != ColourWay::Eight) {
         look.foreground = static_cast<short>(terminalColour[foreground & 7] + (foreground & 8));
-        return look;
+        if (const LiftedShade* shade = liftedShade(cell)) {
+            bool wide = tty.paletteSize >= 256;
+            look.foreground = wide ? shade->foreground256 : shade->foreground16;
+            look.background = wide ? shade->background256 : shade->background16;
+            if (tty.shades == Shades::Blocks)
+                render = {" ", 1, true, Look{-1, blendedBlock[shade - liftedShades][wide ? 0 : 1], false, false}};
+        }
+        return render;
     }
     // Eight colours: the walls' and crumbling floor's dark grey would be
     // black on black, the spring's light green green on green.
@@ -314,38 +395,38 @@ Look lookOf(uint8_t attribute) {
     if (foreground == 8) plain = 7;
     if (plain == look.background && foreground != background) plain = look.background == 0 ? 7 : 0;
     look.foreground = plain;
-    return look;
+    return render;
 }
 
 // Whether the terminal, writing with `look`, shows the cell right. A blank
 // shows only its background: its foreground and boldness do not matter.
-bool looksRight(const Look& look, ConsoleCell cell) {
-    Look wanted = lookOf(cell.attribute);
-    if (!isBlank(cell.character)) return look == wanted;
-    if (!tty.colour) return look.reverse == wanted.reverse;
-    return look.background == wanted.background && look.background >= 0;
+bool looksRight(const Look& look, const Render& wanted) {
+    if (!wanted.blank) return look == wanted.look;
+    if (!tty.colour) return look.reverse == wanted.look.reverse;
+    return look.background == wanted.look.background && look.background >= 0;
 }
 
-bool sameOnScreen(ConsoleCell a, ConsoleCell b) {
-    if (tty.glyphs.glyph[a.character] != tty.glyphs.glyph[b.character]) return false;
-    if (!isBlank(a.character)) return lookOf(a.attribute) == lookOf(b.attribute);
-    Look la = lookOf(a.attribute), lb = lookOf(b.attribute);
-    return tty.colour ? la.background == lb.background : la.reverse == lb.reverse;
+bool sameRender(const Render& a, const Render& b) {
+    if (a.blank != b.blank) return false;
+    if (a.blank) return tty.colour ? a.look.background == b.look.background : a.look.reverse == b.look.reverse;
+    return a.length == b.length && std::memcmp(a.bytes, b.bytes, a.length) == 0 && a.look == b.look;
 }
 
-// Terminal colour 0-15 (curses numbering) as the terminal takes it.
+bool sameOnScreen(ConsoleCell a, ConsoleCell b) { return sameRender(renderOf(a), renderOf(b)); }
+
+// Terminal colour (curses numbering, 16 and up the 256-colour palette) as the terminal takes it.
 std::string colourCode(short colour, bool background) {
     if (tty.colours == ColourWay::Sgr) {
-        int code = background ? 40 + colour : colour < 8 ? 30 + colour : 90 + colour - 8;
+        int code = colour < 8 ? (background ? 40 : 30) + colour : (background ? 100 : 90) + colour - 8;
         return "\x1b[" + std::to_string(code) + "m";
     }
     return withParameters(background ? tty.cap.setab : tty.cap.setaf, colour);
 }
 
-void useLook(ConsoleCell cell) {
+void useLook(const Render& cell) {
     if (looksRight(tty.look, cell)) return;
-    Look wanted = lookOf(cell.attribute);
-    bool blank = isBlank(cell.character);
+    Look wanted = cell.look;
+    bool blank = cell.blank;
     if (blank && tty.colour) wanted.bold = tty.look.bold;  // no reset just for that
     Look& now = tty.look;
     if ((now.bold && !wanted.bold) || (now.reverse && !wanted.reverse)) {
@@ -356,7 +437,13 @@ void useLook(ConsoleCell cell) {
     if (wanted.bold && !now.bold) addSgr(withParameters(tty.cap.bold, 0)), now.bold = true;
     if (wanted.reverse && !now.reverse) addSgr(withParameters(tty.cap.rev, 0)), now.reverse = true;
     if (tty.colour) {
-        if (!blank && now.foreground != wanted.foreground) addSgr(colourCode(wanted.foreground, false));
+        if (!blank && now.foreground != wanted.foreground) {
+            // The Linux console takes a bright colour as bold plus the colour,
+            // and keeps the bold: a plain colour after it turns the bold off.
+            if (tty.brightIsBold && tty.colours == ColourWay::Sgr && now.foreground >= 8 && wanted.foreground < 8)
+                addSgr("\x1b[22m");
+            addSgr(colourCode(wanted.foreground, false));
+        }
         if (!blank) now.foreground = wanted.foreground;
         if (now.background != wanted.background) addSgr(colourCode(wanted.background, true));
         now.background = wanted.background;
@@ -383,12 +470,12 @@ void moveTo(int row, int column) {
         if (distance > 0 && distance <= 8) {
             std::string again;
             for (int x = tty.cursorColumn; x < column; ++x) {
-                ConsoleCell cell = tty.shown[row][x];
+                Render cell = renderOf(tty.shown[row][x]);
                 if (!tty.known[row][x] || !looksRight(tty.look, cell)) {
                     again.clear();
                     break;
                 }
-                again.append(glyphBytes[cell.character], glyphLength[cell.character]);
+                again.append(cell.bytes, cell.length);
             }
             consider(again);
         }
@@ -401,7 +488,7 @@ void moveTo(int row, int column) {
 // The whole window blank in the game's black: then only the cells that are
 // not blank need sending. Without back-colour erase the blanks are unknown.
 void blankWindow() {
-    useLook({0x20, 0x07});
+    useLook(renderOf({0x20, 0x07}));
     appendCapability(tty.out, tty.cap.clear);
     tty.sgrStart = std::string::npos;
     bool filled = tty.cap.backColourErase || !tty.colour;
@@ -426,7 +513,7 @@ void scrollPicture() {
         for (auto& row : tty.known) std::fill(std::begin(row), std::end(row), false);
         return;
     }
-    useLook({0x20, 0x07});
+    useLook(renderOf({0x20, 0x07}));
     if (tty.rows != viewRows) addText(withParameters(tty.cap.csr, 0, viewRows - 1));
     tty.cursorRow = -1;
     moveTo(viewRows - 1, 0);
@@ -443,14 +530,25 @@ void scrollPicture() {
         }
 }
 
-void putCell(int row, int column, ConsoleCell cell) {
-    moveTo(row, column);
-    useLook(cell);
-    tty.out.append(glyphBytes[cell.character], glyphLength[cell.character]);
-    tty.sgrStart = std::string::npos;
+void noteShown(int row, int column, ConsoleCell cell) {
     tty.shown[row][column] = cell;
     tty.known[row][column] = true;
-    tty.cursorColumn = column + 1 < tty.columns ? column + 1 : -1;  // at the edge: not known
+}
+
+// The cursor after writing the cell in `column`: at the window's edge, not known.
+void cursorAfter(int row, int column) {
+    tty.cursorRow = row;
+    tty.cursorColumn = column + 1 < tty.columns ? column + 1 : -1;
+}
+
+void putCell(int row, int column, ConsoleCell cell) {
+    Render render = renderOf(cell);
+    moveTo(row, column);
+    useLook(render);
+    tty.out.append(render.bytes, render.length);
+    tty.sgrStart = std::string::npos;
+    noteShown(row, column, cell);
+    cursorAfter(row, column);
 }
 
 bool canInsert() { return tty.cap.ich1 != nullptr || tty.cap.ich != nullptr || tty.cap.smir != nullptr; }
@@ -458,11 +556,11 @@ bool canInsert() { return tty.cap.ich1 != nullptr || tty.cap.ich != nullptr || t
 // The last cell of a terminal that wraps at once (TERM=ansi): writing it
 // would scroll the picture. It is written one cell to the left instead, and
 // its neighbour inserted before it, which pushes it into place.
-void putLastCell(int row, int column, ConsoleCell cell, int viewRow) {
-    ConsoleCell left = viewCell(column, viewRow);
+void putLastCell(int row, int column, ConsoleCell cell, ConsoleCell left) {
     putCell(row, column - 1, cell);
     moveTo(row, column - 1);
-    useLook(left);
+    Render render = renderOf(left);
+    useLook(render);
     bool insertMode = tty.cap.ich1 == nullptr && tty.cap.ich == nullptr;
     if (insertMode)
         appendCapability(tty.out, tty.cap.smir);
@@ -470,12 +568,11 @@ void putLastCell(int row, int column, ConsoleCell cell, int viewRow) {
         appendCapability(tty.out, tty.cap.ich1);
     else
         tty.out += withParameters(tty.cap.ich, 1);
-    tty.out.append(glyphBytes[left.character], glyphLength[left.character]);
+    tty.out.append(render.bytes, render.length);
     if (insertMode) appendCapability(tty.out, tty.cap.rmir);
     tty.sgrStart = std::string::npos;
     tty.shown[row][column - 1] = left;
-    tty.shown[row][column] = cell;
-    tty.known[row][column] = true;
+    noteShown(row, column, cell);
     tty.cursorColumn = column;
 }
 
@@ -484,8 +581,8 @@ void putLastCell(int row, int column, ConsoleCell cell, int viewRow) {
 // itself: the status lines never reach it), where it hides nothing.
 void parkCursor(const WindowLayout& layout) {
     for (int row = layout.rows - 1; row >= 0; --row)
-        for (int column = screenWidth - 1; column >= 0; --column) {
-            ConsoleCell cell = viewCell(column + 1, layout.viewRow[row]);
+        for (int column = layout.columns - 1; column >= 0; --column) {
+            ConsoleCell cell = windowCell(layout, column + 1, row + 1);
             if (isBlank(cell.character) && (cell.attribute & 0x70) == 0 && tty.known[row][column]) {
                 moveTo(row, column);
                 return;
@@ -493,21 +590,141 @@ void parkCursor(const WindowLayout& layout) {
         }
 }
 
+// --- painting many cells at once ---
+
+// Writes `count` copies of a cell's glyph from the cursor on, with the
+// terminal's `rep` where it has one and that is shorter.
+void writeRun(const Render& render, int count) {
+    std::string repeat;
+    if (tty.cap.rep != nullptr && count > 1) {
+        repeat = withParameters(tty.cap.rep, 'X', count);        // the glyph, then count - 1 more
+        if (repeat.empty() || repeat[0] != 'X') repeat.clear();  // a form that cannot carry a UTF-8 glyph
+    }
+    if (!repeat.empty() && repeat.size() - 1 < static_cast<size_t>(render.length) * (count - 1)) {
+        tty.out.append(render.bytes, render.length);
+        tty.out.append(repeat, 1, std::string::npos);
+    } else {
+        for (int i = 0; i < count; ++i) tty.out.append(render.bytes, render.length);
+    }
+    tty.sgrStart = std::string::npos;
+}
+
+constexpr int paintInLayers = 400;  // cells to send from which a picture gets a ground
+
+// A picture of many changed cells (the first one, a new room) gets a ground
+// first: its most common glyph and look over every stretch of changed cells,
+// in long runs that `rep` repeats (or erased, when it is blank); the other
+// cells are then written over it. Where nothing repeats, the ground's own
+// cells only, all in one look. `send` marks the cells still to send; the
+// cells the ground got right are cleared from it.
+void paintGround(const WindowLayout& layout, ConsoleCell (&want)[viewRows][screenWidth],
+                 bool (&send)[viewRows][screenWidth]) {
+    int rows = layout.rows, columns = layout.columns;
+    // Writing the last cell of a terminal that wraps at once would scroll it.
+    bool lastCellUnsafe = tty.cap.autoMargins && !tty.cap.eatsNewline;
+    auto writable = [&](int row, int column) {
+        return !(lastCellUnsafe && row == tty.rows - 1 && column == tty.columns - 1);
+    };
+    // The most common render among the cells to send.
+    std::vector<std::pair<ConsoleCell, int>> tally;
+    for (int row = 0; row < rows; ++row)
+        for (int column = 0; column < columns; ++column) {
+            if (!send[row][column]) continue;
+            auto same = [&](const auto& entry) { return sameOnScreen(entry.first, want[row][column]); };
+            auto found = std::find_if(tally.begin(), tally.end(), same);
+            if (found == tally.end())
+                tally.push_back({want[row][column], 1});
+            else
+                ++found->second;
+        }
+    if (tally.empty()) return;
+    std::stable_sort(tally.begin(), tally.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    // The ground: on each row one run from the first cell to send to the
+    // last (VTE repeats only to the end of a row: no run wraps).
+    ConsoleCell ground = tally.front().first;
+    Render groundRender = renderOf(ground);
+    bool erasable = groundRender.blank && tty.cap.backColourErase && (tty.cap.el != nullptr || tty.cap.ech != nullptr);
+    if (tty.cap.rep == nullptr && !erasable) {
+        // Nothing repeats a glyph: the ground's own cells only, in one look,
+        // so that the colour changes once instead of at every other run.
+        for (int row = 0; row < rows; ++row)
+            for (int column = 0; column < columns; ++column) {
+                if (!send[row][column] || !writable(row, column) || !sameOnScreen(want[row][column], ground)) continue;
+                moveTo(row, column);
+                useLook(groundRender);
+                tty.out.append(groundRender.bytes, groundRender.length);
+                tty.sgrStart = std::string::npos;
+                noteShown(row, column, ground);
+                send[row][column] = false;
+                cursorAfter(row, column);
+            }
+        return;
+    }
+    for (int row = 0; row < rows; ++row) {
+        int first = 0, last = columns - 1;
+        while (first < columns && !send[row][first]) ++first;
+        if (first == columns) continue;
+        while (!send[row][last]) --last;
+        if (!writable(row, last)) --last;
+        if (last < first) continue;
+        moveTo(row, first);
+        useLook(groundRender);
+        // A blank ground is erased where the terminal erases in the current background.
+        bool toRowEnd = last == columns - 1 && tty.columns == columns;
+        if (groundRender.blank && tty.cap.backColourErase && toRowEnd && tty.cap.el != nullptr)
+            appendCapability(tty.out, tty.cap.el);
+        else if (groundRender.blank && tty.cap.backColourErase && tty.cap.ech != nullptr)
+            addText(withParameters(tty.cap.ech, last - first + 1));
+        else
+            writeRun(groundRender, last - first + 1), cursorAfter(row, last);
+        tty.sgrStart = std::string::npos;
+        for (int c = first; c <= last; ++c) {
+            noteShown(row, c, ground);
+            send[row][c] = !sameOnScreen(want[row][c], ground);
+        }
+    }
+}
+
 void drawView() {
     WindowLayout layout = windowLayout();
-    if (layout.rows == viewRows)
+    bool whole = layout.rows == viewRows && layout.columns == screenWidth;
+    if (whole)
         scrollPicture();
     else
-        tty.shownTop = viewTop();  // rows picked out of the view: the cells that changed are sent
+        tty.shownTop = viewTop();  // cells picked out of the view: the ones that changed are sent
+    static ConsoleCell want[viewRows][screenWidth];
+    static bool send[viewRows][screenWidth];
+    int changed = 0;
+    for (int row = 0; row < layout.rows; ++row)
+        for (int column = 0; column < layout.columns; ++column) {
+            want[row][column] = windowCell(layout, column + 1, row + 1);
+            send[row][column] = !tty.known[row][column] || !sameOnScreen(want[row][column], tty.shown[row][column]);
+            changed += send[row][column];
+        }
+    if (changed >= paintInLayers) paintGround(layout, want, send);
     for (int row = 0; row < layout.rows; ++row) {
-        int viewRow = layout.viewRow[row];
-        for (int column = 0; column < screenWidth; ++column) {
-            ConsoleCell now = viewCell(column + 1, viewRow);
-            if (tty.known[row][column] && sameOnScreen(now, tty.shown[row][column])) continue;
+        for (int column = 0; column < layout.columns; ++column) {
+            if (!send[row][column]) continue;
+            ConsoleCell now = want[row][column];
+            // A run of one glyph in one look: repeated by the terminal.
+            int end = column + 1;
+            while (tty.cap.rep != nullptr && end < layout.columns && send[row][end] &&
+                   !(row == tty.rows - 1 && end == tty.columns - 1) && sameOnScreen(want[row][end], now))
+                ++end;
+            if (end - column >= 4) {
+                Render render = renderOf(now);
+                moveTo(row, column);
+                useLook(render);
+                writeRun(render, end - column);
+                for (int c = column; c < end; ++c) noteShown(row, c, now), send[row][c] = false;
+                cursorAfter(row, end - 1);
+                column = end - 1;
+                continue;
+            }
             // Writing the last cell of a terminal that wraps at once would scroll it.
             bool lastCell = row == tty.rows - 1 && column == tty.columns - 1;
             if (lastCell && tty.cap.autoMargins && !tty.cap.eatsNewline) {
-                if (canInsert() && column > 0) putLastCell(row, column, now, viewRow);
+                if (canInsert() && column > 0) putLastCell(row, column, now, want[row][column - 1]);
                 continue;
             }
             putCell(row, column, now);
@@ -520,7 +737,7 @@ void drawView() {
 // instead of a cut-off picture, in the terminal's own colours; the words wrap
 // to whatever width there is.
 void showNotice() {
-    std::string notice = "Please make the window at least " + std::to_string(screenWidth) + " x " +
+    std::string notice = "Please make the window at least " + std::to_string(tty.smallestColumns) + " x " +
                          std::to_string(tty.smallestRows) + " (now " + std::to_string(tty.columns) + " x " +
                          std::to_string(tty.rows) + ").";
     std::string lines[16];
@@ -547,7 +764,10 @@ void showNotice() {
     sendOutput();
 }
 
+// A size that changed to anything but what the game's last request would
+// give is the player's doing: from then on the window is theirs alone.
 void readWindowSize() {
+    int rows = tty.rows, columns = tty.columns;
     struct winsize size {};
     if (ioctl(tty.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
         tty.rows = size.ws_row;
@@ -556,6 +776,15 @@ void readWindowSize() {
         tty.rows = viewRows;  // a file or a pipe: taken as just large enough
         tty.columns = screenWidth;
     }
+    bool changed = tty.rows != rows || tty.columns != columns;
+    if (tty.growAsked && changed && (tty.rows != tty.expectRows || tty.columns != tty.expectColumns))
+        tty.playerSized = true;
+}
+
+void askForSize(int rows, int columns) {
+    tty.expectRows = rows;
+    tty.expectColumns = columns;
+    addText("\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t");
 }
 
 // drawNow false: only the blank window, for the start, where the first
@@ -564,8 +793,8 @@ void handleResize(bool drawNow = true) {
     resized = 0;
     readWindowSize();
     prepareRestore();
-    setWindowRows(tty.rows);
-    tty.tooSmall = tty.rows < tty.smallestRows || tty.columns < screenWidth;
+    setWindowSize(tty.columns, tty.rows);
+    tty.tooSmall = tty.rows < tty.smallestRows || tty.columns < tty.smallestColumns;
     if (tty.tooSmall) return showNotice();
     blankWindow();
     if (drawNow) drawView();
@@ -573,17 +802,21 @@ void handleResize(bool drawNow = true) {
 }
 
 // What taking the terminal sends: the grow request where the window is
-// small, the alternate screen, the cursor hidden, keypad mode.
-void addStartSequence() {
+// small (once; again after a stop only when the stop gave the old size
+// back), the alternate screen, the cursor hidden, keypad mode.
+void addStartSequence(bool first) {
     readWindowSize();
-    tty.growAsked = false;
-    if (tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
+    if (first && tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
         tty.growAsked = true;
         tty.oldRows = tty.rows;
         tty.oldColumns = tty.columns;
-        addText("\x1b[8;" + std::to_string(std::max(tty.rows, viewRows)) + ";" +
-                std::to_string(std::max(tty.columns, screenWidth)) + "t");
+        tty.askedRows = std::max(tty.rows, viewRows);
+        tty.askedColumns = std::max(tty.columns, screenWidth);
+        askForSize(tty.askedRows, tty.askedColumns);
+    } else if (!first && tty.shrunkAtStop && !tty.playerSized) {
+        askForSize(tty.askedRows, tty.askedColumns);
     }
+    tty.shrunkAtStop = false;
     appendCapability(tty.out, capability("smcup"));
     appendCapability(tty.out, capability("civis"));
     appendCapability(tty.out, capability("smkx"));
@@ -598,7 +831,7 @@ void resumeTerminal() {
     continued = 0;
     setRawModes();
     tty.out.clear();
-    addStartSequence();
+    addStartSequence(false);
     handleResize();
 }
 
@@ -610,6 +843,11 @@ void stopAndResume() {
     tty.out.clear();
     restoreArmed = 0;
     sendRestore();
+    if (tty.restoreGivesSizeBack) {
+        tty.shrunkAtStop = true;
+        tty.expectRows = tty.oldRows;
+        tty.expectColumns = tty.oldColumns;
+    }
     struct sigaction plain {
     }, mine{};
     plain.sa_handler = SIG_DFL;
@@ -759,6 +997,51 @@ bool takesBrightSgr(const std::string& name) {
     return false;
 }
 
+// Where setaf for a bright colour also turns bold on (linux-16color): the
+// terminal takes bold as "bright".
+bool brightSetsBold() {
+    if (tty.cap.setaf == nullptr || tigetnum("colors") < 16) return false;
+    std::string bright = withParameters(tty.cap.setaf, 9);
+    return bright.find("[1;") != std::string::npos || bright.find(";1m") != std::string::npos ||
+           bright.find(";1;") != std::string::npos;
+}
+
+bool environmentHas(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// How the terminal draws ░ ▒ ▓, from what TERM and the environment honestly
+// say: terminals that set a variable of their own, or have a TERM of their
+// own, are known; a multiplexer passes the glyphs on to a terminal it does
+// not name. QUORVEX_SHADES=stipple or flat says it outright.
+Shades shadeDrawing(const std::string& name) {
+    auto startsWith = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    bool stipple = false;
+    if (const char* forced = std::getenv("QUORVEX_SHADES")) {
+        if (std::string(forced) == "stipple")
+            stipple = true;
+        else if (std::string(forced) == "flat")
+            stipple = false;
+        else
+            forced = nullptr;
+        if (forced != nullptr) return stipple ? Shades::Game : tty.cap.rep == nullptr ? Shades::Blocks : Shades::Lifted;
+    }
+    bool multiplexed = environmentHas("TMUX") || environmentHas("STY") || startsWith("screen") || startsWith("tmux");
+    bool flatMarks = environmentHas("VTE_VERSION") || environmentHas("KONSOLE_VERSION") ||
+                     environmentHas("ALACRITTY_WINDOW_ID") || environmentHas("ALACRITTY_SOCKET") || startsWith("vte") ||
+                     startsWith("gnome") || startsWith("konsole") || startsWith("alacritty");
+    if (!multiplexed && !flatMarks) {
+        // The Linux console's font, rxvt, st and kitty draw stipples, as does
+        // xterm (which names itself in XTERM_VERSION).
+        stipple = startsWith("linux") || startsWith("rxvt") || startsWith("st-") || name == "st" ||
+                  startsWith("xterm-kitty") || (startsWith("xterm") && environmentHas("XTERM_VERSION")) ||
+                  (environmentHas("KITTY_WINDOW_ID") && !environmentHas("XTERM_VERSION"));
+    }
+    if (stipple) return Shades::Game;
+    return flatMarks && !multiplexed && tty.cap.rep == nullptr ? Shades::Blocks : Shades::Lifted;
+}
+
 bool loadCapabilities(const char* terminalType, std::string& failure) {
     std::string name = terminalName(terminalType);
     int result = 0;
@@ -792,6 +1075,11 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     c.ich = capability("ich");
     c.smir = capability("smir");
     c.rmir = capability("rmir");
+    // A multiplexer in between (whatever TERM says) may not repeat a UTF-8
+    // glyph: tmux repeats only ASCII ones.
+    c.rep = environmentHas("TMUX") || environmentHas("STY") ? nullptr : capability("rep");
+    c.ech = capability("ech");
+    c.el = capability("el");
     c.backColourErase = tigetflag("bce") > 0;
     c.autoMargins = tigetflag("am") > 0;
     c.eatsNewline = tigetflag("xenl") > 0;
@@ -802,6 +1090,9 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
                   : colours >= 16        ? ColourWay::Palette
                   : takesBrightSgr(name) ? ColourWay::Sgr
                                          : ColourWay::Eight;
+    tty.paletteSize = colours;
+    tty.brightIsBold = name.rfind("linux", 0) == 0 || brightSetsBold();
+    tty.shades = shadeDrawing(name);
     tty.parkCursor = capability("civis") == nullptr;
     return true;
 }
@@ -834,7 +1125,9 @@ bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool siz
     // Most terminal emulators open at 80 x 24: ask for the one row more, and
     // for the old size back at the end.
     tty.sizeKnown = sizeKnown;
-    addStartSequence();
+    tty.rows = tty.columns = 0;
+    tty.growAsked = tty.playerSized = tty.shrunkAtStop = false;
+    addStartSequence(true);
     tty.open = true;
     handleResize(false);  // the blank window, and the restore bytes
     return true;
@@ -913,7 +1206,8 @@ void closeTerminal() {
     closeStreams();
 }
 
-void setSmallestWindow(int rows, bool escapeEnds) {
+void setSmallestWindow(int columns, int rows, bool escapeEnds) {
+    tty.smallestColumns = std::clamp(columns, 1, screenWidth);
     tty.smallestRows = std::clamp(rows, 1, viewRows);
     tty.escapeEndsBehindNotice = escapeEnds;
     if (tty.open) handleResize();

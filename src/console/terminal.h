@@ -3,7 +3,7 @@
 // knows about the terminal.
 //
 // The terminal shows the console's 25-row view in the top-left 80 x 25 cells
-// (in a lower window, the rows console.h's windowLayout picks), every byte as
+// (in a smaller window, the cells console.h's windowLayout picks), every byte as
 // its glyph in the set the terminal and locale can show (glyphs.h), with the
 // cursor hidden (or parked on a blank cell where it cannot be). An update
 // sends only the cells that changed since the last one. Keys are read raw (no
@@ -50,12 +50,12 @@ void restoreTerminalInSignalHandler();
 void terminalCtrlZStops(bool on);
 const char* terminalGlyphSet();  // "unicode", "font", "console" or "ascii" (console/glyphs.h)
 
-// The smallest window the program works in: 80 columns and `rows` rows (the
-// game and the checker's --show: smallestWindowRows; the editor, whose
-// screens fill all 25 rows: 25). A smaller one shows a notice asking for a
-// larger window, behind which time stands still and keys are dropped; Esc
-// there throws NoticeEscape when escapeEnds, else it is dropped too.
-void setSmallestWindow(int rows, bool escapeEnds);
+// The smallest window the program works in (the game and the checker's
+// --show: smallestWindowColumns x smallestWindowRows; the editor, whose
+// screens fill all 80 x 25 cells: 80 x 25). A smaller one shows a notice
+// asking for a larger window, behind which time stands still and keys are
+// dropped; Esc there throws NoticeEscape when escapeEnds, else it is dropped too.
+void setSmallestWindow(int columns, int rows, bool escapeEnds);
 
 void terminalShowView();               // send the cells of the view that changed
 void terminalPumpKeys();               // move waiting key presses into the console's queue

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
     // The editor's screens fill all 25 rows; behind the notice even Esc is
     // dropped, as it could leave with work unsaved.
-    setSmallestWindow(viewRows, false);
+    setSmallestWindow(screenWidth, viewRows, false);
     std::string failure;
     if (!openTerminal(failure)) {
         // The terminal layer speaks for the game; this is the editor.

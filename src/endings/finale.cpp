@@ -110,7 +110,7 @@ bool playEarthquake() {
     setTextColor(6);
     moveCursor(2, walkRow);
     writeChar(glyph::player);
-    followPlayer(walkRow);  // a low window shows the walk and, on its last rows, the dialogue
+    followPlayer(2, walkRow);  // a small window shows the walk and, on its last rows, the dialogue
     delayMs(1000);
     if (!walk(3, 10, 70) || !dialogueLine("Oh my God! This is insane!")) return false;
 

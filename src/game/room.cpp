@@ -35,7 +35,7 @@ bool isGoods(int code) { return code == GoodsDiamond || code == GoodsClub || cod
 void drawPlayer(const PlayerState& player) {
     setTextColor(playerColour);
     drawCell(player.playerX, player.playerY, glyph::player);
-    followPlayer(player.playerY);
+    followPlayer(player.playerX, player.playerY);
 }
 
 // Erased and drawn again on every tick, moving or not. A step sideways puts
@@ -50,7 +50,7 @@ void redrawPlayer(const PlayerState& player) {
         moveCursor(std::min(player.previousX, player.playerX), player.playerY);
         const char pair[] = {char(step == 1 ? ' ' : glyph::player), char(step == 1 ? glyph::player : ' ')};
         writeText(std::string_view(pair, 2));
-        followPlayer(player.playerY);
+        followPlayer(player.playerX, player.playerY);
         return;
     }
     drawCell(player.previousX, player.previousY, ' ');
