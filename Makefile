@@ -43,7 +43,7 @@ fuzz:
 
 bench: build
 	$(BUILD_DIR)/tickbench
-	$(BUILD_DIR)/checkbench data/levels
+	$(BUILD_DIR)/checkbench data/levels bench/rooms
 	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)
 	$(BUILD_DIR)/editbench
 

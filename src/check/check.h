@@ -85,7 +85,7 @@ struct CellXY {
 // when it never misses (the other presses as they were).
 struct HardestPress {
     bool found = false;  // false: no try failed
-    int tick = 0;        // from 1
+    int tick = 0;        // from 1: on the found way when it presses there, else a never-missing player's tick
     CellXY at;
     TickKey key = TickKey::None;
     double successWithout = 0;

@@ -170,8 +170,13 @@ StateTable emptied(const StateTable& table) {
 struct WayNode {
     uint32_t state, goods, parent;  // parent: the way before, or noState; its choice in the top 3 bits
 };
+// The goods sets that ways brought to one state, a few to a chunk; `next`
+// is the state's next chunk, + 1 (0: none).
 struct GoodsSeen {
-    uint32_t goods, next;  // a goods set a way brought to a state; the next of that state's, + 1
+    static constexpr int room = 6;
+    uint32_t goods[room];
+    uint32_t count;
+    uint32_t next;
 };
 
 // One choice of a state being expanded, worked out before the table is asked.
@@ -180,6 +185,16 @@ struct Step {
     uint8_t loose;    // the loose goods item it takes, or noGoods
     int8_t same;      // an earlier choice of the state with the same next state, or -1
     uint64_t hash;
+};
+
+constexpr size_t batchStates = 16;  // states stepped before the table is asked for their successors
+
+// A batch of states stepped and waiting for the table.
+struct Batch {
+    uint32_t first = 0;
+    size_t count = 0;
+    std::vector<Step> steps;
+    std::vector<uint64_t> keys;
 };
 
 // The player's position and what is left of its rise, as a node of the
@@ -213,7 +228,6 @@ struct SearchJob {
     std::vector<int16_t> mutableOf;    // per map cell: its index in mutableCells, or -1
     std::vector<int8_t> looseIndex;    // per map cell: its bit among the loose goods, or -1
     std::vector<int> crumblingCells;   // indices in mutableCells
-    std::vector<int> volatileCells;    // every map cell play can write
     std::vector<uint64_t> takenMask;   // the cells' bits of goods taken on the enemies' ways
     std::vector<uint64_t> nodeMasks;   // per node: the cells' bits that can still matter
     std::vector<uint8_t> nodeEnemies;  // per node: bit 0 the vertical enemy can still matter, bit 1 the horizontal
@@ -226,8 +240,7 @@ struct SearchJob {
     // --- the states ---
     StateTable main, withLoss;
     std::vector<uint64_t> stateKey;
-    std::vector<Step> batchSteps;
-    std::vector<uint64_t> batchKeys;
+    Batch batches[2];
     std::vector<int> changed;   // map cells a step may have written
     std::vector<int> written;   // map cells enterState wrote
     std::vector<int> bitOwner;  // per cell bit: its index in mutableCells
@@ -243,6 +256,8 @@ struct SearchJob {
     std::vector<uint32_t> seenFirst;  // per state: its first GoodsSeen + 1, 0 none
     BlockArray<GoodsSeen> seen;
     size_t seenCount = 0;
+    uint32_t seenFree = 0;  // the first chunk of seen free again, + 1
+    std::vector<uint32_t> goodsScratch;
 
     size_t windowPress = 0;
     MoveTable moves;
@@ -301,10 +316,6 @@ std::string figure(double value) {
 // one beside it). Crumbled floor out of that reach is the same as whole, and
 // an enemy whose cells are out of it (and out of the other enemy's way)
 // can no longer touch the player.
-
-struct Cells {
-    CellCode code[mapCells];
-};
 
 // The cells an enemy can ever stand on, for both enemies at once. An enemy
 // moves one cell a tick along its axis into a cell that was empty when it
@@ -539,9 +550,6 @@ void buildModel(SearchJob& job) {
     job.takenMask.assign(job.cellWords, 0);
     for (const MutableCell& m : job.mutableCells)
         if (m.takenBit >= 0) setBit(job.takenMask.data(), m.takenBit);
-    for (int c = 0; c < mapCells; ++c)
-        if (job.mutableOf[c] >= 0 || reach[0][c] || reach[1][c] || job.looseIndex[c] >= 0)
-            job.volatileCells.push_back(c);
 
     // The cells as the relaxed walk sees them: every code each may ever hold.
     std::vector<CellClass> classes(mapCells);
@@ -1051,53 +1059,81 @@ bool outOfTime(SearchJob& job, Clock::time_point until, bool& sliceOver) {
 
 // --- the phases ---
 
-constexpr size_t batchStates = 16;  // states stepped before the table is asked for their successors
+// The batch's states' successors into the table, in order; true when one of
+// them is the exit and losses are allowed (the table then has what it needs).
+bool resolveBatch(SearchJob& job, StateTable& table, Batch& batch) {
+    const size_t keysPerState = size_t(choiceCount) * job.keyWords;
+    for (size_t i = 0; i < batch.count; ++i) {
+        uint32_t s = batch.first + uint32_t(i);
+        // The states of the next tick begin where this tick's first state adds its own.
+        if (s == table.levelStart.back()) table.levelStart.push_back(static_cast<uint32_t>(table.count));
+        if (resolveChoices(job, table, s, batch.steps.data() + i * choiceCount, batch.keys.data() + i * keysPerState) &&
+            table.allowLoss) {
+            batch.count = 0;
+            return true;
+        }
+    }
+    batch.count = 0;
+    return false;
+}
 
 // Breadth first over the table's states, each expanded in turn; true when
 // every state is expanded (or, with losses allowed, the exit is reached).
 // States are stepped in batches, so that the table's memory is fetched for
-// many lookups at once; they are resolved in order, so the states are
-// numbered as one at a time would number them.
+// many lookups at once, while the batch before waits for it; they are
+// resolved in order, so the states are numbered as one at a time would
+// number them.
 bool exploreTable(SearchJob& job, StateTable& table, size_t budget, Clock::time_point until) {
     bool sliceOver = false;
-    job.batchSteps.resize(batchStates * choiceCount);
-    job.batchKeys.resize(batchStates * choiceCount * job.keyWords);
-    for (size_t done = 0, batches = 0; done < budget; ++batches) {
-        if (table.nextToExpand >= table.count) {
-            table.exhausted = true;
-            return true;
-        }
-        if (batches % 16 == 15 && outOfTime(job, until, sliceOver)) return false;
-        size_t n = std::min({batchStates, table.count - table.nextToExpand, budget - done});
-        // Every successor must fit under the state limit: the limit is never passed.
-        if (job.limits.maxStates > 0) {
-            size_t states = job.main.count + job.withLoss.count - 1;
-            size_t room = job.limits.maxStates > states ? (job.limits.maxStates - states) / choiceCount : 0;
-            if (room == 0) {
-                stopSearch(job, SearchLimit::States);
-                return false;
-            }
-            n = std::min(n, room);
-        }
-        if (size_t growth = growthBytes(job, table, n * choiceCount); growth > 0 && !roomFor(job, growth)) return false;
-        uint32_t first = static_cast<uint32_t>(table.nextToExpand);
-        Step* steps = job.batchSteps.data();
-        uint64_t* keys = job.batchKeys.data();
-        const size_t keysPerState = size_t(choiceCount) * job.keyWords;
-        for (size_t i = 0; i < n; ++i)
-            stepChoices(job, table, first + uint32_t(i), steps + i * choiceCount, keys + i * keysPerState);
-        fetchKeys(job, table, steps, n * choiceCount);
-        for (size_t i = 0; i < n; ++i) {
-            uint32_t s = first + uint32_t(i);
-            ++table.nextToExpand;
-            // The states of the next tick begin where this tick's first state adds its own.
-            if (s == table.levelStart.back()) table.levelStart.push_back(static_cast<uint32_t>(table.count));
-            if (resolveChoices(job, table, s, steps + i * choiceCount, keys + i * keysPerState) && table.allowLoss)
-                return true;
-        }
-        done += n;
+    Batch* batches = job.batches;
+    for (Batch& batch : job.batches) {
+        batch.steps.resize(batchStates * choiceCount);
+        batch.keys.resize(batchStates * choiceCount * job.keyWords);
+        batch.count = 0;
     }
-    return false;
+    const size_t keysPerState = size_t(choiceCount) * job.keyWords;
+    Batch* waiting = &batches[0];
+    Batch* next = &batches[1];
+    for (size_t done = 0, rounds = 0;; ++rounds) {
+        // Only states that already exist can be stepped: the waiting batch adds more.
+        size_t n = std::min({batchStates, table.count - table.nextToExpand, budget - std::min(budget, done)});
+        bool stop = false;
+        if (rounds % 16 == 15 && outOfTime(job, until, sliceOver)) stop = true;
+        // Every successor must fit under the state limit: the limit is never passed.
+        if (!stop && job.limits.maxStates > 0) {
+            size_t states = job.main.count + job.withLoss.count - 1 + waiting->count * choiceCount;
+            size_t room = job.limits.maxStates > states ? (job.limits.maxStates - states) / choiceCount : 0;
+            n = std::min(n, room);
+            if (n == 0 && waiting->count == 0 && table.nextToExpand < table.count) {
+                stopSearch(job, SearchLimit::States);
+                stop = true;
+            }
+        }
+        if (!stop && n > 0) {
+            size_t growth = growthBytes(job, table, (n + waiting->count) * choiceCount);
+            if (growth > 0 && !roomFor(job, growth)) stop = true;
+        }
+        if (stop || n == 0) {
+            if (resolveBatch(job, table, *waiting)) return true;
+            if (stop || sliceOver) return false;
+            if (table.nextToExpand >= table.count) {
+                table.exhausted = true;
+                return true;
+            }
+            if (done >= budget) return false;
+            continue;
+        }
+        next->first = static_cast<uint32_t>(table.nextToExpand);
+        next->count = n;
+        for (size_t i = 0; i < n; ++i)
+            stepChoices(job, table, next->first + uint32_t(i), next->steps.data() + i * choiceCount,
+                        next->keys.data() + i * keysPerState);
+        table.nextToExpand += n;
+        done += n;
+        fetchKeys(job, table, next->steps.data(), n * choiceCount);
+        if (resolveBatch(job, table, *waiting)) return true;
+        std::swap(waiting, next);
+    }
 }
 
 // What the later phases need of the states, kept beside the moves: the
@@ -1174,7 +1210,7 @@ void runAnalyse(SearchJob& job) {
             }
     for (size_t q = 0; q < queue.size(); ++q)
         for (uint32_t i = firstIn[queue[q]]; i < firstIn[queue[q] + 1]; ++i)
-            if (uint32_t p = (from[i] & ~takesGoods) / choiceCount; !canLeave[p]) {
+            if (uint32_t p = from[i] & ~takesGoods; !canLeave[p]) {
                 canLeave[p] = 1;
                 queue.push_back(p);
             }
@@ -1247,6 +1283,71 @@ void runAllGoods(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     searchWays(job, slice, until);
 }
 
+// A chunk for a state's goods sets: one freed before, or a new one.
+uint32_t takeChunk(SearchJob& job) {
+    uint32_t chunk = job.seenFree;
+    if (chunk != 0) {
+        job.seenFree = job.seen[chunk - 1].next;
+    } else {
+        growBlocks(job.seen, job.seenCount + 1);
+        chunk = static_cast<uint32_t>(++job.seenCount);
+    }
+    job.seen[chunk - 1].count = 0;
+    job.seen[chunk - 1].next = 0;
+    return chunk;
+}
+
+// Whether a way with `goods` to `state` is worth keeping: no earlier way
+// there holds them all. If so, it joins the state's sets, and the sets it
+// holds go: they can cover nothing that it does not.
+bool newGoodsSet(SearchJob& job, uint32_t state, uint32_t goods) {
+    bool holdsSome = false;
+    uint32_t last = 0;
+    for (uint32_t chunk = job.seenFirst[state]; chunk != 0; chunk = job.seen[chunk - 1].next) {
+        const GoodsSeen& seen = job.seen[chunk - 1];
+        for (uint32_t i = 0; i < seen.count; ++i) {
+            uint32_t both = seen.goods[i] | goods;
+            if (both == seen.goods[i]) return false;
+            holdsSome = holdsSome || both == goods;
+        }
+        last = chunk;
+    }
+    if (holdsSome) {
+        // Gather the sets that stay, then write them back, the chunks left over freed.
+        std::vector<uint32_t>& kept = job.goodsScratch;
+        kept.clear();
+        for (uint32_t chunk = job.seenFirst[state]; chunk != 0; chunk = job.seen[chunk - 1].next) {
+            const GoodsSeen& seen = job.seen[chunk - 1];
+            for (uint32_t i = 0; i < seen.count; ++i)
+                if ((seen.goods[i] | goods) != goods) kept.push_back(seen.goods[i]);
+        }
+        uint32_t* link = &job.seenFirst[state];
+        last = 0;
+        for (size_t at = 0; at < kept.size(); at += GoodsSeen::room) {
+            GoodsSeen& chunk = job.seen[*link - 1];
+            chunk.count = static_cast<uint32_t>(std::min<size_t>(GoodsSeen::room, kept.size() - at));
+            std::copy_n(kept.begin() + at, chunk.count, chunk.goods);
+            last = *link;
+            link = &chunk.next;
+        }
+        for (uint32_t rest = *link; rest != 0;) {
+            uint32_t next = job.seen[rest - 1].next;
+            job.seen[rest - 1].next = job.seenFree;
+            job.seenFree = rest;
+            rest = next;
+        }
+        *link = 0;
+    }
+    if (last == 0 || job.seen[last - 1].count == GoodsSeen::room) {
+        uint32_t chunk = takeChunk(job);
+        (last == 0 ? job.seenFirst[state] : job.seen[last - 1].next) = chunk;
+        last = chunk;
+    }
+    GoodsSeen& tail = job.seen[last - 1];
+    tail.goods[tail.count++] = goods;
+    return true;
+}
+
 // The ways, breadth first, until the shortest way with every goods item is
 // known. A way that reaches a state with no more goods than an earlier way
 // that reached it is dropped: whatever follows, the earlier one does too.
@@ -1289,13 +1390,7 @@ void searchWays(SearchJob& job, SearchSlice slice, Clock::time_point until) {
                 }
                 continue;
             }
-            bool covered = false;
-            for (uint32_t i = job.seenFirst[target]; i != 0 && !covered; i = job.seen[i - 1].next)
-                covered = (job.seen[i - 1].goods | goods) == job.seen[i - 1].goods;
-            if (covered) continue;
-            growBlocks(job.seen, job.seenCount + 1);
-            job.seen[job.seenCount] = {goods, job.seenFirst[target]};
-            job.seenFirst[target] = static_cast<uint32_t>(++job.seenCount);
+            if (!newGoodsSet(job, target, goods)) continue;
             growBlocks(job.ways, job.wayCount + 1);
             job.ways[job.wayCount++] = {target, goods, w | uint32_t(c) << 29};
         }
@@ -1306,6 +1401,7 @@ void searchWays(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     job.seen = {};
     job.seenFirst = std::vector<uint32_t>();
     job.wayCount = job.nextWay = job.seenCount = 0;
+    job.seenFree = 0;
     job.phase = Phase::Windows;
 }
 
@@ -1353,6 +1449,14 @@ void runFigure(SearchJob& job, Clock::time_point until) {
         return stopSearch(job, SearchLimit::MemoryRefused);
     }
     r.success = job.success.figure;
+    // The hardest press as the found way makes it, when it does: the same key where it is due.
+    HardestPress& hardest = r.success.hardest;
+    for (int t = 1; hardest.found && t <= r.ticks; ++t)
+        if (r.solution[t - 1] == hardest.key && job.moves.cells[job.exitAlong[t - 1]] == job.success.hardestCell) {
+            hardest.tick = t;
+            hardest.at = cellXY(job.success.hardestCell);
+            break;
+        }
     job.moves = MoveTable{};
     job.success = SuccessWork{};
     job.main = emptied(job.main);

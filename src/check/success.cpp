@@ -47,9 +47,16 @@ bool exitCounts(const SuccessWork& work, const MoveTable& moves, uint32_t s, uin
     return !allGoodsPlayer(work) || std::popcount(goods) + moves.onWayGoods[s] >= moves.goodsTarget;
 }
 
+constexpr uint16_t unreachable16 = 0xFFFF;
+
+uint32_t withGoods(const SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods) {
+    uint16_t d = work.toExitAllGoods[size_t(goods) * moves.states + s];
+    return d == unreachable16 ? unreachable : d;
+}
+
 uint32_t distance(const SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods) {
     if (!allGoodsPlayer(work)) return work.toExit[s];
-    return work.toExitAllGoods[size_t(goods) * moves.states + s];
+    return withGoods(work, moves, s, goods);
 }
 
 // Ticks to the exit when choice c is taken in state s with goods g; unreachable if none.
@@ -65,17 +72,25 @@ uint32_t valueOf(const SuccessWork& work, const MoveTable& moves, uint32_t s, ui
 
 }  // namespace
 
-// The moves backwards, and the few moves that reach the exit or take a
-// loose goods item: only those start or change a distance between layers.
+// The moves backwards, once for each state and next state (more keys to the
+// same next state change nothing backwards), and the few moves that reach
+// the exit or take a loose goods item: only those start or change a distance
+// between layers.
 void reverseMoves(SuccessWork& work, const MoveTable& moves) {
     size_t n = moves.states;
+    auto firstTo = [&](size_t s, int c, uint32_t t) {
+        for (int earlier = 0; earlier < c; ++earlier)
+            if (successorOf(moves, s * choiceCount + earlier) == t) return false;
+        return true;
+    };
     work.firstIn.assign(n + 1, 0);
     work.special.clear();
-    for (size_t e = 0; e < n * choiceCount; ++e) {
-        uint32_t t = successorOf(moves, e);
-        if (t < n) ++work.firstIn[t + 1];
-        if (t == atExit) work.special.push_back(static_cast<uint32_t>(e));
-    }
+    for (size_t s = 0; s < n; ++s)
+        for (int c = 0; c < choiceCount; ++c) {
+            uint32_t t = successorOf(moves, s * choiceCount + c);
+            if (t < n && firstTo(s, c, t)) ++work.firstIn[t + 1];
+            if (t == atExit) work.special.push_back(static_cast<uint32_t>(s * choiceCount + c));
+        }
     // The moves that take goods, in order like the rest.
     std::vector<uint32_t> none;
     const std::vector<uint32_t>& goodsMoves = moves.goodsMoves ? *moves.goodsMoves : none;
@@ -86,41 +101,59 @@ void reverseMoves(SuccessWork& work, const MoveTable& moves) {
     work.from.resize(work.firstIn[n]);
     std::vector<uint32_t> fill(work.firstIn.begin(), work.firstIn.end() - 1);
     size_t nextGoods = 0;
-    for (size_t e = 0; e < n * choiceCount; ++e) {
-        bool takes = nextGoods < goodsMoves.size() && goodsMoves[nextGoods] == e;
-        nextGoods += takes;
-        if (uint32_t t = successorOf(moves, e); t < n)
-            work.from[fill[t]++] = static_cast<uint32_t>(e) | (takes ? takesGoods : 0);
-    }
+    for (size_t s = 0; s < n; ++s)
+        for (int c = 0; c < choiceCount; ++c) {
+            size_t e = s * choiceCount + c;
+            // Every key from s to the same next state takes the same goods: it is the cell it ends in.
+            bool takes = nextGoods < goodsMoves.size() && goodsMoves[nextGoods] == e;
+            nextGoods += takes;
+            if (uint32_t t = successorOf(moves, e); t < n && firstTo(s, c, t))
+                work.from[fill[t]++] = static_cast<uint32_t>(s) | (takes ? takesGoods : 0);
+        }
 }
 
 namespace {
 
+// The goods item a move from state p to state t takes.
+uint8_t goodsOnTheWay(const MoveTable& moves, uint32_t p, uint32_t t) {
+    for (int c = 0; c < choiceCount; ++c)
+        if (successorOf(moves, size_t(p) * choiceCount + c) == t) return goodsOf(moves, size_t(p) * choiceCount + c);
+    return noGoods;
+}
+
 // Distances backwards from the first values given to the states in `seeds`,
 // over the moves that keep the goods set: with goods set `layer`, a move that
 // takes an item not yet in it leads to another layer, already in the seeds.
-void spreadBack(const SuccessWork& work, const MoveTable& moves, uint32_t* dist, int layer,
-                std::vector<uint32_t>& seeds) {
+// `farthest`: the largest distance the table holds; false when a longer one came.
+template <typename Distance>
+bool spreadBack(const SuccessWork& work, const MoveTable& moves, Distance* dist, int layer,
+                std::vector<uint32_t>& seeds, uint32_t farthest) {
     std::sort(seeds.begin(), seeds.end(), [dist](uint32_t a, uint32_t b) { return dist[a] < dist[b]; });
     std::vector<uint32_t> queue;  // states in order of ticks, as breadth first finds them
     queue.reserve(moves.states / 4);
     size_t nextSeed = 0, head = 0;
+    bool fits = true;
     while (nextSeed < seeds.size() || head < queue.size()) {
         // A seed that a shorter way has since reached only spreads again what it spread.
         bool fromSeeds =
             head >= queue.size() || (nextSeed < seeds.size() && dist[seeds[nextSeed]] <= dist[queue[head]]);
         uint32_t t = fromSeeds ? seeds[nextSeed++] : queue[head++];
         uint32_t d = dist[t];
+        if (d + 1 > farthest) {
+            fits = false;
+            continue;
+        }
         for (uint32_t i = work.firstIn[t]; i < work.firstIn[t + 1]; ++i) {
-            uint32_t e = work.from[i] & ~takesGoods;
-            if (layer >= 0 && (work.from[i] & takesGoods) && !(uint32_t(layer) & goodsBit(goodsOf(moves, e)))) continue;
-            uint32_t p = e / choiceCount;
+            uint32_t p = work.from[i] & ~takesGoods;
+            if (layer >= 0 && (work.from[i] & takesGoods) && !(uint32_t(layer) & goodsBit(goodsOnTheWay(moves, p, t))))
+                continue;
             if (d + 1 < dist[p]) {
-                dist[p] = d + 1;
+                dist[p] = static_cast<Distance>(d + 1);
                 queue.push_back(p);
             }
         }
     }
+    return fits;
 }
 
 }  // namespace
@@ -134,7 +167,7 @@ void distancesToExit(SuccessWork& work, const MoveTable& moves) {
             work.toExit[e / choiceCount] = 1;
             seeds.push_back(e / choiceCount);
         }
-    spreadBack(work, moves, work.toExit.data(), -1, seeds);
+    spreadBack(work, moves, work.toExit.data(), -1, seeds, unreachable - 1);
 }
 
 namespace {
@@ -142,7 +175,7 @@ namespace {
 // The distances of one goods set; the sets with more items come first.
 void distancesWithGoods(SuccessWork& work, const MoveTable& moves, int layer) {
     size_t n = moves.states;
-    uint32_t* dist = work.toExitAllGoods.data() + size_t(layer) * n;
+    uint16_t* dist = work.toExitAllGoods.data() + size_t(layer) * n;
     std::vector<uint32_t> seeds;
     for (uint32_t e : work.special) {
         uint32_t s = e / choiceCount, t = successorOf(moves, e);
@@ -151,15 +184,16 @@ void distancesWithGoods(SuccessWork& work, const MoveTable& moves, int layer) {
         if (t == atExit) {
             if (std::popcount(taken) + moves.onWayGoods[s] >= moves.goodsTarget) d = 1;
         } else if (taken != uint32_t(layer)) {
-            uint32_t later = work.toExitAllGoods[size_t(taken) * n + t];
+            uint32_t later = withGoods(work, moves, t, taken);
             if (later != unreachable) d = later + 1;
         }
-        if (d < dist[s]) {
-            dist[s] = d;
+        if (d != unreachable && d >= unreachable16) work.tooFar = true;
+        if (d < dist[s] && d < unreachable16) {
+            dist[s] = static_cast<uint16_t>(d);
             seeds.push_back(s);
         }
     }
-    spreadBack(work, moves, dist, layer, seeds);
+    if (!spreadBack(work, moves, dist, layer, seeds, unreachable16 - 1)) work.tooFar = true;
 }
 
 struct Step {
@@ -267,6 +301,7 @@ void recordHardestPress(SuccessWork& work, uint64_t ideal) {
     hardest.tick = static_cast<int>(at >> 16);
     hardest.at = {static_cast<int>(at & 0xFFFF) / mapHeight + 1, static_cast<int>(at & 0xFFFF) % mapHeight + 1};
     hardest.key = keys[work.perfectPress % choiceCount];
+    work.hardestCell = static_cast<int>(work.perfectPress / choiceCount);
     hardest.successWithout = double(work.finished) / successTries;
 }
 
@@ -274,15 +309,14 @@ void recordHardestPress(SuccessWork& work, uint64_t ideal) {
 
 size_t successBytes(const MoveTable& moves) {
     size_t perState = sizeof(uint32_t);
-    if (moves.goodsTarget > 0 && moves.looseGoods <= 4) perState += sizeof(uint32_t) << moves.looseGoods;
+    if (moves.goodsTarget > 0 && moves.looseGoods <= 4) perState += sizeof(uint16_t) << moves.looseGoods;
     return moves.states * perState;
 }
 
 std::vector<int> allGoodsWay(const SuccessWork& work, const MoveTable& moves) {
     std::vector<int> way;
     if (work.toExitAllGoods.empty()) return way;
-    size_t n = moves.states;
-    uint32_t s = 0, goods = 0, left = work.toExitAllGoods[0];
+    uint32_t s = 0, goods = 0, left = withGoods(work, moves, 0, 0);
     if (left == unreachable) return way;
     for (;;) {
         int chosen = -1;
@@ -291,7 +325,7 @@ std::vector<int> allGoodsWay(const SuccessWork& work, const MoveTable& moves) {
             uint32_t t = successorOf(moves, e), taken = goods | goodsBit(goodsOf(moves, e));
             if (t == atExit) {
                 if (left == 1 && std::popcount(taken) + moves.onWayGoods[s] >= moves.goodsTarget) chosen = c;
-            } else if (t != dead && work.toExitAllGoods[size_t(taken) * n + t] == left - 1) {
+            } else if (t != dead && withGoods(work, moves, t, taken) == left - 1) {
                 chosen = c;
             }
         }
@@ -315,7 +349,7 @@ bool advanceSuccess(SuccessWork& work, const MoveTable& moves, std::chrono::stea
                 f.allGoodsMeasured = (1 << std::min(moves.looseGoods, 8)) <= maxLayers;
                 if (f.allGoodsMeasured && moves.goodsTarget > 0) {
                     int layers = 1 << moves.looseGoods;
-                    work.toExitAllGoods.assign(size_t(layers) * moves.states, unreachable);
+                    work.toExitAllGoods.assign(size_t(layers) * moves.states, unreachable16);
                     work.layer = layers - 1;
                 }
                 work.stage = SuccessStage::AllGoodsDistances;
@@ -324,6 +358,11 @@ bool advanceSuccess(SuccessWork& work, const MoveTable& moves, std::chrono::stea
                 if (work.layer >= 0) {
                     distancesWithGoods(work, moves, work.layer--);
                     break;
+                }
+                if (work.tooFar) {
+                    // Ways of more than 65534 ticks (some 80 minutes): the table holds no such distances.
+                    f.allGoodsMeasured = false;
+                    work.toExitAllGoods = {};
                 }
                 work.stage = SuccessStage::Tries;
                 work.random = seed;
@@ -382,7 +421,7 @@ bool advanceSuccess(SuccessWork& work, const MoveTable& moves, std::chrono::stea
     if (moves.goodsTarget == 0)
         work.allGoodsShortest = work.shortest;
     else if (!work.toExitAllGoods.empty())
-        work.allGoodsShortest = work.toExitAllGoods[0];
+        work.allGoodsShortest = withGoods(work, moves, 0, 0);
     // The tables are large; only the figure is kept.
     work.firstIn = {};
     work.from = {};

@@ -82,7 +82,8 @@ struct SuccessWork {
     std::vector<uint32_t> firstIn, from;   // the moves backwards: into state t, moves from[firstIn[t] ..]
     std::vector<uint32_t> special;         // the moves to the exit or taking a loose goods item
     std::vector<uint32_t> toExit;          // per state: ticks on the shortest way to the exit
-    std::vector<uint32_t> toExitAllGoods;  // per goods set taken, per state: the same with every item
+    std::vector<uint16_t> toExitAllGoods;  // per goods set taken, per state: the same with every item (0xFFFF none)
+    bool tooFar = false;                   // a distance with every item past what 16 bits hold
     int layer = -1;                        // the goods set whose distances come next
     int player = 0;                        // new hand, practised, then both taking every item
     int tries = 0, finished = 0;
@@ -95,6 +96,7 @@ struct SuccessWork {
     uint32_t perfectPress = ~0u;        // the press made on time in the rerun
     std::map<uint64_t, int> pressedAt;  // in the rerun: (tick, cell) of that press, how often
     uint64_t idealPress = 0;            // the same for a player who never misses; 0: it never made it
+    int hardestCell = -1;               // where the hardest press is due, when found
     SuccessFigure figure;
     // From the start, over every state: the shortest ways' lengths, proven.
     uint32_t shortest = successor::unreachable, allGoodsShortest = successor::unreachable;
