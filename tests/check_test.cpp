@@ -182,7 +182,7 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoAsIsShowWithoutATermi
 
 TEST_F(Checker, InSlicesTheSearchLeavesTheGameAsItWas) {
     // A guardian rising in a short shaft, one pacing high up out of reach.
-    std::map<int, std::string> rows = {{20, "i  j  4444  7  k   9"}, {10, "     8     "}, {16, "           111"}};
+    std::map<int, std::string> rows = {{20, "i  j  44    7  k   9"}, {10, "     8     "}, {16, "           111"}};
     RoomState loaded = roomFromText(boxRoom(rows, "2"), RoomState{});
     SearchLimits limits;
     SearchReport whole = searchRoom(loaded, limits);
@@ -214,7 +214,7 @@ std::string vastRoom() {
 
 // The checker in a child with `headroom` bytes of address space left: its output, status,
 // and whether the default memory share is a quarter of that limit.
-std::string checkUnderLimit(const std::vector<std::string>& arguments, size_t headroom) {
+[[maybe_unused]] std::string checkUnderLimit(const std::vector<std::string>& arguments, size_t headroom) {
     return inChild([&] {
         long pages = 0;
         std::ifstream("/proc/self/statm") >> pages;
@@ -242,6 +242,9 @@ std::string pitRoom() {
 }
 
 TEST_F(Checker, EveryReachableStateIsSeenSoAPitBehindCrumblingFloorIsFoundStuck) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "millions of states take minutes under the sanitizers";
+#endif
     RoomState loaded = roomFromText(pitRoom(), RoomState{});
     SearchReport report = searchRoom(loaded);
     EXPECT_TRUE(report.decided) << report.stopReason;

@@ -168,7 +168,7 @@ StateTable emptied(const StateTable& table) {
 // taken on the way there. Breadth first over these gives the shortest way
 // that takes them all.
 struct WayNode {
-    uint32_t state, goods, parent;  // parent: the way before, or noState; its choice in the top 3 bits
+    uint32_t state, goods, parent;  // parent: the way before, or noState
 };
 // The goods sets that ways brought to one state, a few to a chunk; `next`
 // is the state's next chunk, + 1 (0: none).
@@ -395,9 +395,12 @@ void setBit(uint64_t* words, int bit) { words[bit >> 6] |= uint64_t(1) << (bit &
 bool testBit(const uint64_t* words, int bit) { return (words[bit >> 6] >> (bit & 63)) & 1; }
 void clearBit(uint64_t* words, int bit) { words[bit >> 6] &= ~(uint64_t(1) << (bit & 63)); }
 
-// For every node of the relaxed walk, what can still matter from it:
-// strongly connected parts of the walk first, then their reach, sinks first.
-void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std::vector<uint8_t> reach[2]) {
+constexpr uint8_t notReached = 0xFF;  // in nodeEnemies: a node the relaxed walk never reaches
+
+// For every node of the relaxed walk that the start leads to, what can still
+// matter from it: strongly connected parts of the walk first, then their
+// reach, sinks first.
+void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std::vector<uint8_t> reach[2], int start) {
     const int nodes = mapCells * riseLevels;
     const int w = job.cellWords;
     // What a node itself comes near: crumbled bits of the nine cells around it, and the enemies' ways.
@@ -417,19 +420,13 @@ void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std
     // Tarjan's strongly connected parts, without recursion.
     std::vector<int> index(nodes, -1), low(nodes, 0), part(nodes, -1), stack, calls;
     std::vector<uint8_t> onStack(nodes, 0);
-    std::vector<int> succ;
-    std::vector<int> succStart(nodes + 1, 0);
-    for (int v = 0; v < nodes; ++v) {
-        succStart[v] = static_cast<int>(succ.size());
-        relaxedMoves(classes, v, [&](int t) { succ.push_back(t); });
-    }
-    succStart[nodes] = static_cast<int>(succ.size());
+    std::vector<int> succ;  // each node's moves, written when it is first met
+    std::vector<int> succStart(nodes, 0), succEnd(nodes, 0);
     std::vector<int> cursor(nodes, 0);
     int counter = 0, parts = 0;
     std::vector<uint64_t> partMask;
     std::vector<uint8_t> partEnemies;
-    for (int root = 0; root < nodes; ++root) {
-        if (index[root] >= 0) continue;
+    for (int root : {start}) {
         calls.push_back(root);
         while (!calls.empty()) {
             int v = calls.back();
@@ -437,9 +434,12 @@ void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std
                 index[v] = low[v] = counter++;
                 stack.push_back(v);
                 onStack[v] = 1;
+                succStart[v] = static_cast<int>(succ.size());
+                relaxedMoves(classes, v, [&](int t) { succ.push_back(t); });
+                succEnd[v] = static_cast<int>(succ.size());
                 cursor[v] = succStart[v];
             }
-            if (cursor[v] < succStart[v + 1]) {
+            if (cursor[v] < succEnd[v]) {
                 int t = succ[cursor[v]++];
                 if (index[t] < 0)
                     calls.push_back(t);
@@ -463,7 +463,7 @@ void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std
                 uint8_t enemies = 0;
                 nearOf(u, partMask.data() + size_t(p) * w, enemies);
                 partEnemies[p] |= enemies;
-                for (int k = succStart[u]; k < succStart[u + 1]; ++k) {
+                for (int k = succStart[u]; k < succEnd[u]; ++k) {
                     int q = part[succ[k]];
                     if (q == p) continue;
                     for (int i2 = 0; i2 < w; ++i2) partMask[size_t(p) * w + i2] |= partMask[size_t(q) * w + i2];
@@ -490,9 +490,10 @@ void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std
             if (m.emptyBit >= 0 && reach[e][m.cell]) setBit(enemyBits[e].data(), m.emptyBit);
     }
     job.nodeMasks.assign(size_t(nodes) * w, 0);
-    job.nodeEnemies.assign(nodes, 0);
+    job.nodeEnemies.assign(nodes, notReached);
     for (int v = 0; v < nodes; ++v) {
         int p = part[v];
+        if (p < 0) continue;
         uint8_t enemies = partEnemies[p];
         if (touching && enemies) enemies = 3;
         job.nodeEnemies[v] = enemies;
@@ -565,10 +566,12 @@ void buildModel(SearchJob& job) {
             k.maySpring |= held[i] == Spring;
         }
     }
-    reachMasks(job, classes, reach);
     int sx = insideMap(job.startPlayer.playerX, job.startPlayer.playerY) ? job.startPlayer.playerX : 1;
     int sy = insideMap(job.startPlayer.playerX, job.startPlayer.playerY) ? job.startPlayer.playerY : 1;
     job.startNode = nodeOf(sx, sy, 0);
+    // With no crumbling floor, nothing an enemy can clear and no enemy, nothing can be cleared.
+    if (job.cellWords > 0 || r.verticalEnemy.active || r.horizontalEnemy.active)
+        reachMasks(job, classes, reach, job.startNode);
 }
 
 // --- states into the world and back ---
@@ -665,6 +668,7 @@ void settle(const SearchJob& job, uint64_t* key, bool allowLoss) {
                    ? std::max(0, (field(w, word::spring, 1) ? 8 : 3) - static_cast<int>(field(w, word::jumpStep, 4)))
                    : 0;
     int node = nodeOf(x, y, rise);
+    if (job.nodeEnemies.empty() || job.nodeEnemies[node] == notReached) return;  // nothing known: all is kept
     const uint64_t* mask = job.nodeMasks.data() + size_t(node) * job.cellWords;
     uint8_t enemies = job.nodeEnemies[node];
     if (allowLoss) {
@@ -1156,7 +1160,7 @@ void keepOfStates(SearchJob& job) {
         const uint64_t* key = keyOf(job, t, uint32_t(s));
         int count = 0;
         for (int i = 0; i < job.cellWords; ++i) count += std::popcount(key[1 + i] & job.takenMask[i]);
-        m.onWayGoods[s] = static_cast<uint8_t>(count);
+        m.onWayGoods[s] = static_cast<uint16_t>(count);
         m.cells[s] = static_cast<uint16_t>(
             cellIndex(static_cast<int>(field(key[0], word::x, 7)), static_cast<int>(field(key[0], word::y, 5))));
     }
@@ -1170,7 +1174,7 @@ void keepOfStates(SearchJob& job) {
 void runExplore(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     if (!exploreTable(job, job.main, slice.states, until)) return;
     job.report.explored = true;
-    if (!roomFor(job, job.main.count * (sizeof(uint16_t) + sizeof(uint8_t)))) return;
+    if (!roomFor(job, job.main.count * 2 * sizeof(uint16_t))) return;
     keepOfStates(job);
     if (job.firstExit != noState) {
         recordWay(job);
@@ -1236,12 +1240,23 @@ void runAnalyse(SearchJob& job) {
     job.phase = Phase::Done;
 }
 
+// The keys of a way: from each way before it, the first key that leads to
+// it (the one that added it: a later key to the same state and goods was
+// covered by it).
 std::vector<TickKey> keysOfWay(const SearchJob& job, uint32_t way, uint32_t lastChoice) {
     std::vector<TickKey> keys{choices[lastChoice]};
-    for (uint32_t i = way; job.ways[i].parent != noState;) {
-        uint32_t parent = job.ways[i].parent;
-        keys.push_back(choices[parent >> 29]);
-        i = parent & 0x1FFFFFFF;
+    for (uint32_t i = way; job.ways[i].parent != noState; i = job.ways[i].parent) {
+        const WayNode& after = job.ways[i];
+        const WayNode& before = job.ways[after.parent];
+        for (int c = 0; c < choiceCount; ++c) {
+            size_t e = size_t(before.state) * choiceCount + c;
+            uint8_t taken = goodsOf(job.moves, e);
+            if (successorOf(job.moves, e) == after.state &&
+                (before.goods | (taken == noGoods ? 0u : 1u << taken)) == after.goods) {
+                keys.push_back(choices[c]);
+                break;
+            }
+        }
     }
     std::reverse(keys.begin(), keys.end());
     return keys;
@@ -1372,7 +1387,6 @@ void searchWays(SearchJob& job, SearchSlice slice, Clock::time_point until) {
         bool newBlock = job.wayCount + choiceCount > job.ways.blocks.size() * job.ways.blockSize ||
                         job.seenCount + choiceCount > job.seen.blocks.size() * job.seen.blockSize;
         if (newBlock && !roomFor(job, job.ways.blockSize * (sizeof(WayNode) + sizeof(GoodsSeen)))) return;
-        if (job.wayCount + choiceCount >= (size_t(1) << 29)) return stopSearch(job, SearchLimit::Memory);
         uint32_t w = static_cast<uint32_t>(job.nextWay++);
         WayNode node = job.ways[w];
         for (int c = 0; c < choiceCount; ++c) {
@@ -1392,7 +1406,7 @@ void searchWays(SearchJob& job, SearchSlice slice, Clock::time_point until) {
             }
             if (!newGoodsSet(job, target, goods)) continue;
             growBlocks(job.ways, job.wayCount + 1);
-            job.ways[job.wayCount++] = {target, goods, w | uint32_t(c) << 29};
+            job.ways[job.wayCount++] = {target, goods, w};
         }
     }
     if (!r.allGoodsLookedFor) return;

@@ -55,10 +55,10 @@ struct MoveTable {
     // The few moves that take a loose goods item, in order, and the item each takes.
     const std::vector<uint32_t>* goodsMoves = nullptr;
     const std::vector<uint8_t>* goodsTaken = nullptr;
-    std::vector<uint8_t> onWayGoods;  // per state: goods on the enemies' ways already taken
-    std::vector<uint16_t> cells;      // per state: the player's map cell, (x - 1) * 22 + y - 1
-    int goodsTarget = 0;              // every goods item of the map
-    int looseGoods = 0;               // goods tracked beside the states, as bits
+    std::vector<uint16_t> onWayGoods;  // per state: goods on the enemies' ways already taken
+    std::vector<uint16_t> cells;       // per state: the player's map cell, (x - 1) * 22 + y - 1
+    int goodsTarget = 0;               // every goods item of the map
+    int looseGoods = 0;                // goods tracked beside the states, as bits
 };
 
 inline uint32_t successorOf(const MoveTable& moves, size_t e) { return (*moves.successors)[e]; }

@@ -86,7 +86,7 @@ std::string searchLine(const SearchReport& report) {
             return "checking... " + std::to_string(report.states) + " states";
         case Verdict::Finishable: {
             std::string line = "finishable in " + std::to_string(report.ticks) + " ticks";
-            if (!report.decided) return line + ", not fully checked (" + report.stopReason + ")";
+            if (!report.decided) return line + ", not fully checked";
             if (report.goodsOnMap > 0)
                 line += report.allGoodsTicks >= 0 ? ", all goods in " + std::to_string(report.allGoodsTicks)
                                                   : ", not all goods";
@@ -97,7 +97,8 @@ std::string searchLine(const SearchReport& report) {
         case Verdict::ExitNotReachable:
             return "exit NOT reachable";
         case Verdict::Unknown:
-            return "not fully checked (" + report.stopReason + ")";
+            // The limit without its option: the row is short, F7 gives the checker's whole line.
+            return "not fully checked: " + report.stopReason.substr(0, report.stopReason.find(" (--"));
     }
     return "";
 }
