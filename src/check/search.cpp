@@ -848,12 +848,22 @@ void growSlots(const SearchJob& job, StateTable& table) {
     table.tags = allocate<uint8_t>(size);
     table.slotCount = size;
     std::memset(table.tags.get(), 0, size);
-    for (uint32_t s = 0; s < table.count; ++s) {
-        uint64_t hash = hashKey(keyOf(job, table, s), job.keyWords);
-        size_t slot = slotOf(hash, table);
-        while (table.tags[slot] != 0) slot = (slot + 1) & (size - 1);
-        table.tags[slot] = tagOf(hash);
-        table.slots[slot] = s;
+    // A run of states hashed and their slots fetched, then placed.
+    constexpr uint32_t run = 32;
+    uint64_t hashes[run];
+    for (uint32_t first = 0; first < table.count; first += run) {
+        uint32_t count = static_cast<uint32_t>(std::min<size_t>(run, table.count - first));
+        for (uint32_t i = 0; i < count; ++i) {
+            hashes[i] = hashKey(keyOf(job, table, first + i), job.keyWords);
+            __builtin_prefetch(&table.tags[slotOf(hashes[i], table)]);
+            __builtin_prefetch(&table.slots[slotOf(hashes[i], table)]);
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            size_t slot = slotOf(hashes[i], table);
+            while (table.tags[slot] != 0) slot = (slot + 1) & (size - 1);
+            table.tags[slot] = tagOf(hashes[i]);
+            table.slots[slot] = first + i;
+        }
     }
 }
 
@@ -912,6 +922,7 @@ void stepChoices(SearchJob& job, const StateTable& table, uint32_t s, Step* step
         job.edgeAt = {p.playerX, p.playerY};
     }
     const PlayerState player = p;
+    const uint64_t playerAsItIs = playerWord(player);
     const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
     const auto slots = room.crumbleSlots;
     const int8_t lives = game.lives;
@@ -929,7 +940,7 @@ void stepChoices(SearchJob& job, const StateTable& table, uint32_t s, Step* step
             // A key that leaves the player as it was (Left while walking left) plays as no key.
             PlayerState pressed = player;
             applyTickKey(pressed, choices[c]);
-            if (playerWord(pressed) == playerWord(player)) {
+            if (playerWord(pressed) == playerAsItIs) {
                 step = steps[0];
                 if (step.target == unknown) step.same = 0;
                 continue;
@@ -1203,15 +1214,23 @@ void runAnalyse(SearchJob& job) {
     distancesToExit(job.success, m);
     const std::vector<uint32_t>& firstIn = job.success.firstIn;
     const std::vector<uint32_t>& from = job.success.from;
+    // A state that can finish has a way on already, and so has everything before it:
+    // only the ways to a lost life are followed back, through the rest.
+    const std::vector<uint32_t>& toExit = job.success.toExit;
     std::vector<uint8_t> canLeave(n, 0);
     std::vector<uint32_t> queue;
-    for (size_t s = 0; s < n; ++s)
+    for (size_t s = 0; s < n; ++s) {
+        if (toExit[s] != unreachable) {
+            canLeave[s] = 1;
+            continue;
+        }
         for (int c = 0; c < choiceCount; ++c)
-            if (uint32_t next = successorOf(m, s * choiceCount + c); next == atExit || next == dead) {
+            if (successorOf(m, s * choiceCount + c) == dead) {
                 canLeave[s] = 1;
                 queue.push_back(static_cast<uint32_t>(s));
                 break;
             }
+    }
     for (size_t q = 0; q < queue.size(); ++q)
         for (uint32_t i = firstIn[queue[q]]; i < firstIn[queue[q] + 1]; ++i)
             if (uint32_t p = from[i] & ~takesGoods; !canLeave[p]) {
