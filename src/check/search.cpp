@@ -1128,6 +1128,12 @@ bool exploreTable(SearchJob& job, StateTable& table, size_t budget, Clock::time_
             size_t growth = growthBytes(job, table, (n + waiting->count) * choiceCount);
             if (growth > 0 && !roomFor(job, growth)) stop = true;
         }
+        if (stop && job.report.stoppedBy == SearchLimit::Memory) {
+            // Its successors would not fit: the batch waiting is left unexpanded.
+            table.nextToExpand = waiting->count > 0 ? waiting->first : table.nextToExpand;
+            waiting->count = 0;
+            return false;
+        }
         if (stop || n == 0) {
             if (resolveBatch(job, table, *waiting)) return true;
             if (stop || sliceOver) return false;
