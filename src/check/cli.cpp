@@ -37,14 +37,16 @@ const char* usage =
     "  --solution  print the way found through each room as \"tick key\" lines\n"
     "  --show      play the way found through each room in the terminal\n"
     "  --json      print all findings and figures as JSON\n"
-    "  --max-seconds=N  processor time per room before the search gives up (20)\n"
-    "  --max-states=N   states per room before the search gives up (2500000)\n"
-    "  --max-memory=N   MiB per room's search before it gives up (or NK, NM, NG;\n"
-    "                   default a quarter of the memory or of ulimit -v)\n"
+    "  --max-seconds=N  processor time per room's search (default 20)\n"
+    "  --max-states=N   states per room's search (default: no bound)\n"
+    "  --max-memory=N   MiB per room's search (or NK, NM, NG; default a quarter\n"
+    "                   of the memory or of ulimit -v)\n"
     "  -h, --help  this text\n"
     "  --version   the version\n"
     "\n"
-    "Exit status: 0 no errors, 1 errors found, 2 bad usage or unreadable input.\n";
+    "A room whose search a limit stopped is \"not fully checked\": never a pass.\n"
+    "Exit status: 0 every room decided, no errors; 1 errors found; 2 bad usage or\n"
+    "unreadable input; 3 no errors, but a limit stopped a room's search.\n";
 
 struct Options {
     bool solution = false, show = false, json = false;
@@ -229,10 +231,12 @@ int roomsBefore(const std::string& path, RoomState& previous) {
 void checkPath(Results& results, const std::string& path) {
     Kind kind = kindOf(path);
     if (kind == Kind::Folder) {
-        if (kindOf(joinPath(path, "1.lvl")) != Kind::Missing)
-            checkSeries(results, path);
-        else if (kindOf(joinPath(path, baseName(path) + ".txt")) != Kind::Missing)
+        // An index named after the folder makes it a pack, whatever its rooms are called
+        // (authors number them 1.lvl, 2.lvl, ...); a levels folder has no such index.
+        if (kindOf(joinPath(path, baseName(path) + ".txt")) != Kind::Missing)
             checkPack(results, path);
+        else if (kindOf(joinPath(path, "1.lvl")) != Kind::Missing)
+            checkSeries(results, path);
         else {
             add(results, path, 0, 0, Severity::Error,
                 "cannot read: neither a pack folder (no " + baseName(path) + ".txt) nor a levels folder (no 1.lvl)");
@@ -297,8 +301,8 @@ const char* verdictName(Verdict v) {
             return "exit only by losing a life";
         case Verdict::ExitNotReachable:
             return "exit not reachable";
-        case Verdict::GaveUp:
-            return "gave up";
+        case Verdict::Unknown:
+            return "not fully checked";
         case Verdict::Searching:
             break;
     }
@@ -315,7 +319,31 @@ std::string keyList(const std::vector<TickKey>& keys) {
     return out + "]";
 }
 
-std::string json(const Results& results, int errors, int warnings) {
+const char* limitName(SearchLimit limit) {
+    switch (limit) {
+        case SearchLimit::States:
+            return "\"states\"";
+        case SearchLimit::Seconds:
+            return "\"seconds\"";
+        case SearchLimit::Memory:
+            return "\"memory\"";
+        case SearchLimit::MemoryRefused:
+            return "\"system memory\"";
+        case SearchLimit::None:
+            break;
+    }
+    return "null";
+}
+
+std::string hardestJson(const SuccessFigure& f) {
+    if (!f.measured || !f.hardest.found) return "null";
+    char text[160];
+    std::snprintf(text, sizeof text, "{\"tick\":%d,\"x\":%d,\"y\":%d,\"key\":\"%s\",\"successWithout\":%.3f}",
+                  f.hardest.tick, f.hardest.at.x, f.hardest.at.y, tickKeyName(f.hardest.key), f.hardest.successWithout);
+    return text;
+}
+
+std::string json(const Results& results, int errors, int warnings, int undecided) {
     std::string out = "{\"findings\":[";
     for (size_t i = 0; i < results.findings.size(); ++i) {
         const Located& l = results.findings[i];
@@ -350,11 +378,14 @@ std::string json(const Results& results, int errors, int warnings) {
                 std::snprintf(shares, sizeof shares, ",\"allGoodsNew\":null,\"allGoodsPractised\":null}");
             success += shares;
         }
-        out += "],\"success\":" + success + ",\"states\":" + std::to_string(r.states) +
-               ",\"searchSeconds\":" + searchSeconds + ",\"explored\":" + (r.explored ? "true" : "false") +
-               ",\"solution\":" + keyList(r.solution) + ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
+        out += "],\"success\":" + success + ",\"hardestPress\":" + hardestJson(r.success) +
+               ",\"states\":" + std::to_string(r.states) + ",\"searchSeconds\":" + searchSeconds +
+               ",\"explored\":" + (r.explored ? "true" : "false") + ",\"decided\":" + (r.decided ? "true" : "false") +
+               ",\"stoppedBy\":" + limitName(r.stoppedBy) + ",\"solution\":" + keyList(r.solution) +
+               ",\"allGoodsSolution\":" + keyList(r.allGoodsSolution) + "}";
     }
-    out += "],\n\"errors\":" + std::to_string(errors) + ",\"warnings\":" + std::to_string(warnings) + "}\n";
+    out += "],\n\"errors\":" + std::to_string(errors) + ",\"warnings\":" + std::to_string(warnings) +
+           ",\"notFullyChecked\":" + std::to_string(undecided) + "}\n";
     return out;
 }
 
@@ -456,7 +487,7 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
             else if (memory)
                 options.limits.maxMemory = static_cast<size_t>(std::min(value * unit, 1e18));
             else
-                options.limits.maxStates = static_cast<size_t>(value);
+                options.limits.maxStates = std::max<size_t>(1, static_cast<size_t>(value));
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
             err += "quorvex-check: unknown option " + a + "\n" + usage;
             return 2;
@@ -475,13 +506,14 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
     Results results;
     for (const std::string& path : options.paths) checkPath(results, path);
 
-    int errors = 0, warnings = 0;
+    int errors = 0, warnings = 0, undecided = 0;
     for (const Located& l : results.findings) {
         errors += l.finding.severity == Severity::Error;
         warnings += l.finding.severity == Severity::Warning;
     }
+    for (const RoomResult& r : results.rooms) undecided += !r.report.decided;
     if (options.json) {
-        out += json(results, errors, warnings);
+        out += json(results, errors, warnings, undecided);
     } else {
         for (const Located& l : results.findings) out += formatFinding(l);
         if (options.solution)
@@ -493,7 +525,10 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
                        "\n" + solutionScript(keys);
             }
         out += std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " + std::to_string(warnings) +
-               " warning" + (warnings == 1 ? "" : "s") + "\n";
+               " warning" + (warnings == 1 ? "" : "s");
+        if (undecided > 0)
+            out += ", " + std::to_string(undecided) + (undecided == 1 ? " room" : " rooms") + " not fully checked";
+        out += "\n";
     }
     if (options.show) {
         // The findings stay on the screen the terminal comes back to.
@@ -502,7 +537,8 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
         if (!showWays(results, err)) return 2;
     }
     if (results.unreadable) return 2;
-    return errors > 0 ? 1 : 0;
+    // An error is certain; an undecided room is not a pass either.
+    return errors > 0 ? 1 : undecided > 0 ? 3 : 0;
 }
 
 }  // namespace

@@ -293,6 +293,8 @@ std::vector<Finding> levelFindings(std::string_view text, const RoomState& previ
     return out.list;
 }
 
+namespace {
+
 // A share as a whole percent; 100 and 0 only when every try, or none, went so.
 std::string percent(double share) {
     int p = static_cast<int>(std::lround(share * 100));
@@ -303,7 +305,6 @@ std::string percent(double share) {
 
 std::string successText(const SearchReport& r) {
     const SuccessFigure& f = r.success;
-    if (!f.measured) return "success not measured: not every reachable state was seen";
     std::string text = "success " + percent(f.newHand) + " (new hand), " + percent(f.practised) + " (practised)";
     if (r.goodsOnMap == 0) return text;
     if (!f.allGoodsMeasured) return text + "; all goods not measured (too many goods items)";
@@ -311,24 +312,39 @@ std::string successText(const SearchReport& r) {
     return text + "; all goods " + percent(f.allGoodsNew) + ", " + percent(f.allGoodsPractised);
 }
 
+// What a search that a limit stopped leaves unknown.
+std::string notFullyChecked(const SearchReport& r) {
+    std::string text = "not fully checked: stopped by " + r.stopReason + " after " + std::to_string(r.states) +
+                       (r.states == 1 ? " state" : " states");
+    if (r.verdict != Verdict::Finishable) return text + "; finishing is not proven";
+    std::vector<std::string> unknown;
+    if (!r.explored) unknown.insert(unknown.end(), {"places with no way on", "goods out of reach"});
+    if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && !r.allGoodsLookedFor)
+        unknown.push_back("a way with every goods item");
+    if (r.narrowestWindow == 0) unknown.push_back("key windows");
+    if (!r.success.measured) unknown.push_back("the success figure");
+    for (size_t i = 0; i < unknown.size(); ++i) text += (i == 0 ? "; not looked for: " : ", ") + unknown[i];
+    return text;
+}
+
+}  // namespace
+
 std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport& r) {
     Collector out;
     int sx = loaded.startX, sy = loaded.startY;
     std::string goods = std::to_string(r.goodsOnMap);
     switch (r.verdict) {
         case Verdict::Finishable: {
-            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s" +
-                               (r.shortest ? ")" : ", shortest not proven)");
+            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s)";
             if (r.goodsOnMap == 0)
                 text += ", no goods";
             else if (r.allGoodsTicks >= 0)
-                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks" +
-                        (r.allGoodsShortest ? "" : " (shortest not proven)");
-            else
+                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks";
+            else if (r.allGoodsLookedFor)
                 text += ", not all " + goods + " goods on one way";
             if (r.narrowestWindow > 0) {
                 text += "; narrowest key window " + std::to_string(r.narrowestWindow) + " tick" +
-                        (r.narrowestWindow == 1 ? "" : "s") + (r.explored ? "" : " or more");
+                        (r.narrowestWindow == 1 ? "" : "s");
                 for (const KeyWindow& w : r.windows)
                     if (w.width() == r.narrowestWindow) {
                         text += " (" + std::string(tickKeyName(w.key)) + " at tick " + std::to_string(w.tick) + ")";
@@ -336,8 +352,17 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
                     }
             }
             out.add(sy, sx, Severity::Note, text, sx, sy);
-            out.add(sy, sx, Severity::Note, successText(r), sx, sy);
-            if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.explored && r.unreachableGoods.empty())
+            if (r.success.measured) {
+                out.add(sy, sx, Severity::Note, successText(r), sx, sy);
+                const HardestPress& h = r.success.hardest;
+                if (h.found)
+                    out.atCell(h.at.x, h.at.y, Severity::Note,
+                               "hardest press: " + std::string(tickKeyName(h.key)) + " at tick " +
+                                   std::to_string(h.tick) + " at " + at(h.at.x, h.at.y) + ": success " +
+                                   percent(h.successWithout) + " (new hand) when it is never missed");
+            }
+            if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && r.allGoodsLookedFor && r.explored &&
+                r.unreachableGoods.empty())
                 out.add(sy, sx, Severity::Warning,
                         "every goods item can be reached, but no way takes them all and reaches the exit", sx, sy);
             break;
@@ -348,19 +373,10 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
         case Verdict::ExitNotReachable:
             out.add(sy, sx, Severity::Error, "exit not reachable", sx, sy);
             break;
-        case Verdict::GaveUp:
+        case Verdict::Unknown:
         case Verdict::Searching:
-            out.add(sy, sx, Severity::Warning,
-                    "the search gave up (" + r.gaveUpReason + ") after " + std::to_string(r.states) +
-                        (r.states == 1 ? " state" : " states") + ": finishing is not proven",
-                    sx, sy);
-            break;
+            break;  // the last line says it
     }
-    if (r.verdict == Verdict::Finishable && !r.explored)
-        out.add(sy, sx, Severity::Note,
-                "more than " + std::to_string(r.states) +
-                    " states: places with no way on and goods out of reach are not looked for",
-                sx, sy);
     for (CellXY g : r.unreachableGoods)
         out.atCell(g.x, g.y, Severity::Warning, "the goods item at " + at(g.x, g.y) + " cannot be reached");
     if (r.stuck)
@@ -370,5 +386,19 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
     if (r.edgeReached)
         out.atCell(r.edgeAt.x, r.edgeAt.y, Severity::Warning,
                    "the player can reach the edge of the map at " + at(r.edgeAt.x, r.edgeAt.y));
+    // Never a pass: the room's last line says that a limit stopped its search, and which.
+    if (!r.decided) {
+        out.add(sy, sx, Severity::Warning, notFullyChecked(r), sx, sy);
+        out.list.back().notFullyChecked = true;
+    }
     return out.list;
+}
+
+RoomClass roomClass(const std::vector<Finding>& findings) {
+    RoomClass result = RoomClass::Finishable;
+    for (const Finding& f : findings) {
+        if (f.severity == Severity::Error) return RoomClass::Error;
+        if (f.notFullyChecked) result = RoomClass::NotFullyChecked;
+    }
+    return result;
 }

@@ -142,6 +142,7 @@ bool checkBusy();                                // work left for advanceCheck
 void advanceCheck(int budgetMs);                 // a slice of work, between key polls
 std::string verdictLine();                       // for row 24: quorvex-check's verdict on the room
 bool verdictHasErrors();                         // quorvex-check would exit 1 on the room
+uint8_t verdictColour();                         // for row 24: red an error, yellow not fully checked
 bool runFullCheck();                             // findings into edit.findingCells/Texts; false when a key stopped it
 bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey values), when known
 

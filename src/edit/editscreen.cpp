@@ -206,7 +206,7 @@ void drawVerdictRow() {
     setTextBackground(0);
     setTextColor(7);
     writeText(std::string(55, ' '));
-    writeAt(1, 24, verdictHasErrors() ? 12 : 11, cut(verdictLine(), 54));
+    writeAt(1, 24, verdictColour(), cut(verdictLine(), 54));
 }
 
 namespace {
@@ -298,7 +298,7 @@ void showHelp() {
         "",
         "The level file gets 22 rows of 80 characters, the goods line and the",
         "message lines; the previous version is kept as NAME.lvl~. Row 24 is the",
-        "verdict of quorvex-check on the room; an error there is in red.",
+        "verdict of quorvex-check on the room: red an error, yellow not fully checked.",
         "Any key goes back.",
     };
     setTextBackground(0);

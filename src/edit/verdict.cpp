@@ -20,13 +20,17 @@ struct CheckState {
 CheckState check;
 
 // The search that runs while the author paints is replaced at every change;
-// it gets a quarter of the full check's memory and time.
+// it gets a quarter of the full check's memory and time. When that is not
+// enough, the full check takes over with quorvex-check's own limits.
 SearchLimits backgroundLimits() {
     SearchLimits limits;
-    limits.maxStates /= 4;
     limits.maxSeconds /= 4;
+    limits.maxMemory = searchMemoryShare() / 4;
     return limits;
 }
+
+// The background search stopped short: only the full check may say so.
+bool stoppedShort() { return check.job && check.done && !check.full && !searchReport(*check.job).decided; }
 
 void startJob(bool full) {
     std::string text = roomFileText(edit.text, edit.inherited, false);
@@ -42,7 +46,7 @@ void startJob(bool full) {
 // Runs the search to its end, the verdict row showing how far it got; a key
 // pressed meanwhile stops it (false).
 bool finishCheck() {
-    if (check.job && check.done && !check.full && searchReport(*check.job).verdict == Verdict::GaveUp) startJob(true);
+    if (stoppedShort()) startJob(true);
     while (!check.done) {
         advanceCheck(50);
         drawVerdictRow();
@@ -82,17 +86,19 @@ std::string searchLine(const SearchReport& report) {
             return "checking... " + std::to_string(report.states) + " states";
         case Verdict::Finishable: {
             std::string line = "finishable in " + std::to_string(report.ticks) + " ticks";
+            if (!report.decided) return line + ", not fully checked";
             if (report.goodsOnMap > 0)
                 line += report.allGoodsTicks >= 0 ? ", all goods in " + std::to_string(report.allGoodsTicks)
-                                                  : (report.explored ? ", not all goods" : ", goods?");
+                                                  : ", not all goods";
             return line;
         }
         case Verdict::ExitOnlyByLosingLife:
             return "exit only after losing a life";
         case Verdict::ExitNotReachable:
             return "exit NOT reachable";
-        case Verdict::GaveUp:
-            return "gave up (" + report.gaveUpReason + ")";
+        case Verdict::Unknown:
+            // The limit without its option: the row is short, F7 gives the checker's whole line.
+            return "not fully checked: " + report.stopReason.substr(0, report.stopReason.find(" (--"));
     }
     return "";
 }
@@ -113,11 +119,24 @@ void advanceCheck(int budgetMs) {
     SearchSlice slice;
     slice.milliseconds = budgetMs;
     check.done = advanceSearch(*check.job, slice);
-    // The quick search ran out: the checker's own limits decide, as quorvex-check's would.
-    if (check.done && !check.full && searchReport(*check.job).verdict == Verdict::GaveUp) startJob(true);
+    // The background search ran out: the checker's own limits decide, as quorvex-check's would.
+    if (stoppedShort()) startJob(true);
 }
 
-bool verdictHasErrors() { return countFindings(allFindings(), Severity::Error) > 0; }
+bool verdictHasErrors() { return roomClass(allFindings()) == RoomClass::Error; }
+
+uint8_t verdictColour() {
+    if (!check.job || (!check.done && countFindings(check.findings, Severity::Error) == 0)) return 11;
+    switch (roomClass(allFindings())) {
+        case RoomClass::Error:
+            return 12;  // red
+        case RoomClass::NotFullyChecked:
+            return 14;  // yellow, as a warning: not a pass
+        case RoomClass::Finishable:
+            break;
+    }
+    return 11;
+}
 
 std::string verdictLine() {
     if (!check.job) return "";
@@ -179,6 +198,7 @@ bool checkBusy() { return false; }
 void advanceCheck(int) {}
 std::string verdictLine() { return "no checker in this build"; }
 bool verdictHasErrors() { return false; }
+uint8_t verdictColour() { return 11; }
 bool runFullCheck() {
     edit.findingCells.clear();
     edit.findingTexts.clear();
