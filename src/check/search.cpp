@@ -7,10 +7,6 @@
 // The message texts and timers only change what the status line shows and
 // are left out. Parts of a state that can no longer matter are cleared (see
 // the room's model below), so states that differ only there are one.
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -24,6 +20,7 @@
 #include "check/check.h"
 #include "check/success.h"
 #include "console/console.h"
+#include "system/machine.h"
 #include "system/sound.h"
 
 namespace {
@@ -41,11 +38,7 @@ using Clock = std::chrono::steady_clock;
 
 // Processor time of this thread: the search's limits hold the same on a
 // busy machine as on an idle one.
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
+double threadSeconds() { return threadProcessorSeconds(); }
 
 // The caller's world around a batch of steps, and the console's silence.
 struct Silence {
@@ -116,20 +109,11 @@ struct FreeMemory {
 template <typename T>
 using Memory = std::unique_ptr<T[], FreeMemory>;
 
-constexpr size_t largePage = size_t(2) << 20;
-
 template <typename T>
 Memory<T> allocate(size_t count) {
     size_t bytes = std::max<size_t>(count * sizeof(T), sizeof(T));
-    if (bytes < largePage) {
-        Memory<T> memory(static_cast<T*>(std::malloc(bytes)));
-        if (!memory) throw std::bad_alloc();
-        return memory;
-    }
-    bytes = (bytes + largePage - 1) / largePage * largePage;
-    Memory<T> memory(static_cast<T*>(std::aligned_alloc(largePage, bytes)));
+    Memory<T> memory(static_cast<T*>(bytes < largePageBytes ? std::malloc(bytes) : allocateLargePages(bytes)));
     if (!memory) throw std::bad_alloc();
-    madvise(memory.get(), bytes, MADV_HUGEPAGE);  // a wish: without it the pages are small
     return memory;
 }
 
@@ -1569,27 +1553,7 @@ std::string limitText(SearchLimit limit, const SearchLimits& limits) {
     return "";
 }
 
-size_t searchMemoryShare() {
-    long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    size_t most = pages > 0 && pageSize > 0 ? size_t(pages) * size_t(pageSize) : size_t(1) << 32;
-    rlimit space{};
-    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY && space.rlim_cur < most)
-        most = space.rlim_cur;
-    // In a container the control group's limit is what counts: past it the
-    // program is killed, with no failed allocation to give up on.
-    static const size_t groupLimit = [] {
-        size_t lowest = SIZE_MAX;
-        for (const char* name : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"})
-            if (FILE* file = std::fopen(name, "re")) {
-                unsigned long long limit = 0;
-                if (std::fscanf(file, "%llu", &limit) == 1 && limit > 0 && limit < lowest) lowest = size_t(limit);
-                std::fclose(file);
-            }
-        return lowest;
-    }();
-    most = std::min(most, groupLimit);
-    return most / 4;
-}
+size_t searchMemoryShare() { return usableMemory() / 4; }
 
 void setSearchCeiling(const SearchLimits& limits) { ceiling = limits; }
 
