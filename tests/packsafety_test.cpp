@@ -1,5 +1,7 @@
 // A custom pack may not touch the main series' saves, nor make the game, the
 // checker or the editor read a file outside its folder.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <set>
 
@@ -12,11 +14,13 @@
 
 namespace {
 
+// Each file the layer used, as the kernel has it: read back from /proc/self/fd.
 std::vector<std::string> fileUses;
-void recordFileUse(const char* operation, const std::string& path) {
-    char* real = realpath(path.c_str(), nullptr);
-    fileUses.push_back(std::string(operation) + " " + (real != nullptr ? real : path));
-    std::free(real);
+void recordFileUse(const char* operation, int fd, std::string_view name) {
+    char target[4096];
+    ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    std::string path(target, length > 0 ? size_t(length) : 0);
+    fileUses.push_back(std::string(operation) + " " + path + (name.empty() ? "" : "/" + std::string(name)));
 }
 
 const std::string save = "48\r\n885\r\n40\r\n", checkpoint = "103\r\n1485\r\n-3\r\n";
@@ -27,6 +31,8 @@ struct PackSaves : GameRun {
         installCueFiles();
         writeFile("save.sav", save);
         writeFile("checkpoint.sav", checkpoint);
+        auto written = std::filesystem::last_write_time(folder / "save.sav");  // the save is the later one
+        std::filesystem::last_write_time(folder / "checkpoint.sav", written - std::chrono::seconds(10));
         writeFile("levels/custom levels/demo/exit.lvl", levelText({{19, "i"}, {20, "9"}}));  // falls into the exit
         writeFile("levels/custom levels/demo/lava.lvl", levelText({{19, "i"}, {20, "2"}}));  // and into lava
         fileUses.clear();

@@ -141,7 +141,13 @@ void restoreFromSignal(int signalNumber) {
 
 void noteResize(int) { resized = 1; }
 void noteStop(int) { stopAsked = 1; }
-void noteContinue(int) { continued = 1; }
+// A continue cancels a stop asked before it, as the kernel drops a pending
+// stop signal when SIGCONT comes: stopping then would wait for a continue
+// that has already come.
+void noteContinue(int) {
+    continued = 1;
+    stopAsked = 0;
+}
 
 void installSignalHandlers() {
     stack_t alternate{};
@@ -605,7 +611,6 @@ void resumeTerminal() {
 // SIGTSTP: the terminal back as at an end, then stopped for real; the time
 // stopped is kept aside so that no pause counts it.
 void stopAndResume() {
-    stopAsked = 0;
     Clock::time_point stoppedAt = Clock::now();
     tty.out.clear();
     restoreArmed = 0;
@@ -619,8 +624,9 @@ void stopAndResume() {
     sigemptyset(&only);
     sigaddset(&only, SIGTSTP);
     sigaddset(&only, SIGCONT);  // heard here, so it does not redraw a second time later
-    sigprocmask(SIG_UNBLOCK, &only, &before);
-    raise(SIGTSTP);  // the process stops here until SIGCONT
+    sigprocmask(SIG_UNBLOCK, &only, &before);  // a continue that came meanwhile is heard now
+    if (stopAsked) raise(SIGTSTP);             // the process stops here until SIGCONT
+    stopAsked = 0;
     sigprocmask(SIG_SETMASK, &before, nullptr);
     sigaction(SIGTSTP, &mine, nullptr);
     tty.stoppedFor += Clock::now() - stoppedAt;

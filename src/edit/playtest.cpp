@@ -55,8 +55,7 @@ PlayEnd playTest(bool fromCursor, int& ticks) {
     return end;
 }
 
-PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
-                 std::string& report) {
+PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inheritance& before, std::string& report) {
     WorldSnapshot saved = saveWorld();
     room = inheritedRoom(before);
     game = GameCounters{};
@@ -76,7 +75,7 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
     try {
         for (size_t i = 0;; ++i, ++number) {
             std::string where = "Room " + std::to_string(number);
-            if (i >= roomPaths.size()) {
+            if (i >= rooms.size()) {
                 report = where + " is the end line: the game shows the pack's end screen there.";
                 end = PlayEnd::Exit;
                 break;
@@ -90,14 +89,14 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
                 end = PlayEnd::Exit;
                 break;
             }
-            const std::string& path = roomPaths[i];
-            if (path.empty() || pathKind(path) != PathKind::File) {
-                report = where + ": the game finds no file " + (path.empty() ? "there" : path) +
+            const RoomFile& file = rooms[i];
+            if (file.name.empty() || lookAtRoomFile(file).kind != FileKind::File) {
+                report = where + ": the game finds no file " + (file.name.empty() ? "there" : file.shown) +
                          " and stops on its missing-file screen.";
                 break;
             }
             clearScreen();
-            readLevelText(readLevelLines(path));
+            readLevelText(readLevelLines(file));
             drawRoom();
             int ticks = 0;
             RoomEnd roomEnd = playRoom(&ticks);
