@@ -60,6 +60,9 @@ RoomLoad loadPackLevel() {
     Folder pack = openPackFolder(packFolderPath());
     if (!isOpen(pack)) throw FileFailure{"open", hostPath(packFolderPath()), std::strerror(errno)};
     OpenFile indexFile = openPackFile(pack, run.packName + ".txt");
+    // An index that leads out of the pack now (swapped for a link since
+    // the pack was chosen) is no pack's: nothing of it is read.
+    if (indexFile.look.kind == FileKind::Outside) return {LoadOutcome::Missing, hostPath(packIndexPath())};
     PackIndex index = parsePackIndex(readOpenFile(indexFile, hostPath(packIndexPath()), levelFileLimit));
     size_t number = static_cast<size_t>(std::max<int>(1, game.levelNumber));
 

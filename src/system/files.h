@@ -55,8 +55,9 @@ void deleteFile(const std::string& path);
 bool deleteFileIfThere(const std::string& path);
 
 // Set only by tests and the fuzzer, to see the layer at work: told of every
-// file the layer has just opened for reading ("read") or created to replace
-// another ("write"), given its descriptor; and of every entry it is about to
+// file the layer has just looked at ("look", nothing read), opened for
+// reading ("read") or created to replace another ("write"), given its
+// descriptor; and of every entry it is about to
 // rename, delete or make as a folder ("rename", "delete", "folder"), given
 // the descriptor of the folder that holds it and the entry's name.
 extern void (*fileUseWatcher)(const char* operation, int fd, std::string_view name);

@@ -154,8 +154,15 @@ int walk(int start, std::string_view path, int flags, unsigned mode, bool beneat
             int error = errno;
             struct stat info;
             if (!last || !followLast || (error != ELOOP && error != ENOTDIR) ||
-                fstatat(held.back(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(info.st_mode))
+                fstatat(held.back(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
                 return failWith(held, error);
+            if (!S_ISLNK(info.st_mode)) {
+                // A link when opened, no link now: it was swapped meanwhile; look again.
+                bool swapped = error == ELOOP || S_ISDIR(info.st_mode);
+                if (!swapped || ++hops > 40) return failWith(held, error);
+                pending.push_back(part);
+                continue;
+            }
             isLink = true;
         }
         if (!isLink) continue;
@@ -456,6 +463,7 @@ FileLook lookAt(const Folder& folder, std::string_view name) {
     } else {
         look.kind = kindOfMode(look.info.st_mode);
     }
+    tellWatcher("look", fd);
     close(fd);
     return look;
 }
