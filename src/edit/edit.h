@@ -170,6 +170,8 @@ bool staysInside(std::string_view entry);
 // A look at a path the author named (links followed), to tell a room from a pack.
 enum class PathKind { Missing, File, Folder, Other };
 PathKind pathKind(const std::string& path);
+// The file opened for reading when it is a regular file (of the pack, for a pack's room).
+OpenFile openRoomFile(const RoomFile& file);
 std::string readRoomFile(const RoomFile& file, size_t maxBytes);
 // Saves text as the file: through a link its target is written and the
 // link kept (a link that leads out of the pack, or that another user put

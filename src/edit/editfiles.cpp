@@ -173,9 +173,13 @@ bool staysInside(std::string_view entry) {
     return lookAtPackFile(heldPack, std::string(entry) + ".lvl").kind != FileKind::Outside;
 }
 
+OpenFile openRoomFile(const RoomFile& file) {
+    if (file.inPack) return openPackFile(heldPack, file.name);
+    return openFileIn(currentFolder(), file.name);
+}
+
 std::string readRoomFile(const RoomFile& file, size_t maxBytes) {
-    Folder folder = folderFor(file);
-    OpenFile opened = file.inPack ? openPackFile(folder, file.name) : openFileIn(folder, file.name);
+    OpenFile opened = openRoomFile(file);
     return readOpenFile(opened, file.shown, maxBytes);
 }
 
@@ -354,8 +358,7 @@ bool removeRescue(const RoomFile& rescue) {
 }
 
 std::string readLevelLines(const RoomFile& file, size_t maxLines, size_t maxLineLength, size_t maxBytes) {
-    Folder folder = folderFor(file);
-    OpenFile opened = file.inPack ? openPackFile(folder, file.name) : openFileIn(folder, file.name);
+    OpenFile opened = openRoomFile(file);
     return readLevelLines(opened, file.shown, maxLines, maxLineLength, maxBytes);
 }
 

@@ -239,7 +239,7 @@ Inheritance inheritanceOf(int index) {
             continue;
         }
         // What the game would not read (no file, not a regular one) leaves nothing.
-        OpenFile opened = openPackFile(packFolder(), file.name);
+        OpenFile opened = openRoomFile(file);
         if (opened.fd < 0) continue;
         std::string lines = readLevelLines(opened, file.shown);
         applyEarlierRoom(inherited, lines);
@@ -379,7 +379,7 @@ void duplicateRoom() {
     RoomFile from = packRoomFile(entry);
     // The room is read from this descriptor, found a regular file of the pack.
     OpenFile source;
-    if (!entry.empty() && inside(entry)) source = openPackFile(packFolder(), from.name);
+    if (!entry.empty() && inside(entry)) source = openRoomFile(from);
     if (source.fd < 0) {
         pack.note = "Only a room with its file in the pack can be copied.";
         return;
@@ -440,11 +440,11 @@ void takeOtherIndex() {
             return;
         }
         std::string own = linkedFileIn(folder, indexFile().name);
-        FileLook ownLook = lookAt(folder, own);
+        OpenFile ownFile = openFileIn(folder, own);
         FileKeep keep = keepOf(other.look.info);
-        if (ownLook.kind == FileKind::File) {
-            keep = keepOf(ownLook.info);
-            copyFileIn(folder, own, folder, own + "~", keep);
+        if (ownFile.fd >= 0) {  // the index replaced, backed up whole from what was read
+            keep = keepOf(ownFile.look.info);
+            copyOpenFileIn(ownFile, pathIn(folder, own), folder, own + "~", keep);
         }
         copyOpenFileIn(other, pathIn(folder, pack.otherIndex), folder, own, keep);
     } catch (const FileFailure& failure) {

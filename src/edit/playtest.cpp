@@ -90,13 +90,15 @@ PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inhe
                 break;
             }
             const RoomFile& file = rooms[i];
-            if (file.name.empty() || lookAtRoomFile(file).kind != FileKind::File) {
+            OpenFile opened;
+            if (!file.name.empty()) opened = openRoomFile(file);
+            if (opened.fd < 0) {
                 report = where + ": the game finds no file " + (file.name.empty() ? "there" : file.shown) +
                          " and stops on its missing-file screen.";
                 break;
             }
             clearScreen();
-            readLevelText(readLevelLines(file));
+            readLevelText(readLevelLines(opened, file.shown));
             drawRoom();
             int ticks = 0;
             RoomEnd roomEnd = playRoom(&ticks);

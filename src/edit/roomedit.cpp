@@ -737,8 +737,7 @@ void openRoom(const RoomFile& file, const std::string& title, const Inheritance&
     edit.inherited = inherited;
     edit.text = freshRoomText();
     // Read from the descriptor that was found to be a regular file.
-    Folder folder = folderFor(file);
-    OpenFile opened = file.inPack ? openPackFile(folder, file.name) : openFileIn(folder, file.name);
+    OpenFile opened = openRoomFile(file);
     bool read = opened.fd >= 0;
     if (read) {
         std::string fileText = readOpenFile(opened, file.shown, levelFileLimit + 1);

@@ -206,6 +206,7 @@ FileKind kindOfError(int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
+        case ENAMETOOLONG:  // a name no file can have
             return FileKind::Missing;
         case leadsOutError:
             return FileKind::Outside;
@@ -444,11 +445,6 @@ std::string pathIn(const Folder& folder, std::string_view name) {
     return folder.path + (folder.path.back() == '/' ? "" : "/") + std::string(name);
 }
 
-int openIn(const Folder& folder, std::string_view name, int flags, unsigned mode) {
-    bool writing = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
-    return reach(folder, name, flags, mode, writing);
-}
-
 FileLook lookAt(const Folder& folder, std::string_view name) {
     FileLook look;
     int fd = reach(folder, name, O_PATH, 0, false);
@@ -465,20 +461,6 @@ FileLook lookAt(const Folder& folder, std::string_view name) {
     }
     tellWatcher("look", fd);
     close(fd);
-    return look;
-}
-
-FileLook lookAtEntry(const Folder& folder, std::string_view name) {
-    FileLook look;
-    auto [above, base] = splitName(name);
-    int parent = reach(folder, above, O_PATH | O_DIRECTORY, 0, false);
-    if (parent < 0 || fstatat(parent, base.c_str(), &look.info, AT_SYMLINK_NOFOLLOW) != 0) {
-        look.error = errno;
-        look.kind = kindOfError(errno);
-    } else {
-        look.kind = S_ISLNK(look.info.st_mode) ? FileKind::Link : kindOfMode(look.info.st_mode);
-    }
-    if (parent >= 0) close(parent);
     return look;
 }
 
@@ -513,7 +495,7 @@ int openForReading(const Folder& folder, std::string_view name, FileLook& look) 
     return fd;
 }
 
-bool readAll(int fd, std::string& text, size_t maxBytes) {
+static bool readAll(int fd, std::string& text, size_t maxBytes) {
     text.clear();
     char chunk[65536];
     while (text.size() < maxBytes) {
@@ -532,7 +514,7 @@ bool readAll(int fd, std::string& text, size_t maxBytes) {
     return true;
 }
 
-std::string lookReason(const FileLook& look) {
+static std::string lookReason(const FileLook& look) {
     if (look.kind == FileKind::Folder) return std::strerror(EISDIR);
     if (look.kind == FileKind::Other) return "Not a regular file";
     return reasonFor(look.error);
@@ -612,14 +594,6 @@ bool readFileIfThere(const Folder& folder, std::string_view name, std::string& t
     }
     if (!readAll(fd, text, maxBytes)) throw failure("read", folder, name);
     return true;
-}
-
-std::string readFileIn(const Folder& folder, std::string_view name, size_t maxBytes) {
-    std::string text;
-    FileLook look;
-    if (!readFileIfThere(folder, name, text, look, maxBytes))
-        throw FileFailure{"open", pathIn(folder, name), reasonFor(look.error)};
-    return text;
 }
 
 FileKeep keptOfIn(const Folder& folder, std::string_view name) {

@@ -66,11 +66,7 @@ Folder sameFolder(const Folder& folder);
 // current folder or an absolute name).
 std::string pathIn(const Folder& folder, std::string_view name);
 
-// Opens name relative to the folder by its reach. -1 with errno set; for
-// Beneath, EXDEV when the name or a link on its way leads out.
-int openIn(const Folder& folder, std::string_view name, int flags, unsigned mode = 0);
-
-// Link only from lookAtEntry.
+// Link only from openEntryIn.
 enum class FileKind : uint8_t { Missing, Outside, Loop, File, Folder, Other, Unreadable, Link };
 struct FileLook {
     FileKind kind = FileKind::Missing;
@@ -79,8 +75,6 @@ struct FileLook {
 };
 // What name is, links followed by the folder's reach; nothing is read.
 FileLook lookAt(const Folder& folder, std::string_view name);
-// The entry itself, a link not followed (its folder still reached by the folder's reach).
-FileLook lookAtEntry(const Folder& folder, std::string_view name);
 // Missing, Outside and Loop: there is no file there for this folder.
 bool noFileThere(FileKind kind);
 
@@ -88,15 +82,10 @@ bool noFileThere(FileKind kind);
 // FIFO; -1 otherwise, with look saying what is there. The descriptor
 // returned is the one whose kind was tested.
 int openForReading(const Folder& folder, std::string_view name, FileLook& look);
-// Reads at most maxBytes of it. Throws FileFailure ("open" or "read").
-std::string readFileIn(const Folder& folder, std::string_view name, size_t maxBytes = 4u << 20);
-// The same, but a name with no file there (noFileThere) gives false and look says why.
+// Reads at most maxBytes of it; a name with no file there (noFileThere)
+// gives false and look says why; other failures throw FileFailure.
 bool readFileIfThere(const Folder& folder, std::string_view name, std::string& text, FileLook& look,
                      size_t maxBytes = 4u << 20);
-// Reads at most maxBytes from an open descriptor, which it closes; false with errno set on a failure.
-bool readAll(int fd, std::string& text, size_t maxBytes);
-// Why a file could not be opened for reading, as a report says it.
-std::string lookReason(const FileLook& look);
 
 // A file opened for reading (openForReading), closed when it goes; fd -1
 // when it could not be, look saying why. Move-only.
