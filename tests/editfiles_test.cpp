@@ -399,6 +399,11 @@ TEST_F(EditorFiles, AnotherUsersLinkInASharedFolderIsNeverWrittenThroughNorItsRe
     }
     EXPECT_FALSE(exists("made.lvl"));
     EXPECT_FALSE(exists("shared/..\\made.lvl"));
+    std::filesystem::create_directories(folder / "victim");  // a pack folder through such a link: refused
+    plant("shared/pk", path("victim"));
+    EXPECT_EQ(editAgain("shared/pk"), 2);
+    EXPECT_TRUE(has(editorReport(), "link another user made in a shared folder")) << editorReport();
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "victim"));
     EXPECT_EQ(readFile("secret.lvl"), "SECRET\r\n");
     EXPECT_FALSE(exists("secret.lvl~"));
 

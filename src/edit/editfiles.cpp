@@ -132,8 +132,11 @@ RoomFile packRoomFile(std::string_view entry) {
 }
 
 void holdPackFolder(const std::string& path) {
-    heldPack = openFolder(path, Reach::Beneath);
+    // Reached as writes are: the editor writes there, so a link another user
+    // put in a shared folder on the way is not followed.
+    heldPack = openFolderIn(currentFolder(), path, true);
     if (!isOpen(heldPack)) throw FileFailure{"open", path, reasonFor(errno)};
+    heldPack.reach = Reach::Beneath;
 }
 
 const Folder& packFolder() { return heldPack; }
@@ -253,6 +256,12 @@ void armRescue(const RoomFile& file, std::string_view text) {
         lastInode = where.info.st_ino;
         longest = longestNameIn(beside, ".");
         removeRescueLeftovers(beside.fd);
+    }
+    static bool stateCleaned = false;  // once a run: what killed runs left in the state folder
+    if (!stateCleaned && !stateFolder().empty()) {
+        stateCleaned = true;
+        Folder state = openFolder(stateFolder(), Reach::Anywhere);
+        if (isOpen(state)) removeRescueLeftovers(state.fd);
     }
     RescuePlan plan;
     std::string name = rescueStem(base, longest) + "." + std::to_string(getpid()) + ".rescue";
