@@ -127,7 +127,7 @@ int main() {
 
     // The background check: how long a 10 ms slice really runs.
     startMemoryConsole();
-    openRoom("room.lvl", "room.lvl", Inheritance{}, true);
+    openRoom(authorsFile("room.lvl"), "room.lvl", Inheritance{}, true);
     double longest = 0;
     int slices = 0;
     while (checkBusy()) {

@@ -8,6 +8,12 @@
 // entries get in turn. Then "KEYS" and the keys: a byte each, or 0xE0 and
 // a scan code (arrows, F keys). '/' is left out, so a typed name cannot
 // lead out of the scratch folder.
+//
+// Beside the scratch folder lies a folder "outside"; the pack holds links to
+// it (up.lvl to outside/x.lvl, dir to outside). Checked at every file the
+// file layer touches, as the kernel opened it (read back from
+// /proc/self/fd): nothing in "outside" is ever read or written, and no
+// descriptor of the process leads there.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -27,9 +33,9 @@ constexpr uint8_t ctrlS = 19;
 // The file as the game reads it over the editor's earlier rooms, against the
 // room the editor shows.
 void checkSavedFile() {
-    if (!edit.writable || edit.modified || pathKind(edit.path) != PathKind::File) return;
+    if (!edit.writable || edit.modified || lookAtRoomFile(edit.file).kind != FileKind::File) return;
     RoomState previous = inheritedRoom(edit.inherited);
-    RoomState saved = roomFromText(readTextFile(edit.path), previous);
+    RoomState saved = roomFromText(readRoomFile(edit.file, 4u << 20), previous);
     loadRoomText(edit.text, edit.inherited);
     FUZZ_CHECK(std::memcmp(&saved.levelMap, &room.levelMap, sizeof room.levelMap) == 0);
     FUZZ_CHECK(saved.startX == room.startX && saved.startY == room.startY);
@@ -40,11 +46,26 @@ void checkSavedFile() {
 // (Absolute paths: libFuzzer's own folders are relative to where it started.)
 std::string scratch(const std::string& name) { return fuzzFolder() + "/ed/" + name; }
 
+std::string outsideRoot;  // the real path of "outside"
+
+void watchFileUse(const char*, int fd, std::string_view) {
+    FUZZ_CHECK(!within(descriptorPath(fd), outsideRoot));
+    checkNoDescriptorInto(outsideRoot);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         setSearchCeiling({300, 64u << 20, 0.005});
+        std::filesystem::create_directories(fuzzFolder() + "/outside");
+        writeWhole(fuzzFolder() + "/outside/x.lvl", "1111111111\r\n");
+        char real[4096];
+        outsideRoot = realpath((fuzzFolder() + "/outside").c_str(), real) != nullptr ? real : "";
+        // Rescue copies and their log stay in the scratch folder.
+        setenv("XDG_STATE_HOME", (fuzzFolder() + "/ed/state").c_str(), 1);
+        setenv("TMPDIR", (fuzzFolder() + "/ed").c_str(), 1);
+        fileUseWatcher = watchFileUse;
         return true;
     }();
     (void)ready;
@@ -54,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     beginRun();
     std::filesystem::remove_all(scratch(""));
     std::filesystem::create_directories(scratch("pk"));
+    std::filesystem::create_symlink(fuzzFolder() + "/outside/x.lvl", scratch("pk/up.lvl"));
+    std::filesystem::create_directory_symlink(fuzzFolder() + "/outside", scratch("pk/dir"));
     const bool onePack = parts.size() > 1;
     const std::string path = scratch(onePack ? "pk" : "room.lvl");
     if (!onePack) {
@@ -61,9 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         writeWhole(scratch("pk/pk.txt"), parts[0]);
         std::vector<std::string_view> entries = splitLines(parts[0]);
+        Folder pack = openPackFolder(scratch("pk"));
         for (size_t i = 0; i < entries.size() && i < 8; ++i) {
             std::string entry = hostPath(entries[i].substr(0, 255));
-            if (!packEntryInsideFolder(scratch("pk"), entry) || entry.size() > 128 || entry.starts_with("*")) continue;
+            if (lookAtPackFile(pack, entry + ".lvl").kind == FileKind::Outside || entry.size() > 128 ||
+                entry.starts_with("*"))
+                continue;
             std::filesystem::path file = scratch("pk/" + entry + ".lvl");
             std::error_code ignored;
             std::filesystem::create_directories(file.parent_path(), ignored);

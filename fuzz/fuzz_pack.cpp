@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string entry(entries[i].substr(0, 255));
         if (!entry.empty() && entry[0] == '*') break;
         std::string mapped = hostPath(entry);
-        if (!packEntryInsideFolder(packFolder, entry) || mapped.size() > 128) continue;
+        if (lookAtPackFile(openPackFolder(packFolder), entry + ".lvl").kind == FileKind::Outside || mapped.size() > 128)
+            continue;
         std::filesystem::path file = packFolder + "/" + mapped + ".lvl";
         std::error_code ignored;
         std::filesystem::create_directories(file.parent_path(), ignored);

@@ -11,9 +11,10 @@
 // Beside the game folder lies a folder "outside", and the pack holds links to
 // it (up.lvl to outside/x.lvl, dir to outside) and one inside (in.lvl to
 // a.lvl); the pack "ln" has only an index, a link to outside/x.lvl. Checked
-// at every file the file layer touches: nothing outside the game folder is
-// opened, written or deleted, and while a pack is played nothing is written
-// or deleted at all. Checked at every pause (delayMs is wrapped at link
+// at every file the file layer touches, as the kernel opened it (read back
+// from /proc/self/fd): nothing outside the game folder is opened, written or
+// deleted, no descriptor of the process leads into "outside", and while a
+// pack is played nothing is written or deleted at all. Checked at every pause (delayMs is wrapped at link
 // time): the cursor and view, enemies and crumbling slots on the map, lives
 // 0 to 3; at every file use and at the end also that no cell of the view has
 // a bright background.
@@ -37,7 +38,8 @@ namespace {
 namespace fs = std::filesystem;
 
 bool watching = false;
-std::string gameRoot;  // the real path of the game folder
+std::string gameRoot;     // the real path of the game folder
+std::string outsideRoot;  // and of the folder beside it that the pack's links lead to
 
 std::string realPathOf(const std::string& path) {
     char resolved[PATH_MAX];
@@ -61,22 +63,11 @@ void checkWholePicture() {
         for (int column = 1; column <= screenWidth; ++column) FUZZ_CHECK(viewCell(column, row).attribute < 0x80);
 }
 
-// Where a path leads: the file itself, or for one not there its folder.
-std::string whereItLeads(const std::string& path) {
-    std::string real = realPathOf(path);
-    if (!real.empty()) return real;
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return realPathOf(".");
-    std::string folder = realPathOf(slash == 0 ? "/" : path.substr(0, slash));
-    return folder.empty() ? "" : folder + path.substr(slash);
-}
-
-void watchFileUse(const char* operation, const std::string& path) {
+void watchFileUse(const char* operation, int fd, std::string_view name) {
     if (!watching) return;
-    std::string real = whereItLeads(path);
-    // A path whose folder is not there cannot be opened; any other must lie in the game folder.
-    if (!real.empty()) FUZZ_CHECK(real.compare(0, gameRoot.size() + 1, gameRoot + "/") == 0);
-    if (run.playingCustomPack) FUZZ_CHECK(std::strcmp(operation, "read") == 0);
+    checkFileUseWithin(gameRoot, fd, name);
+    checkNoDescriptorInto(outsideRoot);
+    if (run.playingCustomPack) FUZZ_CHECK(std::strcmp(operation, "read") == 0 || std::strcmp(operation, "look") == 0);
     checkWholePicture();
 }
 
@@ -111,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs::create_directories(game + "/levels/custom levels/ln");
         fs::create_symlink(top + "/outside/x.lvl", game + "/levels/custom levels/ln/ln.txt");
         gameRoot = realPathOf(game);
+        outsideRoot = realPathOf(top + "/outside");
         fileUseWatcher = watchFileUse;
         made = true;
     }
@@ -150,6 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ScriptEnded&) {
     }
     watching = false;
+    checkNoDescriptorInto(outsideRoot);
     checkWholePicture();
     fs::current_path(caller);
     return 0;

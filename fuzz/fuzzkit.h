@@ -3,6 +3,7 @@
 // fuzzer keeps the input and the replay test names it.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,4 +102,41 @@ inline void checkRoom(const PlayerState& player) {
         if (slot.active) FUZZ_CHECK(inMap(slot.x, slot.y));
     FUZZ_CHECK(game.lives >= 0 && game.lives <= 3);
     checkConsole();
+}
+
+// Where a descriptor leads, read back from the process's own descriptors:
+// what the kernel opened, whatever name was asked for.
+inline std::string descriptorPath(int fd) {
+    char target[4096];
+    std::string link = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t length = readlink(link.c_str(), target, sizeof target);
+    return length > 0 ? std::string(target, size_t(length)) : "";
+}
+
+inline bool within(const std::string& path, const std::string& folder) {
+    return path == folder || path.compare(0, folder.size() + 1, folder + "/") == 0;
+}
+
+// Every descriptor the process holds that leads into forbidden (a folder
+// the files under test link to): none may. Read from /proc/self/fd, so an
+// open that did not go through the file layer is caught too.
+inline void checkNoDescriptorInto(const std::string& forbidden) {
+    DIR* fds = opendir("/proc/self/fd");
+    if (fds == nullptr) return;
+    while (const dirent* entry = readdir(fds)) {
+        if (entry->d_name[0] == '.') continue;
+        std::string path = descriptorPath(std::atoi(entry->d_name));
+        if (within(path, forbidden)) std::fprintf(stderr, "descriptor %s leads to %s\n", entry->d_name, path.c_str());
+        FUZZ_CHECK(!within(path, forbidden));
+    }
+    closedir(fds);
+}
+
+// For the file layer's watcher: the file it opened, or the folder whose
+// entry it changes, lies in root (both as the kernel has them).
+inline void checkFileUseWithin(const std::string& root, int fd, std::string_view name) {
+    std::string path = descriptorPath(fd);
+    if (!within(path, root)) std::fprintf(stderr, "file use outside %s: %s\n", root.c_str(), path.c_str());
+    FUZZ_CHECK(within(path, root));
+    FUZZ_CHECK(name.find('/') == std::string_view::npos);
 }

@@ -172,8 +172,8 @@ TEST_F(Checker, InputThatCannotBeReadIsAFindingAndStatusTwoAsIsShowWithoutATermi
     writeFile("p/p.txt", "one\r\n*me\r\n");
     ASSERT_EQ(symlink("one.lvl", (folder / "p/one.lvl").c_str()), 0);
     EXPECT_EQ(check({"p"}), 1);
-    // A looping entry resolves nowhere: the pack rule keeps it out, unread.
-    EXPECT_TRUE(says("p/p.txt:1:1: error: the entry \"one\" leads outside the pack folder")) << out;
+    // A looping entry resolves nowhere: an error on its line, unread.
+    EXPECT_TRUE(says("p/p.txt:1:1: error: the entry \"one\" names p/one.lvl, a loop of links")) << out;
     // setsid: no controlling terminal, and none on the standard streams.
     EXPECT_EQ(
         commandOutput("setsid -w " + shellQuoted(QUORVEX_CHECK_BINARY) + " --show binary.lvl </dev/null 2>&1; echo $?"),

@@ -182,8 +182,13 @@ TEST_F(EditorFiles, ThePackScreenSaysWhereThePackIsAndHowTheGameFindsIt) {
     EXPECT_TRUE(has(whereRow("home/.local/share/quorvex/levels/custom levels/mine"), "The installed game plays it"));
 }
 
+// The rescue copies of this process: NAME.PID.rescue.
+std::string mine(const std::string& name) { return name + "." + std::to_string(getpid()) + ".rescue"; }
+
 // A rescue that cannot be written beside the room says so, leaves the older
-// copy there whole and lands in the user's state folder.
+// copy there whole and lands in the user's state folder; with no state
+// folder either, in a private folder of its own in TMPDIR, which a name
+// someone made there first cannot block.
 TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFolder) {
     bool root = geteuid() == 0;
     for (const char* kind : {"full", "read-only"}) {
@@ -197,20 +202,20 @@ TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFol
             if (root && (!privateMounts() || mount("quorvex", where.c_str(), "tmpfs", 0, "size=64k") != 0))
                 return "skip: no tmpfs here";
             if (!root && full) return "skip: no tmpfs without root";
-            writeFile("room/r1.lvl.rescue", "older");
+            writeFile("room/" + mine("r1.lvl"), "older");
             if (full) {
                 writeFile("room/filler", std::string(1 << 20, 'x'));  // as much as fits
             } else if (root ? mount(nullptr, where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0
                             : chmod(where.c_str(), 0555) != 0) {
                 return "skip: no read-only folder";
             }
-            armRescue("room/r1.lvl", std::string(3000, 'r'));
+            armRescue(authorsFile("room/r1.lvl"), std::string(3000, 'r'));
             std::string report = writeRescueNow();
             std::string left;
             for (const auto& entry : std::filesystem::directory_iterator(where))
                 left += entry.path().filename().string() + " ";
             chmod(where.c_str(), 0755);
-            return report + "|" + readFile("room/r1.lvl.rescue") + "|" + left;
+            return report + "|" + readFile("room/" + mine("r1.lvl")) + "|" + left;
         });
         if (said.rfind("skip", 0) == 0) {
             std::cout << said << "\n";
@@ -218,8 +223,10 @@ TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFol
         }
         std::string reason = full ? "No space left on device" : root ? "Read-only file system" : "Permission denied";
         std::string kept = path("state") + "/quorvex/r1.lvl.";
-        std::string first = "quorvex-edit: could not keep the unsaved room in room/r1.lvl.rescue: " + reason;
-        EXPECT_EQ(said.rfind(first + "\nquorvex-edit: unsaved room kept in " + kept, 0), 0u) << said;
+        std::string first = "quorvex-edit: could not keep the unsaved room in room/r1.lvl.";
+        EXPECT_EQ(said.rfind(first, 0), 0u) << said;
+        EXPECT_NE(said.find(".rescue: " + reason + "\nquorvex-edit: unsaved room kept in " + kept), std::string::npos)
+            << said;
         EXPECT_NE(said.find("|older|"), std::string::npos) << said;
         EXPECT_EQ(said.find(".tmp "), std::string::npos) << said;
         size_t start = said.find(kept) + kept.size() - 7;
@@ -227,40 +234,56 @@ TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFol
         EXPECT_EQ(fileContents(path("state/quorvex/") + copy), std::string(3000, 'r')) << copy;
     }
 
-    // Nowhere to write: every place tried is named, and the loss said plainly.
+    // No state folder: a private folder made in TMPDIR, whatever was made there first.
     writeFile("afile", "x");
     setenv("XDG_STATE_HOME", path("afile").c_str(), 1);
-    setenv("TMPDIR", path("afile").c_str(), 1);
-    armRescue("nowhere/r2.lvl", "text");
-    std::string tried = "quorvex-edit: could not keep the unsaved room in ", pid = std::to_string(getpid());
-    EXPECT_EQ(writeRescueNow(), tried + "nowhere/r2.lvl.rescue: No such file or directory\n" + tried + path("afile") +
-                                    "/quorvex/r2.lvl." + pid + ".rescue: Not a directory\n" + tried + path("afile") +
-                                    "/r2.lvl." + pid +
-                                    ".rescue: Not a directory\nquorvex-edit: the unsaved room is lost");
+    setenv("TMPDIR", path("tmp").c_str(), 1);
+    std::filesystem::create_directories(folder / "tmp" / mine("r2.lvl"));  // the old fixed name, taken
+    armRescue(authorsFile("nowhere/r2.lvl"), "text");
+    std::string report = writeRescueNow(), tried = "quorvex-edit: could not keep the unsaved room in ";
+    std::string expected = tried + path("afile") + "/quorvex/" + mine("r2.lvl") + ": Not a directory\n" +
+                           "quorvex-edit: unsaved room kept in " + path("tmp") + "/quorvex-rescue-";
+    EXPECT_EQ(report.rfind(expected, 0), 0u) << report;
+    std::string privateFolder = report.substr(expected.size() - 15, 22);
+    EXPECT_EQ(fileContents(folder / "tmp" / privateFolder / mine("r2.lvl")), "text") << report;
+    struct stat info {};
+    ASSERT_EQ(stat((folder / "tmp" / privateFolder).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-// Each in a child; then SIGQUIT in a real terminal, where the report stays
-// on the screen once the terminal is back.
+// Each in a child; under nohup (SIGHUP ignored, standard error a file) the
+// run goes on and the report is still written, to standard error and to the
+// log in the state folder; then SIGQUIT in a real terminal, where the report
+// stays on the screen once the terminal is back.
 TEST_F(EditorFiles, EveryEndingSignalWritesTheRescueAndSaysWhere) {
-    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, 0}) {
         SCOPED_TRACE(number);
+        bool nohup = number == 0;
         pid_t child = fork();
         if (child == 0) {
             rlimit noCore{0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
             int log = open(path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(log, STDERR_FILENO);
+            if (nohup) signal(SIGHUP, SIG_IGN);
             installRescueHandlers();
-            armRescue("room.lvl", "unsaved " + std::to_string(number));
-            raise(number);
-            _exit(0);  // not reached: the signal ends the run
+            armRescue(authorsFile("room.lvl"), "unsaved " + std::to_string(number));
+            raise(nohup ? SIGHUP : number);
+            _exit(7);  // reached only where the signal was ignored
         }
         int status = 0;
         waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
-        EXPECT_EQ(readFile("room.lvl.rescue"), "unsaved " + std::to_string(number));
-        EXPECT_EQ(readFile("stderr"), "quorvex-edit: unsaved room kept in room.lvl.rescue\n");
-        std::filesystem::remove(folder / "room.lvl.rescue");
+        if (nohup)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << status;
+        std::string name = "room.lvl." + std::to_string(child) + ".rescue";
+        EXPECT_EQ(readFile(name), "unsaved " + std::to_string(number));
+        EXPECT_EQ(readFile("stderr"), "quorvex-edit: unsaved room kept in " + name + "\n");
+        std::string log = readFile("state/quorvex/rescue.log");
+        EXPECT_TRUE(log.size() > 24 && log.ends_with(" UTC quorvex-edit: unsaved room kept in " + name + "\n")) << log;
+        std::filesystem::remove(folder / name);
+        std::filesystem::remove(folder / "state/quorvex/rescue.log");
     }
 
     TmuxGame editor(std::string(QUORVEX_EDIT_BINARY) + " room.lvl");
@@ -270,31 +293,185 @@ TEST_F(EditorFiles, EveryEndingSignalWritesTheRescueAndSaysWhere) {
     ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();
     kill(editor.pid(), SIGQUIT);
     EXPECT_EQ(editor.waitExit(), 128 + SIGQUIT);
-    EXPECT_EQ(readFile("room.lvl.rescue").substr(82, 3), "16 ");
-    EXPECT_TRUE(editor.waitFor("quorvex-edit: unsaved room kept in room.lvl.rescue")) << editor.screen();
+    std::string name = "room.lvl." + std::to_string(editor.pid()) + ".rescue";
+    EXPECT_EQ(readFile(name).substr(82, 3), "16 ");
+    EXPECT_TRUE(editor.waitFor("quorvex-edit: unsaved room kept in " + name)) << editor.screen();
     EXPECT_TRUE(editor.lineModeBack());
 }
 
-TEST_F(EditorFiles, ARoomBesideANewerRescueOffersToTakeIt) {
-    std::map<int, std::string> changed = flatRoom();
+// Two editors on one room keep a copy each; the offer names the newest and
+// when it was written; a declined copy moves to the state folder; a copy
+// that holds just the room is no unsaved work; taking one and saving under
+// another name removes that copy and never the other room's; a name too
+// long for the folder gets a shortened copy that is found again; leftovers
+// of killed runs go.
+TEST_F(EditorFiles, RescueCopiesAreOnePerEditorAndOfferedOnlyWhenTheyHoldUnsavedWork) {
+    std::map<int, std::string> changed = flatRoom(), other = flatRoom();
     changed[10] = "5555";
-    std::string file = boxRoom(flatRoom()), rescued = boxRoom(changed);
+    other[10] = "6666";
+    std::string file = boxRoom(flatRoom());
     writeFile("room.lvl", file);
-    writeFile("room.lvl.rescue", rescued);
     auto now = std::filesystem::last_write_time(folder / "room.lvl");
-    std::filesystem::last_write_time(folder / "room.lvl.rescue", now + std::chrono::seconds(5));
-    ASSERT_EQ(editAgain("room.lvl", "n" + quit), 0);  // nothing changed: leaves at once
-    EXPECT_EQ(readFile("room.lvl"), file);
-    EXPECT_EQ(readFile("room.lvl.rescue"), rescued);
-    ASSERT_EQ(editAgain("room.lvl", "y" + save + quit), 0);
+    std::vector<std::string> copies;
+    for (const std::string& text : {boxRoom(changed), boxRoom(other)}) {
+        std::string child = inChild([&] {
+            armRescue(authorsFile("room.lvl"), text);
+            writeRescueNow();
+            return std::to_string(getpid());
+        });
+        copies.push_back("room.lvl." + child + ".rescue");
+        std::filesystem::last_write_time(folder / copies.back(), now + std::chrono::seconds(5 * copies.size()));
+    }
+    ASSERT_EQ(readFile(copies[0]), boxRoom(changed));
+    ASSERT_EQ(editAgain("room.lvl"), -1);
+    char when[32];
+    time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(now + std::chrono::seconds(10)));
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", std::localtime(&seconds));
+    EXPECT_TRUE(
+        has(screenRow(23) + " " + screenRow(24), copies[1] + ", written " + when + " (the newest of 2 copies)"));
+    ASSERT_EQ(editAgain("room.lvl", "n" + quit), 0);  // declined: moved out of the room's folder
+    EXPECT_FALSE(exists(copies[1]));
+    EXPECT_EQ(readFile("state/quorvex/" + copies[1]), boxRoom(other));
+    ASSERT_EQ(editAgain("room.lvl", "y" + save + quit), 0);  // the other copy, offered alone now
     EXPECT_EQ(readFile("room.lvl").substr(9 * 82, 6), "15555 ");
-    EXPECT_FALSE(exists("room.lvl.rescue"));
+    EXPECT_FALSE(exists(copies[0]));
 
-    // An older copy is not offered: Y takes nothing.
-    writeFile("room.lvl.rescue", rescued);
-    std::filesystem::last_write_time(folder / "room.lvl.rescue", now - std::chrono::seconds(500));
+    // Just the room again: nothing to take, and the copy goes.
+    writeFile("room.lvl.7.rescue", readFile("room.lvl"));
+    std::filesystem::last_write_time(folder / "room.lvl.7.rescue", now + std::chrono::seconds(60));
     ASSERT_EQ(editAgain("room.lvl", "y"), -1);
     EXPECT_EQ(screenRow(24).find("*room.lvl"), std::string::npos) << screenRow(24);
+    EXPECT_FALSE(exists("room.lvl.7.rescue"));
+
+    // Taken from a.lvl, saved as b.lvl: a's copy goes, b's stays.
+    writeFile("a.lvl", file);
+    writeFile("b.lvl", file);
+    writeFile("a.lvl.rescue", boxRoom(changed));
+    writeFile("b.lvl.rescue", boxRoom(other));
+    for (const char* name : {"a.lvl.rescue", "b.lvl.rescue"})
+        std::filesystem::last_write_time(folder / name, now + std::chrono::seconds(60));
+    ASSERT_EQ(editAgain("a.lvl", "y" + f12 + times(5, backspace) + "b\ry" + quit), 0);
+    EXPECT_EQ(readFile("b.lvl").substr(9 * 82, 6), "15555 ");
+    EXPECT_FALSE(exists("a.lvl.rescue"));
+    EXPECT_EQ(readFile("b.lvl.rescue"), boxRoom(other));
+
+    // 244 characters: a shortened name, said in the report, offered again; a dead run's temporary goes.
+    std::string longName = std::string(240, 'x') + ".lvl";
+    writeFile(longName, file);
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    writeFile("room.lvl." + std::to_string(gone) + ".rescue.tmp", "leftover");
+    writeFile("room.lvl.1.rescue.tmp", "a live run's");
+    armRescue(authorsFile("room.lvl"), "x");
+    EXPECT_FALSE(exists("room.lvl." + std::to_string(gone) + ".rescue.tmp"));
+    EXPECT_TRUE(exists("room.lvl.1.rescue.tmp"));
+    armRescue(authorsFile(longName), boxRoom(changed));
+    std::string report = writeRescueNow();
+    std::string prefix = "quorvex-edit: unsaved room kept in " + std::string(223, 'x') + "~";
+    ASSERT_EQ(report.rfind(prefix, 0), 0u) << report;
+    std::string kept = report.substr(prefix.size() - 224);
+    EXPECT_TRUE(kept.size() <= 255 && kept.ends_with("." + std::to_string(getpid()) + ".rescue")) << kept;
+    std::filesystem::last_write_time(folder / kept, now + std::chrono::seconds(60));
+    ASSERT_EQ(editAgain(longName, "y" + save + quit), 0) << bottomRows();
+    EXPECT_EQ(readFile(longName).substr(9 * 82, 6), "15555 ");
+    EXPECT_FALSE(exists(kept));
+}
+
+// Another pack's index is taken only as a regular file of this pack, takes
+// the mode of the index it replaces (or keeps its own), and never replaces
+// an index that was not read whole.
+TEST_F(EditorFiles, TakingAnotherPacksIndexReadsOnlyAFileOfThePackAndNeverWidensOrCutsAnIndex) {
+    writeFile("secret.txt", "room\r\n*SECRET\r\n");
+    chmod(path("secret.txt").c_str(), 0600);
+    std::filesystem::create_directories(folder / "out");
+    std::filesystem::create_symlink(folder / "secret.txt", folder / "out/other.txt");
+    ASSERT_EQ(editAgain("out", "iq"), 0);
+    EXPECT_EQ(readFile("out/out.txt"), "*\r\n");  // no other index offered: an empty one of its own
+
+    writeFile("copied/other.txt", "one\r\n*me\r\n");
+    chmod(path("copied/other.txt").c_str(), 0600);
+    ASSERT_EQ(editAgain("copied", "iq"), 0);
+    EXPECT_EQ(readFile("copied/copied.txt"), "one\r\n*me\r\n");
+    struct stat info {};
+    ASSERT_EQ(stat(path("copied/copied.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::string big = "*me\r\n" + std::string(6'000'000, 'z');
+    writeFile("big/big.txt", big);
+    writeFile("big/other.txt", "one\r\n*me\r\n");
+    ASSERT_EQ(editAgain("big", "i"), -1);
+    EXPECT_TRUE(has(screenRow(25), "never rewritten")) << screenRow(25);
+    EXPECT_EQ(readFile("big/big.txt"), big);
+    EXPECT_FALSE(exists("big/big.txt~"));
+}
+
+// A room named on the command line in a sticky, world-writable folder: a
+// link another user put there is never followed for writing (nothing made
+// at its target, on opening or saving, whatever fs.protected_symlinks
+// says); a rescue copy that is a link or another user's file is never offered.
+TEST_F(EditorFiles, AnotherUsersLinkInASharedFolderIsNeverWrittenThroughNorItsRescueOffered) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's link";
+    std::filesystem::create_directories(folder / "shared");
+    chmod(path("shared").c_str(), 01777);
+    writeFile("secret.lvl", "SECRET\r\n");
+    chmod(path("secret.lvl").c_str(), 0600);
+    auto plant = [&](const std::string& link, const std::string& target) {
+        std::filesystem::create_symlink(target, folder / link);
+        ASSERT_EQ(lchown(path(link).c_str(), 1234, 1234), 0);
+    };
+    plant("shared/made.lvl", path("made.lvl"));
+    plant("shared/secret.lvl", path("secret.lvl"));
+    plant("shared/slash.lvl", "..\\made.lvl");
+    for (const char* room : {"shared/made.lvl", "shared/secret.lvl", "shared/slash.lvl"}) {
+        SCOPED_TRACE(room);
+        ASSERT_EQ(editAgain(room), -1);  // opened: nothing made
+        EXPECT_FALSE(exists("made.lvl"));
+        ASSERT_EQ(editAgain(room, "5" + save), -1);
+        EXPECT_TRUE(has(bottomRows(), "link another user made in a shared folder")) << bottomRows();
+    }
+    EXPECT_FALSE(exists("made.lvl"));
+    EXPECT_FALSE(exists("shared/..\\made.lvl"));
+    std::filesystem::create_directories(folder / "victim");  // a pack folder through such a link: refused
+    plant("shared/pk", path("victim"));
+    EXPECT_EQ(editAgain("shared/pk"), 2);
+    EXPECT_TRUE(has(editorReport(), "link another user made in a shared folder")) << editorReport();
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "victim"));
+    EXPECT_EQ(readFile("secret.lvl"), "SECRET\r\n");
+    EXPECT_FALSE(exists("secret.lvl~"));
+
+    writeFile("shared/own.lvl", boxRoom(flatRoom()));
+    plant("shared/own.lvl.rescue", path("secret.lvl"));
+    writeFile("shared/own.lvl.99.rescue", "SECRET too\r\n");
+    ASSERT_EQ(chown(path("shared/own.lvl.99.rescue").c_str(), 1234, 1234), 0);
+    for (const char* copy : {"shared/own.lvl.rescue", "shared/own.lvl.99.rescue"}) {
+        struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 60, 0}};
+        utimensat(AT_FDCWD, path(copy).c_str(), later, AT_SYMLINK_NOFOLLOW);
+    }
+    ASSERT_EQ(editAgain("shared/own.lvl", "y" + save + quit), 0);  // nothing offered: 'y' paints nothing
+    EXPECT_EQ(readFile("shared/own.lvl").find("SECRET"), std::string::npos);
+    EXPECT_EQ(readFile("secret.lvl"), "SECRET\r\n");
+}
+
+// Names typed in the prompts: in a UTF-8 locale the file is called what the
+// screen shows (é and Θ typed come as their code page 437 glyphs); where
+// the locale is not UTF-8 such a name is refused rather than written as
+// bytes no listing would show alike.
+TEST_F(EditorFiles, NamesTypedInAUtf8LocaleAreWrittenInUtf8) {
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    setenv("LANG", "C.UTF-8", 1);
+    ASSERT_EQ(editAgain("pk", "a\x82t\xE9\rq"), 0);
+    EXPECT_EQ(readFile("pk/pk.txt"), "\xC3\xA9t\xCE\x98\r\n*\r\n");
+    EXPECT_TRUE(exists("pk/\xC3\xA9t\xCE\x98.lvl"));
+    ASSERT_EQ(editAgain("pk"), -1);
+    EXPECT_EQ(screenRow(3).substr(7, 3), "\x82t\xE9");  // listed as it was typed
+    setenv("LANG", "C", 1);
+    ASSERT_EQ(editAgain("pk", "a\x82\r"), -1);
+    EXPECT_TRUE(has(bottomRows(), "Names are ASCII here")) << bottomRows();
+    EXPECT_EQ(readFile("pk/pk.txt"), "\xC3\xA9t\xCE\x98\r\n*\r\n");
+    unsetenv("LANG");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // level files from rows, control keys as text to type.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,17 @@ inline std::string fileOf(const std::vector<std::string>& rows, const std::strin
 inline ::testing::AssertionResult has(const std::string& text, const std::string& words) {
     if (text.find(words) != std::string::npos) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "\"" << words << "\" not in:\n" << text;
+}
+
+// The name of the rescue copy of room (room.PID.rescue) in folder, "" when none.
+inline std::string rescueName(const std::filesystem::path& folder, const std::string& room) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > room.size() + 8 && name.compare(0, room.size() + 1, room + ".") == 0 &&
+            name.ends_with(".rescue"))
+            return name;
+    }
+    return "";
 }
 
 class EditorRun : public GameRun {

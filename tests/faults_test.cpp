@@ -1,8 +1,11 @@
 // Faults from outside: FIFOs for data files, a read-only folder or a full disk
 // when saving, links planted at temporary names, kills mid-save, big counters.
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <array>
 #include <climits>
@@ -11,6 +14,7 @@
 #include <random>
 
 #include "childrun.h"
+#include "console/terminal.h"
 #include "levels/saves.h"
 #include "roomfixture.h"
 #include "system/files.h"
@@ -154,4 +158,100 @@ TEST_F(Faults, CountersStopAtTheEndsOfTheirRange) {
     player.jumping = false;
     EXPECT_EQ(runTickRules(player), TickOutcome::GameOver);
     EXPECT_EQ(game.score, INT32_MAX);
+}
+
+// Another game in the same folder deleted the save that the menu offers
+// (its game over): Enter shows the menu again with what is there now,
+// never status 2.
+TEST_F(GameRun, RealTerminalAContinueWhoseFileIsGoneShowsTheMenuAgain) {
+    writeFile("save.sav", "48\r\n885\r\n40\r\n");
+    TmuxGame game;
+    game.start(folder);
+    ASSERT_TRUE(game.waitFor("Continue (Save)")) << game.screen();
+    fs::remove(folder / "save.sav");
+    writeFile("checkpoint.sav", "63\r\n1485\r\n-3\r\n");
+    game.keys("Enter");
+    ASSERT_TRUE(game.waitFor("Continue (Checkpoint)")) << game.screen();
+    fs::remove(folder / "checkpoint.sav");
+    game.keys("Enter");
+    for (int waited = 0; waited < 2000 && game.screen().find("Continue") != std::string::npos; waited += 50)
+        TmuxGame::nap();
+    EXPECT_EQ(game.screen().find("Continue"), std::string::npos) << game.screen();
+    EXPECT_NE(game.screen().find("New Game"), std::string::npos) << game.screen();
+    game.keys("Escape");
+    EXPECT_EQ(game.waitExit(), 0);
+}
+
+// A closed pipe on standard output: each program ends with status 2, not by SIGPIPE.
+TEST(FaultsOutput, AClosedPipeIsAFailedWriteInEveryProgram) {
+    for (const char* program : {QUORVEX_BINARY, QUORVEX_CHECK_BINARY, QUORVEX_EDIT_BINARY}) {
+        SCOPED_TRACE(program);
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        close(ends[0]);
+        pid_t child = fork();
+        if (child == 0) {
+            dup2(ends[1], STDOUT_FILENO);
+            execl(program, program, "--version", static_cast<char*>(nullptr));
+            _exit(99);
+        }
+        close(ends[1]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    }
+}
+
+// kill -TSTP and kill -CONT back to back, twenty times: a continue that comes
+// before the stop is acted on cancels it (as the kernel cancels a stop still
+// pending), so the game never stays stopped with no continue to come.
+TEST(FaultsPty, AStopFollowedAtOnceByAContinueNeverLeavesTheProgramStopped) {
+    int master = -1, slave = -1;
+    winsize size{25, 80, 0, 0};
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);  // a group of its own with a parent outside it: stopping is not ignored
+        close(master);
+        std::string failure;
+        startMemoryConsole();
+        if (!openTerminalOn(fdopen(dup(slave), "r"), fdopen(slave, "w"), "xterm-256color", failure)) _exit(3);
+        terminalSleep(2500);  // time stopped does not count
+        closeTerminal();
+        _exit(0);
+    }
+    close(slave);
+    auto drain = [&](int ms) {
+        char chunk[4096];
+        for (pollfd ready{master, POLLIN, 0}; poll(&ready, 1, ms) > 0 && read(master, chunk, sizeof chunk) > 0;)
+            continue;
+    };
+    auto state = [&] {
+        std::string stat = fileContents("/proc/" + std::to_string(child) + "/stat");
+        size_t close = stat.rfind(')');
+        return close == std::string::npos ? ' ' : stat[close + 2];
+    };
+    std::mt19937 random(7);
+    drain(300);
+    int leftStopped = 0;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        kill(child, SIGTSTP);
+        // The stop seen, or not yet: a spin, as sleeps this short are not kept.
+        auto until = std::chrono::steady_clock::now() +
+                     std::chrono::microseconds(std::uniform_int_distribution<int>(0, 150)(random));
+        while (std::chrono::steady_clock::now() < until) continue;
+        kill(child, SIGCONT);
+        drain(40);
+        if (state() == 'T') {  // stopped after the continue: nothing would ever continue it
+            ++leftStopped;
+            kill(child, SIGCONT);
+            drain(40);
+        }
+    }
+    EXPECT_EQ(leftStopped, 0);
+    kill(child, SIGCONT);  // whatever happened, the child ends
+    int status = 0;
+    for (int waited = 0; waited < 8000 && waitpid(child, &status, WNOHANG) == 0; waited += 20) drain(20);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    close(master);
 }

@@ -201,6 +201,34 @@ TEST_F(Installed, RefusedArgumentsAndAFolderThatCannotBeMadeAreReportedInOneLine
     EXPECT_TRUE(fs::is_empty(start));
 }
 
+// What the launcher prints never holds a byte the terminal would act on;
+// the folders it makes are 700 whatever the umask, and a world-writable
+// game folder that it did not make, where anyone could plant links, is refused.
+TEST_F(Installed, TheLauncherEscapesWhatItPrintsAndMakesItsFoldersPrivate) {
+    Launch run = launch("", "HOME=" + shellQuoted("rel\x1b]0;T\x07\xc2\x9b"));
+    EXPECT_EQ(run.err,
+              "quorvex: cannot find your game folder: HOME (rel\\x1B]0;T\\x07\\xC2\\x9B) is not an absolute path\n");
+    run = launch("--help", "HOME=" + shellQuoted("rel\x1b[2J"));
+    EXPECT_NE(run.out.find("(none: HOME (rel\\x1B[2J) is not an absolute path)"), std::string::npos) << run.out;
+
+    std::string log = shellQuoted((root / "log").string());
+    ASSERT_EQ(std::system(("umask 000 && " + command() + " >" + log + " 2>&1").c_str()) != -1, true);
+    for (const fs::path& made :
+         {home / ".local", home / ".local/share", folder(), folder() / "levels", folder() / "levels/custom levels"}) {
+        struct stat info {};
+        ASSERT_EQ(stat(made.c_str(), &info), 0) << made;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+    }
+    fs::path shared = root / "open";
+    fs::create_directories(shared / "quorvex");
+    fs::permissions(shared / "quorvex", fs::perms::all);
+    run = launch("", "XDG_DATA_HOME=" + shellQuoted(shared.string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quorvex: cannot use the game folder " + (shared / "quorvex").string() +
+                           ": anyone may write in it (chmod o-w on it makes it yours alone)\n");
+    EXPECT_TRUE(fs::is_empty(shared / "quorvex"));
+}
+
 // Starts at once into a fresh folder race for the same links: none may land in the installed tree.
 TEST_F(Installed, StartsAtOnceMakeNoLinkInsideTheInstalledData) {
     Snapshot installed = snapshot(data);

@@ -67,17 +67,24 @@ TEST_F(MenuRun, MarkerMovesWithinItsLimitsAndQuitOrEscEnd) {
     EXPECT_EQ((runKeys({up, down, up, up}), markerRow()), 10);
 }
 
-TEST_F(MenuRun, ContinueReadsTheSaveBeforeTheCheckpoint) {
-    writeFile("save.sav", "48\r\n885\r\n40\r\n");
-    writeFile("checkpoint.sav", "63\n1485\n-3\n");
-    EXPECT_EQ((runKeys({}), row(10, 32, 17)), std::string("\x10\xB0") + "Continue (Save)");
-    EXPECT_EQ((runKeys({enter}), gameState()), "7 12 40");
+// A save quit early in the series no longer hides a later checkpoint: the
+// file written last wins, and the item names it.
+TEST_F(MenuRun, ContinueResumesFromTheFileWrittenLast) {
+    writeFile("save.sav", "48\r\n885\r\n40\r\n");   // quit in room 7
+    writeFile("checkpoint.sav", "63\n1485\n-3\n");  // then room 10 reached
+    auto quitAt = std::filesystem::last_write_time(folder / "save.sav");
+    std::filesystem::last_write_time(folder / "checkpoint.sav", quitAt + std::chrono::seconds(5));
+    EXPECT_EQ((runKeys({}), row(10, 32, 23)), std::string("\x10\xB0") + "Continue (Checkpoint)");
+    EXPECT_EQ((runKeys({enter}), gameState()), "10 20 -3");
     EXPECT_EQ(soundLog().back(), "once Sound/begin.wav");
+    std::filesystem::last_write_time(folder / "save.sav", quitAt + std::chrono::seconds(9));
+    EXPECT_EQ((runKeys({}), row(10, 34, 15)), "Continue (Save)");
+    EXPECT_EQ((runKeys({enter}), gameState()), "7 12 40");
+    std::filesystem::last_write_time(folder / "checkpoint.sav", quitAt + std::chrono::seconds(9));
+    EXPECT_EQ((runKeys({enter}), gameState()), "7 12 40");  // written at the same moment: the save
     game.score = 99;
     EXPECT_EQ((runKeys({down, enter}), gameState()), "1 0 0");  // New Game starts afresh
-    EXPECT_TRUE(exists("save.sav"));
     std::filesystem::remove(folder / "save.sav");
-    EXPECT_EQ((runKeys({}), row(10, 34, 21)), "Continue (Checkpoint)");
     EXPECT_EQ((runKeys({enter}), gameState()), "10 20 -3");
     std::filesystem::remove(folder / "checkpoint.sav");
     EXPECT_EQ((runKeys({}), shown(34, 10)), "b0/08");

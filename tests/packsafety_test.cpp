@@ -1,7 +1,13 @@
 // A custom pack may not touch the main series' saves, nor make the game, the
 // checker or the editor read a file outside its folder.
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
+#include <iostream>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "check/check.h"
 #include "edit/edit.h"
@@ -12,11 +18,13 @@
 
 namespace {
 
+// Each file the layer used, as the kernel has it: read back from /proc/self/fd.
 std::vector<std::string> fileUses;
-void recordFileUse(const char* operation, const std::string& path) {
-    char* real = realpath(path.c_str(), nullptr);
-    fileUses.push_back(std::string(operation) + " " + (real != nullptr ? real : path));
-    std::free(real);
+void recordFileUse(const char* operation, int fd, std::string_view name) {
+    char target[4096];
+    ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    std::string path(target, length > 0 ? size_t(length) : 0);
+    fileUses.push_back(std::string(operation) + " " + path + (name.empty() ? "" : "/" + std::string(name)));
 }
 
 const std::string save = "48\r\n885\r\n40\r\n", checkpoint = "103\r\n1485\r\n-3\r\n";
@@ -27,6 +35,8 @@ struct PackSaves : GameRun {
         installCueFiles();
         writeFile("save.sav", save);
         writeFile("checkpoint.sav", checkpoint);
+        auto written = std::filesystem::last_write_time(folder / "save.sav");  // the save is the later one
+        std::filesystem::last_write_time(folder / "checkpoint.sav", written - std::chrono::seconds(10));
         writeFile("levels/custom levels/demo/exit.lvl", levelText({{19, "i"}, {20, "9"}}));  // falls into the exit
         writeFile("levels/custom levels/demo/lava.lvl", levelText({{19, "i"}, {20, "2"}}));  // and into lava
         fileUses.clear();
@@ -50,7 +60,8 @@ struct PackSaves : GameRun {
     // Both saves byte for byte, and neither written nor deleted even to the same bytes.
     bool savesKept() {
         for (const std::string& use : fileUses)
-            if (use.rfind("read", 0) != 0 && use.find(".sav") != std::string::npos) return false;
+            if (use.rfind("read", 0) != 0 && use.rfind("look", 0) != 0 && use.find(".sav") != std::string::npos)
+                return false;
         return readFile("save.sav") == save && readFile("checkpoint.sav") == checkpoint;
     }
 };
@@ -188,6 +199,135 @@ TEST_F(LeavingPack, AnIndexLinkedOutOfItsFolderIsNoPack) {
     EXPECT_EQ(readFile("outside/list.txt"), "SECRET\r\n*me\r\n");
     EXPECT_FALSE(exists("levels/custom levels/evil/evil.txt~"));
     EXPECT_FALSE(outsideUsed());
+}
+
+// A link whose target is spelled with '\\' is followed as the kernel follows
+// it: the backslashes are part of the name, never folder separators (the
+// mapping is for names read from index and level files). The checker passes
+// the pack, and the editor saves into the pack's own file.
+TEST_F(LeavingPack, ALinkTargetSpelledWithBackslashesIsNeverMapped) {
+    std::string bs = "levels/custom levels/bs", target = "e\\..\\..\\outside";
+    writeFile("levels/custom levels/outside", "precious\r\n");  // where the mapped target would lead
+    writeFile(bs + "/bs.txt", "r\r\n*me\r\n");
+    writeFile(bs + "/" + target, levelText({{19, "i"}, {20, "9"}}));
+    std::filesystem::create_symlink(target, folder / bs / "r.lvl");
+    std::string out, err;
+    EXPECT_EQ(runChecker({bs}, out, err), 0) << out;
+    text(0, "\r5\x13\x11q");  // open r, paint, save, leave, leave
+    EXPECT_EQ(runEditor(bs), 0);
+    EXPECT_EQ(readFile("levels/custom levels/outside"), "precious\r\n");
+    EXPECT_EQ(readFile(bs + "/" + target).substr(82, 2), " 5");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / bs / "r.lvl"));
+    EXPECT_FALSE(outsideUsed());
+}
+
+// While the game, the checker and the editor load a pack, its room and its
+// index are swapped between a file of the pack and a link to a file outside
+// it: the room by a thread, as fast as the machine allows, and both at
+// random between the steps of the file layer (its watcher swaps them each
+// time it is told of a step). However the swaps fall, nothing outside is ever opened (as the
+// kernel reports the descriptors opened) nor written.
+class SwappedPack : public GameRun {
+protected:
+    static SwappedPack* current;
+    static void watch(const char*, int fd, std::string_view) {
+        char target[4096];
+        ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        std::string path(target, length > 0 ? size_t(length) : 0);
+        if (path.rfind(current->outsideRoot, 0) == 0) ++current->outsideUses;
+        current->swap("r.lvl", current->random() % 2 == 0, ".w");
+        if (current->random() % 8 == 0) current->swap("sw.txt", current->random() % 2 == 0, ".w");
+    }
+    // The entry made a link out (or a file of the pack again), by a rename.
+    void swap(const std::string& entry, bool toLink, const char* temporarySuffix) {
+        std::string at = (folder / pack).string() + "/", temporary = at + entry + temporarySuffix;
+        bool index = entry == "sw.txt";
+        int made = toLink ? symlink((folder / "outside" / (index ? "sw.txt" : "x.lvl")).c_str(), temporary.c_str())
+                          : ::link((at + (index ? "keep.txt" : "keep.lvl")).c_str(), temporary.c_str());
+        if (made == 0) rename(temporary.c_str(), (at + entry).c_str());
+        unlink(temporary.c_str());  // a rename between two links of one file leaves both
+        ++swaps;
+    }
+    void SetUp() override {
+        GameRun::SetUp();
+        installCueFiles();
+        writeFile("outside/x.lvl", outsideRoom);
+        writeFile("outside/sw.txt", "x\r\n*SECRET\r\n");
+        writeFile(pack + "/keep.lvl", levelText({{19, "i"}, {20, "9"}}));
+        writeFile(pack + "/keep.txt", "r\r\n*me\r\n");
+        std::filesystem::copy_file(folder / pack / "keep.lvl", folder / pack / "r.lvl");
+        std::filesystem::copy_file(folder / pack / "keep.txt", folder / pack / "sw.txt");
+        outsideRoot = std::filesystem::canonical(folder / "outside").string() + "/";
+        current = this;
+        fileUseWatcher = watch;
+        run = {true, true, "sw", folder.string() + "/"};
+        // The room swapped every 10 microseconds or so.
+        swapper = std::thread([this] {
+            for (bool linked = false; !stop;) {
+                swap("r.lvl", linked = !linked, ".t");
+                auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(10);
+                while (std::chrono::steady_clock::now() < until) continue;  // the loads' steps go on meanwhile
+            }
+        });
+        while (swaps < 100) std::this_thread::yield();
+    }
+    void TearDown() override {
+        stop = true;
+        swapper.join();
+        fileUseWatcher = nullptr;
+        useWalkByHand(false);
+        GameRun::TearDown();
+    }
+    // The three programs load the pack `loads` times each, in turn; their outcomes, counted.
+    void loadAll(int loads) {
+        std::map<std::string, int> seen;
+        for (int n = 0; n < loads; ++n) {
+            swap("sw.txt", random() % 2 == 0, ".w");
+            room = RoomState{};
+            game.levelNumber = 1;
+            try {
+                RoomLoad load = loadPackLevel();
+                EXPECT_NE(cellAt(1, 1), Lava);  // the room outside never drawn
+                ++seen[load.outcome == LoadOutcome::Play ? "game: played" : "game: missing"];
+            } catch (const FileFailure& failure) {
+                ++seen["game: " + failure.reason];
+            }
+            std::string out, err;
+            int status = runChecker({pack}, out, err);
+            EXPECT_EQ(out.find("SECRET"), std::string::npos) << out;
+            ++seen["checker: status " + std::to_string(status)];
+            startMemoryConsole();
+            text(0,
+                 "\r5\x13\x11"
+                 "deX\rq");  // open r, paint, save, leave (discarding), author text, leave
+            try {
+                ++seen["editor: status " + std::to_string(runEditor(pack))];
+            } catch (const ScriptEnded&) {
+                ++seen["editor: waiting"];
+            }
+        }
+        EXPECT_EQ(outsideUses, 0);
+        EXPECT_EQ(readFile("outside/x.lvl"), outsideRoom);
+        EXPECT_EQ(readFile("outside/sw.txt"), "x\r\n*SECRET\r\n");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "outside"), {}), 2);  // nothing made there
+        std::cout << "      " << swaps << " swaps;";
+        for (const auto& [what, count] : seen) std::cout << " " << what << " " << count << ";";
+        std::cout << "\n";
+    }
+    const std::string pack = "levels/custom levels/sw", outsideRoom = levelText({{1, "2222"}, {19, "i"}, {20, "9"}});
+    std::string outsideRoot;
+    std::atomic<long> outsideUses{0}, swaps{0};
+    std::atomic<bool> stop{false};
+    std::thread swapper;
+    std::mt19937 random{1};
+};
+SwappedPack* SwappedPack::current = nullptr;
+
+TEST_F(SwappedPack, NothingOutsideIsReadOrWrittenInAThousandLoadsOfEachProgram) { loadAll(1000); }
+
+TEST_F(SwappedPack, NorByTheWalkOfStepsUsedWhereTheKernelHasNoOpenat2) {
+    useWalkByHand(true);
+    loadAll(300);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // other as in play, each is searched, and everything found is printed as
 // compilers print their findings.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include "levels/levelformat.h"
 #include "levels/levels.h"
 #include "system/files.h"
+#include "system/folders.h"
 #include "system/output.h"
 
 namespace {
@@ -79,16 +79,6 @@ const char* severityName(Severity s) {
     return s == Severity::Error ? "error" : s == Severity::Warning ? "warning" : "note";
 }
 
-enum class Kind { Missing, Loop, File, Folder, Other };
-
-Kind kindOf(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) return errno == ELOOP ? Kind::Loop : Kind::Missing;
-    if (S_ISREG(info.st_mode)) return Kind::File;
-    if (S_ISDIR(info.st_mode)) return Kind::Folder;
-    return Kind::Other;
-}
-
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder.back() == '/') return folder + name;
     return folder + "/" + name;
@@ -105,18 +95,35 @@ void add(Results& results, const std::string& path, int line, int column, Severi
     results.findings.push_back({path, {line, column, severity, std::move(text), x, y}});
 }
 
-// A level file's text, or a finding that says why there is none. Only
-// regular files are opened: a FIFO or a device would wait forever.
-bool readLevel(Results& results, const std::string& path, std::string& text) {
-    Kind kind = kindOf(path);
-    std::string reason = kind == Kind::Missing  ? "no such file"
-                         : kind == Kind::Loop   ? "a loop of links"
-                         : kind == Kind::Folder ? "a folder, not a level file"
-                         : kind == Kind::Other  ? "not a regular file"
-                                                : "";
+// A level file's text, or a finding that says why there is none. The file
+// was opened once, and what it is was asked of that descriptor: only a
+// regular file is read (a FIFO or a device would wait forever).
+bool readOpened(Results& results, OpenFile& file, const std::string& path, std::string& text) {
+    std::string reason;
+    switch (file.look.kind) {
+        case FileKind::Missing:
+            reason = "no such file";
+            break;
+        case FileKind::Loop:
+            reason = "a loop of links";
+            break;
+        case FileKind::Folder:
+            reason = "a folder, not a level file";
+            break;
+        case FileKind::Other:
+        case FileKind::Link:
+            reason = "not a regular file";
+            break;
+        case FileKind::Outside:
+        case FileKind::Unreadable:
+            reason = reasonFor(file.look.error);
+            break;
+        case FileKind::File:
+            break;
+    }
     if (reason.empty()) {
         try {
-            text = readTextFile(path, levelFileLimit + 1);
+            text = readOpenFile(file, path, levelFileLimit + 1);
             if (text.size() > levelFileLimit) {
                 text.resize(levelFileLimit);
                 add(results, path, 0, 0, Severity::Warning, "the file is larger than 4 MiB: the game reads no more");
@@ -129,6 +136,11 @@ bool readLevel(Results& results, const std::string& path, std::string& text) {
     add(results, path, 0, 0, Severity::Error, "cannot read: " + reason);
     results.unreadable = true;
     return false;
+}
+
+bool readLevel(Results& results, const Folder& folder, const std::string& name, std::string& text) {
+    OpenFile file = openFileIn(folder, name);
+    return readOpened(results, file, pathIn(folder, name), text);
 }
 
 void checkRoom(Results& results, const std::string& path, const std::string& text, RoomState& previous, int number,
@@ -145,62 +157,66 @@ void checkRoom(Results& results, const std::string& path, const std::string& tex
     results.rooms.push_back({path, number, inPack, loaded, report});
 }
 
-void checkSeries(Results& results, const std::string& folder) {
+void checkSeries(Results& results, const Folder& folder) {
     RoomState previous{};
     for (int n = 1; n <= backdropRoom; ++n) {
-        std::string path = joinPath(folder, std::to_string(n) + ".lvl");
         std::string text;
-        if (!readLevel(results, path, text)) continue;
-        checkRoom(results, path, text, previous, n, n == 1, n == backdropRoom);
+        std::string name = std::to_string(n) + ".lvl";
+        if (!readLevel(results, folder, name, text)) continue;
+        checkRoom(results, pathIn(folder, name), text, previous, n, n == 1, n == backdropRoom);
     }
 }
 
-void checkPack(Results& results, const std::string& folder) {
+// The pack's files are read beneath its folder (the game's own rule): an
+// entry swapped for a link out between two looks is still never read.
+void checkPack(Results& results, const Folder& pack, const std::string& folder) {
     std::string name = baseName(folder);
     std::string index = joinPath(folder, name + ".txt");
-    if (!packIndexInsideFolder(folder, name)) {
+    OpenFile indexFile = openPackFile(pack, name + ".txt");
+    if (indexFile.look.kind == FileKind::Outside) {
         add(results, index, 0, 0, Severity::Error,
             "the pack index leads outside the pack folder: a pack must not reach into the player's files");
         return;
     }
     std::string text;
-    if (!readLevel(results, index, text)) return;
-    PackIndex pack = parsePackIndex(text);
+    if (!readOpened(results, indexFile, index, text)) return;
+    PackIndex packIndex = parsePackIndex(text);
     RoomState previous{};
     int rooms = 0;
-    for (const std::string& entry : pack.entries) {
+    for (const std::string& entry : packIndex.entries) {
         int line = ++rooms;
         if (rooms == backdropRoom)
             add(results, index, line, 1, Severity::Warning,
                 "more than 21 playable rooms: room 22 is the ending's backdrop and the rooms after it are never "
                 "reached");
         if (rooms > backdropRoom) continue;
-        // Decided before the file is looked at, so nothing outside is read or quoted.
-        if (!packEntryInsideFolder(folder, entry)) {
+        OpenFile room = openPackFile(pack, entry + ".lvl");
+        FileKind kind = room.look.kind;
+        // Nothing outside is read or quoted.
+        if (kind == FileKind::Outside) {
             add(results, index, line, 1, Severity::Error,
                 "the entry \"" + entry +
                     "\" leads outside the pack folder: a pack must not reach into the player's files");
             continue;
         }
         std::string path = joinPath(folder, hostPath(entry) + ".lvl");
-        Kind kind = kindOf(path);
-        if (kind == Kind::Missing || kind == Kind::Loop) {
+        if (kind == FileKind::Missing || kind == FileKind::Loop) {
             add(results, index, line, 1, Severity::Error,
                 "the entry \"" + entry + "\" names " + path +
-                    (kind == Kind::Loop ? ", a loop of links" : ", which does not exist"));
+                    (kind == FileKind::Loop ? ", a loop of links" : ", which does not exist"));
             continue;
         }
-        if (kind == Kind::Folder) {
+        if (kind == FileKind::Folder) {
             add(results, index, line, 1, Severity::Error,
                 "the entry \"" + entry + "\" names the folder " + path + ", not a level file");
             continue;
         }
         std::string roomText;
-        if (!readLevel(results, path, roomText)) continue;
+        if (!readOpened(results, room, path, roomText)) continue;
         checkRoom(results, path, roomText, previous, rooms, rooms == 1, rooms == backdropRoom, true);
     }
-    if (!pack.hasEndLine)
-        add(results, index, static_cast<int>(pack.entries.size()) + 1, 1, Severity::Warning,
+    if (!packIndex.hasEndLine)
+        add(results, index, static_cast<int>(packIndex.entries.size()) + 1, 1, Severity::Warning,
             "no end line '*AUTHOR': the pack ends with an empty author text");
 }
 
@@ -213,13 +229,14 @@ int roomsBefore(const std::string& path, RoomState& previous) {
     std::string name = baseName(path);
     int number = seriesRoomNumber(name);
     if (number == 0) return 0;
-    std::string folder = path.substr(0, path.size() - name.size());
+    std::string folderPath = path.substr(0, path.size() - name.size());
+    Folder folder = openFolder(folderPath.empty() ? "." : folderPath, Reach::Anywhere);
     RoomState loaded{};
     for (int n = 1; n < number; ++n) {
-        std::string earlier = joinPath(folder.empty() ? "." : folder, std::to_string(n) + ".lvl");
-        if (kindOf(earlier) != Kind::File) return 0;
+        OpenFile earlier = openFileIn(folder, std::to_string(n) + ".lvl");
+        if (earlier.fd < 0) return 0;
         try {
-            loaded = roomFromText(readTextFile(earlier, levelFileLimit), loaded);
+            loaded = roomFromText(readOpenFile(earlier, path, levelFileLimit), loaded);
         } catch (const FileFailure&) {
             return 0;
         }
@@ -229,23 +246,27 @@ int roomsBefore(const std::string& path, RoomState& previous) {
 }
 
 void checkPath(Results& results, const std::string& path) {
-    Kind kind = kindOf(path);
-    if (kind == Kind::Folder) {
+    Folder folder = openFolder(path, Reach::Anywhere);
+    if (isOpen(folder)) {
         // An index named after the folder makes it a pack, whatever its rooms are called
         // (authors number them 1.lvl, 2.lvl, ...); a levels folder has no such index.
-        if (kindOf(joinPath(path, baseName(path) + ".txt")) != Kind::Missing)
-            checkPack(results, path);
-        else if (kindOf(joinPath(path, "1.lvl")) != Kind::Missing)
-            checkSeries(results, path);
-        else {
-            add(results, path, 0, 0, Severity::Error,
-                "cannot read: neither a pack folder (no " + baseName(path) + ".txt) nor a levels folder (no 1.lvl)");
-            results.unreadable = true;
+        folder.reach = Reach::Beneath;
+        if (lookAtPackFile(folder, baseName(path) + ".txt").kind != FileKind::Missing) {
+            checkPack(results, folder, path);
+            return;
         }
+        folder.reach = Reach::Anywhere;
+        if (lookAt(folder, "1.lvl").kind != FileKind::Missing) {
+            checkSeries(results, folder);
+            return;
+        }
+        add(results, path, 0, 0, Severity::Error,
+            "cannot read: neither a pack folder (no " + baseName(path) + ".txt) nor a levels folder (no 1.lvl)");
+        results.unreadable = true;
         return;
     }
     std::string text;
-    if (!readLevel(results, path, text)) return;
+    if (!readLevel(results, currentFolder(), path, text)) return;
     RoomState previous{};
     int earlier = roomsBefore(path, previous);
     if (earlier > 0)

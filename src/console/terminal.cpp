@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/signalfd.h>
 #include <term.h>
 #include <termios.h>
 #include <unistd.h>
@@ -116,6 +117,7 @@ struct TerminalState {
     bool restoreGivesSizeBack = false;      // the prepared restore asks for the size found
     bool shrunkAtStop = false;
     sigset_t waitMask;  // the signal mask while waiting: resizes come through
+    int stopFd = -1;    // readable while a stop (SIGTSTP) waits, held back, to be acted on
     sigset_t savedMask;
     struct sigaction savedResize, savedStop, savedContinue;
     Clock::duration stoppedFor{};  // all the time spent stopped (SIGTSTP), which pauses do not count
@@ -164,7 +166,6 @@ void restoreFromSignal(int signalNumber) {
 }
 
 void noteResize(int) { resized = 1; }
-void noteStop(int) { stopAsked = 1; }
 void noteContinue(int) { continued = 1; }
 
 void installSignalHandlers() {
@@ -193,18 +194,29 @@ void installSignalHandlers() {
     sigaction(SIGWINCH, &note, &tty.savedResize);
     note.sa_handler = noteContinue;
     sigaction(SIGCONT, &note, &tty.savedContinue);
+    // A stop is held back (blocked) and seen through a descriptor in the
+    // waits. Acted on, the very signal that asked for it stops the program,
+    // so a continue that came meanwhile has cancelled it, as the kernel
+    // cancels any pending stop; a stop signal of our own would instead drop
+    // a continue that came just before it, and stay stopped.
     sigaction(SIGTSTP, nullptr, &tty.savedStop);
     bool stopIgnored = tty.savedStop.sa_handler == SIG_IGN && !(tty.savedStop.sa_flags & SA_SIGINFO);
     if (!stopIgnored) {
-        note.sa_handler = noteStop;
-        sigaction(SIGTSTP, &note, nullptr);
+        struct sigaction plain {};
+        plain.sa_handler = SIG_DFL;
+        sigemptyset(&plain.sa_mask);
+        sigaction(SIGTSTP, &plain, nullptr);
+        sigset_t stops;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGTSTP);
+        tty.stopFd = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
     }
     sigset_t noted;
     sigemptyset(&noted);
     for (int signalNumber : {SIGWINCH, SIGTSTP, SIGCONT}) sigaddset(&noted, signalNumber);
     sigprocmask(SIG_BLOCK, &noted, &tty.savedMask);
     tty.waitMask = tty.savedMask;
-    for (int signalNumber : {SIGWINCH, SIGTSTP, SIGCONT}) sigdelset(&tty.waitMask, signalNumber);
+    for (int signalNumber : {SIGWINCH, SIGCONT}) sigdelset(&tty.waitMask, signalNumber);
 }
 
 bool usable(const char* capability) {
@@ -835,8 +847,8 @@ void resumeTerminal() {
     handleResize();
 }
 
-// SIGTSTP: the terminal back as at an end, then stopped for real; the time
-// stopped is kept aside so that no pause counts it.
+// SIGTSTP: the terminal back as at an end, then stopped for real by the
+// stop held back; the time stopped is kept aside so that no pause counts it.
 void stopAndResume() {
     stopAsked = 0;
     Clock::time_point stoppedAt = Clock::now();
@@ -848,19 +860,12 @@ void stopAndResume() {
         tty.expectRows = tty.oldRows;
         tty.expectColumns = tty.oldColumns;
     }
-    struct sigaction plain {
-    }, mine{};
-    plain.sa_handler = SIG_DFL;
-    sigemptyset(&plain.sa_mask);
-    sigaction(SIGTSTP, &plain, &mine);
     sigset_t only, before;
     sigemptyset(&only);
     sigaddset(&only, SIGTSTP);
-    sigaddset(&only, SIGCONT);  // heard here, so it does not redraw a second time later
-    sigprocmask(SIG_UNBLOCK, &only, &before);
-    raise(SIGTSTP);  // the process stops here until SIGCONT
+    sigaddset(&only, SIGCONT);                 // heard here, so it does not redraw a second time later
+    sigprocmask(SIG_UNBLOCK, &only, &before);  // the process stops here until SIGCONT
     sigprocmask(SIG_SETMASK, &before, nullptr);
-    sigaction(SIGTSTP, &mine, nullptr);
     tty.stoppedFor += Clock::now() - stoppedAt;
     resumeTerminal();
 }
@@ -940,8 +945,12 @@ void waitForEvent(Clock::duration limit) {
     }
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
     struct timespec timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    pollfd ready{tty.inputFd, POLLIN, 0};
-    ppoll(&ready, takingInput() ? 1 : 0, &timeout, &tty.waitMask);
+    pollfd ready[2] = {{tty.inputFd, POLLIN, 0}, {tty.stopFd, POLLIN, 0}};
+    int count = takingInput() ? 1 : 0;
+    if (tty.stopFd >= 0) ready[count++] = {tty.stopFd, POLLIN, 0};
+    if (ppoll(ready, static_cast<nfds_t>(count), &timeout, &tty.waitMask) > 0 && tty.stopFd >= 0 &&
+        (ready[count - 1].revents & POLLIN))
+        stopAsked = 1;
     handleSignals();
     readWaitingInput();
 }
@@ -1200,6 +1209,8 @@ void closeTerminal() {
     sigaction(SIGWINCH, &tty.savedResize, nullptr);
     sigaction(SIGCONT, &tty.savedContinue, nullptr);
     sigaction(SIGTSTP, &tty.savedStop, nullptr);
+    if (tty.stopFd >= 0) close(tty.stopFd);
+    tty.stopFd = -1;
     sigprocmask(SIG_SETMASK, &tty.savedMask, nullptr);
     if (tty.info != nullptr) del_curterm(tty.info);
     tty.info = nullptr;

@@ -12,8 +12,15 @@
 
 #include "levels/levelformat.h"
 #include "levels/world.h"
+#include "system/folders.h"
 
-struct FileFailure;
+// Where a room's file is: a name beneath the open pack folder (held beneath
+// it by the kernel, as the game holds it), or a path of the author's own.
+struct RoomFile {
+    bool inPack = false;
+    std::string name;   // beneath the pack folder ('/' separated), or the path
+    std::string shown;  // how notes and reports name it
+};
 
 // One room as its file holds it. Rows keep their length as read: a short row
 // leaves the rest of its cells to whatever the room before left there.
@@ -35,7 +42,8 @@ struct Inheritance {
 };
 
 struct RoomEdit {
-    std::string path;   // the level file ('/' separated)
+    RoomFile file;      // the level file
+    std::string path;   // how it is shown ('/' separated)
     std::string title;  // shown in the status lines
     bool writable = true;
     std::string readOnlyWhy;  // when not writable: why, for the note
@@ -43,7 +51,7 @@ struct RoomEdit {
     Inheritance inherited;
     std::vector<RoomText> undo, redo;
     bool modified = false;
-    bool rescueTaken = false;     // the text came from NAME.rescue: it goes once saved
+    RoomFile rescueTaken;         // the rescue copy the text came from: it goes once saved
     std::string savedFile;        // what saving the room as opened or last saved writes
     bool savedTextKnown = false;  // false for a room not written yet
     int cursorX = 2, cursorY = 2;
@@ -80,7 +88,7 @@ void applyEarlierRoom(Inheritance& inherited, std::string_view fileText);
 std::string describeCell(int x, int y);  // the cell under the cursor, in words
 
 // --- editing (roomedit.cpp) ---
-void openRoom(const std::string& path, const std::string& title, const Inheritance& inherited, bool writable);
+void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable);
 // The room's key loop; returns when the author leaves the room.
 void runRoomEditor();
 void paintCell(int x, int y, uint8_t c);  // one cell, without an undo step of its own
@@ -109,6 +117,15 @@ bool editLine(std::string& line, size_t maxLength, int column, int row, size_t m
 // A question on row 25; the key that answered (upper case for letters).
 uint8_t askKey(std::string_view question, std::string_view answers);
 bool askText(std::string_view question, std::string& answer, size_t maxLength);
+// A file's name: typed and shown as the screen shows it (code page 437
+// glyphs), given back as the file system is to hold it: UTF-8 in a UTF-8
+// locale. False on Esc, or with why set when the file system cannot hold
+// the name (a character other than ASCII where the locale is not UTF-8, a
+// part longer than 255 bytes).
+bool askName(std::string_view question, std::string& name, size_t maxLength, std::string& why);
+// A name from the file system as the screen shows it: its UTF-8 characters
+// as their code page 437 glyphs ('?' for one the screen has not).
+std::string shownName(std::string_view name);
 
 // --- play-tests (playtest.cpp) ---
 enum class PlayEnd { Exit, GameOver, Left };
@@ -130,11 +147,10 @@ std::string playReportText(const PlayReport& report, std::string_view what);
 // over what the rooms before left (before: the rooms ahead of the first),
 // drawn and played in the game's room loop, the next one after each exit,
 // until the end line (past the last path), a file the game would not find
-// ("" for an entry it never opens), room 22 (the ending, not played here),
+// (an empty name for an entry it never opens), room 22 (the ending, not played here),
 // the last life lost, Esc or the quit prompt. No save file is written.
 // report: how it ended, in words.
-PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
-                 std::string& report);
+PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inheritance& before, std::string& report);
 
 // --- the checker's verdict (verdict.cpp) ---
 void restartCheck();                             // the room changed: check it again in the background
@@ -149,33 +165,49 @@ bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey
 // --- the pack screen (packedit.cpp) ---
 void runPackEditor(const std::string& folder);
 
-// --- files and the rescue copy (editfiles.cpp, the editor's only OS code) ---
+// --- files and the rescue copy (editfiles.cpp: the editor's file rules over system/folders) ---
+RoomFile authorsFile(const std::string& path);
+RoomFile packRoomFile(std::string_view entry);  // the entry's .lvl in the open pack
+// Opens the pack folder (its own path followed as given); throws FileFailure.
+void holdPackFolder(const std::string& path);
+const Folder& packFolder();
+Folder folderFor(const RoomFile& file);  // the folder its name is reached from
+FileLook lookAtRoomFile(const RoomFile& file);
+bool sameFile(const RoomFile& a, const RoomFile& b);
+// True when the pack entry may be opened and written: its .lvl is the
+// pack's by the game's own rule, and it names no Windows drive.
+bool staysInside(std::string_view entry);
+// A look at a path the author named (links followed), to tell a room from a pack.
 enum class PathKind { Missing, File, Folder, Other };
 PathKind pathKind(const std::string& path);
-void makeFolders(const std::string& path);  // throws FileFailure
-void renamePath(const std::string& from, const std::string& to);
-// True when the pack entry relative may be opened and written: its file
-// relative.lvl lies inside folder by the game's own rule (links followed),
-// and it names no Windows drive.
-bool staysInside(const std::string& folder, const std::string& relative);
+// The file opened for reading when it is a regular file (of the pack, for a pack's room).
+OpenFile openRoomFile(const RoomFile& file);
+std::string readRoomFile(const RoomFile& file, size_t maxBytes);
+// Saves text as the file: through a link its target is written and the
+// link kept (a link that leads out of the pack, or that another user put
+// in a shared sticky folder, is refused); the previous file's whole bytes
+// go to TARGET~ first; both keep the replaced file's mode, and its owner
+// and group where allowed; missing folders are made. Returns the file
+// written, as shown. Throws FileFailure.
+std::string saveRoomFile(const RoomFile& file, std::string_view text);
+// Why saving the file would be refused before anything is written ("" when it would not).
+std::string whyNotWritable(const RoomFile& file);
+// A new file, made only where nothing is (false then); folders made. Throws FileFailure.
+bool createRoomFile(const RoomFile& file, std::string_view text);
+// Renames the entry (a link as a link), folders made; false when to is taken. Throws FileFailure.
+bool renameRoomFile(const RoomFile& from, const RoomFile& to);
+bool removeRoomFile(const RoomFile& file);
 std::string fullPath(const std::string& path);  // absolute, without links; "" when it does not exist
 // The installed game's per-user folder (as the quorvex launcher finds it); "" without HOME.
 std::string userGameFolder();
 std::string homeShort(const std::string& path);  // ~/ for the home folder
-// The file a path names at the end of its symbolic links (the path itself
-// when it is none), made or not.
-std::string linkTarget(const std::string& path);
-// Saves text as the file at path: through a link its target is written and
-// the link kept; the previous file's whole bytes go to TARGET~ first; both
-// keep the replaced file's mode, and its owner and group where allowed.
-// Returns the file written. Throws FileFailure.
-std::string replaceKeepingBackup(const std::string& path, std::string_view text);
 // Keeps the current unsaved text ready for a signal handler to write beside
-// the file as NAME.rescue; disarmed when the room is saved or left. The copy
-// is written whole under a temporary name and renamed, so an older rescue
-// copy is only ever replaced by a whole one; when that fails it goes to the
-// second places (rescueFolders) as NAME.<pid>.rescue.
-void armRescue(const std::string& path, std::string_view text);
+// the room as NAME.PID.rescue (one per editor; a name too long for the
+// folder shortened); disarmed when the room is saved or left. The copy is
+// written whole under a temporary name and renamed; when that fails it goes
+// to the second places (rescueFolders). The report also goes to rescue.log
+// in the state folder.
+void armRescue(const RoomFile& file, std::string_view text);
 void disarmRescue();
 // From ordinary code, on an abnormal end: writes the armed copy; the report
 // lines of every try ("" when there was nothing to keep).
@@ -183,15 +215,31 @@ std::string writeRescueNow();
 // SIGINT, SIGQUIT, SIGTERM and SIGHUP write it first, report and end as before.
 void installRescueHandlers();
 std::string rescueFolders();  // the second places, as the help names them
-// NAME.rescue is there and newer than NAME (or NAME is missing).
-bool newerRescue(const std::string& path);
+// The unsaved work a run that ended badly left beside the room: the newest
+// rescue copy that is the user's own regular file (never a link), newer
+// than the room's file and different from it. Copies that hold just what
+// the room holds are removed.
+struct RescueOffer {
+    bool found = false;
+    RoomFile file;     // the copy
+    std::string name;  // its name in the room's folder
+    std::string when;  // when it was written, as the offer says it
+    timespec written{};
+    int count = 0;  // copies newer than the room
+    std::string text;
+};
+RescueOffer findRescue(const RoomFile& room);
+// A declined copy goes to the state folder (never shipped with a pack); where it went. Throws FileFailure.
+std::string moveRescueAway(const RescueOffer& offer);
+bool removeRescue(const RoomFile& rescue);
 // What the game's loader reads of a level file: its first maxLines lines,
 // each cut at maxLineLength, within its first maxBytes; the lines end in LF.
 // A huge room costs one chunk of memory, not its size.
-std::string readLevelLines(const std::string& path, size_t maxLines = lastLevelLineNumber,
+std::string readLevelLines(const RoomFile& file, size_t maxLines = lastLevelLineNumber,
                            size_t maxLineLength = messageKeptLimit, size_t maxBytes = levelFileLimit);
-// The names of the files in folder that end in suffix (none when it cannot be read).
-std::vector<std::string> filesEndingIn(const std::string& folder, std::string_view suffix);
+// The same from a file already opened (shown: how failures name it).
+std::string readLevelLines(OpenFile& opened, const std::string& shown, size_t maxLines = lastLevelLineNumber,
+                           size_t maxLineLength = messageKeptLimit, size_t maxBytes = levelFileLimit);
 
 // The whole program after the terminal is open: a level file or a pack folder.
 // Returns the exit status; a failure's report line is in editorReport().

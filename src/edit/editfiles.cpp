@@ -1,171 +1,44 @@
-// The editor's own file-system calls: what kind of thing a path names,
-// folders, renames, the containment test for pack entries, and the rescue
-// copy that a signal or a hang-up writes before the terminal is restored.
-// Reading and the atomic replace are the game's file layer (system/files.cpp).
-#include <dirent.h>
-#include <fcntl.h>
+// The editor's own file rules, over the game's file layer (system/folders):
+// where a room's file is (beneath the open pack folder, or a path of the
+// author's own), and the rescue copy that a signal or a hang-up writes
+// before the terminal is restored, and that a later run offers back.
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <ctime>
 
 #include "console/terminal.h"
 #include "edit/edit.h"
 #include "levels/levels.h"
-#include "system/files.h"
+#include "system/folders.h"
 #include "system/output.h"
+#include "system/rescue.h"
 
 namespace {
 
-FileFailure failure(const char* operation, const std::string& path) { return {operation, path, std::strerror(errno)}; }
+Folder heldPack;  // the pack screen's folder, its names held beneath it
 
-// --- the rescue copy ---
-// Everything the signal handler needs is prepared beforehand: it only
-// copies bytes between fixed buffers and makes async-signal-safe calls.
+// --- the rescue copy's signal handler ---
 
-constexpr size_t pathRoom = PATH_MAX + 64;
-
-// Two copies, so the handler always finds a whole one: the editor fills the
-// one not in use and then switches.
-struct RescueCopy {
-    char path[pathRoom];  // NAME.rescue beside the file
-    // The second places, in order: FOLDER/NAME.<pid>.rescue in the user's
-    // state folder, then in the temporary folder ("" for none).
-    char folders[2][pathRoom];
-    char name[NAME_MAX + 1];
-    // How the report shows the three places: bytes a terminal would act on escaped.
-    char shown[3][pathRoom];
-    char text[16384];
-    size_t length;
-};
-RescueCopy rescueCopies[2];
-volatile sig_atomic_t rescueCurrent = -1;
-char errorTexts[134][64];  // strerror's texts, taken while it was safe to
-char rescueReport[4 * pathRoom + 512];
-size_t rescueReportLength = 0;
 struct sigaction earlierHandlers[4];
 const int rescueSignals[4] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
-// Bounded string building without the C library's allocating functions.
-void append(char* to, size_t room, size_t& at, const char* text) {
-    for (; *text != '\0' && at + 1 < room; ++text) to[at++] = *text;
-    to[at] = '\0';
-}
-
-void appendNumber(char* to, size_t room, size_t& at, long number) {
-    char digits[24];
-    int count = 0;
-    do digits[count++] = static_cast<char>('0' + number % 10);
-    while ((number /= 10) > 0 && count < 23);
-    char text[24];
-    for (int i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
-    text[count] = '\0';
-    append(to, room, at, text);
-}
-
-void reportLine(const char* first, const char* path, const char* reason) {
-    append(rescueReport, sizeof rescueReport, rescueReportLength, "quorvex-edit: ");
-    append(rescueReport, sizeof rescueReport, rescueReportLength, first);
-    append(rescueReport, sizeof rescueReport, rescueReportLength, path);
-    if (reason != nullptr) {
-        append(rescueReport, sizeof rescueReport, rescueReportLength, ": ");
-        append(rescueReport, sizeof rescueReport, rescueReportLength, reason);
-    }
-    append(rescueReport, sizeof rescueReport, rescueReportLength, "\n");
-}
-
-const char* errorText(int number) {
-    if (number > 0 && number < 134 && errorTexts[number][0] != '\0') return errorTexts[number];
-    return "failed";
-}
-
-// The copy written whole under a temporary name and renamed to path: an
-// older file at path is replaced only by a whole copy. 0, or why not.
-int writeWhole(const char* path, const char* text, size_t length) {
-    char temporary[pathRoom + 32];
-    size_t at = 0;
-    append(temporary, sizeof temporary, at, path);
-    append(temporary, sizeof temporary, at, ".");
-    appendNumber(temporary, sizeof temporary, at, getpid());
-    append(temporary, sizeof temporary, at, ".tmp");
-    unlink(temporary);  // this process's own, from an earlier try
-    int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    int error = ::writeWhole(fd, std::string_view(text, length)) ? 0 : errno;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && rename(temporary, path) != 0) error = errno;
-    if (error != 0) unlink(temporary);
-    return error;
-}
-
-// Makes the folder and those above it (mode 700: the copies are the
-// user's own), as mkdir -p does.
-void makeFoldersSafely(const char* folder) {
-    char part[pathRoom];
-    size_t at = 0;
-    append(part, sizeof part, at, folder);
-    for (size_t i = 1; i <= at; ++i)
-        if (part[i] == '/' || part[i] == '\0') {
-            char kept = part[i];
-            part[i] = '\0';
-            mkdir(part, 0700);
-            part[i] = kept;
-        }
-}
-
-// Beside the file first, then in the second places; every try reported.
-bool rescueCopy(const RescueCopy& copy) {
-    rescueReportLength = 0;
-    rescueReport[0] = '\0';
-    int error = writeWhole(copy.path, copy.text, copy.length);
-    if (error == 0) {
-        reportLine("unsaved room kept in ", copy.shown[0], nullptr);
-        return true;
-    }
-    reportLine("could not keep the unsaved room in ", copy.shown[0], errorText(error));
-    for (int place = 0; place < 2; ++place) {
-        const char* folder = copy.folders[place];
-        const char* shown = copy.shown[place + 1];
-        if (folder[0] == '\0') continue;
-        makeFoldersSafely(folder);
-        char path[pathRoom + NAME_MAX + 2];
-        size_t at = 0;
-        append(path, sizeof path, at, folder);
-        append(path, sizeof path, at, "/");
-        append(path, sizeof path, at, copy.name);
-        error = writeWhole(path, copy.text, copy.length);
-        if (error == 0) {
-            reportLine("unsaved room kept in ", shown, nullptr);
-            return true;
-        }
-        reportLine("could not keep the unsaved room in ", shown, errorText(error));
-    }
-    reportLine("the unsaved room is lost", "", nullptr);
-    return false;
-}
-
 void rescueOnSignal(int signalNumber) {
     int saved = errno;
-    int current = rescueCurrent;
     int index = 0;
     while (index < 3 && rescueSignals[index] != signalNumber) ++index;
     const struct sigaction& earlier = earlierHandlers[index];
     bool ignored = !(earlier.sa_flags & SA_SIGINFO) && earlier.sa_handler == SIG_IGN;
-    if (current >= 0) {
-        rescueCurrent = -1;  // once: a second signal meanwhile finds nothing to do
-        rescueCopy(rescueCopies[current]);
-        // The run ends: the terminal back first, so the report stays on the screen.
+    std::string_view report = writeArmedRescueCopy();
+    if (!report.empty()) {
         if (!ignored) {
+            // The run ends: the terminal back first, so the report stays on the screen.
             restoreTerminalInSignalHandler();
-            ::writeWhole(STDERR_FILENO, std::string_view(rescueReport, rescueReportLength));  // write() alone
+            writeWhole(STDERR_FILENO, report);  // write() alone
+        } else if (!isatty(STDERR_FILENO)) {
+            writeWhole(STDERR_FILENO, report);  // nohup's file: the run goes on on its terminal
         }
     }
     errno = saved;
@@ -183,35 +56,172 @@ void rescueOnSignal(int signalNumber) {
     dieOfSignal(signalNumber);
 }
 
-}  // namespace
+// --- rescue copies' names ---
 
-PathKind pathKind(const std::string& path) {
-    struct stat info;
-    if (stat(hostPath(path).c_str(), &info) != 0) return PathKind::Missing;
-    if (S_ISREG(info.st_mode)) return PathKind::File;
-    if (S_ISDIR(info.st_mode)) return PathKind::Folder;
-    return PathKind::Other;
+// The room's name, shortened when NAME.PID.rescue (and its temporary name)
+// would not fit the folder: its first bytes (whole UTF-8 characters), '~'
+// and eight hex digits of the whole name, so rooms that begin alike keep
+// copies apart.
+std::string rescueStem(const std::string& base, size_t longest) {
+    constexpr size_t room = 32;  // '~', 8 digits, '.', a pid, ".rescue", ".tmp"
+    if (base.size() + room <= longest) return base;
+    size_t keep = longest > room ? longest - room : 0;
+    while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
+    uint32_t hash = 2166136261u;
+    for (char c : base) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    static const char digits[] = "0123456789abcdef";
+    std::string stem = base.substr(0, keep) + "~";
+    for (int shift = 28; shift >= 0; shift -= 4) stem += digits[(hash >> shift) & 15];
+    return stem;
 }
 
-void makeFolders(const std::string& path) {
-    std::string host = hostPath(path);
-    for (size_t slash = host.find('/', 1);; slash = host.find('/', slash + 1)) {
-        std::string part = host.substr(0, slash);
-        if (!part.empty() && mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) throw failure("create", part);
-        if (slash == std::string::npos) break;
+// A rescue copy of the room named base: "base.rescue" (of older versions)
+// or "STEM.PID.rescue".
+bool isRescueOf(std::string_view entry, const std::string& base, const std::string& stem) {
+    if (entry == base + ".rescue") return true;
+    constexpr std::string_view suffix = ".rescue";
+    if (entry.size() <= stem.size() + 1 + suffix.size() || entry.substr(0, stem.size()) != stem ||
+        entry[stem.size()] != '.' || entry.substr(entry.size() - suffix.size()) != suffix)
+        return false;
+    std::string_view pid = entry.substr(stem.size() + 1, entry.size() - stem.size() - 1 - suffix.size());
+    return !pid.empty() && pid.size() <= 10 &&
+           std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The second place: $XDG_STATE_HOME/quorvex (~/.local/state/quorvex when
+// it is unset or relative); "" without either.
+std::string stateFolder() {
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    if (stateHome != nullptr && stateHome[0] == '/') return std::string(stateHome) + "/quorvex";
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/quorvex";
+    return "";
+}
+
+std::string temporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+}
+
+// The room's folder as writes reach it, and the room's last part.
+Folder roomFolder(const RoomFile& file, std::string& base, bool forWriting) {
+    auto [above, last] = splitName(file.name);
+    base = last;
+    Folder from = folderFor(file);
+    return openFolderIn(from, above, forWriting);
+}
+
+std::string whenWritten(const struct stat& info) {
+    char text[32];
+    struct tm local {};
+    time_t seconds = info.st_mtim.tv_sec;
+    localtime_r(&seconds, &local);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
+}  // namespace
+
+// --- where files are ---
+
+RoomFile authorsFile(const std::string& path) { return {false, path, path}; }
+
+RoomFile packRoomFile(std::string_view entry) {
+    std::string name = packFileName(entry) + ".lvl";
+    return {true, name, pathIn(heldPack, name)};
+}
+
+void holdPackFolder(const std::string& path) {
+    // Reached as writes are: the editor writes there, so a link another user
+    // put in a shared folder on the way is not followed.
+    heldPack = openFolderIn(currentFolder(), path, true);
+    if (!isOpen(heldPack)) throw FileFailure{"open", path, reasonFor(errno)};
+    heldPack.reach = Reach::Beneath;
+}
+
+const Folder& packFolder() { return heldPack; }
+
+Folder folderFor(const RoomFile& file) {
+    if (file.inPack) return sameFolder(heldPack);
+    return currentFolder();
+}
+
+FileLook lookAtRoomFile(const RoomFile& file) {
+    if (file.inPack) return lookAtPackFile(heldPack, file.name);
+    return lookAt(currentFolder(), file.name);
+}
+
+PathKind pathKind(const std::string& path) {
+    switch (lookAt(currentFolder(), path).kind) {
+        case FileKind::File:
+            return PathKind::File;
+        case FileKind::Folder:
+            return PathKind::Folder;
+        case FileKind::Missing:
+            return PathKind::Missing;
+        default:
+            return PathKind::Other;
     }
 }
 
-void renamePath(const std::string& from, const std::string& to) {
-    if (rename(hostPath(from).c_str(), hostPath(to).c_str()) != 0) throw failure("rename", hostPath(from));
+bool sameFile(const RoomFile& a, const RoomFile& b) {
+    FileLook one = lookAtRoomFile(a), other = lookAtRoomFile(b);
+    return one.kind == FileKind::File && other.kind == FileKind::File && one.info.st_dev == other.info.st_dev &&
+           one.info.st_ino == other.info.st_ino;
 }
 
-bool staysInside(const std::string& folder, const std::string& relative) {
-    std::string name = hostPath(relative);
-    if (name.empty()) return false;
-    if (name.size() >= 2 && name[1] == ':') return false;  // a Windows drive letter
-    return packEntryInsideFolder(folder, relative);
+bool staysInside(std::string_view entry) {
+    if (entry.empty()) return false;
+    if (entry.size() >= 2 && entry[1] == ':') return false;  // a Windows drive letter
+    return lookAtPackFile(heldPack, std::string(entry) + ".lvl").kind != FileKind::Outside;
 }
+
+OpenFile openRoomFile(const RoomFile& file) {
+    if (file.inPack) return openPackFile(heldPack, file.name);
+    return openFileIn(currentFolder(), file.name);
+}
+
+std::string readRoomFile(const RoomFile& file, size_t maxBytes) {
+    OpenFile opened = openRoomFile(file);
+    return readOpenFile(opened, file.shown, maxBytes);
+}
+
+std::string saveRoomFile(const RoomFile& file, std::string_view text) {
+    Folder folder = folderFor(file);
+    // A room not written yet: its folders are made now, not before.
+    std::string target = linkedFileIn(folder, file.name);
+    std::string above = splitName(target).first;
+    if (above != "." && above != "/" && lookAt(folder, above).kind == FileKind::Missing) makeFoldersIn(folder, above);
+    return pathIn(folder, replaceKeepingBackupIn(folder, file.name, text));
+}
+
+std::string whyNotWritable(const RoomFile& file) {
+    try {
+        Folder folder = folderFor(file);
+        linkedFileIn(folder, file.name);
+    } catch (const FileFailure& failure) {
+        // Only a link that is refused; a folder not made yet is made at the save.
+        if (failure.reason == reasonFor(foreignLinkError) || failure.reason == reasonFor(leadsOutError))
+            return failure.reason;
+    }
+    return "";
+}
+
+bool createRoomFile(const RoomFile& file, std::string_view text) {
+    Folder folder = folderFor(file);
+    std::string above = splitName(file.name).first;
+    if (above != ".") makeFoldersIn(folder, above);
+    return createFileIn(folder, file.name, text);
+}
+
+bool renameRoomFile(const RoomFile& from, const RoomFile& to) {
+    Folder folder = folderFor(from);
+    std::string above = splitName(to.name).first;
+    if (above != ".") makeFoldersIn(folder, above);
+    return renameIn(folder, from.name, to.name);
+}
+
+bool removeRoomFile(const RoomFile& file) { return removeIn(folderFor(file), file.name); }
 
 std::string fullPath(const std::string& path) { return resolvedPath(hostPath(path)); }
 
@@ -231,114 +241,138 @@ std::string homeShort(const std::string& path) {
     return path;
 }
 
-std::string linkTarget(const std::string& path) {
-    std::string at = hostPath(path);
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat info;
-        if (lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
-        char target[PATH_MAX];
-        ssize_t length = readlink(at.c_str(), target, sizeof target - 1);
-        if (length <= 0) return at;
-        std::string next(target, static_cast<size_t>(length));
-        size_t slash = at.rfind('/');
-        if (next[0] != '/' && slash != std::string::npos) next = at.substr(0, slash + 1) + next;
-        at = next;
+// --- the rescue copy ---
+
+void armRescue(const RoomFile& file, std::string_view text) {
+    std::string base;
+    Folder beside = roomFolder(file, base, true);
+    // Another folder than last time: its name limit, and what killed runs left there.
+    static dev_t lastDevice = 0;
+    static ino_t lastInode = 0;
+    static size_t longest = 255;
+    FileLook where = isOpen(beside) ? lookAt(beside, ".") : FileLook{};
+    if (where.kind == FileKind::Folder && (where.info.st_dev != lastDevice || where.info.st_ino != lastInode)) {
+        lastDevice = where.info.st_dev;
+        lastInode = where.info.st_ino;
+        longest = longestNameIn(beside, ".");
+        removeRescueLeftovers(beside.fd);
     }
-    errno = ELOOP;
-    throw failure("write", hostPath(path));
-}
-
-std::string replaceKeepingBackup(const std::string& path, std::string_view text) {
-    std::string target = linkTarget(path);
-    FileKeep keep = keptOf(target);
-    if (pathKind(target) == PathKind::File) copyFileAtomically(target, target + "~", keep);
-    writeFileAtomically(target, text, keep);
-    return target;
-}
-
-// The second places: $XDG_STATE_HOME/quorvex (~/.local/state/quorvex when
-// it is unset or relative), then $TMPDIR (/tmp).
-static std::vector<std::string> secondFolders() {
-    std::vector<std::string> folders;
-    const char* stateHome = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    if (stateHome != nullptr && stateHome[0] == '/')
-        folders.push_back(std::string(stateHome) + "/quorvex");
-    else if (home != nullptr && home[0] == '/')
-        folders.push_back(std::string(home) + "/.local/state/quorvex");
-    const char* tmp = std::getenv("TMPDIR");
-    folders.push_back(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp");
-    return folders;
-}
-
-void armRescue(const std::string& path, std::string_view text) {
-    if (errorTexts[1][0] == '\0')
-        for (int number = 1; number < 134; ++number) {
-            size_t at = 0;
-            append(errorTexts[number], sizeof errorTexts[number], at, std::strerror(number));
-        }
-    int next = rescueCurrent == 0 ? 1 : 0;
-    RescueCopy& copy = rescueCopies[next];
-    std::string rescuePath = hostPath(path) + ".rescue";
-    size_t slash = rescuePath.rfind('/');
-    std::string base = slash == std::string::npos ? hostPath(path) : hostPath(path).substr(slash + 1);
-    std::string name = base + "." + std::to_string(getpid()) + ".rescue";
-    if (rescuePath.size() >= PATH_MAX || name.size() > NAME_MAX || text.size() > sizeof copy.text) {
-        rescueCurrent = -1;  // never an older state of the room in its place
-        return;
+    static bool stateCleaned = false;  // once a run: what killed runs left in the state folder
+    if (!stateCleaned && !stateFolder().empty()) {
+        stateCleaned = true;
+        Folder state = openFolder(stateFolder(), Reach::Anywhere);
+        if (isOpen(state)) removeRescueLeftovers(state.fd);
     }
-    std::memcpy(copy.path, rescuePath.c_str(), rescuePath.size() + 1);
-    std::memcpy(copy.name, name.c_str(), name.size() + 1);
-    static const bool utf8 = localeIsUtf8();
-    std::vector<std::string> folders = secondFolders();
-    auto keepShown = [&](char* into, const std::string& place) {
-        std::string shown = escapedForTerminal(place, utf8).substr(0, pathRoom - 1);
-        std::memcpy(into, shown.c_str(), shown.size() + 1);
-    };
-    keepShown(copy.shown[0], rescuePath);
-    for (size_t i = 0; i < 2; ++i) {
-        copy.folders[i][0] = copy.shown[i + 1][0] = '\0';
-        if (i < folders.size() && folders[i].size() < PATH_MAX) {
-            std::memcpy(copy.folders[i], folders[i].c_str(), folders[i].size() + 1);
-            keepShown(copy.shown[i + 1], folders[i] + "/" + name);
-        }
-    }
-    copy.length = text.size();
-    std::memcpy(copy.text, text.data(), copy.length);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    rescueCurrent = next;
+    RescuePlan plan;
+    std::string name = rescueStem(base, longest) + "." + std::to_string(getpid()) + ".rescue";
+    plan.besideFolder = beside.fd;
+    plan.besideName = name;
+    plan.besideShown = pathIn(beside, name);
+    plan.stateFolder = stateFolder();
+    plan.temporaryFolder = temporaryFolder();
+    plan.secondName = name;
+    plan.program = "quorvex-edit";
+    plan.what = "the unsaved room";
+    armRescueCopy(plan, text);
 }
 
-void disarmRescue() { rescueCurrent = -1; }
+void disarmRescue() { disarmRescueCopy(); }
 
 std::string writeRescueNow() {
-    int current = rescueCurrent;
-    if (current < 0) return "";
-    rescueCurrent = -1;
-    rescueCopy(rescueCopies[current]);
-    std::string report(rescueReport, rescueReportLength);
+    std::string report(writeArmedRescueCopy());
     while (!report.empty() && report.back() == '\n') report.pop_back();
     return report;
 }
 
 std::string rescueFolders() {
-    std::string folders;
-    for (const std::string& folder : secondFolders()) folders += (folders.empty() ? "" : ", then ") + folder;
-    return folders;
+    std::string state = stateFolder();
+    return (state.empty() ? "" : state + ", then ") + "a private folder in " + temporaryFolder();
 }
 
-bool newerRescue(const std::string& path) {
-    struct stat rescue, file;
-    if (stat(hostPath(path + ".rescue").c_str(), &rescue) != 0 || !S_ISREG(rescue.st_mode)) return false;
-    if (stat(hostPath(path).c_str(), &file) != 0) return true;
-    return rescue.st_mtim.tv_sec > file.st_mtim.tv_sec ||
-           (rescue.st_mtim.tv_sec == file.st_mtim.tv_sec && rescue.st_mtim.tv_nsec > file.st_mtim.tv_nsec);
+RescueOffer findRescue(const RoomFile& room) {
+    RescueOffer offer;
+    std::string base;
+    Folder folder = roomFolder(room, base, false);
+    if (!isOpen(folder)) return offer;
+    std::string stem = rescueStem(base, longestNameIn(folder, "."));
+    FileLook roomLook = lookAtRoomFile(room);
+    std::string roomText;
+    bool roomRead = false;
+    for (const std::string& entry : entriesIn(folder, ".")) {
+        if (!isRescueOf(entry, base, stem)) continue;
+        // Only the user's own regular file, never a link: one planted by
+        // someone else, or leading to someone else's file, is not offered.
+        OpenFile copy = openEntryIn(folder, entry);
+        if (copy.fd < 0 || copy.look.info.st_uid != geteuid()) continue;
+        struct stat info = copy.look.info;
+        std::string text;
+        try {
+            text = readOpenFile(copy, pathIn(folder, entry), levelFileLimit);
+            if (!roomRead && roomLook.kind == FileKind::File) roomText = readRoomFile(room, levelFileLimit);
+            roomRead = true;
+        } catch (const FileFailure&) {
+            continue;
+        }
+        // What the room holds already is no unsaved work: it goes.
+        if (roomLook.kind == FileKind::File && text == roomText) {
+            try {
+                removeIn(folder, entry);
+            } catch (const FileFailure&) {
+            }
+            continue;
+        }
+        const timespec &at = info.st_mtim, &file = roomLook.info.st_mtim;
+        bool newer = roomLook.kind != FileKind::File || at.tv_sec > file.tv_sec ||
+                     (at.tv_sec == file.tv_sec && at.tv_nsec > file.tv_nsec);
+        if (!newer) continue;
+        ++offer.count;
+        if (!offer.found || at.tv_sec > offer.written.tv_sec ||
+            (at.tv_sec == offer.written.tv_sec && at.tv_nsec > offer.written.tv_nsec)) {
+            offer.found = true;
+            offer.written = at;
+            offer.name = entry;
+            offer.when = whenWritten(info);
+            offer.text = std::move(text);
+        }
+    }
+    if (offer.found) {
+        std::string above = splitName(room.name).first;
+        offer.file = {room.inPack, above == "." ? offer.name : above + "/" + offer.name, pathIn(folder, offer.name)};
+    }
+    return offer;
 }
-std::string readLevelLines(const std::string& path, size_t maxLines, size_t maxLineLength, size_t maxBytes) {
-    std::string host = hostPath(path);
-    std::string reason;
-    int fd = openDataFile(host, reason);
-    if (fd < 0) throw FileFailure{fd == -2 ? "read" : "open", host, reason};
+
+std::string moveRescueAway(const RescueOffer& offer) {
+    std::string state = stateFolder();
+    if (state.empty()) throw FileFailure{"rename", offer.file.shown, "no state folder (HOME is not set)"};
+    Folder here = currentFolder();
+    makeFoldersIn(here, state, true);
+    Folder to = openFolder(state, Reach::Anywhere);
+    if (!isOpen(to)) throw FileFailure{"rename", state, reasonFor(errno)};
+    std::string base;
+    Folder from = roomFolder(offer.file, base, true);
+    for (int n = 0; n < 100; ++n) {
+        std::string name = n == 0 ? base : base + "." + std::to_string(n);
+        if (moveInto(from, base, to, name)) return pathIn(to, name);
+    }
+    throw FileFailure{"rename", offer.file.shown, reasonFor(EEXIST)};
+}
+
+bool removeRescue(const RoomFile& rescue) {
+    try {
+        return removeRoomFile(rescue);
+    } catch (const FileFailure&) {
+        return false;
+    }
+}
+
+std::string readLevelLines(const RoomFile& file, size_t maxLines, size_t maxLineLength, size_t maxBytes) {
+    OpenFile opened = openRoomFile(file);
+    return readLevelLines(opened, file.shown, maxLines, maxLineLength, maxBytes);
+}
+
+std::string readLevelLines(OpenFile& opened, const std::string& shown, size_t maxLines, size_t maxLineLength,
+                           size_t maxBytes) {
     // Each line ends in LF here, whatever ended it in the file, so that
     // splitting the result gives the lines the game's reading gives.
     std::string kept;
@@ -346,15 +380,9 @@ std::string readLevelLines(const std::string& path, size_t maxLines, size_t maxL
     bool afterCR = false;
     char chunk[65536];
     while (lines < maxLines && readSoFar < maxBytes) {
-        ssize_t got = read(fd, chunk, std::min(sizeof chunk, maxBytes - readSoFar));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            FileFailure f = failure("read", host);
-            close(fd);
-            throw f;
-        }
+        size_t got = readChunk(opened, shown, chunk, std::min(sizeof chunk, maxBytes - readSoFar));
         if (got == 0) break;
-        readSoFar += static_cast<size_t>(got);
+        readSoFar += got;
         const char* at = chunk;
         const char* end = chunk + got;
         while (at < end && lines < maxLines) {
@@ -374,23 +402,7 @@ std::string readLevelLines(const std::string& path, size_t maxLines, size_t maxL
             ++at;
         }
     }
-    close(fd);
     return kept;
-}
-
-std::vector<std::string> filesEndingIn(const std::string& folder, std::string_view suffix) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(hostPath(folder).c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* item = readdir(dir)) {
-        std::string_view name = item->d_name;
-        if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix &&
-            pathKind(folder + "/" + std::string(name)) == PathKind::File)
-            names.push_back(std::string(name));
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 void installRescueHandlers() {

@@ -28,10 +28,12 @@ Inheritance seriesInheritance(const std::string& path) {
     if (number == 0) return {};
     // The earlier rooms, one file at a time, as the game reads them.
     Inheritance inherited;
+    Folder here = currentFolder();
     for (int n = 1; n < number; ++n) {
         std::string room = folder + std::to_string(n) + ".lvl";
-        if (pathKind(room) != PathKind::File) return {};
-        applyEarlierRoom(inherited, readLevelLines(room));
+        OpenFile opened = openFileIn(here, room);
+        if (opened.fd < 0) return {};
+        applyEarlierRoom(inherited, readLevelLines(opened, room));
     }
     inherited.firstRoom = false;
     return inherited;
@@ -69,13 +71,15 @@ int runEditor(const std::string& path) {
             report = "quorvex-edit: " + path + " is not a regular file";
             return 2;
         } else {
-            if (kind == PathKind::Missing) {
-                size_t slash = path.rfind('/');
-                if (slash != std::string::npos && slash > 0) makeFolders(path.substr(0, slash));
-                replaceKeepingBackup(path, roomFileText(freshRoomText(), Inheritance{}, true));  // a link's target too
-            }
+            // A room not there yet is made by the first save, not before:
+            // until then nothing is created, and no link is followed.
             size_t slash = path.rfind('/');
-            openRoom(path, slash == std::string::npos ? path : path.substr(slash + 1), seriesInheritance(path), true);
+            openRoom(authorsFile(path), shownName(slash == std::string::npos ? path : path.substr(slash + 1)),
+                     seriesInheritance(path), true);
+            if (!edit.savedTextKnown && edit.rescueTaken.name.empty()) {
+                // The fresh room is where changes count from: left unchanged, nothing is made.
+                edit.savedTextKnown = true;
+            }
             runRoomEditor();
         }
         return 0;

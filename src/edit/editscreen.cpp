@@ -11,6 +11,7 @@
 #include "edit/edit.h"
 #include "game/tick.h"
 #include "levels/levels.h"
+#include "system/output.h"
 
 namespace {
 
@@ -372,4 +373,87 @@ bool askText(std::string_view question, std::string& answer, size_t maxLength) {
     int column = static_cast<int>(question.size()) + 2;
     size_t fits = static_cast<size_t>(screenWidth - 1 - column);
     return editLine(answer, std::min(maxLength, fits), column, 25, 0);
+}
+
+namespace {
+
+// The name as typed glyphs, when every character of it has one (exact).
+std::string typedFromName(std::string_view name, bool& exact) {
+    exact = true;
+    if (!localeIsUtf8()) return std::string(name);
+    std::string typed;
+    for (size_t i = 0; i < name.size();) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        size_t length = utf8Length(name, i);
+        if (c < 0x80) {
+            typed += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        char32_t character = 0;
+        if (length > 0) {
+            character = c & (0x7F >> length);
+            for (size_t k = 1; k < length; ++k) character = (character << 6) | (name[i + k] & 0x3F);
+        }
+        int glyph = length > 0 ? unicodeToCp437(character) : -1;
+        exact &= glyph >= 0x80;
+        typed += glyph >= 0x80 ? static_cast<char>(glyph) : '?';
+        i += std::max<size_t>(length, 1);
+    }
+    return typed;
+}
+
+void appendUtf8(std::string& to, char32_t c) {
+    if (c < 0x80) {
+        to += static_cast<char>(c);
+    } else if (c < 0x800) {
+        to += static_cast<char>(0xC0 | (c >> 6));
+        to += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        to += static_cast<char>(0xE0 | (c >> 12));
+        to += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        to += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string shownName(std::string_view name) {
+    bool exact;
+    return typedFromName(name, exact);
+}
+
+bool askName(std::string_view question, std::string& name, size_t maxLength, std::string& why) {
+    why.clear();
+    bool exact;
+    std::string prefilled = typedFromName(name, exact);
+    if (!exact) prefilled.clear();  // a name the screen cannot show is typed afresh
+    std::string typed = prefilled;
+    if (!askText(question, typed, maxLength)) return false;
+    if (exact && typed == prefilled) return true;  // as it was
+    bool utf8 = localeIsUtf8();
+    std::string held;
+    for (char c : typed) {
+        uint8_t glyph = static_cast<uint8_t>(c);
+        if (glyph < 0x80) {
+            held += c;
+        } else if (!utf8) {
+            why =
+                "Names are ASCII here: the locale's character set is not UTF-8, so the file system's names could "
+                "not show as typed.";
+            return false;
+        } else {
+            appendUtf8(held, cp437ToUnicode(glyph));
+        }
+    }
+    for (size_t start = 0; start <= held.size();) {
+        size_t end = std::min(held.find('/', start), held.size());
+        if (end - start > 255) {
+            why = "A part of that name is longer than the 255 bytes a file name may have.";
+            return false;
+        }
+        start = end + 1;
+    }
+    name = held;
+    return true;
 }

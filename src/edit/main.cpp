@@ -1,3 +1,4 @@
+#include <csignal>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ const char* usage =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed pipe on standard output is a failed write (status 2), not a kill by SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     std::string_view first = argc > 1 ? argv[1] : "";
     if (first == "--help" || first == "-h")
         return finishWithLines(argc == 2 ? 0 : 2, argc == 2 ? usage : "", argc == 2 ? "" : usage);

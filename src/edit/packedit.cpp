@@ -19,9 +19,9 @@ constexpr int listTop = 3, listRows = 17;
 constexpr int endingRoom = backdropRoom;
 
 struct PackScreen {
-    std::string folder;  // no trailing '/'
-    std::string name;    // the folder's own name: the pack's name in the game
-    std::string indexPath;
+    std::string folder;     // no trailing '/'
+    std::string name;       // the folder's own name: the pack's name in the game
+    std::string indexPath;  // as shown
     std::vector<std::string> entries;
     std::string author;                 // the end line after its '*'
     std::vector<std::string> afterEnd;  // lines past the end line, kept as they are
@@ -35,13 +35,18 @@ struct PackScreen {
 };
 PackScreen pack;
 
+// The pack's index, as the game reads it (beneath the pack folder).
+RoomFile indexFile() { return {true, packFileName(pack.name + ".txt"), pack.indexPath}; }
+
 // A copied pack folder keeps the index named after the pack it came from:
-// a .txt file other than the pack's own with an end line.
+// a .txt file of the pack other than its own, with an end line.
 std::string otherPacksIndex() {
-    for (const std::string& name : filesEndingIn(pack.folder, ".txt")) {
-        if (name == pack.name + ".txt") continue;
+    for (const std::string& name : entriesIn(packFolder(), ".")) {
+        if (name == indexFile().name || name.size() <= 4 || name.compare(name.size() - 4, 4, ".txt") != 0) continue;
+        OpenFile file = openFileIn(packFolder(), name);
+        if (file.fd < 0) continue;
         try {
-            if (parsePackIndex(readTextFile(pack.folder + "/" + name, 1u << 16)).hasEndLine) return name;
+            if (parsePackIndex(readOpenFile(file, pathIn(packFolder(), name), 1u << 16)).hasEndLine) return name;
         } catch (const FileFailure&) {
         }
     }
@@ -49,7 +54,8 @@ std::string otherPacksIndex() {
 }
 
 void readIndex() {
-    std::string text = readTextFile(pack.indexPath, levelFileLimit + 1);
+    OpenFile file = openPackFile(packFolder(), pack.name + ".txt");
+    std::string text = readOpenFile(file, pack.indexPath, levelFileLimit + 1);
     pack.readOnly = text.size() > levelFileLimit;
     if (pack.readOnly) text.resize(levelFileLimit);
     PackIndex index = parsePackIndex(text);
@@ -69,7 +75,7 @@ bool writeIndex() {
     if (!mayChange()) return false;
     PackIndex index{pack.entries, false, true, "*" + pack.author, pack.afterEnd};
     try {
-        replaceKeepingBackup(pack.indexPath, packIndexText(index));
+        saveRoomFile(indexFile(), packIndexText(index));
         pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
@@ -78,22 +84,25 @@ bool writeIndex() {
     return true;
 }
 
-std::string roomPath(const std::string& entry) { return pack.folder + "/" + hostPath(entry) + ".lvl"; }
+bool inside(const std::string& entry) { return staysInside(entry); }
 
-bool inside(const std::string& entry) { return staysInside(pack.folder, entry); }
-
+// Every state fits the 27 columns left of the row.
 std::string entryState(const std::string& entry) {
     if (entry.empty()) return "blank line: the game stops";
     if (!inside(entry)) return "outside the pack: unopened";
-    switch (pathKind(roomPath(entry))) {
-        case PathKind::Missing:
+    switch (lookAtRoomFile(packRoomFile(entry)).kind) {
+        case FileKind::Missing:
             return "no file yet";
-        case PathKind::Folder:
+        case FileKind::Outside:
+            return "outside the pack: unopened";
+        case FileKind::Loop:
+            return "a loop of links: unopened";
+        case FileKind::Folder:
             return "a folder, not a level file";
-        case PathKind::Other:
-            return "not a regular file";
-        default:
+        case FileKind::File:
             return "";
+        default:
+            return "not a regular file";
     }
 }
 
@@ -109,16 +118,17 @@ void drawPackScreen() {
     clearScreen();
     writeAt(2, 1, 14, "Pack ");
     setTextColor(15);
-    writeText(pack.name.substr(0, 30));
-    writeAt(40, 1, 8, ("index " + pack.name + ".txt").substr(0, 40));
+    writeText(shownName(pack.name).substr(0, 30));
+    writeAt(40, 1, 8, ("index " + shownName(pack.name) + ".txt").substr(0, 40));
     if (pack.readOnly) writeAt(67, 1, 12, " (read-only)");
     if (!pack.otherIndex.empty()) {
         writeAt(4, listTop, 12,
-                (pathKind(pack.indexPath) == PathKind::Missing ? "No index " : "No rooms in ") +
-                    pack.name.substr(0, 30) + ".txt, but " + pack.otherIndex.substr(0, 30) +
+                (lookAtRoomFile(indexFile()).kind == FileKind::Missing ? "No index " : "No rooms in ") +
+                    shownName(pack.name).substr(0, 30) + ".txt, but " + shownName(pack.otherIndex).substr(0, 30) +
                     " is the index of another pack:");
         writeAt(4, listTop + 1, 12, "the game reads only the index named after the folder.");
-        writeAt(4, listTop + 2, 15, "i: take " + pack.otherIndex.substr(0, 30) + " as this pack's index (a copy).");
+        writeAt(4, listTop + 2, 15,
+                "i: take " + shownName(pack.otherIndex).substr(0, 30) + " as this pack's index (a copy).");
         writeAt(4, listTop + 3, 8, "a: start an empty index instead.");
     } else if (pack.entries.empty()) {
         writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
@@ -136,8 +146,7 @@ void drawPackScreen() {
         writeAt(6 - static_cast<int>(number.size()), y, 3, number);
         moveCursor(8, y);
         setTextColor(chosen ? 15 : 7);
-        for (char c : pack.entries[index].substr(0, 44)) writeChar(static_cast<uint8_t>(c));
-        // Every state fits the 27 columns left of the row.
+        for (char c : shownName(pack.entries[index]).substr(0, 44)) writeChar(static_cast<uint8_t>(c));
         std::string state = entryState(pack.entries[index]);
         bool noFile = state.rfind("no file", 0) == 0;
         if (index + 1 > endingRoom)
@@ -208,7 +217,7 @@ bool acceptableName(const std::string& name, int except) {
     }
     for (size_t i = 0; i < pack.entries.size(); ++i)
         if (static_cast<int>(i) != except && pack.entries[i] == name) {
-            pack.note = "The pack already lists " + name + ".";
+            pack.note = "The pack already lists " + shownName(name) + ".";
             return false;
         }
     return true;
@@ -223,16 +232,18 @@ Inheritance inheritanceOf(int index) {
     for (int i = 0; i < index; ++i) {
         const std::string& entry = pack.entries[static_cast<size_t>(i)];
         if (entry.empty() || !inside(entry)) continue;
-        std::string path = roomPath(entry);
-        auto known = seen.find(path);
+        RoomFile file = packRoomFile(entry);
+        auto known = seen.find(file.name);
         if (known != seen.end()) {
             applyEarlierRoom(inherited, known->second);
             continue;
         }
-        if (pathKind(path) != PathKind::File) continue;
-        std::string lines = readLevelLines(path);
+        // What the game would not read (no file, not a regular one) leaves nothing.
+        OpenFile opened = openRoomFile(file);
+        if (opened.fd < 0) continue;
+        std::string lines = readLevelLines(opened, file.shown);
         applyEarlierRoom(inherited, lines);
-        if (seen.size() < seenLimit) seen.emplace(path, std::move(lines));
+        if (seen.size() < seenLimit) seen.emplace(file.name, std::move(lines));
     }
     // As quorvex-check counts the rooms: every entry before it, read or not.
     inherited.firstRoom = index == 0;
@@ -249,25 +260,33 @@ void openSelected(bool playAtOnce) {
         return;
     }
     if (std::string state = entryState(entry); !state.empty() && state.rfind("no file", 0) != 0) {
-        pack.note = inside(entry) ? entry + ": " + state + "."
-                                  : entry + " leads out of the pack folder: the editor never opens or writes it.";
+        pack.note = inside(entry)
+                        ? shownName(entry) + ": " + state + "."
+                        : shownName(entry) + " leads out of the pack folder: the editor never opens or writes it.";
         return;
     }
-    bool fresh =
-        pathKind(roomPath(entry)) == PathKind::Missing && pathKind(roomPath(entry) + ".rescue") != PathKind::File;
-    openRoom(roomPath(entry), entry, inheritanceOf(pack.selected), true);
-    if (fresh) edit.modified = true;
+    openRoom(packRoomFile(entry), shownName(entry), inheritanceOf(pack.selected), true);
+    // No file yet: the room made by the screen is the change to save.
+    if (!edit.savedTextKnown && edit.rescueTaken.name.empty()) edit.modified = true;
     if (playAtOnce) {
         edit.note = playReportText(playTest(false), "Play-test");
     }
     runRoomEditor();
 }
 
+// The name the author types for a room; false (a note set) when none.
+bool askRoomName(std::string_view question, std::string& name) {
+    std::string why;
+    if (askName(question, name, 60, why)) return true;
+    pack.note = why;
+    return false;
+}
+
 void addRoom() {
     if (!mayChange()) return;
     std::string name;
     drawPackScreen();
-    if (!askText("Name of the new room:", name, 60) || !acceptableName(name, -1)) return;
+    if (!askRoomName("Name of the new room:", name) || !acceptableName(name, -1)) return;
     size_t at = pack.entries.empty() ? 0 : static_cast<size_t>(pack.selected) + 1;
     pack.entries.insert(pack.entries.begin() + static_cast<long>(at), name);
     if (!writeIndex()) {
@@ -275,21 +294,20 @@ void addRoom() {
         return;
     }
     pack.selected = static_cast<int>(at);
-    std::string path = roomPath(name);
-    if (pathKind(path) != PathKind::Missing) {
-        pack.note = "Added " + name +
-                    (pathKind(path) == PathKind::File ? " (its file was there already)."
-                                                      : ", but its .lvl is not a level file.");
-        return;
-    }
+    RoomFile file = packRoomFile(name);
     try {
-        size_t slash = path.rfind('/');
-        makeFolders(path.substr(0, slash));
-        writeFileAtomically(path, roomFileText(freshRoomText(), inheritanceOf(pack.selected), true));
-        pack.note = "Added " + name + ".";
+        // Made only where nothing is: a file there already is left as it is.
+        if (createRoomFile(file, roomFileText(freshRoomText(), inheritanceOf(pack.selected), true))) {
+            pack.note = "Added " + shownName(name) + ".";
+            return;
+        }
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
+        return;
     }
+    pack.note = "Added " + shownName(name) +
+                (lookAtRoomFile(file).kind == FileKind::File ? " (its file was there already)."
+                                                             : ", but its .lvl is not a level file.");
 }
 
 void renameRoom() {
@@ -298,18 +316,14 @@ void renameRoom() {
     std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
     std::string name = entry;
     drawPackScreen();
-    if (!askText("New name:", name, 60) || name == entry || !acceptableName(name, pack.selected)) return;
-    std::string from = roomPath(entry), to = roomPath(name);
-    bool moveFile = inside(entry) && pathKind(from) == PathKind::File;
-    if (moveFile && pathKind(to) != PathKind::Missing) {
-        pack.note = "There is a file " + name + ".lvl already.";
-        return;
-    }
+    if (!askRoomName("New name:", name) || name == entry || !acceptableName(name, pack.selected)) return;
+    RoomFile from = packRoomFile(entry), to = packRoomFile(name);
+    bool moveFile = inside(entry) && lookAtRoomFile(from).kind == FileKind::File;
     try {
-        if (moveFile) {
-            size_t slash = to.rfind('/');
-            makeFolders(to.substr(0, slash));
-            renamePath(from, to);
+        // Renamed only where nothing is: never over another file.
+        if (moveFile && !renameRoomFile(from, to)) {
+            pack.note = "There is a file " + shownName(name) + ".lvl already.";
+            return;
         }
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
@@ -319,10 +333,13 @@ void renameRoom() {
     entry = name;
     if (!writeIndex()) {
         entry = old;
-        if (moveFile) renamePath(to, from);
+        try {
+            if (moveFile) renameRoomFile(to, from);
+        } catch (const FileFailure&) {
+        }
         return;
     }
-    pack.note = "Renamed " + old + " to " + name + ".";
+    pack.note = "Renamed " + shownName(old) + " to " + shownName(name) + ".";
 }
 
 void removeRoom() {
@@ -330,13 +347,14 @@ void removeRoom() {
     if (pack.entries.empty()) return;
     drawPackScreen();
     std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
-    if (askKey("Remove " + entry.substr(0, 30) + " from the index? Its file stays. Y/N", "YN") != 'Y') return;
+    if (askKey("Remove " + shownName(entry).substr(0, 30) + " from the index? Its file stays. Y/N", "YN") != 'Y')
+        return;
     pack.entries.erase(pack.entries.begin() + pack.selected);
     if (!writeIndex()) {
         pack.entries.insert(pack.entries.begin() + pack.selected, entry);
         return;
     }
-    pack.note = "Removed " + entry + " from the index; " + entry + ".lvl is still in the folder.";
+    pack.note = "Removed " + shownName(entry) + " from the index; " + shownName(entry) + ".lvl is still in the folder.";
 }
 
 void moveRoom(int by) {
@@ -355,24 +373,25 @@ void moveRoom(int by) {
 void duplicateRoom() {
     if (pack.entries.empty()) return;
     std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
-    std::string from = roomPath(entry);
-    if (entry.empty() || !inside(entry) || pathKind(from) != PathKind::File) {
+    RoomFile from = packRoomFile(entry);
+    // The room is read from this descriptor, found a regular file of the pack.
+    OpenFile source;
+    if (!entry.empty() && inside(entry)) source = openRoomFile(from);
+    if (source.fd < 0) {
         pack.note = "Only a room with its file in the pack can be copied.";
         return;
     }
     std::string name = entry + " copy";
     drawPackScreen();
-    if (!askText("Name of the copy:", name, 60) || !acceptableName(name, -1)) return;
-    std::string to = roomPath(name);
-    if (pathKind(to) != PathKind::Missing) {
-        pack.note = "There is a file " + name + ".lvl already.";
-        return;
-    }
+    if (!askRoomName("Name of the copy:", name) || !acceptableName(name, -1)) return;
+    RoomFile to = packRoomFile(name);
     size_t at = static_cast<size_t>(pack.selected) + 1;
     try {
-        RoomText text = parseRoomText(readTextFile(from));
-        makeFolders(to.substr(0, to.rfind('/')));
-        writeFileAtomically(to, roomFileText(text, inheritanceOf(pack.selected), true));
+        RoomText text = parseRoomText(readOpenFile(source, from.shown, levelFileLimit));
+        if (!createRoomFile(to, roomFileText(text, inheritanceOf(pack.selected), true))) {
+            pack.note = "There is a file " + shownName(name) + ".lvl already.";
+            return;
+        }
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
         return;
@@ -381,39 +400,56 @@ void duplicateRoom() {
     if (!writeIndex()) {
         pack.entries.erase(pack.entries.begin() + static_cast<long>(at));
         try {
-            deleteFile(to);
+            removeRoomFile(to);
         } catch (const FileFailure&) {
         }
         return;
     }
     pack.selected = static_cast<int>(at);
-    pack.note = "Copied " + entry + " as " + name + ", listed after it.";
+    pack.note = "Copied " + shownName(entry) + " as " + shownName(name) + ", listed after it.";
 }
 
 // The pack as the game plays it, from the chosen room on.
 void playPackFrom() {
     if (pack.entries.empty()) return;
-    std::vector<std::string> paths;
+    std::vector<RoomFile> rooms;
     for (size_t i = static_cast<size_t>(pack.selected); i < pack.entries.size(); ++i) {
         const std::string& entry = pack.entries[i];
-        paths.push_back(entry.empty() || !inside(entry) ? std::string() : roomPath(entry));
+        rooms.push_back(entry.empty() || !inside(entry) ? RoomFile{} : packRoomFile(entry));
     }
     Inheritance before = inheritanceOf(pack.selected);
-    playPack(paths, pack.selected + 1, before, pack.note);
+    playPack(rooms, pack.selected + 1, before, pack.note);
 }
 
-// Another pack's index left in a copied folder becomes this pack's, as a copy.
+// Another pack's index left in a copied folder becomes this pack's, as a
+// copy: read only as a regular file of this pack, never over an index
+// that was not read whole; it takes the mode (owner, group) of the index it
+// replaces, or keeps its own when there was none, so it is never readable
+// wider than either.
 void takeOtherIndex() {
     if (pack.otherIndex.empty()) return;
+    if (!mayChange()) return;
     try {
-        if (pathKind(pack.indexPath) == PathKind::File)
-            writeFileAtomically(pack.indexPath + "~", readTextFile(pack.indexPath));
-        writeFileAtomically(pack.indexPath, readTextFile(pack.folder + "/" + pack.otherIndex));
+        const Folder& folder = packFolder();
+        OpenFile other = openFileIn(folder, pack.otherIndex);
+        if (other.fd < 0) {
+            pack.note = shownName(pack.otherIndex) + " is not a regular file of the pack: not taken.";
+            return;
+        }
+        std::string own = linkedFileIn(folder, indexFile().name);
+        OpenFile ownFile = openFileIn(folder, own);
+        FileKeep keep = keepOf(other.look.info);
+        if (ownFile.fd >= 0) {  // the index replaced, backed up whole from what was read
+            keep = keepOf(ownFile.look.info);
+            copyOpenFileIn(ownFile, pathIn(folder, own), folder, own + "~", keep);
+        }
+        copyOpenFileIn(other, pathIn(folder, pack.otherIndex), folder, own, keep);
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
         return;
     }
-    pack.note = "Copied " + pack.otherIndex + " as " + pack.name + ".txt, the index the game reads.";
+    pack.note =
+        "Copied " + shownName(pack.otherIndex) + " as " + shownName(pack.name) + ".txt, the index the game reads.";
     pack.otherIndex.clear();
     readIndex();
 }
@@ -437,16 +473,18 @@ void runPackEditor(const std::string& folder) {
     size_t slash = pack.folder.rfind('/');
     pack.name = slash == std::string::npos ? pack.folder : pack.folder.substr(slash + 1);
     pack.indexPath = pack.folder + "/" + pack.name + ".txt";
-    if (pathKind(pack.folder) == PathKind::Missing) makeFolders(pack.folder);
-    bool ownIndex = pathKind(pack.indexPath) != PathKind::Missing;
+    if (pathKind(pack.folder) == PathKind::Missing) makeFoldersIn(currentFolder(), pack.folder);
+    // From here on every name of the pack is held beneath its folder.
+    holdPackFolder(pack.folder);
+    FileLook index = lookAtRoomFile(indexFile());
+    bool ownIndex = index.kind != FileKind::Missing;
     if (ownIndex) {
-        if (pathKind(pack.indexPath) != PathKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
-        if (!packIndexInsideFolder(pack.folder, pack.name))
-            throw FileFailure{"read", pack.indexPath, "it leads outside the pack folder"};
+        if (index.kind == FileKind::Outside) throw FileFailure{"read", pack.indexPath, reasonFor(leadsOutError)};
+        if (index.kind != FileKind::File) throw FileFailure{"read", pack.indexPath, "Not a regular file"};
         readIndex();
     }
     if (pack.entries.empty()) pack.otherIndex = otherPacksIndex();
-    if (!ownIndex && pack.otherIndex.empty()) writeFileAtomically(pack.indexPath, "*\r\n");
+    if (!ownIndex && pack.otherIndex.empty() && !createFileIn(packFolder(), indexFile().name, "*\r\n")) readIndex();
     findWhereabouts();
     if (pack.readOnly) pack.note = "The index is over 4 MiB or has an entry over 255 characters: read-only.";
     for (;;) {

@@ -81,8 +81,7 @@ std::string playReportText(const PlayReport& report, std::string_view what) {
     return text + ".";
 }
 
-PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, const Inheritance& before,
-                 std::string& report) {
+PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inheritance& before, std::string& report) {
     WorldSnapshot saved = saveWorld();
     room = inheritedRoom(before);
     game = GameCounters{};
@@ -102,7 +101,7 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
     try {
         for (size_t i = 0;; ++i, ++number) {
             std::string where = "Room " + std::to_string(number);
-            if (i >= roomPaths.size()) {
+            if (i >= rooms.size()) {
                 report = where + " is the end line: the game shows the pack's end screen there.";
                 end = PlayEnd::Exit;
                 break;
@@ -116,14 +115,16 @@ PlayEnd playPack(const std::vector<std::string>& roomPaths, int firstNumber, con
                 end = PlayEnd::Exit;
                 break;
             }
-            const std::string& path = roomPaths[i];
-            if (path.empty() || pathKind(path) != PathKind::File) {
-                report = where + ": the game finds no file " + (path.empty() ? "there" : path) +
+            const RoomFile& file = rooms[i];
+            OpenFile opened;
+            if (!file.name.empty()) opened = openRoomFile(file);
+            if (opened.fd < 0) {
+                report = where + ": the game finds no file " + (file.name.empty() ? "there" : file.shown) +
                          " and stops on its missing-file screen.";
                 break;
             }
             clearScreen();
-            readLevelText(readLevelLines(path));
+            readLevelText(readLevelLines(opened, file.shown));
             drawRoom();
             int ticks = 0;
             RoomEnd roomEnd = playRoom(&ticks);

@@ -2,13 +2,14 @@
 // the goods line, the messages, saving, and the key loop that keeps the
 // checker working between keys.
 #include <algorithm>
-#include <cstdio>
+#include <cctype>
 #include <cstdlib>
 
 #include "console/console.h"
 #include "console/cp437.h"
 #include "edit/edit.h"
 #include "levels/levelformat.h"
+#include "levels/levels.h"
 #include "system/files.h"
 
 RoomEdit edit;
@@ -551,7 +552,7 @@ void afterChange() {
     std::string fileText = roomFileText(edit.text, edit.inherited, true);
     edit.modified = !edit.savedTextKnown || fileText != edit.savedFile;
     if (edit.modified)
-        armRescue(edit.path, fileText);
+        armRescue(edit.file, fileText);
     else
         disarmRescue();
     edit.findingIndex = -1;
@@ -589,15 +590,11 @@ void redoChange() {
 
 namespace {
 
-// The room's text written as the file at path; false with the reason in the note.
-bool writeRoomTo(const std::string& path) {
+// The room's text written as the file; false with the reason in the note.
+bool writeRoomTo(const RoomFile& file) {
     std::string fileText = roomFileText(edit.text, edit.inherited, true);
     try {
-        std::string target = linkTarget(path);
-        size_t slash = target.rfind('/');
-        if (slash != std::string::npos && slash > 0 && pathKind(target.substr(0, slash)) == PathKind::Missing)
-            makeFolders(target.substr(0, slash));
-        replaceKeepingBackup(path, fileText);
+        saveRoomFile(file, fileText);
     } catch (const FileFailure& failure) {
         edit.note = editorFailureText(failure);
         edit.note.replace(0, 12, "Not saved (F12 saves elsewhere):");
@@ -610,10 +607,11 @@ bool writeRoomTo(const std::string& path) {
     edit.savedFile = fileText;
     edit.savedTextKnown = true;
     disarmRescue();
-    // A rescue copy taken into the room is now in its file.
-    if (edit.rescueTaken) {
-        std::remove(hostPath(path + ".rescue").c_str());
-        edit.rescueTaken = false;
+    // The rescue copy taken into the room is now in a file: that copy
+    // goes, and no other (another room's, another editor's).
+    if (!edit.rescueTaken.name.empty()) {
+        removeRescue(edit.rescueTaken);
+        edit.rescueTaken = RoomFile{};
     }
     return true;
 }
@@ -623,21 +621,44 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// NAME.rescue is newer than the file: unsaved work of a run that ended
-// badly. The author may take it; it stays until the room is saved.
-void takeRescue(const std::string& path) {
+// Unsaved work of a run that ended badly, newer than the file: the author
+// may take it (it stays until the room is saved); declined, it moves to the
+// state folder, so it is never offered again or shipped with a pack.
+void takeRescue(RescueOffer& offer) {
     drawEditor();
-    std::string rescueName = baseName(path).substr(0, 24) + ".rescue";
-    if (askKey(rescueName + " is newer: take that unsaved work? Y takes it, N opens the file", "YN") != 'Y') return;
-    try {
-        edit.text = parseRoomText(readTextFile(path + ".rescue", levelFileLimit));
-    } catch (const FileFailure& failure) {
-        edit.note = describeFailure(failure);
+    std::string detail = "Unsaved work of a run that ended badly: " + shownName(offer.name) + ", written " +
+                         offer.when +
+                         (offer.count > 1 ? " (the newest of " + std::to_string(offer.count) + " copies)" : "") + ".";
+    std::vector<std::string> lines = wrapText(detail, 79);
+    lines.resize(2);
+    for (int row = 23; row <= 24; ++row) {
+        moveCursor(1, row);
+        setTextBackground(0);
+        clearToLineEnd();
+        setTextColor(15);
+        writeText(lines[static_cast<size_t>(row - 23)]);
+    }
+    if (askKey("Take it? Y takes it, N moves it to the state folder", "YN") != 'Y') {
+        try {
+            edit.note = "Moved " + shownName(offer.name) + " to " + homeShort(moveRescueAway(offer)) + ".";
+        } catch (const FileFailure& failure) {
+            edit.note = editorFailureText(failure);
+        }
         return;
     }
+    edit.text = parseRoomText(offer.text);
     edit.modified = true;
-    edit.rescueTaken = true;
-    edit.note = "Took " + rescueName + ": ^S saves it into the room and removes the copy.";
+    edit.rescueTaken = offer.file;
+    edit.note = "Took " + shownName(offer.name) + ": ^S saves it into the room and removes the copy.";
+}
+
+// What a typed name is: inside the open pack folder it is held beneath it.
+RoomFile fileNamed(const std::string& name) {
+    const std::string& pack = packFolder().path;
+    if (edit.file.inPack && !pack.empty() && name.size() > pack.size() + 1 && name.compare(0, pack.size(), pack) == 0 &&
+        name[pack.size()] == '/')
+        return {true, name.substr(pack.size() + 1), name};
+    return authorsFile(name);
 }
 
 }  // namespace
@@ -647,48 +668,63 @@ bool saveRoom() {
         edit.note = edit.readOnlyWhy + ": not written; F12 saves under another name.";
         return false;
     }
-    if (!writeRoomTo(edit.path)) return false;
+    if (!writeRoomTo(edit.file)) return false;
     edit.note = "Saved " + edit.title + ".";
     return true;
 }
 
 bool saveRoomAs() {
     std::string name = edit.path.size() < 60 ? edit.path : "";
-    if (!askText("Save as:", name, 255)) return false;
-    if (name.empty()) return false;
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lvl") != 0) name += ".lvl";
-    PathKind kind = pathKind(name);
-    if (kind == PathKind::Folder || kind == PathKind::Other) {
-        edit.note = name + (kind == PathKind::Folder ? " is a folder" : " is not a regular file") + ": not written.";
+    std::string why;
+    if (!askName("Save as:", name, 255, why)) {
+        edit.note = why;
         return false;
     }
-    bool same = kind == PathKind::File && fullPath(name) == fullPath(edit.path);
+    if (name.empty()) return false;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".lvl") != 0) name += ".lvl";
+    RoomFile file = fileNamed(name);
+    FileLook look = lookAtRoomFile(file);
+    std::string shown = shownName(name);
+    if (look.kind == FileKind::Folder || look.kind == FileKind::Other || look.kind == FileKind::Outside) {
+        edit.note = shown +
+                    (look.kind == FileKind::Folder    ? " is a folder"
+                     : look.kind == FileKind::Outside ? " leads outside the pack folder"
+                                                      : " is not a regular file") +
+                    ": not written.";
+        return false;
+    }
+    bool same = look.kind == FileKind::File && sameFile(file, edit.file);
     if (same && !edit.writable) {
         edit.note = "That is the file opened read-only: choose another name.";
         return false;
     }
-    if (kind == PathKind::File && !same &&
-        askKey(baseName(name).substr(0, 40) + " exists. Replace it? Y replaces, N keeps it", "YN") != 'Y')
+    if (look.kind == FileKind::File && !same &&
+        askKey(shownName(baseName(name)).substr(0, 40) + " exists. Replace it? Y replaces, N keeps it", "YN") != 'Y')
         return false;
-    if (!writeRoomTo(name)) return false;
+    if (!writeRoomTo(file)) return false;
+    edit.file = file;
     edit.path = name;
-    edit.title = baseName(name);
+    edit.title = shownName(baseName(name));
     edit.writable = true;
     edit.readOnlyWhy.clear();
-    edit.note = "Saved as " + name + ".";
+    edit.note = "Saved as " + shown + ".";
     return true;
 }
 
-void openRoom(const std::string& path, const std::string& title, const Inheritance& inherited, bool writable) {
+void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable) {
     disarmRescue();
     edit = RoomEdit{};
-    edit.path = path;
+    edit.file = file;
+    edit.path = file.shown;
     edit.title = title;
     edit.writable = writable;
     edit.inherited = inherited;
     edit.text = freshRoomText();
-    if (pathKind(path) == PathKind::File) {
-        std::string fileText = readTextFile(path, levelFileLimit + 1);
+    // Read from the descriptor that was found to be a regular file.
+    OpenFile opened = openRoomFile(file);
+    bool read = opened.fd >= 0;
+    if (read) {
+        std::string fileText = readOpenFile(opened, file.shown, levelFileLimit + 1);
         if (fileText.size() > levelFileLimit) {
             // What is past 4 MiB would be lost at a save: the file is never rewritten.
             fileText.resize(levelFileLimit);
@@ -707,13 +743,20 @@ void openRoom(const std::string& path, const std::string& title, const Inheritan
         if (!edit.writable)
             edit.note = "Larger than 4 MiB, the game reads its first 4 MiB: read-only here, F12 saves a copy.";
     }
-    if (newerRescue(path)) takeRescue(path);
+    // A link that is never followed for writing: said now, not at the first save.
+    if (std::string why = whyNotWritable(file); edit.writable && !why.empty()) {
+        edit.writable = false;
+        edit.readOnlyWhy = why.substr(0, why.find(':'));
+        edit.readOnlyWhy[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+        edit.note = shownName(file.shown) + ": " + why + ". F12 saves under another name.";
+    }
+    if (RescueOffer offer = findRescue(file); offer.found) takeRescue(offer);
     loadRoomText(edit.text, edit.inherited);
     const std::string& goods = edit.text.goodsLine;
     edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();
     if (edit.text.goodsFollowMap && !goods.empty()) edit.text.goodsLine = goodsLineFor(goodsOnMap());
     edit.savedFile = roomFileText(edit.text, edit.inherited, true);
-    edit.savedTextKnown = pathKind(path) == PathKind::File;
+    edit.savedTextKnown = read;
     restartCheck();
 }
 

@@ -92,10 +92,11 @@ void drawCodeLook(int x, int y, CellCode code) {
 
 RoomLoad loadLevel(const std::string& name) {
     std::string path = run.baseDirectory + "levels/" + name + ".lvl";
-    // A NUL byte (from a pack index) would cut the path short at the system
-    // call and open some other file or folder; such a name names no file.
-    if (path.find('\0') != std::string::npos || !fileExists(path)) return {LoadOutcome::Missing, path};
-    readLevelText(readTextFile(path, levelFileLimit));
+    // Opened once: a file that is not there (or a broken link) is missing,
+    // anything else but a regular file a failed read.
+    std::string text;
+    if (!readTextFileIfThere(path, text, levelFileLimit)) return {LoadOutcome::Missing, path};
+    readLevelText(text);
     drawRoom();
     return {game.levelNumber == backdropRoom ? LoadOutcome::Backdrop : LoadOutcome::Play, ""};
 }

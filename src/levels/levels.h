@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "levels/world.h"
+#include "system/folders.h"
 
 // What loading a room leads to; the screen flow (shell/flow.cpp) decides
 // what comes next from it.
@@ -58,15 +59,19 @@ RoomLoad loadCurrentLevel();
 // The end screen of a pack, for its end line; returns after Enter.
 void showPackEnd(const std::string& endLine);
 // The one rule for the files of a pack, shared by the game, the checker and
-// the editor: true when fileName, taken relative to the pack's folder with
-// '\' mapped to '/' and links followed, lies inside that folder (its real
-// path). For a file not there yet, the nearest part of its path that exists
-// decides and the rest may not climb out with "..". A NUL byte or a broken
-// link never counts as inside. Reads nothing but the folder tree's names.
-bool packFileInsideFolder(const std::string& packFolder, std::string_view fileName);
-// The rule for a room: the file entry + ".lvl"; for the index: packName + ".txt".
-bool packEntryInsideFolder(const std::string& packFolder, std::string_view entry);
-bool packIndexInsideFolder(const std::string& packFolder, const std::string& packName);
+// the editor: a file is the pack's when the kernel resolves its name,
+// '\' mapped to '/', beneath the pack folder; links that stay inside are
+// fine. A NUL byte, an absolute name, a ".." that climbs out (even through
+// folders not made yet) or a link that leads out gives Outside, and nothing
+// of that file is read.
+// The pack folder, its own path followed as given, its names held beneath it.
+Folder openPackFolder(const std::string& path);
+// The name of a pack file as the file system takes it ('\' mapped to '/').
+std::string packFileName(std::string_view name);
+// What the pack's file is, nothing read.
+FileLook lookAtPackFile(const Folder& pack, std::string_view fileName);
+// The pack's file opened for reading when it is a regular file of the pack.
+OpenFile openPackFile(const Folder& pack, std::string_view fileName);
 // The folder of the pack run.packName (no trailing '/').
 std::string packFolderPath();
 // The path of the pack index of run.packName.

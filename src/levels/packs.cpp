@@ -1,9 +1,9 @@
 // Custom level packs: levels/custom levels/<pack>/<pack>.txt lists the rooms,
 // one file name per line, until a line that starts with '*' and names the
 // author. The index is read afresh for every room.
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -57,7 +57,13 @@ std::string packFolderPath() { return run.baseDirectory + "levels/custom levels/
 std::string packIndexPath() { return packFolderPath() + "/" + run.packName + ".txt"; }
 
 RoomLoad loadPackLevel() {
-    PackIndex index = parsePackIndex(readTextFile(packIndexPath(), levelFileLimit));
+    Folder pack = openPackFolder(packFolderPath());
+    if (!isOpen(pack)) throw FileFailure{"open", hostPath(packFolderPath()), std::strerror(errno)};
+    OpenFile indexFile = openPackFile(pack, run.packName + ".txt");
+    // An index that leads out of the pack now (swapped for a link since
+    // the pack was chosen) is no pack's: nothing of it is read.
+    if (indexFile.look.kind == FileKind::Outside) return {LoadOutcome::Missing, hostPath(packIndexPath())};
+    PackIndex index = parsePackIndex(readOpenFile(indexFile, hostPath(packIndexPath()), levelFileLimit));
     size_t number = static_cast<size_t>(std::max<int>(1, game.levelNumber));
 
     clearScreen();
@@ -67,71 +73,59 @@ RoomLoad loadPackLevel() {
     const std::string& entry = index.entries[number - 1];
     // A room that lies outside the pack is not the pack's to give: it counts
     // as missing, and nothing of that file is read.
-    std::string name = "custom levels/" + run.packName + "/" + entry;
-    if (!packEntryInsideFolder(packFolderPath(), entry))
-        return {LoadOutcome::Missing, run.baseDirectory + "levels/" + name + ".lvl"};
-    return loadLevel(name);
+    std::string shown = run.baseDirectory + "levels/custom levels/" + run.packName + "/" + entry + ".lvl";
+    OpenFile roomFile = openPackFile(pack, entry + ".lvl");
+    if (noFileThere(roomFile.look.kind)) return {LoadOutcome::Missing, shown};
+    readLevelText(readOpenFile(roomFile, hostPath(shown), levelFileLimit));
+    drawRoom();
+    return {game.levelNumber == backdropRoom ? LoadOutcome::Backdrop : LoadOutcome::Play, ""};
 }
 
 namespace {
 
-bool under(const std::string& inner, const std::string& outer, bool mayBeEqual) {
-    if (inner == outer) return mayBeEqual;
-    if (outer == "/") return true;
-    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
-}
-
-// The parts from `first` on, taken as names that do not exist: only ".." can
-// lead them out of where they start.
-bool climbsOut(const std::vector<std::string>& parts, size_t first) {
+// The name taken as names that do not exist: only ".." can lead it out of
+// where it starts.
+bool climbsOut(std::string_view name) {
     int depth = 0;
-    for (size_t i = first; i < parts.size(); ++i) {
-        if (parts[i] == "..")
+    for (size_t start = 0; start <= name.size();) {
+        size_t end = std::min(name.find('/', start), name.size());
+        std::string_view part = name.substr(start, end - start);
+        if (part == "..")
             --depth;
-        else if (!parts[i].empty() && parts[i] != ".")
+        else if (!part.empty() && part != ".")
             ++depth;
         if (depth < 0) return true;
+        start = end + 1;
     }
     return false;
+}
+
+bool leadsOutByName(const std::string& name) {
+    return name.find('\0') != std::string::npos || (!name.empty() && name[0] == '/') || climbsOut(name);
 }
 
 }  // namespace
 
-bool packEntryInsideFolder(const std::string& packFolder, std::string_view entry) {
-    return packFileInsideFolder(packFolder, std::string(entry) + ".lvl");
+Folder openPackFolder(const std::string& path) { return openFolder(hostPath(path), Reach::Beneath); }
+
+std::string packFileName(std::string_view name) {
+    std::string mapped(name);
+    std::replace(mapped.begin(), mapped.end(), '\\', '/');
+    return mapped;
 }
 
-bool packIndexInsideFolder(const std::string& packFolder, const std::string& packName) {
-    return packFileInsideFolder(packFolder, packName + ".txt");
+FileLook lookAtPackFile(const Folder& pack, std::string_view fileName) {
+    std::string name = packFileName(fileName);
+    if (leadsOutByName(name)) return {FileKind::Outside, leadsOutError, {}};
+    return lookAt(pack, name);
 }
 
-bool packFileInsideFolder(const std::string& packFolder, std::string_view fileName) {
-    if (fileName.find('\0') != std::string_view::npos) return false;  // the system call would see a shorter name
-    std::string name(fileName);
-    std::replace(name.begin(), name.end(), '\\', '/');
-    if (!name.empty() && name[0] == '/') return false;
-    std::vector<std::string> parts;
-    for (size_t start = 0; start <= name.size();) {
-        size_t end = std::min(name.find('/', start), name.size());
-        parts.push_back(name.substr(start, end - start));
-        start = end + 1;
+OpenFile openPackFile(const Folder& pack, std::string_view fileName) {
+    std::string name = packFileName(fileName);
+    if (leadsOutByName(name)) {
+        OpenFile none;
+        none.look = {FileKind::Outside, leadsOutError, {}};
+        return none;
     }
-
-    std::string folder = hostPath(packFolder);
-    std::string root = resolvedPath(folder);
-    if (root.empty()) return !climbsOut(parts, 0);  // a folder not made yet holds no links
-
-    // From the file itself back towards the folder: the longest part of the
-    // path that exists decides, links followed; the rest does not exist yet.
-    for (size_t count = parts.size() + 1; count-- > 0;) {
-        std::string path = folder;
-        for (size_t i = 0; i < count; ++i) path += "/" + parts[i];
-        std::string real = resolvedPath(path);
-        if (!real.empty()) return under(real, root, count < parts.size()) && !climbsOut(parts, count);
-        // There, but it cannot be followed (a broken or looping link): where it
-        // leads cannot be known, so it is not trusted.
-        struct stat info;
-        if (count > 0 && lstat(path.c_str(), &info) == 0) return false;
-    }
-    return false;
+    return openFileIn(pack, name);
 }

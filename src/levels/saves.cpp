@@ -7,6 +7,7 @@
 
 #include "levels/world.h"
 #include "system/files.h"
+#include "system/folders.h"
 
 namespace {
 
@@ -73,13 +74,64 @@ void writeSaveRecord(const std::string& path) {
     writeFileAtomically(path, encodeSaveRecord({game.levelNumber, game.totalGoods, game.score}));
 }
 
-void readSaveRecord(const std::string& path) {
-    SaveRecord record = decodeSaveRecord(readTextFile(path));
+namespace {
+
+void useRecord(const std::string& text) {
+    SaveRecord record = decodeSaveRecord(text);
     game.levelNumber = record.levelNumber;
     game.totalGoods = record.totalGoods;
     game.score = record.score;
 }
 
-void deleteSaveRecord(const std::string& path) {
-    if (fileExists(path)) deleteFile(path);
+// Both files as they are now: each opened once, its time taken from that descriptor.
+struct SaveFiles {
+    Folder folder;
+    OpenFile files[2];
+};
+
+constexpr const char* saveNames[2] = {"save.sav", "checkpoint.sav"};
+
+void openSaveFiles(SaveFiles& saves, bool forReading) {
+    saves.folder = openFolder(run.baseDirectory, Reach::Anywhere);
+    for (int i = 0; i < 2; ++i) {
+        if (!isOpen(saves.folder))
+            saves.files[i].look.kind = FileKind::Missing;
+        else if (forReading)
+            saves.files[i] = openFileIn(saves.folder, saveNames[i]);
+        else
+            saves.files[i].look = lookAt(saves.folder, saveNames[i]);
+    }
+}
+
+bool present(const FileLook& look) { return !noFileThere(look.kind); }
+
+SaveFile newerOf(const SaveFiles& files) {
+    bool save = present(files.files[0].look), checkpoint = present(files.files[1].look);
+    if (!save || !checkpoint) return save ? SaveFile::Save : checkpoint ? SaveFile::Checkpoint : SaveFile::None;
+    const timespec &a = files.files[0].look.info.st_mtim, &b = files.files[1].look.info.st_mtim;
+    bool checkpointLater = b.tv_sec > a.tv_sec || (b.tv_sec == a.tv_sec && b.tv_nsec > a.tv_nsec);
+    return checkpointLater ? SaveFile::Checkpoint : SaveFile::Save;
+}
+
+}  // namespace
+
+void readSaveRecord(const std::string& path) { useRecord(readTextFile(path)); }
+
+void deleteSaveRecord(const std::string& path) { deleteFileIfThere(path); }
+
+SaveFile newerSaveFile() {
+    SaveFiles files;
+    openSaveFiles(files, false);
+    return newerOf(files);
+}
+
+SaveFile resumeNewerSave(SaveFile named) {
+    SaveFiles files;
+    openSaveFiles(files, true);
+    SaveFile newer = newerOf(files);
+    if (newer == SaveFile::None || (named != SaveFile::None && newer != named)) return newer;
+    OpenFile& file = files.files[newer == SaveFile::Save ? 0 : 1];
+    std::string text = readOpenFile(file, newer == SaveFile::Save ? savePath() : checkpointPath());
+    useRecord(text);
+    return newer;
 }

@@ -28,5 +28,16 @@ std::string checkpointPath();
 // throws FileFailure.
 void writeSaveRecord(const std::string& path);
 void readSaveRecord(const std::string& path);
-// Deletes the file when it is there (a lost or finished game).
+// Deletes the file when it is there (a lost or finished game); one that
+// another game in the folder deleted first is no failure.
 void deleteSaveRecord(const std::string& path);
+
+// Which file Continue resumes from: the one written last, save.sav when
+// both were written at the same moment; None when neither is there.
+enum class SaveFile : uint8_t { None, Save, Checkpoint };
+SaveFile newerSaveFile();
+// Decides again and reads the newer file's record into the game, from the
+// very descriptor whose time decided, when it is the file named (any file
+// when named is None); returns the newer file, None when neither is there.
+// Anything else in the place of the file read throws FileFailure.
+SaveFile resumeNewerSave(SaveFile named);

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,8 @@ const char* usage = "Usage: quorvex [--help | --version]\n";
 // The game plays in the current folder; the installed command starts it in
 // the player's own game folder.
 int main(int argc, char** argv) {
+    // A closed pipe on standard output is a failed write (status 2), not a kill by SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     std::string_view first = argc > 1 ? argv[1] : "";
     if (argc == 2 && (first == "--help" || first == "-h"))
         return finishWithLines(

@@ -7,7 +7,6 @@
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
-#include "system/files.h"
 #include "system/sound.h"
 
 namespace {
@@ -15,15 +14,6 @@ namespace {
 constexpr uint8_t brickColour = 8, mortarColour = 7, itemColour = 14, hintColour = 15;
 constexpr int continueRow = 10, newGameRow = 11, customRow = 12, soundRow = 13, quitRow = 14;
 constexpr int markerColumn = 32, itemColumn = 34;
-
-enum class ContinueSource { none, save, checkpoint };
-
-// The save wins over the checkpoint whenever both are there.
-ContinueSource currentContinueSource() {
-    if (fileExists(savePath())) return ContinueSource::save;
-    if (fileExists(checkpointPath())) return ContinueSource::checkpoint;
-    return ContinueSource::none;
-}
 
 void writeShade(int count) {
     for (int i = 0; i < count; ++i) writeChar(glyph::brick);
@@ -108,8 +98,7 @@ void switchSound() {
     }
 }
 
-void continueGame(ContinueSource source) {
-    readSaveRecord(source == ContinueSource::checkpoint ? checkpointPath() : savePath());
+void continueGame() {
     clearScreen();
     playCue("Sound/begin.wav", false);
     delayMs(200);
@@ -136,7 +125,8 @@ bool packPrompt() {
         writeLineEnd();
         run.packName = readLine();
         // An index that lies outside its pack folder (a link out) is no pack's.
-        if (fileExists(packIndexPath()) && packIndexInsideFolder(packFolderPath(), run.packName)) break;
+        Folder pack = openPackFolder(packFolderPath());
+        if (isOpen(pack) && !noFileThere(lookAtPackFile(pack, run.packName + ".txt").kind)) break;
         writeText("File not found. ESC to Menu.");
         writeLineEnd();
         // An arrow key's first byte is read here; its letter goes on into the next line.
@@ -165,11 +155,12 @@ MenuEnd runMainMenu() {
     setTextColor(itemColour);
     writeText("The Quorvex");
 
-    ContinueSource continueSource = currentContinueSource();
+    // The item names the file it will use: the one written last.
+    SaveFile continueSource = newerSaveFile();
     int selectedRow = newGameRow;
-    if (continueSource != ContinueSource::none) {
+    if (continueSource != SaveFile::None) {
         writeAt(itemColumn, continueRow,
-                continueSource == ContinueSource::save ? "Continue (Save)" : "Continue (Checkpoint)");
+                continueSource == SaveFile::Save ? "Continue (Save)" : "Continue (Checkpoint)");
         selectedRow = continueRow;
     }
     writeAt(itemColumn, newGameRow, "New Game");
@@ -194,8 +185,7 @@ MenuEnd runMainMenu() {
         if (menuKey == scan::down && selectedRow != quitRow) moveMarker(selectedRow, selectedRow + 1);
         if (menuKey == scan::up) {
             // Up onto row 10 asks the files again: one may have appeared meanwhile.
-            bool canRise = selectedRow > newGameRow ||
-                           (selectedRow == newGameRow && currentContinueSource() != ContinueSource::none);
+            bool canRise = selectedRow > newGameRow || (selectedRow == newGameRow && newerSaveFile() != SaveFile::None);
             if (canRise) moveMarker(selectedRow, selectedRow - 1);
         }
         if (menuKey == key::enter) {
@@ -211,13 +201,16 @@ MenuEnd runMainMenu() {
                 return packPrompt() ? MenuEnd::StartGame : MenuEnd::Redraw;
             } else {
                 // No Continue item was drawn when the files were absent at
-                // drawing time; decide now, and stay when there is still none.
-                ContinueSource source =
-                    continueSource != ContinueSource::none ? continueSource : currentContinueSource();
-                if (source != ContinueSource::none) {
-                    continueGame(source);
+                // drawing time: decide now, and stay when there is still none.
+                // When the file the item names is gone or no longer the
+                // newer one (another game in this folder), the menu shows
+                // again what is there now.
+                SaveFile used = resumeNewerSave(continueSource);
+                if (used != SaveFile::None && (continueSource == SaveFile::None || used == continueSource)) {
+                    continueGame();
                     return MenuEnd::StartGame;
                 }
+                if (continueSource != SaveFile::None) return MenuEnd::Redraw;
             }
         }
         if (menuKey == key::escape) return MenuEnd::Quit;

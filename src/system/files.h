@@ -19,16 +19,21 @@ struct FileFailure {
 std::string hostPath(std::string_view path);
 bool fileExists(const std::string& path);  // literal: a file or a folder
 // The absolute path with every link, "." and ".." resolved; "" when some
-// part of it does not exist or cannot be followed. The path is taken as it is.
+// part of it does not exist or cannot be followed. The path is taken as it
+// is. Only for showing where a folder is: what a file may be is decided on
+// the descriptor that is read or written (system/folders.h).
 std::string resolvedPath(const std::string& hostPath);
 std::string currentDirectory();
 
 // Opens a data file for reading only when it is a regular file, without ever
 // waiting. -1 when it cannot be opened, -2 when it is a folder, FIFO, device
-// or socket; reason then holds why.
+// or socket; reason then holds why. The descriptor tested is the one returned.
 int openDataFile(const std::string& hostPath, std::string& reason);
 // Reads at most maxBytes of the file (a runaway file cannot eat memory or hang).
 std::string readTextFile(const std::string& path, size_t maxBytes = 4u << 20);
+// The same, but false when there is no such file, or a broken or looping
+// link in its place (nothing thrown for that).
+bool readTextFileIfThere(const std::string& path, std::string& text, size_t maxBytes = 4u << 20);
 // Splits text at CR LF, LF or a lone CR; a final line without an end counts.
 std::vector<std::string_view> splitLines(std::string_view text);
 // Replaces the file whole: a new temporary file of its own name beside it
@@ -45,13 +50,17 @@ FileKeep keptOf(const std::string& path);  // of the file there now (following l
 void writeFileAtomically(const std::string& path, std::string_view contents, const FileKeep& keep);
 // A byte copy of the whole file from, however large, replacing to atomically.
 void copyFileAtomically(const std::string& from, const std::string& to, const FileKeep& keep);
-void removeLeftoverTemporaries(const std::string& path);
 void deleteFile(const std::string& path);
+// The same; false when there was nothing to delete (another game may have just deleted it).
+bool deleteFileIfThere(const std::string& path);
 
 // Set only by tests and the fuzzer, to see the layer at work: told of every
-// file just before the layer opens it for reading ("read"), replaces it
-// ("write") or deletes it ("delete").
-extern void (*fileUseWatcher)(const char* operation, const std::string& hostPath);
+// file the layer has just looked at ("look", nothing read), opened for
+// reading ("read") or created to replace another ("write"), given its
+// descriptor; and of every entry it is about to
+// rename, delete or make as a folder ("rename", "delete", "folder"), given
+// the descriptor of the folder that holds it and the entry's name.
+extern void (*fileUseWatcher)(const char* operation, int fd, std::string_view name);
 
 // The report line for a failure, as printed on standard error.
 std::string describeFailure(const FileFailure& failure);

@@ -235,7 +235,7 @@ void play(const std::string& name, bool looping) {
     int last = playing;
     fadeOutPlaying();
     Mix_Chunk* chunk = chunkFor(name);
-    if (chunk == nullptr && fileExists(name + ".wav")) chunk = chunkFor(name + ".wav");
+    if (chunk == nullptr) chunk = chunkFor(name + ".wav");  // opened once: nothing there plays nothing
     if (chunk == nullptr) return;
     int channel = channelForNext(last);
     if (mix.Mix_PlayChannelTimed(channel, chunk, looping ? -1 : 0, -1) == channel) playing = channel;
