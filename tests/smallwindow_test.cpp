@@ -286,11 +286,13 @@ TEST_F(SmallTerminal, At60x14TheGameAndTheCheckersShowPlayAndBelowItTheNoticeDro
     EXPECT_EQ(game.screenModes(), "0 1 0\n");
     EXPECT_TRUE(game.lineModeBack());
 
-    writeFile("room.lvl", levelText({{2, "  i"}, {20, "                        9"}}));
-    TmuxGame show(std::string(QUORVEX_CHECK_BINARY) + " --show room.lvl", 14);
+    // Room 2 of a series, shown with its own number as the game shows it.
+    writeFile("levels/2.lvl", levelText({{2, "  i"}, {20, "                        9"}}));
+    TmuxGame show(std::string(QUORVEX_CHECK_BINARY) + " --show levels/2.lvl", 14);
     show.width = 60;
     show.start(folder, "SDL_AUDIODRIVER=nonexistent");
     ASSERT_TRUE(show.waitFor(" Lives: ♥♥♥")) << show.screen();
+    EXPECT_TRUE(show.waitFor(" Level: 2")) << show.screen();
     EXPECT_EQ(show.tmux("capture-pane -p -t 0 -S 13").substr(0, 11), " Goods: 0/0") << show.screen();
     EXPECT_EQ(show.waitExit(8000), 0);
 }
