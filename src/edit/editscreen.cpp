@@ -403,19 +403,6 @@ std::string typedFromName(std::string_view name, bool& exact) {
     return typed;
 }
 
-void appendUtf8(std::string& to, char32_t c) {
-    if (c < 0x80) {
-        to += static_cast<char>(c);
-    } else if (c < 0x800) {
-        to += static_cast<char>(0xC0 | (c >> 6));
-        to += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        to += static_cast<char>(0xE0 | (c >> 12));
-        to += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        to += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::string shownName(std::string_view name) {
@@ -443,7 +430,7 @@ bool askName(std::string_view question, std::string& name, size_t maxLength, std
                 "not show as typed.";
             return false;
         } else {
-            appendUtf8(held, cp437ToUnicode(glyph));
+            held += utf8Of(cp437ToUnicode(glyph));
         }
     }
     for (size_t start = 0; start <= held.size();) {

@@ -287,23 +287,14 @@ std::string temporaryStem(std::string_view base) {
 
 void removeLeftoversAt(int folder, std::string_view name) {
     std::string base = temporaryStem(name);
-    int listed = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listed < 0) return;
-    DIR* dir = fdopendir(listed);
-    if (dir == nullptr) {
-        close(listed);
-        return;
-    }
-    while (dirent* entry = readdir(dir)) {
-        long pid = temporaryOwner(entry->d_name, base);
-        if (pid < 0) continue;
+    for (const std::string& entry : namesInOpenFolder(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
+        long pid = temporaryOwner(entry, base);
         // A live program's write in progress is not ours to remove.
-        if (pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
+        if (pid < 0 || (pid > 0 && pid != getpid() && processRuns(pid))) continue;
         // unlinkat removes a planted link itself, never what it points to.
-        tellWatcher("delete", folder, entry->d_name);
-        unlinkat(folder, entry->d_name, 0);
+        tellWatcher("delete", folder, entry);
+        unlinkat(folder, entry.c_str(), 0);
     }
-    closedir(dir);
 }
 
 // A new temporary file beside base in the folder, created new (never
@@ -742,28 +733,7 @@ void makeFoldersIn(const Folder& folder, std::string_view name, bool privateFold
 }
 
 bool renameIn(const Folder& folder, std::string_view from, std::string_view to) {
-    std::string fromBase, toBase;
-    int fromParent = openParent(folder, from, fromBase);
-    if (fromParent < 0) throw failure("rename", folder, from);
-    int toParent = openParent(folder, to, toBase);
-    if (toParent < 0) {
-        FileFailure f = failure("rename", folder, to);
-        close(fromParent);
-        throw f;
-    }
-    tellWatcher("rename", fromParent, fromBase);
-    tellWatcher("rename", toParent, toBase);
-    int result = renameat2(fromParent, fromBase.c_str(), toParent, toBase.c_str(), RENAME_NOREPLACE);
-    if (result != 0 && errno == EINVAL) {
-        result = linkat(fromParent, fromBase.c_str(), toParent, toBase.c_str(), 0);
-        if (result == 0) unlinkat(fromParent, fromBase.c_str(), 0);
-    }
-    int error = errno;
-    close(fromParent);
-    close(toParent);
-    if (result == 0) return true;
-    if (error == EEXIST) return false;
-    throw failure("rename", folder, from, error);
+    return moveInto(folder, from, folder, to);
 }
 
 bool moveInto(const Folder& fromFolder, std::string_view from, const Folder& toFolder, std::string_view to) {
@@ -780,6 +750,12 @@ bool moveInto(const Folder& fromFolder, std::string_view from, const Folder& toF
     tellWatcher("rename", toParent, toBase);
     bool moved = renameat2(fromParent, fromBase.c_str(), toParent, toBase.c_str(), RENAME_NOREPLACE) == 0;
     int error = errno;
+    if (!moved && error == EINVAL) {
+        // A file system without renameat2's flags: a link, then the old name goes.
+        moved = linkat(fromParent, fromBase.c_str(), toParent, toBase.c_str(), 0) == 0;
+        error = errno;
+        if (moved) unlinkat(fromParent, fromBase.c_str(), 0);
+    }
     if (!moved && error == EXDEV) {
         // Another file system: a copy, then the original goes.
         int in = openat(fromParent, fromBase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -828,9 +804,8 @@ bool removeIn(const Folder& folder, std::string_view name) {
     throw failure("delete", folder, name, error);
 }
 
-std::vector<std::string> entriesIn(const Folder& folder, std::string_view name) {
+std::vector<std::string> namesInOpenFolder(int fd) {
     std::vector<std::string> names;
-    int fd = reach(folder, name, O_RDONLY | O_DIRECTORY, 0, false);
     if (fd < 0) return names;
     DIR* dir = fdopendir(fd);
     if (dir == nullptr) {
@@ -842,6 +817,13 @@ std::vector<std::string> entriesIn(const Folder& folder, std::string_view name) 
         if (entry != "." && entry != "..") names.emplace_back(entry);
     }
     closedir(dir);
+    return names;
+}
+
+bool processRuns(long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH; }
+
+std::vector<std::string> entriesIn(const Folder& folder, std::string_view name) {
+    std::vector<std::string> names = namesInOpenFolder(reach(folder, name, O_RDONLY | O_DIRECTORY, 0, false));
     std::sort(names.begin(), names.end());
     return names;
 }

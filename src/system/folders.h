@@ -144,6 +144,10 @@ bool removeIn(const Folder& folder, std::string_view name);
 // The names of the entries of the folder name ("" or "." for the folder
 // itself), in order; none when it cannot be read.
 std::vector<std::string> entriesIn(const Folder& folder, std::string_view name);
+// The names in the folder that fd opened (. and .. left out); fd is closed here.
+std::vector<std::string> namesInOpenFolder(int fd);
+// True while the process of that number runs (this one does): its leftovers are not ours to remove.
+bool processRuns(long pid);
 // The longest entry name the folder name takes.
 size_t longestNameIn(const Folder& folder, std::string_view name);
 // The folder part and the last part of a name: "a/b/c" gives "a/b" and "c"; "c" gives "." and "c".

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "system/folders.h"
 #include "system/output.h"
 
 namespace {
@@ -297,17 +298,8 @@ std::string_view writeArmedRescueCopy() {
 }
 
 void removeRescueLeftovers(int folder) {
-    int listed = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listed < 0) return;
-    DIR* dir = fdopendir(listed);
-    if (dir == nullptr) {
-        close(listed);
-        return;
+    for (const std::string& entry : namesInOpenFolder(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
+        long pid = leftoverOwner(entry.c_str());
+        if (pid > 0 && !processRuns(pid)) unlinkat(folder, entry.c_str(), 0);
     }
-    while (dirent* entry = readdir(dir)) {
-        long pid = leftoverOwner(entry->d_name);
-        if (pid <= 0 || pid == getpid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-        unlinkat(folder, entry->d_name, 0);
-    }
-    closedir(dir);
 }
