@@ -137,6 +137,30 @@ TEST_F(Editor, ReportsAreShownWholeAndNamedAfterTheEditor) {
     EXPECT_TRUE(has(said, "\nfailed\n"));
 }
 
+// Every prompt takes ^U (clear) and ^K (cut to the end); a failed save says
+// why in one sentence; a message the file held over the 255 characters the
+// game keeps is named when its cut is saved.
+TEST_F(Editor, PromptsClearAndCutAndSavingSaysWhatItCouldNotKeep) {
+    // Save as: the prefilled name cleared at once; a message cut after its fifth character.
+    ASSERT_EQ(editAgain("room.lvl", "m" + leftKey + "\rhello world" + homeKey + times(5, rightKey) + "\x0B\r" + f12 +
+                                        "\x15other\r" + quit),
+              0);
+    EXPECT_EQ(readFile("other.lvl"), fileOf(freshRows({{1, 1, "m"}}), "0", {"hello"}));
+    EXPECT_FALSE(exists("room.lvl"));
+
+    // The backup cannot be written: "Not saved (F12 saves elsewhere): cannot ...".
+    writeFile("room.lvl", fileOf(freshRows()));
+    std::filesystem::create_directories(folder / "room.lvl~/in the way");
+    ASSERT_EQ(editAgain("room.lvl", "5" + save), -1);
+    EXPECT_TRUE(has(bottomRows(), "Not saved (F12 saves elsewhere): cannot ")) << bottomRows();
+
+    std::string kept = std::string(255, 'a');
+    writeFile("long.lvl", fileOf(freshRows({{1, 1, "mn"}}), "0", {"short", kept + "bbbbb"}));
+    ASSERT_EQ(editAgain("long.lvl", "5" + save), -1);
+    EXPECT_TRUE(has(bottomRows(), "Message 2 had 260 characters, more than the 255 the game keeps:\nsaved with"));
+    EXPECT_EQ(readFile("long.lvl"), fileOf(freshRows({{1, 1, "5n"}}), "0", {"short", kept}));
+}
+
 TEST_F(Editor, CopyCutAndPasteMoveABoxOfCellsAsOneUndoStepEach) {
     writeFile("room.lvl", fileOf(freshRows({{1, 1, "123"}, {2, 1, "j9m"}}), "1", {"hi"}));
     // (2,2)-(4,3) pasted at (10,3), then at (10,5), the second undone whole.

@@ -379,6 +379,38 @@ TEST_F(EditorFiles, RescueCopiesAreOnePerEditorAndOfferedOnlyWhenTheyHoldUnsaved
     EXPECT_FALSE(exists(kept));
 }
 
+// The message being typed is in the rescue copy with every key; a rescue
+// taken is one undo step; declined in a pack, it leaves the pack folder.
+TEST_F(EditorFiles, NothingTypedIsLostAndATakenRescueIsOneUndoStep) {
+    std::string room = fileOf(freshRows({{1, 1, "m"}}), "0", {"old"});
+    writeFile("room.lvl", room);
+    ASSERT_EQ(editAgain("room.lvl", "\rnew words"), -1);  // killed while typing
+    writeRescueNow();
+    std::string copy = rescueName(folder, "room.lvl");
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(readFile(copy), fileOf(freshRows({{1, 1, "m"}}), "0", {"oldnew words"}));
+    std::filesystem::last_write_time(folder / copy,
+                                     std::filesystem::last_write_time(folder / "room.lvl") + std::chrono::seconds(5));
+
+    // Taken and undone: the room as its file holds it, nothing to ask at leaving; redone and saved.
+    ASSERT_EQ(editAgain("room.lvl", "y" + undo + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), room);
+    ASSERT_EQ(editAgain("room.lvl", "y" + undo + redo + save + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "m"}}), "0", {"oldnew words"}));
+    EXPECT_FALSE(exists(copy));
+
+    // In a pack: declined, the copy goes to the state folder, never shipped with the pack.
+    writeFile("pack/pack.txt", "room\r\n*\r\n");
+    writeFile("pack/room.lvl", room);
+    writeFile("pack/room.lvl.rescue", fileOf(freshRows({{1, 1, "m5"}}), "0", {"old"}));
+    std::filesystem::last_write_time(
+        folder / "pack/room.lvl.rescue",
+        std::filesystem::last_write_time(folder / "pack/room.lvl") + std::chrono::seconds(5));
+    ASSERT_EQ(editAgain("pack", "\rn" + quit + "q"), 0);
+    EXPECT_FALSE(exists("pack/room.lvl.rescue"));
+    EXPECT_EQ(readFile("state/quorvex/room.lvl.rescue"), fileOf(freshRows({{1, 1, "m5"}}), "0", {"old"}));
+}
+
 // Another pack's index is taken only as a regular file of this pack, takes
 // the mode of the index it replaces (or keeps its own), and never replaces
 // an index that was not read whole.

@@ -61,6 +61,9 @@ struct RoomEdit {
     int markX = 1, markY = 1;
     bool showPaths = false;
     std::string note;  // one line for the status rows, cleared by the next key
+    // Messages whose line in the file was longer than the game keeps (cut on
+    // opening): their number and length, said when that cut is saved.
+    std::vector<std::pair<int, size_t>> cutMessages;
     // Findings of the last full check, walked with F7.
     std::vector<std::pair<int, int>> findingCells;
     std::vector<std::string> findingTexts;
@@ -111,9 +114,14 @@ std::vector<std::string> wrapText(std::string_view text, size_t width);
 // lines before it over the rows above (at most maxRows). The rows it took.
 int drawNote(std::string_view note, uint8_t colour, int maxRows);
 // A line editor over the screen from (column, row), wrapping at column 80.
-// markColumn (1-based character index, 0: none) is shown highlighted. Returns
-// false on Esc.
-bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn);
+// markColumn (1-based character index, 0: none) is shown highlighted. Ctrl+U
+// clears the line, Ctrl+K cuts it from the cursor to its end. watcher, when
+// given, sees the text after every key that changed it. Returns false on Esc.
+using LineWatcher = void (*)(const std::string& text);
+bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn,
+              LineWatcher watcher = nullptr);
+// The keys of every prompt, for the row beside it.
+extern const char* const lineKeys;
 // A question on row 25; the key that answered (upper case for letters).
 uint8_t askKey(std::string_view question, std::string_view answers);
 bool askText(std::string_view question, std::string& answer, size_t maxLength);

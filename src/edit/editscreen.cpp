@@ -316,7 +316,9 @@ void showHelp() {
     waitForAnyKey();
 }
 
-bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn) {
+const char* const lineKeys = "Enter keeps  Esc cancels  ^U clears  ^K cuts to the end  Home End arrows move";
+
+bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn, LineWatcher watcher) {
     std::string text = line.substr(0, maxLength);
     size_t position = text.size();
     int start = (row - 1) * screenWidth + column - 1;
@@ -331,6 +333,7 @@ bool editLine(std::string& line, size_t maxLength, int column, int row, size_t m
             if (i == position) colour = 15;
             putCell(cell % screenWidth + 1, cell / screenWidth + 1, character, colour, background);
         }
+        std::string before = text;
         uint8_t pressed = readKey();
         if (pressed == key::extended) {
             uint8_t code = readKey();
@@ -346,9 +349,15 @@ bool editLine(std::string& line, size_t maxLength, int column, int row, size_t m
             return false;
         } else if (pressed == key::backspace) {
             if (position > 0) text.erase(--position, 1);
+        } else if (pressed == key::ctrl('U')) {
+            text.clear();
+            position = 0;
+        } else if (pressed == key::ctrl('K')) {
+            text.erase(position);
         } else if (pressed >= key::space && pressed != 127 && text.size() < maxLength) {
             text.insert(position++, 1, static_cast<char>(pressed));
         }
+        if (watcher != nullptr && text != before) watcher(text);
     }
 }
 
@@ -368,6 +377,8 @@ uint8_t askKey(std::string_view question, std::string_view answers) {
 }
 
 bool askText(std::string_view question, std::string& answer, size_t maxLength) {
+    clearRow(24);
+    writeAt(1, 24, 8, lineKeys);
     clearRow(25);
     writeAt(1, 25, 15, question);
     int column = static_cast<int>(question.size()) + 2;
