@@ -161,6 +161,41 @@ TEST_F(Editor, PromptsClearAndCutAndSavingSaysWhatItCouldNotKeep) {
     EXPECT_EQ(readFile("long.lvl"), fileOf(freshRows({{1, 1, "5n"}}), "0", {"short", kept}));
 }
 
+// At 80 x 24 the map scrolls under the three status rows to keep the
+// cursor in sight, and every other screen shows all of its text.
+TEST_F(Editor, At80x24TheRoomScrollsUnderTheStatusRowsAndEveryScreenFits) {
+    auto window = [](bool text) {
+        WindowLayout layout = windowLayout();
+        std::string shown;
+        for (int row = 1; row <= layout.rows; ++row) {
+            for (int x = 1; x <= layout.columns; ++x) shown += char(windowCell(layout, x, row).character);
+            shown += "\n";
+        }
+        return text ? shown : std::to_string(layout.rows) + ":" + std::to_string(layout.viewRow[0]);
+    };
+    writeFile("room.lvl", fileOf(freshRows()));
+    for (const auto& [keys, top] :
+         std::vector<std::pair<std::string, int>>{{times(20, downKey), 2},
+                                                  {times(20, downKey) + times(3, upKey), 2},
+                                                  {times(20, downKey) + times(4, upKey), 1}}) {
+        startMemoryConsole();
+        setWindowSize(80, 24);
+        type(keys);
+        ASSERT_EQ(edit("room.lvl"), -1);
+        EXPECT_EQ(window(false), "24:" + std::to_string(top)) << keys.size();
+        EXPECT_TRUE(has(window(true), "F1 help ^S save"));  // the keys, on the last row
+    }
+    for (const std::string& page : {std::string("wall: solid"), std::string("F12          save as")}) {
+        startMemoryConsole();
+        setWindowSize(80, 24);
+        type(extended(scan::f1) + (page[0] == 'F' ? "x" : ""));
+        ASSERT_EQ(edit("room.lvl"), -1);
+        EXPECT_TRUE(has(window(true), page));
+        EXPECT_TRUE(has(window(true), "quorvex-edit: "));
+        EXPECT_TRUE(has(window(true), "Any key"));
+    }
+}
+
 TEST_F(Editor, CopyCutAndPasteMoveABoxOfCellsAsOneUndoStepEach) {
     writeFile("room.lvl", fileOf(freshRows({{1, 1, "123"}, {2, 1, "j9m"}}), "1", {"hi"}));
     // (2,2)-(4,3) pasted at (10,3), then at (10,5), the second undone whole.

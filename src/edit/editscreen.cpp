@@ -145,6 +145,9 @@ void drawEditor() {
         for (int x = 1; x <= mapWidth; ++x) drawRoomCell(x, y);
     drawMarks(patrol);
     drawStatusRows();
+    // In a window of 24 rows the map scrolls as the game's does, keeping the
+    // cursor in sight above the three status rows.
+    followPlayer(edit.cursorX, edit.cursorY);
 }
 
 std::vector<std::string> wrapText(std::string_view text, size_t width) {
