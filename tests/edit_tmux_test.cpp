@@ -14,7 +14,7 @@ TEST_F(EditorTerminal, AThreeRoomPackMadeInTheEditorIsProvenAndPlayedByTheGame) 
     ASSERT_TRUE(editor.waitFor("Pack tmuxpack")) << editor.screen();
     for (const char* name : {"first", "second", "third"}) {
         SCOPED_TRACE(name);
-        editor.keys(std::string("a ") + name + " Enter");
+        editor.keys(std::string("a ") + name + " Enter 1");
         ASSERT_TRUE(editor.waitFor(std::string("Added ") + name)) << editor.screen();
         editor.keys("Enter");
         ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();

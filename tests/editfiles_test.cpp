@@ -379,6 +379,53 @@ TEST_F(EditorFiles, RescueCopiesAreOnePerEditorAndOfferedOnlyWhenTheyHoldUnsaved
     EXPECT_FALSE(exists(kept));
 }
 
+// The pack screen tells what the game would make of each room: the checker's
+// verdict (kept per room, so an unchanged one is not searched again), a
+// missing file, rescued work, and the level files the index never names.
+TEST_F(EditorFiles, ThePackScreenShowsVerdictsMissingFilesRescuedWorkAndFilesOutsideTheIndex) {
+    writeFile("pack/pack.txt", "good\r\nbad\r\ngone\r\n*\r\n");
+    writeFile("pack/good.lvl", boxRoom(flatRoom()));
+    writeFile("pack/bad.lvl", boxRoom({{20, "i"}}));
+    writeFile("pack/sub/deep.lvl", boxRoom(flatRoom()));
+    writeFile("pack/springs.lvl", boxRoom(flatRoom()));
+    writeFile("pack/good.lvl.77.rescue", boxRoom({{20, "i  9"}}));
+    std::filesystem::last_write_time(
+        folder / "pack/good.lvl.77.rescue",
+        std::filesystem::last_write_time(folder / "pack/good.lvl") + std::chrono::seconds(5));
+    ASSERT_EQ(editAgain("pack"), -1);  // no key: every verdict worked out
+    std::vector<std::pair<int, std::string>> expected = {
+        {3, "  1 * good"},   {3, "finishable"},       {4, "ERROR: no exit '9' on the map"},
+        {5, "file missing"}, {6, "Not in the index"}, {7, "springs"},
+        {8, "sub/deep"}};
+    for (const auto& [row, words] : expected) EXPECT_TRUE(has(screenRow(row), words)) << row;
+    EXPECT_TRUE(has(bottomRows(), "left unsaved work of good: Enter offers it"));
+    EXPECT_TRUE(exists("pack/good.lvl.77.rescue"));  // only looked at
+
+    // Known rooms are not searched again; a changed one is, and a limit stopping it is no pass.
+    writeFile("pack/bad.lvl", boxRoom({{20, "i9"}}));
+    setSearchCeiling({1, 0, 0});
+    int status = editAgain("pack");
+    setSearchCeiling({0, 0, 0});
+    ASSERT_EQ(status, -1);
+    EXPECT_TRUE(has(screenRow(3), "finishable"));
+    EXPECT_TRUE(has(screenRow(4), "not fully checked"));
+    EXPECT_EQ(bufferCell(50, 4).attribute & 0x0F, 14);
+}
+
+// Every starting room a new room can have is finishable, by the checker's
+// own proof, and holds nothing it warns about.
+TEST_F(EditorFiles, EveryStartingRoomIsFinishable) {
+    std::vector<std::string> rooms;
+    for (int k = 0; k < startingRoomCount; ++k) {
+        rooms.push_back(std::string(startingRoomName(StartingRoom(k))) + ".lvl");
+        writeFile(rooms.back(), roomFileText(startingRoomText(StartingRoom(k)), {}, true));
+    }
+    std::string out, err;
+    EXPECT_EQ(runChecker(rooms, out, err), 0) << out;
+    EXPECT_TRUE(out.ends_with("\n0 errors, 0 warnings\n")) << out;
+    for (const std::string& room : rooms) EXPECT_TRUE(has(out, room + ":")) << room;
+}
+
 // The message being typed is in the rescue copy with every key; a rescue
 // taken is one undo step; declined in a pack, it leaves the pack folder.
 TEST_F(EditorFiles, NothingTypedIsLostAndATakenRescueIsOneUndoStep) {
@@ -494,11 +541,11 @@ TEST_F(EditorFiles, NamesTypedInAUtf8LocaleAreWrittenInUtf8) {
     unsetenv("LC_ALL");
     unsetenv("LC_CTYPE");
     setenv("LANG", "C.UTF-8", 1);
-    ASSERT_EQ(editAgain("pk", "a\x82t\xE9\rq"), 0);
+    ASSERT_EQ(editAgain("pk", "a\x82t\xE9\r1q"), 0);
     EXPECT_EQ(readFile("pk/pk.txt"), "\xC3\xA9t\xCE\x98\r\n*\r\n");
     EXPECT_TRUE(exists("pk/\xC3\xA9t\xCE\x98.lvl"));
     ASSERT_EQ(editAgain("pk"), -1);
-    EXPECT_EQ(screenRow(3).substr(7, 3), "\x82t\xE9");  // listed as it was typed
+    EXPECT_EQ(screenRow(3).substr(8, 3), "\x82t\xE9");  // listed as it was typed
     setenv("LANG", "C", 1);
     ASSERT_EQ(editAgain("pk", "a\x82\r"), -1);
     EXPECT_TRUE(has(bottomRows(), "Names are ASCII here")) << bottomRows();

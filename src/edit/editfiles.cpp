@@ -291,7 +291,7 @@ std::string rescueFolders() {
     return (state.empty() ? "" : state + ", then ") + "a private folder in " + temporaryFolder();
 }
 
-RescueOffer findRescue(const RoomFile& room) {
+RescueOffer findRescue(const RoomFile& room, bool tidy) {
     RescueOffer offer;
     std::string base;
     Folder folder = roomFolder(room, base, false);
@@ -318,7 +318,7 @@ RescueOffer findRescue(const RoomFile& room) {
         // What the room holds already is no unsaved work: it goes.
         if (roomLook.kind == FileKind::File && text == roomText) {
             try {
-                removeIn(folder, entry);
+                if (tidy) removeIn(folder, entry);
             } catch (const FileFailure&) {
             }
             continue;

@@ -163,13 +163,13 @@ std::vector<std::string> wrapText(std::string_view text, size_t width) {
     return lines;
 }
 
-int drawNote(std::string_view note, uint8_t colour, int maxRows) {
+int drawNote(std::string_view note, uint8_t colour, int maxRows, int bottomRow) {
     std::vector<std::string> lines = wrapText(note, 79);
     if (static_cast<int>(lines.size()) > maxRows) {
         lines.resize(static_cast<size_t>(maxRows));
         lines.back() = cut(lines.back() + " ...", 79);
     }
-    int top = 26 - static_cast<int>(lines.size());
+    int top = bottomRow + 1 - static_cast<int>(lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         clearRow(top + static_cast<int>(i));
         writeAt(1, top + static_cast<int>(i), colour, lines[i]);
@@ -299,6 +299,7 @@ void showHelp() {
         "F7           full check, then the next finding   F8  the checker's solution",
         "^S ^O        save                     ^Q ^X  leave (asks when unsaved)",
         "F12          save as: another name or folder (when the file cannot be written)",
+        "In prompts   ^U clears the line, ^K cuts it from the cursor, Home End move",
         "",
         "The level file gets 22 rows of 80 characters, the goods line and the",
         "message lines; the previous version is kept as NAME.lvl~. Row 24 is the",

@@ -769,10 +769,12 @@ bool saveRoomAs() {
     edit.writable = true;
     edit.readOnlyWhy.clear();
     edit.note = "Saved as " + shown + "." + (remark.empty() ? "" : " " + remark);
+    edit.note += offerIndexPlace(file);  // in a pack: the index may play the new file
     return true;
 }
 
-void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable) {
+void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable,
+              StartingRoom fresh) {
     disarmRescue();
     edit = RoomEdit{};
     edit.file = file;
@@ -780,7 +782,7 @@ void openRoom(const RoomFile& file, const std::string& title, const Inheritance&
     edit.title = title;
     edit.writable = writable;
     edit.inherited = inherited;
-    edit.text = freshRoomText();
+    edit.text = startingRoomText(fresh);
     // Read from the descriptor that was found to be a regular file.
     OpenFile opened = openRoomFile(file);
     bool read = opened.fd >= 0;
