@@ -55,6 +55,12 @@ TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnTheRoomAndOnASeries) {
     std::string first = out.substr(error + 9, out.find('\n', error) - error - 9);
     EXPECT_EQ(row.rfind(trimRight(("ERROR: " + first).substr(0, 50)), 0), 0u) << row << "\n" << out;
 
+    // The text's error decides at once, before the search has run; a missing exit is one error.
+    writeFile("room.lvl", boxRoom({{20, "i"}}));
+    ASSERT_EQ(editAgain("room.lvl"), -1);
+    restartCheck();
+    EXPECT_EQ(verdictLine(), "ERROR: no exit '9' on the map");
+
     // Room 2 of a series is loaded over room 1, by the checker and the editor alike:
     // without a start of its own the player starts at room 1's, which is a warning only.
     writeFile("series/1.lvl", boxRoom(flatRoom()));

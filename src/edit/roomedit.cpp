@@ -182,7 +182,7 @@ void drawMessageRows(int number) {
     moveCursor(1, 23);
     setTextColor(14);
     writeText("Message " + std::to_string(number) + " ('" + std::string(1, static_cast<char>('l' + number)) +
-              "') as the game shows it: Enter keeps, Esc cancels, ^U clears, ^K cuts");
+              "'): Enter keeps, Esc cancels, ^U clears, ^K cuts to the end");
     // The status lines around it, so the author sees what a long text covers.
     moveCursor(2, 24);
     writeText("Lives: ");

@@ -150,8 +150,9 @@ std::string verdictLine() {
     if (edit.inherited.backdrop) {
         line = "the ending's backdrop: drawn, not played";
         if (errors > 0) line += ", " + count;
-    } else if (errors > 0 && check.done) {
-        // An error decides the verdict: the first one, in the checker's words.
+    } else if (errors > 0 && (check.done || countFindings(check.findings, Severity::Error) > 0)) {
+        // An error decides the verdict: the first one, in the checker's words
+        // (one of the text's at once, without waiting for the search).
         for (const Finding& finding : all)
             if (finding.severity == Severity::Error) {
                 line = "ERROR: " + finding.text + (errors > 1 ? " (" + count + ")" : "");
