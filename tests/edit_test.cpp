@@ -183,7 +183,7 @@ TEST_F(Editor, PromptsClearAndCutAndSavingSaysWhatItCouldNotKeep) {
     std::string kept = std::string(255, 'a');
     writeFile("long.lvl", fileOf(freshRows({{1, 1, "mn"}}), "0", {"short", kept + "bbbbb"}));
     ASSERT_EQ(editAgain("long.lvl", "5" + save), -1);
-    EXPECT_TRUE(has(bottomRows(), "Message 2 had 260 characters, more than the 255 the game keeps:\nsaved with"));
+    EXPECT_TRUE(has(bottomRows(), "Message 2 had 260 characters; the game keeps 255: saved with\nthe first 255."));
     EXPECT_EQ(readFile("long.lvl"), fileOf(freshRows({{1, 1, "5n"}}), "0", {"short", kept}));
 }
 

@@ -631,7 +631,7 @@ std::string cutMessagesRemark() {
     edit.cutMessages.clear();
     if (count == 0) return "";
     return (count == 1 ? "Message " + numbers + " had " + lengths : "Messages " + numbers + " had " + lengths) +
-           " characters, more than the " + std::to_string(messageKeptLimit) + " the game keeps: saved with the first " +
+           " characters; the game keeps " + std::to_string(messageKeptLimit) + ": saved with the first " +
            std::to_string(messageKeptLimit) + ".";
 }
 
@@ -708,7 +708,7 @@ void takeRescue(RescueOffer& offer) {
     settleGoodsLine();
     edit.modified = true;
     edit.rescueTaken = offer.file;
-    edit.note = "Took " + shownName(offer.name) + ": ^S saves it into the room and removes the copy.";
+    edit.note = "Took " + shownName(offer.name) + ": ^S saves it into the room and removes the copy, ^Z undoes it.";
 }
 
 // What a typed name is: inside the open pack folder it is held beneath it.

@@ -6,7 +6,6 @@
 #include "edit/edit.h"
 
 #if __has_include("check/check.h")
-#include <cstring>
 #include <map>
 
 #include "check/check.h"
