@@ -334,7 +334,7 @@ TEST_F(SmallTerminal, TheHeroStaysInSightWalkingAcrossANarrowWindow) {
 // (unsaved work) and Ctrl+C leaves with the room kept in its rescue copy.
 TEST_F(SmallTerminal, TheEditorWorksAt80x24AndBelowItsNoticeNamesCtrlC) {
     TmuxGame editor(std::string(QUORVEX_EDIT_BINARY) + " room.lvl", 24);
-    editor.start(folder, "SDL_AUDIODRIVER=nonexistent");
+    editor.start(folder, "SDL_AUDIODRIVER=nonexistent XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
     ASSERT_TRUE(editor.waitFor("F1 help ^S save")) << editor.screen();
     editor.keys("5");
     for (int i = 0; i < 20; ++i) editor.keys("Down");
