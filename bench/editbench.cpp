@@ -4,7 +4,7 @@
 // long one slice of the background check really takes.
 //
 // Targets: a key answered within one frame (16.7 ms, and far inside the
-// game's 75 ms tick); a check slice within 2 ms of its 10 ms budget; entry
+// game's 75 ms tick), on the pack screen too; a check slice within 2 ms of its 10 ms budget; entry
 // 301 of a pack that lists a 4.3 MB room 300 times opened in under 1 s and
 // under 100 MB peak memory (the editor applies earlier rooms one at a time).
 #include <sys/resource.h>
@@ -138,6 +138,23 @@ int main() {
     }
     report("longest background check slice (10 ms)", longest, 12);
     std::printf("%-44s %8d      %s\n", "  slices for the fresh room", slices, verdictLine().c_str());
+
+    // The pack screen looks at every room again after a key that may change
+    // files: 21 rooms (and a rescue copy each looked for), 40 files below the index.
+    std::filesystem::create_directories("pk");
+    std::string index;
+    for (int i = 1; i <= 21; ++i) {
+        index += "room " + std::to_string(i) + "\r\n";
+        writeFileAtomically("pk/room " + std::to_string(i) + ".lvl", level);
+    }
+    for (int i = 1; i <= 40; ++i) writeFileAtomically("pk/spare " + std::to_string(i) + ".lvl", level);
+    writeFileAtomically("pk/pk.txt", index + "*\r\n");
+    startMemoryConsole();
+    for (int i = 0; i < 200; ++i) scriptKey(0, KeyEvent{'x', false});  // no command: the screen looked at again
+    scriptKey(0, KeyEvent{'q', false});
+    start = Clock::now();
+    runEditor("pk");
+    report("pack screen key, 21 rooms looked at again", msSince(start) / 201, 16.7);
 
     std::filesystem::current_path(std::filesystem::temp_directory_path());
     std::filesystem::remove_all(folder);

@@ -128,6 +128,9 @@ TEST_F(Checker, StaticFindingsOfALevelFile) {
                                  "room.lvl:1:81: warning: row 1 has 90 characters: those after column 80 are ignored",
                                  "room.lvl:3: warning: the file ends after 2 lines: rows 3 to 22 keep"})
         EXPECT_TRUE(says(expected)) << expected << "\n" << out;
+    // A missing exit is one error: what follows from it is not said again.
+    checkRoom(boxRoom({{21, "i"}}), quickly);
+    EXPECT_TRUE(says("room.lvl:1:1: error: no exit '9' on the map\n1 error, 0 warnings\n")) << out;
 
     std::string edge = boxRoom({{21, "i"}, {10, "8"}, {5, "9"}});
     edge[10 * 81 - 2] = edge[21 * 81 - 2] = ' ';  // no wall at the right end of rows 10 and 21

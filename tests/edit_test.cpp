@@ -41,11 +41,37 @@ TEST_F(Editor, AMessageOverSixtySixCharactersIsMarkedAndSavedWhole) {
 }
 TEST_F(Editor, ThePackScreenAddsReordersAndRemovesRoomsInTheIndex) {
     // Gamma before beta, alpha after gamma, beta out of the index.
-    type("aalpha\rabeta\ragamma\r-" + homeKey + "+eme and you\r" + endKey + "dyq");
+    type("aalpha\r1abeta\r1agamma\r1-" + homeKey + "+eme and you\r" + endKey + "dyq");
     ASSERT_EQ(edit("levels/custom levels/demo"), 0);
     EXPECT_EQ(readFile("levels/custom levels/demo/demo.txt"), "gamma\r\nalpha\r\n*me and you\r\n");
     for (const char* name : {"alpha", "beta", "gamma"})
         EXPECT_EQ(readFile(std::string("levels/custom levels/demo/") + name + ".lvl"), fileOf(freshRows()));
+}
+
+// A room added starts from the room chosen; an entry without a file asks
+// before a room is made; renamed to a file that is there, the entry may lead
+// to it; a file the index does not name is listed with l or Enter; a room
+// saved under a new name can take its entry's place or follow it.
+TEST_F(Editor, ThePackScreenMakesRoomsOnlyWhenAskedAndListsWhatTheIndexMisses) {
+    writeFile("pack/pack.txt", "gone\r\n*\r\n");
+    writeFile("pack/springs.lvl", fileOf(freshRows()));
+    writeFile("pack/sub/deep.lvl", fileOf(freshRows()));
+    ASSERT_EQ(editAgain("pack", "\r"), -1);
+    EXPECT_TRUE(has(screenRow(25), "New room from:  1 empty  2 corridor  3 shaft  4 tower  Esc no"));
+    ASSERT_EQ(editAgain("pack", "\r" + esc + "\r2" + save + quit + "anew\r4q"), 0);
+    EXPECT_EQ(readFile("pack/gone.lvl"), roomFileText(startingRoomText(StartingRoom::Corridor), {}, true));
+    EXPECT_EQ(readFile("pack/new.lvl"), roomFileText(startingRoomText(StartingRoom::Tower), {}, true));
+
+    std::filesystem::remove(folder / "pack/gone.lvl");
+    writeFile("pack/extra.lvl", fileOf(freshRows()));
+    // gone renamed to springs (its file there); below the index extra listed with l, sub/deep with Enter and y.
+    ASSERT_EQ(editAgain("pack", "r\x15springs\ry" + times(2, downKey) + "l" + downKey + "\ryq"), 0);
+    EXPECT_EQ(readFile("pack/pack.txt"), "springs\r\nnew\r\nextra\r\nsub/deep\r\n*\r\n");
+
+    // Saved as other (in the pack): A puts it after springs; then saved as third, R replaces other.
+    ASSERT_EQ(editAgain("pack", "\r" + f12 + "\x15pack/other\ra5" + f12 + "\x15pack/third\rr" + quit + "q"), 0);
+    EXPECT_EQ(readFile("pack/pack.txt"), "springs\r\nthird\r\nnew\r\nextra\r\nsub/deep\r\n*\r\n");
+    EXPECT_EQ(readFile("pack/third.lvl"), fileOf(freshRows({{1, 1, "5"}})));
 }
 
 TEST_F(Editor, PlayTestsAndTheCheckersSolutionReachTheExitAndComeBackToTheRoomAsItWas) {
@@ -135,6 +161,76 @@ TEST_F(Editor, ReportsAreShownWholeAndNamedAfterTheEditor) {
         commandOutput("setsid -w " + std::string(QUORVEX_EDIT_BINARY) + " room.lvl 2>&1 </dev/null || echo failed");
     EXPECT_EQ(said.rfind("quorvex-edit: ", 0), 0u) << said;
     EXPECT_TRUE(has(said, "\nfailed\n"));
+}
+
+// Every prompt takes ^U (clear) and ^K (cut to the end); a failed save says
+// why in one sentence; a message the file held over the 255 characters the
+// game keeps is named when its cut is saved.
+TEST_F(Editor, PromptsClearAndCutAndSavingSaysWhatItCouldNotKeep) {
+    // Save as: the prefilled name cleared at once; a message cut after its fifth character.
+    ASSERT_EQ(editAgain("room.lvl", "m" + leftKey + "\rhello world" + homeKey + times(5, rightKey) + "\x0B\r" + f12 +
+                                        "\x15other\r" + quit),
+              0);
+    EXPECT_EQ(readFile("other.lvl"), fileOf(freshRows({{1, 1, "m"}}), "0", {"hello"}));
+    EXPECT_FALSE(exists("room.lvl"));
+
+    // The backup cannot be written: "Not saved (F12 saves elsewhere): cannot ...".
+    writeFile("room.lvl", fileOf(freshRows()));
+    std::filesystem::create_directories(folder / "room.lvl~/in the way");
+    ASSERT_EQ(editAgain("room.lvl", "5" + save), -1);
+    EXPECT_TRUE(has(bottomRows(), "Not saved (F12 saves elsewhere): cannot ")) << bottomRows();
+
+    std::string kept = std::string(255, 'a');
+    writeFile("long.lvl", fileOf(freshRows({{1, 1, "mn"}}), "0", {"short", kept + "bbbbb"}));
+    ASSERT_EQ(editAgain("long.lvl", "5" + save), -1);
+    EXPECT_TRUE(has(bottomRows(), "Message 2 had 260 characters; the game keeps 255: saved with\nthe first 255."));
+    EXPECT_EQ(readFile("long.lvl"), fileOf(freshRows({{1, 1, "5n"}}), "0", {"short", kept}));
+}
+
+// At 80 x 24 the map scrolls under the three status rows to keep the
+// cursor in sight, and every other screen shows all of its text.
+TEST_F(Editor, At80x24TheRoomScrollsUnderTheStatusRowsAndEveryScreenFits) {
+    auto window = [](bool text) {
+        WindowLayout layout = windowLayout();
+        std::string shown;
+        for (int row = 1; row <= layout.rows; ++row) {
+            for (int x = 1; x <= layout.columns; ++x) shown += char(windowCell(layout, x, row).character);
+            shown += "\n";
+        }
+        return text ? shown : std::to_string(layout.rows) + ":" + std::to_string(layout.viewRow[0]);
+    };
+    writeFile("room.lvl", fileOf(freshRows()));
+    for (const auto& [keys, top] :
+         std::vector<std::pair<std::string, int>>{{times(20, downKey), 2},
+                                                  {times(20, downKey) + times(3, upKey), 2},
+                                                  {times(20, downKey) + times(4, upKey), 1}}) {
+        startMemoryConsole();
+        setWindowSize(80, 24);
+        type(keys);
+        ASSERT_EQ(edit("room.lvl"), -1);
+        EXPECT_EQ(window(false), "24:" + std::to_string(top)) << keys.size();
+        EXPECT_TRUE(has(window(true), "F1 help ^S save"));  // the keys, on the last row
+    }
+    for (const std::string& page : {std::string("wall: solid"), std::string("F12          save as")}) {
+        startMemoryConsole();
+        setWindowSize(80, 24);
+        type(extended(scan::f1) + (page[0] == 'F' ? "x" : ""));
+        ASSERT_EQ(edit("room.lvl"), -1);
+        EXPECT_TRUE(has(window(true), page));
+        EXPECT_TRUE(has(window(true), "quorvex-edit: "));
+        EXPECT_TRUE(has(window(true), "Any key"));
+    }
+    // A full pack screen with a note: only its blank second row is left out.
+    std::string index;
+    for (int i = 1; i <= 18; ++i) index += "r" + std::to_string(i) + "\r\n";
+    writeFile("pack/pack.txt", index + "*\r\n");
+    for (int i = 2; i <= 18; ++i) writeFile("pack/r" + std::to_string(i) + ".lvl", fileOf(freshRows()));
+    startMemoryConsole();
+    setWindowSize(80, 24);
+    type("x");
+    ASSERT_EQ(edit("pack"), -1);
+    for (const char* shown : {" Pack pack", "r17", "End line: *", "No file r1.lvl", "new room."})
+        EXPECT_TRUE(has(window(true), shown)) << window(true);
 }
 
 TEST_F(Editor, CopyCutAndPasteMoveABoxOfCellsAsOneUndoStepEach) {

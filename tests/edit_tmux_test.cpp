@@ -10,11 +10,11 @@ using EditorTerminal = GameRun;  // for its folder
 
 TEST_F(EditorTerminal, AThreeRoomPackMadeInTheEditorIsProvenAndPlayedByTheGame) {
     TmuxGame editor(std::string(QUORVEX_EDIT_BINARY) + " " + shellQuoted("levels/custom levels/tmuxpack"));
-    editor.start(folder);
+    editor.start(folder, "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
     ASSERT_TRUE(editor.waitFor("Pack tmuxpack")) << editor.screen();
     for (const char* name : {"first", "second", "third"}) {
         SCOPED_TRACE(name);
-        editor.keys(std::string("a ") + name + " Enter");
+        editor.keys(std::string("a ") + name + " Enter 1");
         ASSERT_TRUE(editor.waitFor(std::string("Added ") + name)) << editor.screen();
         editor.keys("Enter");
         ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
@@ -59,7 +59,7 @@ TEST_F(EditorTerminal, AThreeRoomPackMadeInTheEditorIsProvenAndPlayedByTheGame) 
 // Under nohup no hang-up signal comes: the terminal just goes away.
 TEST_F(EditorTerminal, ATerminalThatGoesAwaySavesTheUnsavedRoom) {
     TmuxGame editor("sh -c " + shellQuoted("trap '' HUP; exec " + std::string(QUORVEX_EDIT_BINARY) + " room.lvl"));
-    editor.start(folder);
+    editor.start(folder, "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
     ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
     editor.keys("6");
     ASSERT_TRUE(editor.waitFor("*room.lvl")) << editor.screen();

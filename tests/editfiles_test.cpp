@@ -55,6 +55,12 @@ TEST_F(EditorFiles, TheVerdictRowIsTheCheckersVerdictOnTheRoomAndOnASeries) {
     std::string first = out.substr(error + 9, out.find('\n', error) - error - 9);
     EXPECT_EQ(row.rfind(trimRight(("ERROR: " + first).substr(0, 50)), 0), 0u) << row << "\n" << out;
 
+    // The text's error decides at once, before the search has run; a missing exit is one error.
+    writeFile("room.lvl", boxRoom({{20, "i"}}));
+    ASSERT_EQ(editAgain("room.lvl"), -1);
+    restartCheck();
+    EXPECT_EQ(verdictLine(), "ERROR: no exit '9' on the map");
+
     // Room 2 of a series is loaded over room 1, by the checker and the editor alike:
     // without a start of its own the player starts at room 1's, which is a warning only.
     writeFile("series/1.lvl", boxRoom(flatRoom()));
@@ -379,6 +385,85 @@ TEST_F(EditorFiles, RescueCopiesAreOnePerEditorAndOfferedOnlyWhenTheyHoldUnsaved
     EXPECT_FALSE(exists(kept));
 }
 
+// The pack screen tells what the game would make of each room: the checker's
+// verdict (kept per room, so an unchanged one is not searched again), a
+// missing file, rescued work, and the level files the index never names.
+TEST_F(EditorFiles, ThePackScreenShowsVerdictsMissingFilesRescuedWorkAndFilesOutsideTheIndex) {
+    writeFile("pack/pack.txt", "good\r\nbad\r\ngone\r\n*\r\n");
+    writeFile("pack/good.lvl", boxRoom(flatRoom()));
+    writeFile("pack/bad.lvl", boxRoom({{20, "i"}}));
+    writeFile("pack/sub/deep.lvl", boxRoom(flatRoom()));
+    writeFile("pack/springs.lvl", boxRoom(flatRoom()));
+    writeFile("pack/good.lvl.77.rescue", boxRoom({{20, "i  9"}}));
+    std::filesystem::last_write_time(
+        folder / "pack/good.lvl.77.rescue",
+        std::filesystem::last_write_time(folder / "pack/good.lvl") + std::chrono::seconds(5));
+    ASSERT_EQ(editAgain("pack"), -1);  // no key: every verdict worked out
+    std::vector<std::pair<int, std::string>> expected = {
+        {3, "  1 * good"},   {3, "finishable"},       {4, "ERROR: no exit '9' on the map"},
+        {5, "file missing"}, {6, "Not in the index"}, {7, "springs"},
+        {8, "sub/deep"}};
+    for (const auto& [row, words] : expected) EXPECT_TRUE(has(screenRow(row), words)) << row;
+    EXPECT_TRUE(has(bottomRows(), "left unsaved work of good: Enter offers it"));
+    EXPECT_TRUE(exists("pack/good.lvl.77.rescue"));  // only looked at
+
+    // Known rooms are not searched again; a changed one is, and a limit stopping it is no pass.
+    writeFile("pack/bad.lvl", boxRoom({{20, "i9"}}));
+    setSearchCeiling({1, 0, 0});
+    int status = editAgain("pack");
+    setSearchCeiling({0, 0, 0});
+    ASSERT_EQ(status, -1);
+    EXPECT_TRUE(has(screenRow(3), "finishable"));
+    EXPECT_TRUE(has(screenRow(4), "not fully checked"));
+    EXPECT_EQ(bufferCell(50, 4).attribute & 0x0F, 14);
+}
+
+// Every starting room a new room can have is finishable, by the checker's
+// own proof, and holds nothing it warns about.
+TEST_F(EditorFiles, EveryStartingRoomIsFinishable) {
+    std::vector<std::string> rooms;
+    for (int k = 0; k < startingRoomCount; ++k) {
+        rooms.push_back(std::string(startingRoomName(StartingRoom(k))) + ".lvl");
+        writeFile(rooms.back(), roomFileText(startingRoomText(StartingRoom(k)), {}, true));
+    }
+    std::string out, err;
+    EXPECT_EQ(runChecker(rooms, out, err), 0) << out;
+    EXPECT_TRUE(out.ends_with("\n0 errors, 0 warnings\n")) << out;
+    for (const std::string& room : rooms) EXPECT_TRUE(has(out, room + ":")) << room;
+}
+
+// The message being typed is in the rescue copy with every key; a rescue
+// taken is one undo step; declined in a pack, it leaves the pack folder.
+TEST_F(EditorFiles, NothingTypedIsLostAndATakenRescueIsOneUndoStep) {
+    std::string room = fileOf(freshRows({{1, 1, "m"}}), "0", {"old"});
+    writeFile("room.lvl", room);
+    ASSERT_EQ(editAgain("room.lvl", "\rnew words"), -1);  // killed while typing
+    writeRescueNow();
+    std::string copy = rescueName(folder, "room.lvl");
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(readFile(copy), fileOf(freshRows({{1, 1, "m"}}), "0", {"oldnew words"}));
+    std::filesystem::last_write_time(folder / copy,
+                                     std::filesystem::last_write_time(folder / "room.lvl") + std::chrono::seconds(5));
+
+    // Taken and undone: the room as its file holds it, nothing to ask at leaving; redone and saved.
+    ASSERT_EQ(editAgain("room.lvl", "y" + undo + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), room);
+    ASSERT_EQ(editAgain("room.lvl", "y" + undo + redo + save + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "m"}}), "0", {"oldnew words"}));
+    EXPECT_FALSE(exists(copy));
+
+    // In a pack: declined, the copy goes to the state folder, never shipped with the pack.
+    writeFile("pack/pack.txt", "room\r\n*\r\n");
+    writeFile("pack/room.lvl", room);
+    writeFile("pack/room.lvl.rescue", fileOf(freshRows({{1, 1, "m5"}}), "0", {"old"}));
+    std::filesystem::last_write_time(
+        folder / "pack/room.lvl.rescue",
+        std::filesystem::last_write_time(folder / "pack/room.lvl") + std::chrono::seconds(5));
+    ASSERT_EQ(editAgain("pack", "\rn" + quit + "q"), 0);
+    EXPECT_FALSE(exists("pack/room.lvl.rescue"));
+    EXPECT_EQ(readFile("state/quorvex/room.lvl.rescue"), fileOf(freshRows({{1, 1, "m5"}}), "0", {"old"}));
+}
+
 // Another pack's index is taken only as a regular file of this pack, takes
 // the mode of the index it replaces (or keeps its own), and never replaces
 // an index that was not read whole.
@@ -462,11 +547,11 @@ TEST_F(EditorFiles, NamesTypedInAUtf8LocaleAreWrittenInUtf8) {
     unsetenv("LC_ALL");
     unsetenv("LC_CTYPE");
     setenv("LANG", "C.UTF-8", 1);
-    ASSERT_EQ(editAgain("pk", "a\x82t\xE9\rq"), 0);
+    ASSERT_EQ(editAgain("pk", "a\x82t\xE9\r1q"), 0);
     EXPECT_EQ(readFile("pk/pk.txt"), "\xC3\xA9t\xCE\x98\r\n*\r\n");
     EXPECT_TRUE(exists("pk/\xC3\xA9t\xCE\x98.lvl"));
     ASSERT_EQ(editAgain("pk"), -1);
-    EXPECT_EQ(screenRow(3).substr(7, 3), "\x82t\xE9");  // listed as it was typed
+    EXPECT_EQ(screenRow(3).substr(8, 3), "\x82t\xE9");  // listed as it was typed
     setenv("LANG", "C", 1);
     ASSERT_EQ(editAgain("pk", "a\x82\r"), -1);
     EXPECT_TRUE(has(bottomRows(), "Names are ASCII here")) << bottomRows();

@@ -57,7 +57,7 @@ TEST_F(HostileOutput, EditorExitLineNamesAHostilePathEscaped) {
     std::filesystem::create_directory(folder / "\x1b]0;T\x07");
     TmuxGame editor;
     editor.command = std::string(QUORVEX_EDIT_BINARY) + " " + shellQuoted("\x1b]0;T\x07/r.lvl") + " 2>err.txt";
-    editor.start(folder);
+    editor.start(folder, "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));  // its log stays here
     ASSERT_TRUE(editor.waitFor("F1 help")) << editor.screen();
     editor.keys("5");
     ASSERT_TRUE(editor.waitFor("\u2302")) << editor.screen();

@@ -168,9 +168,10 @@ TEST_F(LeavingPack, TheEditorListsThemWithAWarningAndNeverOpensOrWritesThem) {
     startMemoryConsole();
     EXPECT_THROW(runEditor(pack), ScriptEnded);
     for (int row = 3; row < 3 + static_cast<int>(leaving.size()); ++row)
-        EXPECT_EQ(screenRow(row).substr(52, 16), "outside the pack") << row;
-    EXPECT_EQ(trimRight(screenRow(9).substr(7)), "alias");  // no warning: a room of the pack
-    EXPECT_EQ(trimRight(screenRow(10).substr(52)), "no file yet");
+        EXPECT_EQ(screenRow(row).substr(49, 16), "outside the pack") << row;
+    EXPECT_EQ(trimRight(screenRow(9).substr(8, 40)), "alias");  // no warning: a room of the pack
+    EXPECT_EQ(trimRight(screenRow(9).substr(49)), "finishable");
+    EXPECT_EQ(trimRight(screenRow(10).substr(49)), "file missing");
     EXPECT_EQ(readFile(pack + "/demo.txt"), index());
     EXPECT_EQ(readFile("outside/x.lvl"), outsideText);
     EXPECT_FALSE(exists("outside/new.lvl"));

@@ -1,6 +1,6 @@
 // Windows smaller than the view: in memory at 80 x 24, 80 x 14, 64 x 20 and
 // 60 x 14; in tmux from 59 x 14 to 60 x 14, rooms walked across at 60 x 14
-// and 64 x 20, and the editor at 80 x 24.
+// and 64 x 20, and the editor at 80 x 24 and below.
 #include <signal.h>
 
 #include <iterator>
@@ -331,15 +331,33 @@ TEST_F(SmallTerminal, TheHeroStaysInSightWalkingAcrossANarrowWindow) {
     }
 }
 
-// The editor needs 25 rows; Esc behind the notice is dropped (unsaved work).
-TEST_F(SmallTerminal, TheEditorAsksFor25RowsAndIgnoresEscBehindTheNotice) {
+// The editor at 80 x 24: the room under its status rows, scrolled to keep
+// the cursor in sight; below that the notice names Ctrl+C, Esc is dropped
+// (unsaved work) and Ctrl+C leaves with the room kept in its rescue copy.
+TEST_F(SmallTerminal, TheEditorWorksAt80x24AndBelowItsNoticeNamesCtrlC) {
     TmuxGame editor(std::string(QUORVEX_EDIT_BINARY) + " room.lvl", 24);
-    editor.start(folder, "SDL_AUDIODRIVER=nonexistent");
-    ASSERT_TRUE(editor.waitFor("at least 80 x 25 (now 80 x 24)")) << editor.screen();
+    editor.start(folder, "SDL_AUDIODRIVER=nonexistent XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
+    ASSERT_TRUE(editor.waitFor("F1 help ^S save")) << editor.screen();
+    editor.keys("5");
+    for (int i = 0; i < 20; ++i) editor.keys("Down");
+    ASSERT_TRUE(editor.waitFor("3,22")) << editor.screen();
+    std::vector<std::string> rows;
+    std::istringstream lines(editor.screen());
+    for (std::string row; std::getline(lines, row);) rows.push_back(row);
+    ASSERT_EQ(rows.size(), 24u) << editor.screen();
+    EXPECT_EQ(rows[0].rfind("▓⌂", 0), 0u) << editor.screen();     // map row 2 on top: the spring painted
+    EXPECT_EQ(rows[20].rfind("▓▓▓▓", 0), 0u) << editor.screen();  // the bottom wall above the status rows
+    EXPECT_EQ(rows[21].rfind("3,22", 0), 0u) << editor.screen();
+    editor.tmux("resize-window -t 0 -x 80 -y 23");
+    ASSERT_TRUE(editor.waitFor("at least 80 x 24 (now 80 x 23). Ctrl+C leaves.")) << editor.screen();
     editor.keys("Escape");
-    EXPECT_EQ(editor.waitExit(500), -1);
-    kill(editor.pid(), SIGTERM);
-    EXPECT_EQ(editor.waitExit(), 143);
+    EXPECT_EQ(editor.waitExit(300), -1);
+    editor.keys("C-c");
+    EXPECT_EQ(editor.waitExit(), 130);
+    std::string rescued;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".rescue") rescued = fileContents(entry.path());
+    EXPECT_EQ(rescued.substr(82, 3), "15 ");
 }
 
 }  // namespace

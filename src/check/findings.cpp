@@ -331,6 +331,12 @@ std::string notFullyChecked(const SearchReport& r) {
 
 std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport& r) {
     Collector out;
+    // A room without an exit has its one error already ("no exit '9' on the
+    // map"): that no exit can be reached, and that every place is then one
+    // where only quitting helps, follow from it and are not said again.
+    bool exitOnMap = false;
+    for (int x = 1; x <= mapWidth && !exitOnMap; ++x)
+        for (int y = 1; y <= mapHeight && !exitOnMap; ++y) exitOnMap = cellAt(loaded.levelMap, x, y) == Exit;
     int sx = loaded.startX, sy = loaded.startY;
     std::string goods = std::to_string(r.goodsOnMap);
     switch (r.verdict) {
@@ -371,7 +377,7 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
             out.add(sy, sx, Severity::Note, "the exit is reachable only by losing a life", sx, sy);
             break;
         case Verdict::ExitNotReachable:
-            out.add(sy, sx, Severity::Error, "exit not reachable", sx, sy);
+            if (exitOnMap) out.add(sy, sx, Severity::Error, "exit not reachable", sx, sy);
             break;
         case Verdict::Unknown:
         case Verdict::Searching:
@@ -379,7 +385,7 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
     }
     for (CellXY g : r.unreachableGoods)
         out.atCell(g.x, g.y, Severity::Warning, "the goods item at " + at(g.x, g.y) + " cannot be reached");
-    if (r.stuck)
+    if (r.stuck && exitOnMap)
         out.atCell(r.stuckAt.x, r.stuckAt.y, Severity::Error,
                    "stuck alive at " + at(r.stuckAt.x, r.stuckAt.y) + " (from tick " + std::to_string(r.stuckTick) +
                        "): neither the exit nor a lost life can be reached, only quitting helps");

@@ -751,7 +751,7 @@ void drawView() {
 void showNotice() {
     std::string notice = "Please make the window at least " + std::to_string(tty.smallestColumns) + " x " +
                          std::to_string(tty.smallestRows) + " (now " + std::to_string(tty.columns) + " x " +
-                         std::to_string(tty.rows) + ").";
+                         std::to_string(tty.rows) + ")." + (tty.escapeEndsBehindNotice ? "" : " Ctrl+C leaves.");
     std::string lines[16];
     int lineCount = 0;
     for (size_t start = 0; start < notice.size() && lineCount < 16;) {

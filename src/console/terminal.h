@@ -51,10 +51,10 @@ void terminalCtrlZStops(bool on);
 const char* terminalGlyphSet();  // "unicode", "font", "console" or "ascii" (console/glyphs.h)
 
 // The smallest window the program works in (the game and the checker's
-// --show: smallestWindowColumns x smallestWindowRows; the editor, whose
-// screens fill all 80 x 25 cells: 80 x 25). A smaller one shows a notice
-// asking for a larger window, behind which time stands still and keys are
-// dropped; Esc there throws NoticeEscape when escapeEnds, else it is dropped too.
+// --show: smallestWindowColumns x smallestWindowRows; the editor: 80 x 24).
+// A smaller one shows a notice asking for a larger window, behind which time
+// stands still and keys are dropped; Esc there throws NoticeEscape when
+// escapeEnds, else it is dropped too and the notice says that Ctrl+C leaves.
 void setSmallestWindow(int columns, int rows, bool escapeEnds);
 
 void terminalShowView();               // send the cells of the view that changed

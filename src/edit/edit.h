@@ -61,10 +61,14 @@ struct RoomEdit {
     int markX = 1, markY = 1;
     bool showPaths = false;
     std::string note;  // one line for the status rows, cleared by the next key
+    // Messages whose line in the file was longer than the game keeps (cut on
+    // opening): their number and length, said when that cut is saved.
+    std::vector<std::pair<int, size_t>> cutMessages;
     // Findings of the last full check, walked with F7.
     std::vector<std::pair<int, int>> findingCells;
     std::vector<std::string> findingTexts;
     int findingIndex = -1;
+    int packEntry = -1;  // the pack screen's entry it was opened from, from 0; -1: none
 };
 
 extern RoomEdit edit;
@@ -75,7 +79,14 @@ RoomText parseRoomText(std::string_view fileText);
 // missing cells filled with the characters of what they inherit), the goods
 // line, the message lines, CR LF after each.
 std::string roomFileText(const RoomText& text, const Inheritance& inherited, bool padded);
-RoomText freshRoomText();          // a wall border, a start and an exit
+RoomText freshRoomText();  // a wall border, a start and an exit
+// The rooms a new room can start from, each finishable (a test has the
+// checker prove it): the fresh room, a low corridor over a lava pit, a
+// shaft to drop down, a tower of ledges to climb.
+enum class StartingRoom : uint8_t { Empty, Corridor, Shaft, Tower };
+constexpr int startingRoomCount = 4;
+const char* startingRoomName(StartingRoom kind);
+RoomText startingRoomText(StartingRoom kind);
 bool isPaintCharacter(uint8_t c);  // space, i, 1-9, j-t
 // Loads the text into the game's world model, over the inherited map.
 void loadRoomText(const RoomText& text, const Inheritance& inherited);
@@ -88,7 +99,9 @@ void applyEarlierRoom(Inheritance& inherited, std::string_view fileText);
 std::string describeCell(int x, int y);  // the cell under the cursor, in words
 
 // --- editing (roomedit.cpp) ---
-void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable);
+// A missing file shows the starting room given until it is saved.
+void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable,
+              StartingRoom fresh = StartingRoom::Empty);
 // The room's key loop; returns when the author leaves the room.
 void runRoomEditor();
 void paintCell(int x, int y, uint8_t c);  // one cell, without an undo step of its own
@@ -107,13 +120,19 @@ void showHelp();
 // Text broken at spaces into lines of at most width characters (a word
 // longer than that is broken where it must be).
 std::vector<std::string> wrapText(std::string_view text, size_t width);
-// A note in full at the foot of the screen: its last line on row 25, the
-// lines before it over the rows above (at most maxRows). The rows it took.
-int drawNote(std::string_view note, uint8_t colour, int maxRows);
+// A note in full at the foot of the screen: its last line on bottomRow (25,
+// or 24 above a question), the lines before it over the rows above (at most
+// maxRows). The rows it took.
+int drawNote(std::string_view note, uint8_t colour, int maxRows, int bottomRow = 25);
 // A line editor over the screen from (column, row), wrapping at column 80.
-// markColumn (1-based character index, 0: none) is shown highlighted. Returns
-// false on Esc.
-bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn);
+// markColumn (1-based character index, 0: none) is shown highlighted. Ctrl+U
+// clears the line, Ctrl+K cuts it from the cursor to its end. watcher, when
+// given, sees the text after every key that changed it. Returns false on Esc.
+using LineWatcher = void (*)(const std::string& text);
+bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn,
+              LineWatcher watcher = nullptr);
+// The keys of every prompt, for the row beside it.
+extern const char* const lineKeys;
 // A question on row 25; the key that answered (upper case for letters).
 uint8_t askKey(std::string_view question, std::string_view answers);
 bool askText(std::string_view question, std::string& answer, size_t maxLength);
@@ -162,8 +181,28 @@ uint8_t verdictColour();                         // for row 24: red an error, ye
 bool runFullCheck();                             // findings into edit.findingCells/Texts; false when a key stopped it
 bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey values), when known
 
+// --- verdicts of a pack's rooms, for the pack screen (verdict.cpp) ---
+// Worked out in the background with quorvex-check's own limits and kept per
+// room: its text as the game reads it and what the rooms before it leave,
+// so a room that has not changed is never searched again.
+enum class RoomMark : uint8_t { Waiting, Finishable, Error, NotFullyChecked };
+struct RoomVerdict {
+    RoomMark mark = RoomMark::Waiting;
+    std::string error;  // the first error, in the checker's words
+};
+void beginPackVerdicts();  // the rooms asked for from now on are the ones still wanted
+// Known, or Waiting and queued for advancePackChecks.
+RoomVerdict packRoomVerdict(const std::string& text, const Inheritance& inherited);
+bool packChecksBusy();
+bool advancePackChecks(int budgetMs);  // a slice of work; true when a verdict came
+void pausePackChecks();                // the running search and its tables go; it starts again later
+
 // --- the pack screen (packedit.cpp) ---
 void runPackEditor(const std::string& folder);
+// After a save as of a pack's room under a new name in the pack: offers to
+// put the new file in the index, in place of the room's entry or after it.
+// What was done, for the note ("" when nothing was asked).
+std::string offerIndexPlace(const RoomFile& saved);
 
 // --- files and the rescue copy (editfiles.cpp: the editor's file rules over system/folders) ---
 RoomFile authorsFile(const std::string& path);
@@ -228,7 +267,8 @@ struct RescueOffer {
     int count = 0;  // copies newer than the room
     std::string text;
 };
-RescueOffer findRescue(const RoomFile& room);
+// tidy false: only a look, for the pack screen's mark; nothing is removed.
+RescueOffer findRescue(const RoomFile& room, bool tidy = true);
 // A declined copy goes to the state folder (never shipped with a pack); where it went. Throws FileFailure.
 std::string moveRescueAway(const RescueOffer& offer);
 bool removeRescue(const RoomFile& rescue);

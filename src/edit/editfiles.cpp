@@ -246,14 +246,16 @@ std::string homeShort(const std::string& path) {
 void armRescue(const RoomFile& file, std::string_view text) {
     std::string base;
     Folder beside = roomFolder(file, base, true);
-    // Another folder than last time: its name limit, and what killed runs left there.
-    static dev_t lastDevice = 0;
-    static ino_t lastInode = 0;
+    // Another folder than last time: its name limit, and what killed runs
+    // left there. The last one is held open, so that a folder made after it
+    // was removed can never take its inode and pass for it.
+    static Folder last;
     static size_t longest = 255;
     FileLook where = isOpen(beside) ? lookAt(beside, ".") : FileLook{};
-    if (where.kind == FileKind::Folder && (where.info.st_dev != lastDevice || where.info.st_ino != lastInode)) {
-        lastDevice = where.info.st_dev;
-        lastInode = where.info.st_ino;
+    FileLook before = isOpen(last) ? lookAt(last, ".") : FileLook{};
+    if (where.kind == FileKind::Folder && (before.kind != FileKind::Folder || where.info.st_dev != before.info.st_dev ||
+                                           where.info.st_ino != before.info.st_ino)) {
+        last = sameFolder(beside);
         longest = longestNameIn(beside, ".");
         removeRescueLeftovers(beside.fd);
     }
@@ -289,7 +291,7 @@ std::string rescueFolders() {
     return (state.empty() ? "" : state + ", then ") + "a private folder in " + temporaryFolder();
 }
 
-RescueOffer findRescue(const RoomFile& room) {
+RescueOffer findRescue(const RoomFile& room, bool tidy) {
     RescueOffer offer;
     std::string base;
     Folder folder = roomFolder(room, base, false);
@@ -316,7 +318,7 @@ RescueOffer findRescue(const RoomFile& room) {
         // What the room holds already is no unsaved work: it goes.
         if (roomLook.kind == FileKind::File && text == roomText) {
             try {
-                removeIn(folder, entry);
+                if (tidy) removeIn(folder, entry);
             } catch (const FileFailure&) {
             }
             continue;

@@ -145,6 +145,9 @@ void drawEditor() {
         for (int x = 1; x <= mapWidth; ++x) drawRoomCell(x, y);
     drawMarks(patrol);
     drawStatusRows();
+    // In a window of 24 rows the map scrolls as the game's does, keeping the
+    // cursor in sight above the three status rows.
+    followPlayer(edit.cursorX, edit.cursorY);
 }
 
 std::vector<std::string> wrapText(std::string_view text, size_t width) {
@@ -160,13 +163,13 @@ std::vector<std::string> wrapText(std::string_view text, size_t width) {
     return lines;
 }
 
-int drawNote(std::string_view note, uint8_t colour, int maxRows) {
+int drawNote(std::string_view note, uint8_t colour, int maxRows, int bottomRow) {
     std::vector<std::string> lines = wrapText(note, 79);
     if (static_cast<int>(lines.size()) > maxRows) {
         lines.resize(static_cast<size_t>(maxRows));
         lines.back() = cut(lines.back() + " ...", 79);
     }
-    int top = 26 - static_cast<int>(lines.size());
+    int top = bottomRow + 1 - static_cast<int>(lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         clearRow(top + static_cast<int>(i));
         writeAt(1, top + static_cast<int>(i), colour, lines[i]);
@@ -296,6 +299,7 @@ void showHelp() {
         "F7           full check, then the next finding   F8  the checker's solution",
         "^S ^O        save                     ^Q ^X  leave (asks when unsaved)",
         "F12          save as: another name or folder (when the file cannot be written)",
+        "In prompts   ^U clears the line, ^K cuts it from the cursor, Home End move",
         "",
         "The level file gets 22 rows of 80 characters, the goods line and the",
         "message lines; the previous version is kept as NAME.lvl~. Row 24 is the",
@@ -316,7 +320,9 @@ void showHelp() {
     waitForAnyKey();
 }
 
-bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn) {
+const char* const lineKeys = "Enter keeps  Esc cancels  ^U clears  ^K cuts to the end  Home End arrows move";
+
+bool editLine(std::string& line, size_t maxLength, int column, int row, size_t markColumn, LineWatcher watcher) {
     std::string text = line.substr(0, maxLength);
     size_t position = text.size();
     int start = (row - 1) * screenWidth + column - 1;
@@ -331,6 +337,7 @@ bool editLine(std::string& line, size_t maxLength, int column, int row, size_t m
             if (i == position) colour = 15;
             putCell(cell % screenWidth + 1, cell / screenWidth + 1, character, colour, background);
         }
+        std::string before = text;
         uint8_t pressed = readKey();
         if (pressed == key::extended) {
             uint8_t code = readKey();
@@ -346,9 +353,15 @@ bool editLine(std::string& line, size_t maxLength, int column, int row, size_t m
             return false;
         } else if (pressed == key::backspace) {
             if (position > 0) text.erase(--position, 1);
+        } else if (pressed == key::ctrl('U')) {
+            text.clear();
+            position = 0;
+        } else if (pressed == key::ctrl('K')) {
+            text.erase(position);
         } else if (pressed >= key::space && pressed != 127 && text.size() < maxLength) {
             text.insert(position++, 1, static_cast<char>(pressed));
         }
+        if (watcher != nullptr && text != before) watcher(text);
     }
 }
 
@@ -368,6 +381,8 @@ uint8_t askKey(std::string_view question, std::string_view answers) {
 }
 
 bool askText(std::string_view question, std::string& answer, size_t maxLength) {
+    clearRow(24);
+    writeAt(1, 24, 8, lineKeys);
     clearRow(25);
     writeAt(1, 25, 15, question);
     int column = static_cast<int>(question.size()) + 2;

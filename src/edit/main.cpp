@@ -30,9 +30,11 @@ int main(int argc, char** argv) {
     if (argc == 2 && first.size() > 1 && first[0] == '-')
         return finishWithLines(2, "", "quorvex-edit: unknown option " + std::string(first) + "\n" + usage);
     if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
-    // The editor's screens fill all 25 rows; behind the notice even Esc is
-    // dropped, as it could leave with work unsaved.
-    setSmallestWindow(screenWidth, viewRows, false);
+    // At 80 x 24 (many terminals' default) the room's rows scroll as the
+    // game's do and the other screens drop blank rows; below that the notice
+    // asks for more, and behind it even Esc is dropped, as it could leave
+    // with work unsaved (the notice names Ctrl+C, which keeps it).
+    setSmallestWindow(screenWidth, viewRows - 1, false);
     std::string failure;
     if (!openTerminal(failure)) {
         // The terminal layer speaks for the game; this is the editor.

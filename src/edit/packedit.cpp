@@ -1,9 +1,13 @@
 // The pack screen: the rooms of a pack's index, to open, add, rename,
 // reorder and remove, and the author text of its end line. Every change is
 // written to the index at once. Entries that lead out of the pack folder are
-// listed but never opened or written.
+// listed but never opened or written. Each room shows what would keep the
+// game from playing it, the checker's verdict (worked out between keys) and
+// whether a run that ended badly left unsaved work of it; the level files
+// of the folder that the index does not name are listed below it.
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "console/console.h"
 #include "console/cp437.h"
@@ -18,6 +22,14 @@ constexpr int listTop = 3, listRows = 17;
 // Room 22 is drawn as the final sequence's backdrop; later rooms are never reached.
 constexpr int endingRoom = backdropRoom;
 
+// What the screen shows of an entry, looked at afresh after every change.
+struct EntryLook {
+    std::string state;  // why the game would not play it ("" when it would)
+    bool rescued = false;
+    bool checked = false;  // a verdict is shown (rooms 1 to 21 with a file)
+    RoomVerdict verdict;
+};
+
 struct PackScreen {
     std::string folder;     // no trailing '/'
     std::string name;       // the folder's own name: the pack's name in the game
@@ -28,10 +40,12 @@ struct PackScreen {
     int selected = 0;
     int firstShown = 0;
     std::string note;
-    bool readOnly = false;   // the index was not read whole: it is never rewritten
-    std::string where;       // where the pack is
-    std::string found;       // how the game finds it
-    std::string otherIndex;  // with no index of its own: another pack's index in the folder (copied from it)
+    bool readOnly = false;              // the index was not read whole: it is never rewritten
+    std::string where;                  // where the pack is
+    std::string found;                  // how the game finds it
+    std::string otherIndex;             // with no index of its own: another pack's index in the folder (copied from it)
+    std::vector<EntryLook> looks;       // one for each entry
+    std::vector<std::string> unlisted;  // level files of the folder the index does not name, without .lvl
 };
 PackScreen pack;
 
@@ -86,13 +100,15 @@ bool writeIndex() {
 
 bool inside(const std::string& entry) { return staysInside(entry); }
 
-// Every state fits the 27 columns left of the row.
+constexpr const char* fileMissing = "file missing";
+
+// Every state fits the 30 columns left of the row.
 std::string entryState(const std::string& entry) {
     if (entry.empty()) return "blank line: the game stops";
     if (!inside(entry)) return "outside the pack: unopened";
     switch (lookAtRoomFile(packRoomFile(entry)).kind) {
         case FileKind::Missing:
-            return "no file yet";
+            return fileMissing;
         case FileKind::Outside:
             return "outside the pack: unopened";
         case FileKind::Loop:
@@ -112,7 +128,143 @@ void writeAt(int x, int y, uint8_t colour, std::string_view text) {
     writeText(text);
 }
 
-void drawPackScreen() {
+// The marker moves over the entries, then over the files below the index.
+int selectableCount() { return static_cast<int>(pack.entries.size() + pack.unlisted.size()); }
+bool onEntry() { return pack.selected < static_cast<int>(pack.entries.size()); }
+const std::string& unlistedMarked() { return pack.unlisted[static_cast<size_t>(pack.selected) - pack.entries.size()]; }
+
+// The level files of the folder (and of its folders, a few deep) that no
+// entry leads to: the game never plays them.
+std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& listed) {
+    std::vector<std::string> found;
+    std::vector<std::string> folders{"."};
+    size_t looked = 0;
+    for (size_t f = 0; f < folders.size() && looked < 4096; ++f) {
+        for (const std::string& name : entriesIn(packFolder(), folders[f])) {
+            if (++looked > 4096 || name.empty() || name[0] == '.') continue;
+            std::string path = folders[f] == "." ? name : folders[f] + "/" + name;
+            FileLook look = lookAtRoomFile({true, path, path});
+            if (look.kind == FileKind::Folder) {
+                if (std::count(path.begin(), path.end(), '/') < 2) folders.push_back(path);
+                continue;
+            }
+            if (look.kind != FileKind::File || !path.ends_with(".lvl") || path.size() == 4) continue;
+            if (listed.count({look.info.st_dev, look.info.st_ino}) != 0) continue;
+            std::string entry = path.substr(0, path.size() - 4);
+            // Only what an index line could name.
+            if (entry[0] == '*' || std::any_of(entry.begin(), entry.end(),
+                                               [](char c) { return static_cast<uint8_t>(c) < 32 || c == '\\'; }))
+                continue;
+            found.push_back(entry);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    if (found.size() > 200) found.resize(200);
+    return found;
+}
+
+// Every entry's state, rescue copy and verdict, and the files the index
+// does not name: after every change, and when a verdict comes.
+void refreshEntries() {
+    pack.looks.assign(pack.entries.size(), EntryLook{});
+    beginPackVerdicts();
+    Inheritance inherited;
+    std::map<std::string, std::string> seen;  // a file listed many times is read once
+    std::set<std::pair<dev_t, ino_t>> listed;
+    for (size_t i = 0; i < pack.entries.size(); ++i) {
+        EntryLook& look = pack.looks[i];
+        look.state = entryState(pack.entries[i]);
+        if (!look.state.empty()) continue;
+        RoomFile file = packRoomFile(pack.entries[i]);
+        FileLook fileLook = lookAtRoomFile(file);
+        listed.insert({fileLook.info.st_dev, fileLook.info.st_ino});
+        look.rescued = findRescue(file, false).found;
+        if (i + 1 >= static_cast<size_t>(endingRoom)) continue;  // never played: no verdict
+        auto known = seen.find(file.name);
+        if (known == seen.end()) {
+            OpenFile opened = openRoomFile(file);
+            if (opened.fd < 0) continue;
+            known = seen.emplace(file.name, readLevelLines(opened, file.shown)).first;
+        }
+        inherited.firstRoom = i == 0;
+        look.verdict = packRoomVerdict(known->second, inherited);
+        look.checked = true;
+        applyEarlierRoom(inherited, known->second);
+    }
+    pack.unlisted = unlistedFiles(listed);
+}
+
+// The verdict in the 30 columns of the state, and its colour.
+std::pair<std::string, uint8_t> verdictText(const RoomVerdict& verdict) {
+    switch (verdict.mark) {
+        case RoomMark::Waiting:
+            return {"checking...", 8};
+        case RoomMark::Finishable:
+            return {"finishable", 10};
+        case RoomMark::NotFullyChecked:
+            return {"not fully checked", 14};
+        case RoomMark::Error:
+            break;
+    }
+    std::string text = "ERROR: " + verdict.error;
+    if (text.size() > 30) text = text.substr(0, 29) + "\xAF";  // »
+    return {text, 12};
+}
+
+void drawEntry(size_t index, int y) {
+    bool chosen = static_cast<int>(index) == pack.selected;
+    if (chosen) writeAt(2, y, 15, std::string(1, glyph::marker));
+    std::string number = std::to_string(index + 1);
+    writeAt(6 - static_cast<int>(number.size()), y, 3, number);
+    const EntryLook& look = pack.looks[index];
+    if (look.rescued) writeAt(7, y, 13, "*");
+    moveCursor(9, y);
+    setTextColor(chosen ? 15 : 7);
+    for (char c : shownName(pack.entries[index]).substr(0, 40)) writeChar(static_cast<uint8_t>(c));
+    const std::string& state = look.state;
+    bool noFile = state == fileMissing;
+    if (index + 1 > endingRoom)
+        writeAt(50, y, 13, "never reached: after 22");
+    else if (index + 1 == endingRoom && (state.empty() || noFile))
+        writeAt(50, y, 13, "ending's backdrop, unplayed");
+    else if (!state.empty())
+        writeAt(50, y, 12, state);
+    else if (look.checked)
+        writeAt(50, y, verdictText(look.verdict).second, verdictText(look.verdict).first);
+}
+
+// The note for the marked line when nothing else is said.
+void drawMarkedNote() {
+    if (selectableCount() == 0) return;
+    int number = pack.selected + 1;
+    if (!onEntry()) {
+        drawNote(shownName(unlistedMarked()) +
+                     ".lvl is in the pack folder, but the index does not name it: the game "
+                     "never plays it. l lists it as room " +
+                     std::to_string(pack.entries.size() + 1) + ".",
+                 7, 2);
+        return;
+    }
+    const EntryLook& look = pack.looks[static_cast<size_t>(pack.selected)];
+    std::string name = shownName(pack.entries[static_cast<size_t>(pack.selected)]);
+    if (number == endingRoom) {
+        drawNote("Room 22 is never played: the game draws it as its final sequence's backdrop.", 13, 2);
+    } else if (number > endingRoom) {
+        drawNote("The game ends at room 22 (its final sequence): this room is never reached.", 13, 2);
+    } else if (look.state == fileMissing) {
+        drawNote("No file " + name + ".lvl: the game stops here on its missing-file screen. Enter makes a new room" +
+                     (pack.unlisted.empty() ? "." : "; r renames the entry to a file listed below the index."),
+                 12, 2);
+    } else if (look.rescued) {
+        drawNote("* A run that ended badly left unsaved work of " + name + ": Enter offers it.", 13, 2);
+    } else if (look.checked && look.verdict.mark == RoomMark::Error) {
+        drawNote("Room " + std::to_string(number) + ": ERROR: " + look.verdict.error, 12, 2);
+    }
+}
+
+// questionBelow: a question comes on row 25, so the marked line's note is left out.
+void drawPackScreen(bool questionBelow = false) {
+    if (pack.looks.size() != pack.entries.size()) refreshEntries();
     setTextBackground(0);
     setTextColor(7);
     clearScreen();
@@ -133,28 +285,32 @@ void drawPackScreen() {
     } else if (pack.entries.empty()) {
         writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
     }
-    pack.selected = std::clamp(pack.selected, 0, std::max(0, static_cast<int>(pack.entries.size()) - 1));
-    if (pack.selected < pack.firstShown) pack.firstShown = pack.selected;
-    if (pack.selected >= pack.firstShown + listRows) pack.firstShown = pack.selected - listRows + 1;
-    for (int row = 0; row < listRows; ++row) {
-        size_t index = static_cast<size_t>(pack.firstShown + row);
-        if (index >= pack.entries.size()) break;
-        bool chosen = static_cast<int>(index) == pack.selected;
-        int y = listTop + row;
-        if (chosen) writeAt(2, y, 15, std::string(1, glyph::marker));
-        std::string number = std::to_string(index + 1);
-        writeAt(6 - static_cast<int>(number.size()), y, 3, number);
-        moveCursor(8, y);
-        setTextColor(chosen ? 15 : 7);
-        for (char c : shownName(pack.entries[index]).substr(0, 44)) writeChar(static_cast<uint8_t>(c));
-        std::string state = entryState(pack.entries[index]);
-        bool noFile = state.rfind("no file", 0) == 0;
-        if (index + 1 > endingRoom)
-            writeAt(53, y, 13, "never reached: after 22");
-        else if (index + 1 == endingRoom && (state.empty() || noFile))
-            writeAt(53, y, 13, "ending's backdrop, unplayed");
-        else if (!state.empty())
-            writeAt(53, y, noFile ? 8 : 12, state);
+    pack.selected = std::clamp(pack.selected, 0, std::max(0, selectableCount() - 1));
+    // The lines of the list: the entries, then a heading and the files the index does not name.
+    int entries = static_cast<int>(pack.entries.size());
+    int lines = entries + (pack.unlisted.empty() ? 0 : 1 + static_cast<int>(pack.unlisted.size()));
+    int markedLine = onEntry() ? pack.selected : pack.selected + 1;
+    // Below what is said of an empty index.
+    int top = listTop + (!pack.otherIndex.empty() ? 4 : entries == 0 ? 1 : 0), shown = listRows - (top - listTop);
+    if (markedLine < pack.firstShown) pack.firstShown = markedLine;
+    if (markedLine >= pack.firstShown + shown) pack.firstShown = markedLine - shown + 1;
+    pack.firstShown = std::clamp(pack.firstShown, 0, std::max(0, lines - 1));
+    for (int row = 0; row < shown; ++row) {
+        int line = pack.firstShown + row, y = top + row;
+        if (line < 0 || line >= lines) continue;
+        if (line < entries) {
+            drawEntry(static_cast<size_t>(line), y);
+        } else if (line == entries) {
+            writeAt(4, y, 14, "Not in the index, never played (l lists the marked one):");
+        } else {
+            int file = line - entries - 1;
+            if (file + entries == pack.selected) writeAt(2, y, 15, std::string(1, glyph::marker));
+            moveCursor(9, y);
+            setTextColor(file + entries == pack.selected ? 15 : 7);
+            for (char c : shownName(pack.unlisted[static_cast<size_t>(file)]).substr(0, 40))
+                writeChar(static_cast<uint8_t>(c));
+            writeAt(50, y, 8, "not in the index");
+        }
     }
     writeAt(2, 21, 14, "End line: ");
     setTextColor(15);
@@ -163,14 +319,13 @@ void drawPackScreen() {
     writeAt(2, 20, 8, pack.where);
     writeAt(2, 22, 8, pack.found);
     writeAt(1, 23, 8, "Enter open   a add   c copy   r rename   d remove   - + move   e author text");
-    writeAt(1, 24, 8, "F5 play the room   p play the pack from it   q leave");
-    if (!pack.note.empty()) {
+    writeAt(1, 24, 8,
+            std::string("F5 play the room   p play the pack from it   ") +
+                (pack.unlisted.empty() ? "" : "l list the file   ") + "q leave");
+    if (!pack.note.empty())
         drawNote(pack.note, 15, 3);
-    } else if (pack.selected + 1 == endingRoom) {
-        drawNote("Room 22 is never played: the game draws it as its final sequence's backdrop.", 13, 2);
-    } else if (pack.selected + 1 > endingRoom) {
-        drawNote("The game ends at room 22 (its final sequence): this room is never reached.", 13, 2);
-    }
+    else if (!questionBelow)
+        drawMarkedNote();
 }
 
 // Where the pack is, and whether the game, started in this folder or
@@ -251,21 +406,68 @@ Inheritance inheritanceOf(int index) {
     return inherited;
 }
 
+// Which starting room a new room gets; false on Esc.
+bool askStartingRoom(const std::string& question, StartingRoom& kind) {
+    std::string choices;
+    for (int k = 0; k < startingRoomCount; ++k)
+        choices += "  " + std::to_string(k + 1) + " " + startingRoomName(static_cast<StartingRoom>(k));
+    uint8_t answer = askKey(question + choices + "  Esc no", "1234");
+    if (answer == key::escape) return false;
+    kind = static_cast<StartingRoom>(answer - '1');
+    return true;
+}
+
+// The file the index does not name goes at its end; - and + move it.
+void listUnlisted(bool ask) {
+    if (onEntry() || !mayChange()) return;
+    std::string name = unlistedMarked();
+    std::string number = std::to_string(pack.entries.size() + 1);
+    if (ask) {
+        drawPackScreen(true);
+        if (askKey(shownName(name).substr(0, 40) + ".lvl is not in the index. List it as room " + number + "? Y/N",
+                   "YN") != 'Y')
+            return;
+    }
+    if (!acceptableName(name, -1)) return;
+    pack.entries.push_back(name);
+    if (!writeIndex()) {
+        pack.entries.pop_back();
+        return;
+    }
+    pack.selected = static_cast<int>(pack.entries.size()) - 1;
+    pack.note = "Listed " + shownName(name) + " as room " + number + "; - and + move it.";
+}
+
 void openSelected(bool playAtOnce) {
     if (pack.entries.empty()) return;
+    if (!onEntry()) return listUnlisted(true);
     const std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
     if (entry.empty()) {
         pack.note = "Line " + std::to_string(pack.selected + 1) +
                     " is blank: the game stops there on its missing-file screen. d removes the line.";
         return;
     }
-    if (std::string state = entryState(entry); !state.empty() && state.rfind("no file", 0) != 0) {
+    std::string state = entryState(entry);
+    if (!state.empty() && state != fileMissing) {
         pack.note = inside(entry)
                         ? shownName(entry) + ": " + state + "."
                         : shownName(entry) + " leads out of the pack folder: the editor never opens or writes it.";
         return;
     }
-    openRoom(packRoomFile(entry), shownName(entry), inheritanceOf(pack.selected), true);
+    RoomFile file = packRoomFile(entry);
+    StartingRoom fresh = StartingRoom::Empty;
+    // No file: a new room only when the author says so (a rescue copy of one is offered as it opens).
+    if (state == fileMissing && !findRescue(file, false).found) {
+        drawPackScreen(true);
+        drawNote("There is no file " + shownName(entry) + ".lvl" +
+                     (pack.unlisted.empty() ? "." : "; r renames the entry to a file listed below the index.") +
+                     " A new room is written when you save it.",
+                 15, 2, 24);
+        if (!askStartingRoom("New room from:", fresh)) return;
+    }
+    pausePackChecks();  // the room's own check takes over
+    openRoom(file, shownName(entry), inheritanceOf(pack.selected), true, fresh);
+    edit.packEntry = pack.selected;
     // No file yet: the room made by the screen is the change to save.
     if (!edit.savedTextKnown && edit.rescueTaken.name.empty()) edit.modified = true;
     if (playAtOnce) {
@@ -285,20 +487,24 @@ bool askRoomName(std::string_view question, std::string& name) {
 void addRoom() {
     if (!mayChange()) return;
     std::string name;
-    drawPackScreen();
+    drawPackScreen(true);
     if (!askRoomName("Name of the new room:", name) || !acceptableName(name, -1)) return;
-    size_t at = pack.entries.empty() ? 0 : static_cast<size_t>(pack.selected) + 1;
+    RoomFile file = packRoomFile(name);
+    bool fileThere = lookAtRoomFile(file).kind != FileKind::Missing;
+    StartingRoom kind = StartingRoom::Empty;
+    if (!fileThere) drawPackScreen(true);
+    if (!fileThere && !askStartingRoom("Start " + shownName(name).substr(0, 20) + " from:", kind)) return;
+    size_t at = pack.entries.empty() ? 0 : std::min(static_cast<size_t>(pack.selected) + 1, pack.entries.size());
     pack.entries.insert(pack.entries.begin() + static_cast<long>(at), name);
     if (!writeIndex()) {
         pack.entries.erase(pack.entries.begin() + static_cast<long>(at));
         return;
     }
     pack.selected = static_cast<int>(at);
-    RoomFile file = packRoomFile(name);
     try {
         // Made only where nothing is: a file there already is left as it is.
-        if (createRoomFile(file, roomFileText(freshRoomText(), inheritanceOf(pack.selected), true))) {
-            pack.note = "Added " + shownName(name) + ".";
+        if (createRoomFile(file, roomFileText(startingRoomText(kind), inheritanceOf(pack.selected), true))) {
+            pack.note = "Added " + shownName(name) + " (" + startingRoomName(kind) + "): Enter opens it.";
             return;
         }
     } catch (const FileFailure& failure) {
@@ -312,13 +518,35 @@ void addRoom() {
 
 void renameRoom() {
     if (!mayChange()) return;
-    if (pack.entries.empty()) return;
+    if (pack.entries.empty() || !onEntry()) return;
     std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
     std::string name = entry;
-    drawPackScreen();
+    drawPackScreen(true);
     if (!askRoomName("New name:", name) || name == entry || !acceptableName(name, pack.selected)) return;
     RoomFile from = packRoomFile(entry), to = packRoomFile(name);
     bool moveFile = inside(entry) && lookAtRoomFile(from).kind == FileKind::File;
+    std::string old = entry;
+    FileKind there = lookAtRoomFile(to).kind;
+    if (there == FileKind::File) {
+        // A file of that name is there (renamed by hand, saved as): the entry may lead to it instead.
+        std::string question = shownName(name).substr(0, 30) + ".lvl exists. Y: room " +
+                               std::to_string(pack.selected + 1) + " plays it" +
+                               (moveFile ? " (" + shownName(old).substr(0, 20) + ".lvl stays)" : "") + ", N: no";
+        drawPackScreen(true);
+        if (askKey(question, "YN") != 'Y') return;
+        entry = name;
+        if (!writeIndex()) {
+            entry = old;
+            return;
+        }
+        pack.note = "Room " + std::to_string(pack.selected + 1) + " is " + shownName(name) + ".lvl now" +
+                    (moveFile ? "; " + shownName(old) + ".lvl is still in the folder." : ".");
+        return;
+    }
+    if (there != FileKind::Missing) {
+        pack.note = shownName(name) + ".lvl is there, but not a level file: not renamed.";
+        return;
+    }
     try {
         // Renamed only where nothing is: never over another file.
         if (moveFile && !renameRoomFile(from, to)) {
@@ -329,7 +557,6 @@ void renameRoom() {
         pack.note = editorFailureText(failure);
         return;
     }
-    std::string old = entry;
     entry = name;
     if (!writeIndex()) {
         entry = old;
@@ -344,8 +571,8 @@ void renameRoom() {
 
 void removeRoom() {
     if (!mayChange()) return;
-    if (pack.entries.empty()) return;
-    drawPackScreen();
+    if (pack.entries.empty() || !onEntry()) return;
+    drawPackScreen(true);
     std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
     if (askKey("Remove " + shownName(entry).substr(0, 30) + " from the index? Its file stays. Y/N", "YN") != 'Y')
         return;
@@ -359,7 +586,7 @@ void removeRoom() {
 
 void moveRoom(int by) {
     int to = pack.selected + by;
-    if (pack.entries.empty() || to < 0 || to >= static_cast<int>(pack.entries.size())) return;
+    if (pack.entries.empty() || !onEntry() || to < 0 || to >= static_cast<int>(pack.entries.size())) return;
     std::swap(pack.entries[static_cast<size_t>(pack.selected)], pack.entries[static_cast<size_t>(to)]);
     if (!writeIndex()) {
         std::swap(pack.entries[static_cast<size_t>(pack.selected)], pack.entries[static_cast<size_t>(to)]);
@@ -371,7 +598,7 @@ void moveRoom(int by) {
 // A copy of the room, listed after it: the copy's file holds the room whole
 // (short rows filled in with what they inherit there), so it looks the same.
 void duplicateRoom() {
-    if (pack.entries.empty()) return;
+    if (pack.entries.empty() || !onEntry()) return;
     std::string entry = pack.entries[static_cast<size_t>(pack.selected)];
     RoomFile from = packRoomFile(entry);
     // The room is read from this descriptor, found a regular file of the pack.
@@ -382,7 +609,7 @@ void duplicateRoom() {
         return;
     }
     std::string name = entry + " copy";
-    drawPackScreen();
+    drawPackScreen(true);
     if (!askRoomName("Name of the copy:", name) || !acceptableName(name, -1)) return;
     RoomFile to = packRoomFile(name);
     size_t at = static_cast<size_t>(pack.selected) + 1;
@@ -411,7 +638,7 @@ void duplicateRoom() {
 
 // The pack as the game plays it, from the chosen room on.
 void playPackFrom() {
-    if (pack.entries.empty()) return;
+    if (pack.entries.empty() || !onEntry()) return;
     std::vector<RoomFile> rooms;
     for (size_t i = static_cast<size_t>(pack.selected); i < pack.entries.size(); ++i) {
         const std::string& entry = pack.entries[i];
@@ -457,14 +684,57 @@ void takeOtherIndex() {
 void editAuthor() {
     if (!mayChange()) return;
     std::string author = pack.author;
-    drawPackScreen();
+    drawPackScreen(true);
     if (!askText("Author text:", author, 66)) return;
     std::string old = pack.author;
     pack.author = author;
     if (!writeIndex()) pack.author = old;
 }
 
+// Waits for a key; meanwhile the rooms' verdicts are worked out in short
+// slices, the list shown again as each comes.
+void waitForPackKey() {
+    while (packChecksBusy() && !keyPressed()) {
+        if (advancePackChecks(10)) {
+            refreshEntries();
+            drawPackScreen();
+        }
+    }
+    waitForKey();
+}
+
 }  // namespace
+
+std::string offerIndexPlace(const RoomFile& saved) {
+    int at = edit.packEntry;
+    if (pack.folder.empty() || at < 0 || at >= static_cast<int>(pack.entries.size()) || !saved.inPack ||
+        saved.name.size() <= 4 || pack.readOnly)
+        return "";
+    for (const std::string& entry : pack.entries)
+        if (!entry.empty() && packRoomFile(entry).name == saved.name) return "";  // listed already
+    std::string name = saved.name.substr(0, saved.name.size() - 4);
+    std::string entry = pack.entries[static_cast<size_t>(at)];
+    pack.note.clear();
+    if (name.find('\\') != std::string::npos || !acceptableName(name, -1))
+        return " The index cannot name it" + (pack.note.empty() ? "." : ": " + pack.note);
+    std::string shown = shownName(name).substr(0, 24);
+    uint8_t answer = askKey(
+        "In the index? R: " + shown + " replaces " + shownName(entry).substr(0, 20) + ", A: after it, N: no", "RAN");
+    if (answer != 'R' && answer != 'A') return " The index still plays " + shownName(entry) + ".";
+    std::vector<std::string> before = pack.entries;
+    if (answer == 'R')
+        pack.entries[static_cast<size_t>(at)] = name;
+    else
+        pack.entries.insert(pack.entries.begin() + at + 1, name);
+    if (!writeIndex()) {
+        pack.entries = before;
+        return " " + pack.note;
+    }
+    edit.packEntry = answer == 'R' ? at : at + 1;
+    pack.selected = edit.packEntry;
+    return " Room " + std::to_string(edit.packEntry + 1) + " of the pack is " + shownName(name) +
+           (answer == 'R' ? " now." : ", after " + shownName(entry) + ".");
+}
 
 void runPackEditor(const std::string& folder) {
     pack = PackScreen{};
@@ -487,16 +757,22 @@ void runPackEditor(const std::string& folder) {
     if (!ownIndex && pack.otherIndex.empty() && !createFileIn(packFolder(), indexFile().name, "*\r\n")) readIndex();
     findWhereabouts();
     if (pack.readOnly) pack.note = "The index is over 4 MiB or has an entry over 255 characters: read-only.";
+    bool changed = true;
     for (;;) {
+        // Files may change with any command (and in the room editor): looked at again.
+        if (changed) refreshEntries();
         drawPackScreen();
+        waitForPackKey();
         uint8_t pressed = readKey();
         pack.note.clear();
+        changed = true;
         if (pressed == key::extended) {
             uint8_t code = readKey();
+            changed = code == scan::insert || code == scan::del || code == scan::f5;
             if (code == scan::up) --pack.selected;
             if (code == scan::down) ++pack.selected;
             if (code == scan::home) pack.selected = 0;
-            if (code == scan::end) pack.selected = static_cast<int>(pack.entries.size()) - 1;
+            if (code == scan::end) pack.selected = selectableCount() - 1;
             if (code == scan::pageUp) pack.selected -= listRows;
             if (code == scan::pageDown) pack.selected += listRows;
             if (code == scan::insert) addRoom();
@@ -505,6 +781,10 @@ void runPackEditor(const std::string& folder) {
             continue;
         }
         switch (pressed) {
+            case 'l':
+            case 'L':
+                listUnlisted(false);
+                break;
             case key::enter:
                 openSelected(false);
                 break;

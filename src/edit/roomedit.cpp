@@ -182,7 +182,7 @@ void drawMessageRows(int number) {
     moveCursor(1, 23);
     setTextColor(14);
     writeText("Message " + std::to_string(number) + " ('" + std::string(1, static_cast<char>('l' + number)) +
-              "'), as the game shows it. Enter keeps, Esc cancels.");
+              "'): Enter keeps, Esc cancels, ^U clears, ^K cuts to the end");
     // The status lines around it, so the author sees what a long text covers.
     moveCursor(2, 24);
     writeText("Lives: ");
@@ -195,14 +195,39 @@ void drawMessageRows(int number) {
     writeText("0/" + std::to_string(room.goodsInRoom));
 }
 
+// The message being typed goes into the rescue copy with every key, so a
+// run that ends meanwhile keeps it with the room.
+int typedMessage = 0;
+
+void rescueWith(const RoomText& text) {
+    std::string fileText = roomFileText(text, edit.inherited, true);
+    if (edit.savedTextKnown && fileText == edit.savedFile)
+        disarmRescue();
+    else
+        armRescue(edit.file, fileText);
+}
+
+void rescueTypedMessage(const std::string& typed) {
+    RoomText text = edit.text;
+    text.messages[typedMessage - 1] = typed;
+    rescueWith(text);
+}
+
 void editMessage(int number) {
     RoomText before = edit.text;
     if (edit.text.messages.size() < static_cast<size_t>(number)) edit.text.messages.resize(number);
     std::string text = edit.text.messages[number - 1];
     size_t heldBefore = text.size();
+    for (auto [cutNumber, length] : edit.cutMessages)
+        if (cutNumber == number && heldBefore == messageKeptLimit) heldBefore = length;
     drawMessageRows(number);
-    if (!editLine(text, messageShownLimit, 15, 24, messageRowWidth)) {
+    typedMessage = number;
+    if (!editLine(text, messageShownLimit, 15, 24, messageRowWidth, rescueTypedMessage)) {
         edit.text = before;
+        if (edit.modified)
+            rescueWith(edit.text);
+        else
+            disarmRescue();
         return;
     }
     edit.text.messages[number - 1] = text;
@@ -590,16 +615,39 @@ void redoChange() {
 
 namespace {
 
+// A message the file held longer than the game keeps was cut when the room
+// was opened: said when that cut is written (a message edited since is the
+// author's own).
+std::string cutMessagesRemark() {
+    std::string numbers, lengths;
+    int count = 0;
+    for (auto [number, length] : edit.cutMessages) {
+        const std::vector<std::string>& messages = edit.text.messages;
+        if (static_cast<size_t>(number) > messages.size() || messages[number - 1].size() != messageKeptLimit) continue;
+        numbers += (count == 0 ? "" : ", ") + std::to_string(number);
+        lengths += (count == 0 ? "" : ", ") + std::to_string(length);
+        ++count;
+    }
+    edit.cutMessages.clear();
+    if (count == 0) return "";
+    return (count == 1 ? "Message " + numbers + " had " + lengths : "Messages " + numbers + " had " + lengths) +
+           " characters; the game keeps " + std::to_string(messageKeptLimit) + ": saved with the first " +
+           std::to_string(messageKeptLimit) + ".";
+}
+
 // The room's text written as the file; false with the reason in the note.
-bool writeRoomTo(const RoomFile& file) {
+// remark: what the author should know about what was written.
+bool writeRoomTo(const RoomFile& file, std::string& remark) {
     std::string fileText = roomFileText(edit.text, edit.inherited, true);
     try {
         saveRoomFile(file, fileText);
     } catch (const FileFailure& failure) {
+        // "quorvex-edit: cannot write ...: reason" in the editor's own words.
         edit.note = editorFailureText(failure);
-        edit.note.replace(0, 12, "Not saved (F12 saves elsewhere):");
+        edit.note.replace(0, 12, "Not saved (F12 saves elsewhere)");
         return false;
     }
+    remark = cutMessagesRemark();
     bool follow = edit.text.goodsFollowMap;
     edit.text = parseRoomText(fileText);
     edit.text.goodsFollowMap = follow;
@@ -619,6 +667,14 @@ bool writeRoomTo(const RoomFile& file) {
 std::string baseName(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A goods line that matches the map's goods follows them from now on.
+void settleGoodsLine() {
+    loadRoomText(edit.text, edit.inherited);
+    const std::string& goods = edit.text.goodsLine;
+    edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();
+    if (edit.text.goodsFollowMap && !goods.empty()) edit.text.goodsLine = goodsLineFor(goodsOnMap());
 }
 
 // Unsaved work of a run that ended badly, newer than the file: the author
@@ -646,10 +702,13 @@ void takeRescue(RescueOffer& offer) {
         }
         return;
     }
+    // Taken as one change: undone, the room is the file again.
+    edit.undo.push_back(edit.text);
     edit.text = parseRoomText(offer.text);
+    settleGoodsLine();
     edit.modified = true;
     edit.rescueTaken = offer.file;
-    edit.note = "Took " + shownName(offer.name) + ": ^S saves it into the room and removes the copy.";
+    edit.note = "Took " + shownName(offer.name) + ": ^S saves it into the room and removes the copy, ^Z undoes it.";
 }
 
 // What a typed name is: inside the open pack folder it is held beneath it.
@@ -668,8 +727,9 @@ bool saveRoom() {
         edit.note = edit.readOnlyWhy + ": not written; F12 saves under another name.";
         return false;
     }
-    if (!writeRoomTo(edit.file)) return false;
-    edit.note = "Saved " + edit.title + ".";
+    std::string remark;
+    if (!writeRoomTo(edit.file, remark)) return false;
+    edit.note = "Saved " + edit.title + "." + (remark.empty() ? "" : " " + remark);
     return true;
 }
 
@@ -701,17 +761,20 @@ bool saveRoomAs() {
     if (look.kind == FileKind::File && !same &&
         askKey(shownName(baseName(name)).substr(0, 40) + " exists. Replace it? Y replaces, N keeps it", "YN") != 'Y')
         return false;
-    if (!writeRoomTo(file)) return false;
+    std::string remark;
+    if (!writeRoomTo(file, remark)) return false;
     edit.file = file;
     edit.path = name;
     edit.title = shownName(baseName(name));
     edit.writable = true;
     edit.readOnlyWhy.clear();
-    edit.note = "Saved as " + shown + ".";
+    edit.note = "Saved as " + shown + "." + (remark.empty() ? "" : " " + remark);
+    edit.note += offerIndexPlace(file);  // in a pack: the index may play the new file
     return true;
 }
 
-void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable) {
+void openRoom(const RoomFile& file, const std::string& title, const Inheritance& inherited, bool writable,
+              StartingRoom fresh) {
     disarmRescue();
     edit = RoomEdit{};
     edit.file = file;
@@ -719,7 +782,7 @@ void openRoom(const RoomFile& file, const std::string& title, const Inheritance&
     edit.title = title;
     edit.writable = writable;
     edit.inherited = inherited;
-    edit.text = freshRoomText();
+    edit.text = startingRoomText(fresh);
     // Read from the descriptor that was found to be a regular file.
     OpenFile opened = openRoomFile(file);
     bool read = opened.fd >= 0;
@@ -732,6 +795,10 @@ void openRoom(const RoomFile& file, const std::string& title, const Inheritance&
             edit.readOnlyWhy = "Larger than 4 MiB";
         }
         edit.text = parseRoomText(fileText);
+        LevelLines level = splitLevelText(fileText);
+        for (size_t i = 0; i < level.messages.size(); ++i)
+            if (level.messages[i].size() > messageKeptLimit)
+                edit.cutMessages.push_back({static_cast<int>(i) + 1, level.messages[i].size()});
         // What the game ignores is not kept; say so before it goes at the next save.
         std::vector<std::string_view> lines = splitLines(fileText);
         bool longRow = false;
@@ -750,13 +817,10 @@ void openRoom(const RoomFile& file, const std::string& title, const Inheritance&
         edit.readOnlyWhy[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
         edit.note = shownName(file.shown) + ": " + why + ". F12 saves under another name.";
     }
-    if (RescueOffer offer = findRescue(file); offer.found) takeRescue(offer);
-    loadRoomText(edit.text, edit.inherited);
-    const std::string& goods = edit.text.goodsLine;
-    edit.text.goodsFollowMap = goods.empty() || static_cast<uint8_t>(goods[0]) - 48 == goodsOnMap();
-    if (edit.text.goodsFollowMap && !goods.empty()) edit.text.goodsLine = goodsLineFor(goodsOnMap());
+    settleGoodsLine();
     edit.savedFile = roomFileText(edit.text, edit.inherited, true);
     edit.savedTextKnown = read;
+    if (RescueOffer offer = findRescue(file); offer.found) takeRescue(offer);
     restartCheck();
 }
 

@@ -63,6 +63,38 @@ RoomText freshRoomText() {
     return text;
 }
 
+const char* startingRoomName(StartingRoom kind) {
+    static const char* const names[] = {"empty", "corridor", "shaft", "tower"};
+    return names[static_cast<int>(kind)];
+}
+
+RoomText startingRoomText(StartingRoom kind) {
+    RoomText text = freshRoomText();
+    auto put = [&](int x, int y, std::string_view cells) { text.rows[y - 1].replace(x - 1, cells.size(), cells); };
+    switch (kind) {
+        case StartingRoom::Empty:
+            break;
+        case StartingRoom::Corridor:  // five rows high, a lava pit to jump, goods on the way
+            put(1, 16, std::string(mapWidth, '1'));
+            put(38, 22, "222");
+            put(20, 21, "j");
+            text.goodsLine = "1";
+            break;
+        case StartingRoom::Shaft:  // from a ledge at the top down a shaft to the floor
+            put(3, 21, " ");
+            put(3, 4, "i");
+            put(2, 5, std::string(33, '1'));
+            for (int y = 5; y <= 16; ++y) put(35, y, "1"), put(45, y, "1");
+            break;
+        case StartingRoom::Tower:  // ledges three rows apart, up to the exit
+            put(78, 21, " ");
+            for (int k = 0; k < 6; ++k) put(8 + 8 * k, 19 - 3 * k, "1111111");
+            put(52, 3, "9");
+            break;
+    }
+    return text;
+}
+
 bool isPaintCharacter(uint8_t c) { return c == ' ' || c == 'i' || (c >= '1' && c <= '9') || (c >= 'j' && c <= 't'); }
 
 void loadRoomText(const RoomText& text, const Inheritance& inherited) {

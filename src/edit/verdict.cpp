@@ -6,6 +6,8 @@
 #include "edit/edit.h"
 
 #if __has_include("check/check.h")
+#include <map>
+
 #include "check/check.h"
 
 namespace {
@@ -147,8 +149,9 @@ std::string verdictLine() {
     if (edit.inherited.backdrop) {
         line = "the ending's backdrop: drawn, not played";
         if (errors > 0) line += ", " + count;
-    } else if (errors > 0 && check.done) {
-        // An error decides the verdict: the first one, in the checker's words.
+    } else if (errors > 0 && (check.done || countFindings(check.findings, Severity::Error) > 0)) {
+        // An error decides the verdict: the first one, in the checker's words
+        // (one of the text's at once, without waiting for the search).
         for (const Finding& finding : all)
             if (finding.severity == Severity::Error) {
                 line = "ERROR: " + finding.text + (errors > 1 ? " (" + count + ")" : "");
@@ -190,9 +193,119 @@ bool checkSolution(std::vector<uint8_t>& keys) {
     return true;
 }
 
+namespace {
+
+// The pack screen's rooms: the verdicts known, the rooms waiting for one,
+// and the search that runs for the first of them.
+struct WaitingRoom {
+    std::string key;
+    std::string text;
+    Inheritance inherited;
+};
+struct PackChecks {
+    std::map<std::string, RoomVerdict> known;
+    std::vector<WaitingRoom> waiting;
+    SearchJobPtr job;
+    std::string jobKey;
+    RoomState loaded;
+    std::vector<Finding> findings;
+};
+PackChecks packChecks;
+constexpr size_t knownLimit = 1000;  // rooms; past it the oldest knowledge goes, all at once
+
+// What decides a room's verdict: its text and everything it is loaded over.
+std::string verdictKey(const std::string& text, const Inheritance& inherited) {
+    std::string key = text;
+    key += '\0';
+    key.append(reinterpret_cast<const char*>(&inherited.map), sizeof inherited.map);
+    key += static_cast<char>(inherited.startX);
+    key += static_cast<char>(inherited.startY);
+    for (const std::string& message : inherited.messages) key += std::to_string(message.size()) + ":" + message;
+    key += inherited.firstRoom ? '1' : '0';
+    return key;
+}
+
+RoomVerdict verdictOf(const std::vector<Finding>& findings) {
+    RoomVerdict verdict;
+    switch (roomClass(findings)) {
+        case RoomClass::Finishable:
+            verdict.mark = RoomMark::Finishable;
+            break;
+        case RoomClass::NotFullyChecked:
+            verdict.mark = RoomMark::NotFullyChecked;
+            break;
+        case RoomClass::Error:
+            verdict.mark = RoomMark::Error;
+            for (const Finding& finding : findings)
+                if (finding.severity == Severity::Error) {
+                    verdict.error = finding.text;
+                    break;
+                }
+            break;
+    }
+    return verdict;
+}
+
+void settle(std::string key, const RoomVerdict& verdict) {
+    if (packChecks.known.size() >= knownLimit) packChecks.known.clear();
+    packChecks.known[key] = verdict;
+    std::erase_if(packChecks.waiting, [&](const WaitingRoom& room) { return room.key == key; });
+}
+
+}  // namespace
+
+void beginPackVerdicts() { packChecks.waiting.clear(); }
+
+RoomVerdict packRoomVerdict(const std::string& text, const Inheritance& inherited) {
+    std::string key = verdictKey(text, inherited);
+    if (auto known = packChecks.known.find(key); known != packChecks.known.end()) return known->second;
+    bool queued = std::any_of(packChecks.waiting.begin(), packChecks.waiting.end(),
+                              [&](const WaitingRoom& room) { return room.key == key; });
+    if (!queued) packChecks.waiting.push_back({key, text, inherited});
+    return {};
+}
+
+bool packChecksBusy() { return !packChecks.waiting.empty(); }
+
+bool advancePackChecks(int budgetMs) {
+    PackChecks& pc = packChecks;
+    // The room searched for is wanted no more (its file changed, it left the index).
+    if (pc.job && std::none_of(pc.waiting.begin(), pc.waiting.end(),
+                               [&](const WaitingRoom& room) { return room.key == pc.jobKey; }))
+        pc.job.reset();
+    if (!pc.job) {
+        if (pc.waiting.empty()) return false;
+        const WaitingRoom& next = pc.waiting.front();
+        RoomState previous = inheritedRoom(next.inherited);
+        pc.findings = levelFindings(next.text, previous, next.inherited.firstRoom);
+        if (roomClass(pc.findings) == RoomClass::Error) {  // decided without playing it
+            settle(next.key, verdictOf(pc.findings));
+            return true;
+        }
+        pc.loaded = roomFromText(next.text, previous);
+        pc.jobKey = next.key;
+        pc.job = startSearch(pc.loaded);  // with quorvex-check's own limits
+    }
+    SearchSlice slice;
+    slice.milliseconds = budgetMs;
+    if (!advanceSearch(*pc.job, slice)) return false;
+    std::vector<Finding> played = searchFindings(pc.loaded, searchReport(*pc.job));
+    pc.findings.insert(pc.findings.end(), played.begin(), played.end());
+    pc.job.reset();
+    settle(pc.jobKey, verdictOf(pc.findings));
+    return true;
+}
+
+void pausePackChecks() { packChecks.job.reset(); }
+
 #else
 
 // Built without the checker: the editor works, with no verdict.
+void beginPackVerdicts() {}
+RoomVerdict packRoomVerdict(const std::string&, const Inheritance&) { return {RoomMark::NotFullyChecked, ""}; }
+bool packChecksBusy() { return false; }
+bool advancePackChecks(int) { return false; }
+void pausePackChecks() {}
 void restartCheck() {}
 bool checkBusy() { return false; }
 void advanceCheck(int) {}
