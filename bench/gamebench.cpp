@@ -28,6 +28,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "console/console.h"
 #include "levels/levels.h"
@@ -81,6 +82,9 @@ struct PtyGame {
             char chunk[65536];
             ssize_t got = read(master, chunk, sizeof chunk);
             if (got <= 0) return;
+            // The start-up asks where two shades and a `rep` left the cursor: answered as xterm does.
+            if (std::string_view(chunk, static_cast<size_t>(got)).find("\x1b[6n") != std::string_view::npos)
+                keys("\x1b[3;3R");
             bytes += got;
             lastByte = Clock::now();
         }

@@ -8,8 +8,10 @@
 
 #include <array>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "console/cp437.h"
 #include "console/glyphs.h"
@@ -280,6 +282,46 @@ TEST_F(StopAndContinue, TheTerminalIsGivenBackAndTakenAgain) {
     kill(pid, SIGKILL);  // if it did not end: the test has failed anyway
 }
 
+namespace {
+
+// The game on a pty of 80 x 25 until it has been quiet for 600 ms: the bytes it
+// sent. `answer` is what the terminal says when the start-up asks where the
+// cursor is ("" for a terminal that never answers).
+std::string ptyRun(const char* term, const char* locale, const std::string& answer) {
+    int master = -1;
+    winsize size{25, 80, 0, 0};
+    pid_t game = forkpty(&master, nullptr, nullptr, &size);
+    if (game < 0) return "";
+    if (game == 0) {
+        setenv("TERM", term, 1);
+        setenv("LANG", locale, 1);
+        unsetenv("LC_ALL"), unsetenv("LC_CTYPE"), unsetenv("TMUX"), unsetenv("VTE_VERSION");
+        setenv("SDL_AUDIODRIVER", "nonexistent", 1);
+        execl(QUORVEX_BINARY, QUORVEX_BINARY, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string sent;
+    auto quiet = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(600)) {
+        pollfd ready{master, POLLIN, 0};
+        char chunk[4096];
+        if (poll(&ready, 1, 50) <= 0) continue;
+        ssize_t got = read(master, chunk, sizeof chunk);
+        if (got <= 0) break;
+        sent.append(chunk, static_cast<size_t>(got));
+        if (std::string_view(chunk, static_cast<size_t>(got)).find("\x1b[6n") != std::string_view::npos &&
+            write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
+            ADD_FAILURE() << "no answer sent";
+        quiet = std::chrono::steady_clock::now();
+    }
+    kill(game, SIGKILL);
+    waitpid(game, nullptr, 0);
+    close(master);
+    return sent;
+}
+
+}  // namespace
+
 // The menu's first picture on a pty, for each TERM: at most 2,048 bytes where
 // terminfo has `rep`, at most 4,096 where it has not (there in the C locale's
 // one-byte glyphs, or as the blended blanks of a terminal known to draw shades
@@ -301,32 +343,7 @@ TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
     EXPECT_EQ(runGame(), -1);  // the menu, as the game draws it
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.term) + " " + c.locale);
-        int master = -1;
-        winsize size{25, 80, 0, 0};
-        pid_t game = forkpty(&master, nullptr, nullptr, &size);
-        ASSERT_GE(game, 0);
-        if (game == 0) {
-            setenv("TERM", c.term, 1);
-            setenv("LANG", c.locale, 1);
-            unsetenv("LC_ALL"), unsetenv("LC_CTYPE"), unsetenv("TMUX"), unsetenv("VTE_VERSION");
-            setenv("SDL_AUDIODRIVER", "nonexistent", 1);
-            execl(QUORVEX_BINARY, QUORVEX_BINARY, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        std::string sent;
-        auto quiet = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - quiet < std::chrono::milliseconds(600)) {
-            pollfd ready{master, POLLIN, 0};
-            char chunk[4096];
-            if (poll(&ready, 1, 50) <= 0) continue;
-            ssize_t got = read(master, chunk, sizeof chunk);
-            if (got <= 0) break;
-            sent.append(chunk, static_cast<size_t>(got));
-            quiet = std::chrono::steady_clock::now();
-        }
-        kill(game, SIGKILL);
-        waitpid(game, nullptr, 0);
-        close(master);
+        std::string sent = ptyRun(c.term, c.locale, "\x1b[3;3R");
         EXPECT_LE(sent.size(), c.limit);
         std::ofstream(folder / "raw", std::ios::binary) << sent;
         std::string vt = commandOutput("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) + "/tests/vtcheck.py " +
@@ -343,4 +360,44 @@ TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
             EXPECT_EQ(line, expected.erase(expected.find_last_not_of(' ') + 1)) << "row " << row;
         }
     }
+}
+
+// `rep` is used only where the terminal shows that it repeats a UTF-8 glyph:
+// an answer two cells on keeps it, one cell on (tmux, unnamed) or none drops
+// it; a key typed before the answer still counts (Enter: a new game, here
+// in a folder without rooms).
+TEST_F(FirstPicture, RepeatIsUsedOnlyWhereTheTerminalShowsItWorks) {
+    auto repeats = [](const std::string& sent) {
+        size_t asked = sent.find("\x1b[6n");
+        return asked != std::string::npos && std::regex_search(sent.substr(asked), std::regex("\x1b\\[[0-9]+b"));
+    };
+    std::string kept = ptyRun("xterm-256color", "C.UTF-8", "\x1b[3;3R");
+    std::string unheard = ptyRun("xterm-256color", "C.UTF-8", "\x1b[3;2R");
+    std::string silent = ptyRun("xterm-256color", "C.UTF-8", "");
+    EXPECT_TRUE(repeats(kept));
+    EXPECT_FALSE(repeats(unheard));
+    EXPECT_FALSE(repeats(silent));
+    EXPECT_NE(silent.find("New Game"), std::string::npos);
+    EXPECT_EQ(ptyRun("xterm-256color", "C", "").find("\x1b[6n"), std::string::npos);  // one-byte glyphs: not asked
+    EXPECT_NE(ptyRun("xterm-256color", "C.UTF-8", "\r\x1b[3;3R").find("File missing"), std::string::npos);
+}
+
+// tmux where nothing says so (over ssh, under env -i) with a TERM that has
+// `rep`: it ignores a repeat after a UTF-8 glyph, which once drew each wall
+// row of the menu as one shade. The picture is the one drawn where TMUX is set.
+TEST_F(FirstPicture, TheMenuIsWholeUnderTmuxThatDoesNotSayItIsThere) {
+    std::string pictures[2];
+    for (int unset = 0; unset < 2; ++unset) {
+        TmuxGame game;
+        game.start(folder, std::string(unset ? "-u TMUX " : "") + "TERM=xterm-256color");
+        ASSERT_TRUE(game.waitFor("New Game", 10000)) << game.screen();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pictures[unset] = game.screen();
+        game.keys("Escape");
+        EXPECT_EQ(game.waitExit(10000), 0);
+    }
+    EXPECT_EQ(pictures[1], pictures[0]);
+    std::string bricks;  // the menu's top row: a whole row of wall
+    for (int column = 0; column < 80; ++column) bricks += "\u2591";
+    EXPECT_EQ(pictures[1].substr(0, pictures[1].find('\n')), bricks);
 }

@@ -620,20 +620,19 @@ void enterState(SearchJob& job, const uint64_t* key, PlayerState& p, bool allowL
             cells[m.cell] = cellValue(m, bits);
             job.written.push_back(m.cell);
         }
-    room.verticalEnemy.active = field(w, word::vertical, 1);
-    if (room.verticalEnemy.active) {
-        room.verticalEnemy.y = static_cast<uint8_t>(field(w, word::vertical + 1, 5));
-        room.verticalEnemy.step = static_cast<int8_t>(field(w, word::vertical + 6, 1) ? 1 : -1);
-        cells[verticalCell(job, w)] = static_cast<CellCode>(static_cast<int8_t>(field(w, word::vertical + 7, 8)));
-        job.written.push_back(verticalCell(job, w));
-    }
-    room.horizontalEnemy.active = field(w, word::horizontal, 1);
-    if (room.horizontalEnemy.active) {
-        room.horizontalEnemy.x = static_cast<uint8_t>(field(w, word::horizontal + 1, 7));
-        room.horizontalEnemy.step = static_cast<int8_t>(field(w, word::horizontal + 8, 1) ? 1 : -1);
-        cells[horizontalCell(job, w)] = static_cast<CellCode>(static_cast<int8_t>(field(w, word::horizontal + 9, 8)));
-        job.written.push_back(horizontalCell(job, w));
-    }
+    // An enemy: its flag, its place along its line (`length` bits), its direction, the cell it stands on.
+    auto unpackEnemy = [&](EnemySlot& enemy, uint8_t& place, int at, int length,
+                           int (*cellOf)(const SearchJob&, uint64_t)) {
+        enemy.active = field(w, at, 1);
+        if (!enemy.active) return;
+        place = static_cast<uint8_t>(field(w, at + 1, length));
+        enemy.step = static_cast<int8_t>(field(w, at + 1 + length, 1) ? 1 : -1);
+        int cell = cellOf(job, w);
+        cells[cell] = static_cast<CellCode>(static_cast<int8_t>(field(w, at + 2 + length, 8)));
+        job.written.push_back(cell);
+    };
+    unpackEnemy(room.verticalEnemy, room.verticalEnemy.y, word::vertical, 5, verticalCell);
+    unpackEnemy(room.horizontalEnemy, room.horizontalEnemy.x, word::horizontal, 7, horizontalCell);
 }
 
 // The start's map again where enterState wrote (the steps from it undone).

@@ -122,6 +122,7 @@ struct TerminalState {
     struct sigaction savedResize, savedStop, savedContinue;
     Clock::duration stoppedFor{};  // all the time spent stopped (SIGTSTP), which pauses do not count
     GlyphTable glyphs;
+    std::string typedAhead;  // keys that came while the start-up asked the terminal something
 };
 
 TerminalState tty;
@@ -911,6 +912,11 @@ void inputEnded() {
 bool takingInput() { return tty.inputOpen && queuedKeyCount() < keyQueueLimit; }
 
 void readWaitingInput() {
+    if (!tty.typedAhead.empty()) {
+        std::string ahead = std::move(tty.typedAhead);
+        tty.typedAhead.clear();
+        feed(reinterpret_cast<const uint8_t*>(ahead.data()), static_cast<ssize_t>(ahead.size()));
+    }
     while (takingInput()) {
         pollfd ready{tty.inputFd, POLLIN, 0};
         int result = poll(&ready, 1, 0);
@@ -939,6 +945,7 @@ void readWaitingInput() {
 // wakes it when its time is up.
 void waitForEvent(Clock::duration limit) {
     if (limit < Clock::duration::zero()) limit = std::chrono::hours(24);
+    if (!tty.typedAhead.empty()) limit = Clock::duration::zero();
     if (decoderWaiting(tty.decoder) && takingInput()) {
         Clock::duration escLeft = tty.lastInput + std::chrono::milliseconds(escDelayMs) - Clock::now();
         limit = std::clamp(escLeft, Clock::duration::zero(), limit);
@@ -1106,6 +1113,51 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     return true;
 }
 
+// Some terminals take `rep` and ignore it after a UTF-8 glyph: tmux reached
+// where nothing says tmux is there (over ssh, or under env -i) with a TERM
+// that claims it, which would draw a wall row as one ▓. So one shade and its
+// repeat are written where the blank window will cover them, and the cursor
+// is asked for: `rep` stays only where it moved two cells. An answer that
+// comes too late reads as no key (the decoder drops a sequence with a ';').
+void checkRepeat() {
+    constexpr uint8_t shade = 0xB0;
+    if (tty.cap.rep == nullptr || !tty.inputIsTty || !isatty(tty.outputFd) || glyphLength[shade] < 2) return;
+    std::string repeat = withParameters(tty.cap.rep, 'X', 2);
+    if (repeat.empty() || repeat[0] != 'X') return;  // writeRun does not use such a form anyway
+    const char* ask = capability("u7");
+    appendCapability(tty.out, withParameters(tty.cap.cup, 2, 0).c_str());
+    tty.out.append(glyphBytes[shade], glyphLength[shade]);
+    tty.out.append(repeat, 1, std::string::npos);
+    appendCapability(tty.out, ask != nullptr ? ask : "\x1b[6n");
+    sendOutput();
+    tty.cursorRow = tty.cursorColumn = -1;
+    std::string heard;
+    int row = 0, column = 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(400);
+    while (Clock::now() < deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd ready{tty.inputFd, POLLIN, 0};
+        int result = poll(&ready, 1, static_cast<int>(left) + 1);
+        if (result < 0 && errno == EINTR) continue;
+        if (result <= 0 || !(ready.revents & POLLIN)) break;
+        char chunk[256];
+        ssize_t got = read(tty.inputFd, chunk, sizeof chunk);
+        if (got <= 0) break;
+        heard.append(chunk, static_cast<size_t>(got));
+        size_t at = heard.find("\x1b[");
+        for (; at != std::string::npos; at = heard.find("\x1b[", at + 1)) {
+            int length = 0;
+            if (std::sscanf(heard.c_str() + at, "\x1b[%d;%dR%n", &row, &column, &length) == 2 && length > 0) {
+                tty.typedAhead = heard.substr(0, at) + heard.substr(at + static_cast<size_t>(length));
+                if (column != 3) tty.cap.rep = nullptr;
+                return;
+            }
+        }
+    }
+    tty.typedAhead = heard;
+    tty.cap.rep = nullptr;  // no answer: the picture right, if longer
+}
+
 bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool sizeMustBeKnown, std::string& failure) {
     int outputFd = fileno(output);
     struct winsize size {};
@@ -1123,6 +1175,7 @@ bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool siz
     tty.inputIsTty = isatty(tty.inputFd);
     tty.inputOpen = true;
     tty.decoder = KeyDecoder{};
+    tty.typedAhead.clear();
     tty.look = Look{};
     tty.out.clear();
     makeGlyphs(terminalName(terminalType));
@@ -1137,6 +1190,8 @@ bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool siz
     tty.rows = tty.columns = 0;
     tty.growAsked = tty.playerSized = tty.shrunkAtStop = false;
     addStartSequence(true);
+    checkRepeat();
+    tty.shades = shadeDrawing(terminalName(terminalType));  // again, for a `rep` found wanting
     tty.open = true;
     handleResize(false);  // the blank window, and the restore bytes
     return true;
