@@ -1092,7 +1092,7 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     c.smir = capability("smir");
     c.rmir = capability("rmir");
     // A multiplexer in between (whatever TERM says) may not repeat a UTF-8
-    // glyph: tmux repeats only ASCII ones.
+    // glyph: tmux repeats only ASCII ones. Elsewhere checkRepeat finds out.
     c.rep = environmentHas("TMUX") || environmentHas("STY") ? nullptr : capability("rep");
     c.ech = capability("ech");
     c.el = capability("el");
@@ -1113,17 +1113,25 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     return true;
 }
 
-// Some terminals take `rep` and ignore it after a UTF-8 glyph: tmux reached
-// where nothing says tmux is there (over ssh, or under env -i) with a TERM
-// that claims it, which would draw a wall row as one ▓. So one shade and its
-// repeat are written where the blank window will cover them, and the cursor
-// is asked for: `rep` stays only where it moved two cells. An answer that
-// comes too late reads as no key (the decoder drops a sequence with a ';').
+// Whether the terminal repeats a UTF-8 glyph is found out, not believed:
+// tmux reached where nothing says tmux is there (over ssh, or under env -i)
+// takes `rep` from a TERM that claims it and ignores it after a UTF-8 glyph,
+// which would draw a wall row as one ░; st, kitty and foot repeat one though
+// their terminfo has no `rep`. So one shade and its repeat (terminfo's form,
+// or else ECMA-48's REP) are written where the blank window will cover them,
+// and the cursor is asked for: `rep` is used only where it moved two cells.
+// An answer that comes too late reads as no key (the decoder drops a
+// sequence with a ';'). Inside a multiplexer that says so nothing is asked.
 void checkRepeat() {
     constexpr uint8_t shade = 0xB0;
-    if (tty.cap.rep == nullptr || !tty.inputIsTty || !isatty(tty.outputFd) || glyphLength[shade] < 2) return;
-    std::string repeat = withParameters(tty.cap.rep, 'X', 2);
-    if (repeat.empty() || repeat[0] != 'X') return;  // writeRun does not use such a form anyway
+    static const char ecmaRepeat[] = "%p1%c\x1b[%p2%{1}%-%db";
+    if (!tty.inputIsTty || !isatty(tty.outputFd) || glyphLength[shade] < 2 || environmentHas("TMUX") ||
+        environmentHas("STY"))
+        return;
+    const char* form = tty.cap.rep != nullptr ? tty.cap.rep : ecmaRepeat;
+    tty.cap.rep = nullptr;
+    std::string repeat = withParameters(form, 'X', 2);
+    if (repeat.empty() || repeat[0] != 'X') return;  // writeRun could not use such a form anyway
     const char* ask = capability("u7");
     appendCapability(tty.out, withParameters(tty.cap.cup, 2, 0).c_str());
     tty.out.append(glyphBytes[shade], glyphLength[shade]);
@@ -1149,13 +1157,12 @@ void checkRepeat() {
             int length = 0;
             if (std::sscanf(heard.c_str() + at, "\x1b[%d;%dR%n", &row, &column, &length) == 2 && length > 0) {
                 tty.typedAhead = heard.substr(0, at) + heard.substr(at + static_cast<size_t>(length));
-                if (column != 3) tty.cap.rep = nullptr;
+                if (column == 3) tty.cap.rep = form;
                 return;
             }
         }
     }
-    tty.typedAhead = heard;
-    tty.cap.rep = nullptr;  // no answer: the picture right, if longer
+    tty.typedAhead = heard;  // no answer: no `rep`, the picture right if longer
 }
 
 bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool sizeMustBeKnown, std::string& failure) {
