@@ -621,18 +621,18 @@ void enterState(SearchJob& job, const uint64_t* key, PlayerState& p, bool allowL
             job.written.push_back(m.cell);
         }
     // An enemy: its flag, its place along its line (`length` bits), its direction, the cell it stands on.
-    auto unpackEnemy = [&](EnemySlot& enemy, uint8_t& place, int at, int length,
-                           int (*cellOf)(const SearchJob&, uint64_t)) {
+    auto unpackEnemy = [&](EnemySlot& enemy, uint8_t& place, int at, int length, auto cellOf) {
         enemy.active = field(w, at, 1);
         if (!enemy.active) return;
         place = static_cast<uint8_t>(field(w, at + 1, length));
         enemy.step = static_cast<int8_t>(field(w, at + 1 + length, 1) ? 1 : -1);
-        int cell = cellOf(job, w);
+        int cell = cellOf();
         cells[cell] = static_cast<CellCode>(static_cast<int8_t>(field(w, at + 2 + length, 8)));
         job.written.push_back(cell);
     };
-    unpackEnemy(room.verticalEnemy, room.verticalEnemy.y, word::vertical, 5, verticalCell);
-    unpackEnemy(room.horizontalEnemy, room.horizontalEnemy.x, word::horizontal, 7, horizontalCell);
+    unpackEnemy(room.verticalEnemy, room.verticalEnemy.y, word::vertical, 5, [&] { return verticalCell(job, w); });
+    unpackEnemy(room.horizontalEnemy, room.horizontalEnemy.x, word::horizontal, 7,
+                [&] { return horizontalCell(job, w); });
 }
 
 // The start's map again where enterState wrote (the steps from it undone).
