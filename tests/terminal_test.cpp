@@ -128,8 +128,7 @@ TEST_F(TerminalGame, AFloodAndAResizeStormLeaveTheGameRunningAndADeadTerminalEnd
     game.tmux("resize-window -t 0 -x 80 -y 25");
     // The last resize's redraw may still be on its way when the hearts show.
     std::string after;
-    for (int waited = 0; waited < 5000 && (after = game.tmux("capture-pane -p -t 0 -S 0 -E 0")) != before;
-         waited += 50)
+    for (int waited = 0; waited < 5000 && (after = game.tmux("capture-pane -p -t 0 -S 0 -E 0")) != before; waited += 50)
         TmuxGame::nap();
     EXPECT_EQ(after, before);
     EXPECT_TRUE(game.waitFor("♥")) << game.screen();
