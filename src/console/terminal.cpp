@@ -1116,8 +1116,8 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
 // Whether the terminal repeats a UTF-8 glyph is found out, not believed:
 // tmux reached where nothing says tmux is there (over ssh, or under env -i)
 // takes `rep` from a TERM that claims it and ignores it after a UTF-8 glyph,
-// which would draw a wall row as one ░; st, kitty and foot repeat one though
-// their terminfo has no `rep`. So one shade and its repeat (terminfo's form,
+// which would draw a wall row as one ░; st repeats one though its terminfo
+// has no `rep`. So one shade and its repeat (terminfo's form,
 // or else ECMA-48's REP) are written where the blank window will cover them,
 // and the cursor is asked for: `rep` is used only where it moved two cells.
 // An answer that comes too late reads as no key (the decoder drops a
