@@ -968,18 +968,9 @@ void makeGlyphs(const std::string& terminalType) {
     std::vector<char32_t> font;
     tty.glyphs = makeGlyphTable(chooseGlyphSet(terminalType, tty.outputFd, font), font);
     for (int byte = 0; byte < 256; ++byte) {
-        char32_t c = tty.glyphs.glyph[byte];
-        char* b = glyphBytes[byte];
-        if (c < 0x80) {
-            b[0] = static_cast<char>(c), glyphLength[byte] = 1;
-        } else if (c < 0x800) {
-            b[0] = static_cast<char>(0xC0 | (c >> 6)), b[1] = static_cast<char>(0x80 | (c & 0x3F));
-            glyphLength[byte] = 2;
-        } else {
-            b[0] = static_cast<char>(0xE0 | (c >> 12)), b[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            b[2] = static_cast<char>(0x80 | (c & 0x3F));
-            glyphLength[byte] = 3;
-        }
+        std::string bytes = utf8Of(tty.glyphs.glyph[byte]);
+        std::memcpy(glyphBytes[byte], bytes.data(), bytes.size());
+        glyphLength[byte] = static_cast<uint8_t>(bytes.size());
     }
 }
 
