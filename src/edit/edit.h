@@ -117,6 +117,8 @@ void drawEditor();
 void drawStatusRows();
 void drawVerdictRow();
 void showHelp();
+// Text at column x, row y in a console colour.
+void writeAt(int x, int y, uint8_t colour, std::string_view text);
 // Text broken at spaces into lines of at most width characters (a word
 // longer than that is broken where it must be).
 std::vector<std::string> wrapText(std::string_view text, size_t width);

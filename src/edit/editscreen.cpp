@@ -85,12 +85,6 @@ void drawMarks(const std::set<std::pair<int, int>>& patrol) {
     putCell(edit.cursorX, edit.cursorY, under.character, 0, 7);
 }
 
-void writeAt(int x, int y, uint8_t colour, std::string_view text) {
-    moveCursor(x, y);
-    setTextColor(colour);
-    writeText(text);
-}
-
 std::string cut(std::string text, size_t width) {
     if (text.size() > width) text = text.substr(0, width - 1) + "\xAF";  // »
     return text;
@@ -148,6 +142,12 @@ void drawEditor() {
     // In a window of 24 rows the map scrolls as the game's does, keeping the
     // cursor in sight above the three status rows.
     followPlayer(edit.cursorX, edit.cursorY);
+}
+
+void writeAt(int x, int y, uint8_t colour, std::string_view text) {
+    moveCursor(x, y);
+    setTextColor(colour);
+    writeText(text);
 }
 
 std::vector<std::string> wrapText(std::string_view text, size_t width) {

@@ -122,12 +122,6 @@ std::string entryState(const std::string& entry) {
     }
 }
 
-void writeAt(int x, int y, uint8_t colour, std::string_view text) {
-    moveCursor(x, y);
-    setTextColor(colour);
-    writeText(text);
-}
-
 // The marker moves over the entries, then over the files below the index.
 int selectableCount() { return static_cast<int>(pack.entries.size() + pack.unlisted.size()); }
 bool onEntry() { return pack.selected < static_cast<int>(pack.entries.size()); }
