@@ -1018,6 +1018,9 @@ bool environmentHas(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
+// tmux or screen between the game and the terminal, by their own word.
+bool insideMultiplexer() { return environmentHas("TMUX") || environmentHas("STY"); }
+
 // How the terminal draws ░ ▒ ▓, from what TERM and the environment honestly
 // say: terminals that set a variable of their own, or have a TERM of their
 // own, are known; a multiplexer passes the glyphs on to a terminal it does
@@ -1034,7 +1037,7 @@ Shades shadeDrawing(const std::string& name) {
             forced = nullptr;
         if (forced != nullptr) return stipple ? Shades::Game : tty.cap.rep == nullptr ? Shades::Blocks : Shades::Lifted;
     }
-    bool multiplexed = environmentHas("TMUX") || environmentHas("STY") || startsWith("screen") || startsWith("tmux");
+    bool multiplexed = insideMultiplexer() || startsWith("screen") || startsWith("tmux");
     bool flatMarks = environmentHas("VTE_VERSION") || environmentHas("KONSOLE_VERSION") ||
                      environmentHas("ALACRITTY_WINDOW_ID") || environmentHas("ALACRITTY_SOCKET") || startsWith("vte") ||
                      startsWith("gnome") || startsWith("konsole") || startsWith("alacritty");
@@ -1084,7 +1087,7 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     c.rmir = capability("rmir");
     // A multiplexer in between (whatever TERM says) may not repeat a UTF-8
     // glyph: tmux repeats only ASCII ones. Elsewhere checkRepeat finds out.
-    c.rep = environmentHas("TMUX") || environmentHas("STY") ? nullptr : capability("rep");
+    c.rep = insideMultiplexer() ? nullptr : capability("rep");
     c.ech = capability("ech");
     c.el = capability("el");
     c.backColourErase = tigetflag("bce") > 0;
@@ -1116,9 +1119,7 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
 void checkRepeat() {
     constexpr uint8_t shade = 0xB0;
     static const char ecmaRepeat[] = "%p1%c\x1b[%p2%{1}%-%db";
-    if (!tty.inputIsTty || !isatty(tty.outputFd) || glyphLength[shade] < 2 || environmentHas("TMUX") ||
-        environmentHas("STY"))
-        return;
+    if (!tty.inputIsTty || !isatty(tty.outputFd) || glyphLength[shade] < 2 || insideMultiplexer()) return;
     const char* form = tty.cap.rep != nullptr ? tty.cap.rep : ecmaRepeat;
     tty.cap.rep = nullptr;
     std::string repeat = withParameters(form, 'X', 2);
