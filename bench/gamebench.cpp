@@ -46,13 +46,14 @@ int failures = 0;
 
 long long milliseconds(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); }
 
-// Where the start-up asks whether a repeated shade moved the cursor two cells:
-// answered as each terminal does (xterm, st and the Linux console tried;
-// konsole, not tried, as one that does not repeat).
+// Where the start-up asks whether a repeated shade moved the cursor two cells
+// (and, on TERM=linux, whether the console's display-control mode moved it two
+// more): answered as each terminal does (xterm, st and the Linux console
+// tried; konsole, not tried, as one that does not repeat).
 const char* repeatAnswer(const std::string& term) {
     for (const char* repeats : {"xterm", "vte", "alacritty", "st-", "ansi"})
         if (term.rfind(repeats, 0) == 0) return "\x1b[3;3R";
-    return "\x1b[3;2R";
+    return term.rfind("linux", 0) == 0 ? "\x1b[3;4R" : "\x1b[3;2R";
 }
 
 struct PtyGame {

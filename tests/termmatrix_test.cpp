@@ -284,10 +284,10 @@ TEST_F(StopAndContinue, TheTerminalIsGivenBackAndTakenAgain) {
 
 namespace {
 
-// The game on a pty of 80 x 25 until it has been quiet for 600 ms: the bytes it
-// sent. `answer` is what the terminal says when the start-up asks where the
-// cursor is ("" for a terminal that never answers).
-std::string ptyRun(const char* term, const char* locale, const std::string& answer) {
+// The game on a pty of 80 x 25 until it has been quiet for 600 ms, then ended
+// by `ending`: the bytes it sent. `answer` is what the terminal says when the
+// start-up asks where the cursor is ("" for a terminal that never answers).
+std::string ptyRun(const char* term, const char* locale, const std::string& answer, int ending = SIGKILL) {
     int master = -1;
     winsize size{25, 80, 0, 0};
     pid_t game = forkpty(&master, nullptr, nullptr, &size);
@@ -314,10 +314,41 @@ std::string ptyRun(const char* term, const char* locale, const std::string& answ
             ADD_FAILURE() << "no answer sent";
         quiet = std::chrono::steady_clock::now();
     }
+    kill(game, ending);
+    for (char chunk[4096];;) {  // what it sends on the way out
+        pollfd ready{master, POLLIN, 0};
+        ssize_t got = poll(&ready, 1, 2000) > 0 ? read(master, chunk, sizeof chunk) : 0;
+        if (got <= 0) break;
+        sent.append(chunk, static_cast<size_t>(got));
+    }
     kill(game, SIGKILL);
     waitpid(game, nullptr, 0);
     close(master);
     return sent;
+}
+
+// The bytes played back in pyte (vtcheck.py) for TERM `term`: what it prints.
+std::string vtcheck(const std::filesystem::path& folder, const std::string& sent, const char* term) {
+    std::ofstream(folder / "raw", std::ios::binary) << sent;
+    return commandOutput("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) + "/tests/vtcheck.py " +
+                         shellQuoted((folder / "raw").string()) + " " + term);
+}
+
+// Fails where a row of the picture the bytes draw differs from the in-memory
+// console's view, drawn with `glyphs` (with shades as blanks where `blocks`).
+void expectPicture(const std::filesystem::path& folder, const std::string& sent, const char* term,
+                   const GlyphTable& glyphs, bool blocks = false) {
+    std::string vt = vtcheck(folder, sent, term);
+    std::istringstream shown(vt.substr(vt.find("picture\n") + 8));
+    for (int row = 1; row <= 25; ++row) {
+        std::string line, expected;
+        std::getline(shown, line);
+        for (char byte : bufferRowText(viewTop() + row - 1)) {
+            auto b = static_cast<uint8_t>(byte);
+            expected += blocks && b >= 0xB0 && b <= 0xB2 ? " " : utf8Of(glyphs.glyph[b]);
+        }
+        EXPECT_EQ(line, expected.erase(expected.find_last_not_of(' ') + 1)) << "row " << row;
+    }
 }
 
 }  // namespace
@@ -334,6 +365,7 @@ TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
         const char* locale;
         size_t limit;
         bool blocks;  // shades as blanks
+        const char* answer = "\x1b[3;3R";
     };
     const Case cases[] = {{"xterm-256color", "C.UTF-8", 2048, false},
                           {"vte-256color", "C.UTF-8", 2048, false},
@@ -343,29 +375,50 @@ TEST_F(FirstPicture, TheMenuArrivesWholeInFewBytes) {
                           {"konsole-256color", "C.UTF-8", 4096, true},
                           {"screen", "C", 4096, false},
                           {"rxvt-unicode-256color", "C", 4096, false},
-                          {"linux", "C", 4096, false}};
+                          {"linux", "C", 4096, false},
+                          // The Linux console: its display-control mode shown (two cells on), no repeat.
+                          {"linux", "C.UTF-8", 4096, false, "\x1b[3;4R"}};
     startMemoryConsole();
     EXPECT_EQ(runGame(), -1);  // the menu, as the game draws it
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.term) + " " + c.locale);
         // Answered as the terminal does: konsole (not tried) as one that does not repeat.
-        std::string sent = ptyRun(c.term, c.locale, c.blocks ? "\x1b[3;2R" : "\x1b[3;3R");
+        std::string sent = ptyRun(c.term, c.locale, c.blocks ? "\x1b[3;2R" : c.answer);
         EXPECT_LE(sent.size(), c.limit);
-        std::ofstream(folder / "raw", std::ios::binary) << sent;
-        std::string vt = commandOutput("/usr/bin/python3 " + std::string(QUORVEX_SOURCE_DIR) + "/tests/vtcheck.py " +
-                                       shellQuoted((folder / "raw").string()) + " " + c.term);
-        std::istringstream shown(vt.substr(vt.find("picture\n") + 8));
-        GlyphTable glyphs = makeGlyphTable(std::string(c.locale) == "C" ? GlyphSet::Ascii : GlyphSet::Unicode);
-        for (int row = 1; row <= 25; ++row) {
-            std::string line, expected;
-            std::getline(shown, line);
-            for (char byte : bufferRowText(row)) {
-                auto b = static_cast<uint8_t>(byte);
-                expected += c.blocks && b >= 0xB0 && b <= 0xB2 ? " " : utf8Of(glyphs.glyph[b]);
-            }
-            EXPECT_EQ(line, expected.erase(expected.find_last_not_of(' ') + 1)) << "row " << row;
-        }
+        bool ascii = std::string(c.locale) == "C", console = std::string(c.term) == "linux";
+        GlyphTable glyphs = makeGlyphTable(ascii ? GlyphSet::Ascii : console ? GlyphSet::Console : GlyphSet::Unicode);
+        expectPicture(folder, sent, c.term, glyphs, c.blocks);
     }
+}
+
+// The Linux console shows each byte as its code page 437 glyph in its
+// display-control mode (SGR 11): where the start-up sees that mode work (the
+// two control bytes written in it moved the cursor), shades and the other
+// glyphs of code page 437 go as one byte each, the rest in UTF-8, in a room
+// as on the menu; the picture is the one UTF-8 gives, and the console is
+// left in UTF-8 at the end. Where the mode did not show, or TERM is not
+// linux, it is never used.
+TEST_F(FirstPicture, TheLinuxConsoleTakesGlyphsAsBytesWhereItShowsItCan) {
+    std::filesystem::copy(std::string(QUORVEX_SOURCE_DIR) + "/data/levels", folder / "levels");
+    key(0, key::enter);  // a new game: room 1, as it stands at first
+    setStopTime(1000);
+    EXPECT_EQ(runGame(), -1);
+    auto modeOn = [](const std::string& sent) {  // the menu's shades as bytes 0xB0 (never one of UTF-8's ░)
+        return std::count(sent.begin(), sent.end(), '\xb0') > 1000;
+    };
+    std::string bytes = ptyRun("linux", "C.UTF-8", "\x1b[3;4R\r", SIGTERM);
+    std::string utf8 = ptyRun("linux", "C.UTF-8", "\x1b[3;2R\r", SIGTERM);
+    EXPECT_TRUE(modeOn(bytes));
+    EXPECT_FALSE(modeOn(utf8));
+    EXPECT_LT(bytes.size(), utf8.size() * 6 / 10);  // the menu and the room: 4 KB instead of 8
+    size_t restored = bytes.rfind("\x18\x1b[m");    // what the game sends on the way out
+    ASSERT_NE(restored, std::string::npos);
+    expectPicture(folder, bytes.substr(0, restored), "linux", makeGlyphTable(GlyphSet::Console));
+    // The way out leaves UTF-8 whatever mode the console was in then.
+    EXPECT_NE(vtcheck(folder, "\x1b[11m" + bytes.substr(restored), "linux").find("glyphs-at-end utf-8"),
+              std::string::npos);
+    EXPECT_FALSE(modeOn(ptyRun("xterm-256color", "C.UTF-8", "\x1b[3;4R")));
+    EXPECT_EQ(ptyRun("rxvt-unicode-256color", "C.UTF-8", "\x1b[3;4R").find("\x01"), std::string::npos);  // not asked
 }
 
 // `rep` is used only where the terminal shows that it repeats a UTF-8 glyph:

@@ -5,6 +5,8 @@
 # screen row as the Linux console shows them: it takes SGR 90-97 as bold plus
 # the colour and keeps the bold until SGR 22 or 0, and draws bold bright. pyte knows no
 # REP (CSI n b): each one is spelt out first as the glyph written n more times.
+# For TERM=linux the bytes pass first through the console's glyph modes, and
+# "console-glyphs-at-end utf-8|bytes|latin-1" says the mode they leave.
 import re
 import sys
 
@@ -33,6 +35,42 @@ class Strict(pyte.Screen):
         super().select_graphic_rendition(*attrs, **options)
 
 
+# The Linux console's glyph modes: after SGR 11 each byte is its code page 437
+# glyph (but for the controls it always acts on) until SGR 10; an SI there
+# leaves the mode on with the Latin-1 map instead. Spelt out in UTF-8 for pyte.
+CP437_HIGH = bytes(range(0x80, 0x100)).decode("cp437")
+CP437_LOW = " ☺☻♥♦♣♠•◘○◙♂♀♪♫☼►◄↕‼¶§▬↨↑↓→←∟↔▲▼"
+ALWAYS_CONTROLS = {0x00, 0x08, 0x0A, 0x0C, 0x0D, 0x0E, 0x0F, 0x1B, 0x9B}
+
+
+def console_glyphs(data):
+    out, mode, i = bytearray(), "utf-8", 0
+    while i < len(data):
+        b = data[i]
+        if b == 0x1B:
+            m = re.match(rb"\x1b\[([0-9;]*)m", data[i:])
+            end = i + (m.end() if m else 1)
+            if m:
+                for part in m.group(1).split(b";"):
+                    mode = {b"10": "utf-8", b"11": "bytes"}.get(part, mode)
+            out += data[i:end]
+            i = end
+            continue
+        if b == 0x0F and mode != "utf-8":
+            mode = "latin-1"
+        if mode == "utf-8" or b in ALWAYS_CONTROLS or (0x20 <= b < 0x7F):
+            out.append(b)
+        elif mode == "bytes":
+            out += (CP437_LOW[b] if b < 0x20 else "⌂" if b == 0x7F else CP437_HIGH[b - 0x80]).encode()
+        else:
+            out += bytes([b]).decode("latin-1").encode()
+        i += 1
+    print("console-glyphs-at-end", mode)
+    return bytes(out)
+
+
+if sys.argv[2] == "linux":
+    raw = console_glyphs(raw)
 text = raw.decode("utf-8", "replace")
 text = re.sub(r"(.)\x1b\[(\d*)b", lambda m: m.group(1) * (1 + int(m.group(2) or 1)), text, flags=re.S)
 screen = Strict(80, 25)

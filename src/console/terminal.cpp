@@ -122,12 +122,17 @@ struct TerminalState {
     struct sigaction savedResize, savedStop, savedContinue;
     Clock::duration stoppedFor{};  // all the time spent stopped (SIGTSTP), which pauses do not count
     GlyphTable glyphs;
+    // The Linux console's display-control mode (SGR 11) shows each byte as its
+    // code page 437 glyph; in use where the start-up found it (checkRepeat).
+    bool consoleBytes = false;
+    int8_t glyphMode = -1;   // the console's mode now: 1 bytes (SGR 11), 0 UTF-8 (SGR 10), -1 not known
     std::string typedAhead;  // keys that came while the start-up asked the terminal something
 };
 
 TerminalState tty;
 char glyphBytes[256][4];
 uint8_t glyphLength[256];
+int8_t glyphMode[256];  // the mode a glyph's bytes need: 1 bytes, 0 UTF-8, -1 either (ASCII)
 
 // --- restoring the terminal from a signal handler ---
 // The handler may only use async-signal-safe calls, so everything it sends
@@ -266,6 +271,7 @@ void prepareRestore() {
     std::atomic_signal_fence(std::memory_order_seq_cst);
     std::string text = "\x18";
     appendCapability(text, tty.cap.sgr0);
+    if (tty.consoleBytes) text += "\x1b[10m";  // sgr0 leaves the console's display-control mode on
     appendCapability(text, capability("op"));
     text += withParameters(tty.cap.csr, 0, tty.rows - 1);
     // Cleared in the default colours, with or without an alternate screen:
@@ -379,10 +385,12 @@ struct Render {
     uint8_t length;
     bool blank;
     Look look;
+    int8_t mode;  // glyphMode's
 };
 
 Render renderOf(ConsoleCell cell) {
-    Render render{glyphBytes[cell.character], glyphLength[cell.character], isBlank(cell.character), Look{}};
+    Render render{glyphBytes[cell.character], glyphLength[cell.character], isBlank(cell.character), Look{},
+                  glyphMode[cell.character]};
     int foreground = cell.attribute & 0x0F, background = (cell.attribute >> 4) & 0x07;
     Look& look = render.look;
     if (tty.colours == ColourWay::None) {
@@ -398,7 +406,7 @@ Render renderOf(ConsoleCell cell) {
             look.foreground = wide ? shade->foreground256 : shade->foreground16;
             look.background = wide ? shade->background256 : shade->background16;
             if (tty.shades == Shades::Blocks)
-                render = {" ", 1, true, Look{-1, blendedBlock[shade - liftedShades][wide ? 0 : 1], false, false}};
+                render = {" ", 1, true, Look{-1, blendedBlock[shade - liftedShades][wide ? 0 : 1], false, false}, -1};
         }
         return render;
     }
@@ -427,6 +435,8 @@ bool sameRender(const Render& a, const Render& b) {
 
 bool sameOnScreen(ConsoleCell a, ConsoleCell b) { return sameRender(renderOf(a), renderOf(b)); }
 
+bool modeFits(const Render& cell) { return cell.mode < 0 || cell.mode == tty.glyphMode; }
+
 // Terminal colour (curses numbering, 16 and up the 256-colour palette) as the terminal takes it.
 std::string colourCode(short colour, bool background) {
     if (tty.colours == ColourWay::Sgr) {
@@ -436,8 +446,7 @@ std::string colourCode(short colour, bool background) {
     return withParameters(background ? tty.cap.setab : tty.cap.setaf, colour);
 }
 
-void useLook(const Render& cell) {
-    if (looksRight(tty.look, cell)) return;
+void useColours(const Render& cell) {
     Look wanted = cell.look;
     bool blank = cell.blank;
     if (blank && tty.colour) wanted.bold = tty.look.bold;  // no reset just for that
@@ -446,6 +455,7 @@ void useLook(const Render& cell) {
         appendCapability(tty.out, tty.cap.sgr0);
         tty.sgrStart = std::string::npos;
         now = Look{};
+        tty.glyphMode = -1;  // the Linux console's sgr0 ends in SI, which resets the glyph map
     }
     if (wanted.bold && !now.bold) addSgr(withParameters(tty.cap.bold, 0)), now.bold = true;
     if (wanted.reverse && !now.reverse) addSgr(withParameters(tty.cap.rev, 0)), now.reverse = true;
@@ -460,6 +470,15 @@ void useLook(const Render& cell) {
         if (!blank) now.foreground = wanted.foreground;
         if (now.background != wanted.background) addSgr(colourCode(wanted.background, true));
         now.background = wanted.background;
+    }
+}
+
+// The colours and modes for a cell, and the console's glyph mode its bytes need.
+void useLook(const Render& cell) {
+    if (!looksRight(tty.look, cell)) useColours(cell);
+    if (!modeFits(cell)) {
+        addSgr(cell.mode ? "\x1b[11m" : "\x1b[10m");
+        tty.glyphMode = cell.mode;
     }
 }
 
@@ -484,7 +503,7 @@ void moveTo(int row, int column) {
             std::string again;
             for (int x = tty.cursorColumn; x < column; ++x) {
                 Render cell = renderOf(tty.shown[row][x]);
-                if (!tty.known[row][x] || !looksRight(tty.look, cell)) {
+                if (!tty.known[row][x] || !looksRight(tty.look, cell) || !modeFits(cell)) {
                     again.clear();
                     break;
                 }
@@ -834,6 +853,7 @@ void addStartSequence(bool first) {
     appendCapability(tty.out, capability("civis"));
     appendCapability(tty.out, capability("smkx"));
     tty.look = Look{};
+    tty.glyphMode = -1;
 }
 
 void setRawModes();
@@ -971,6 +991,38 @@ void makeGlyphs(const std::string& terminalType) {
         std::string bytes = utf8Of(tty.glyphs.glyph[byte]);
         std::memcpy(glyphBytes[byte], bytes.data(), bytes.size());
         glyphLength[byte] = static_cast<uint8_t>(bytes.size());
+        glyphMode[byte] = -1;
+    }
+    tty.consoleBytes = false;
+}
+
+// The Linux console in its display-control mode: each glyph of code page
+// 437 goes as its byte there, a third of its UTF-8 bytes (a fallback too,
+// such as █ for ▓ where the font lacks ▓). Not the bytes the console always
+// takes as controls (NUL, BS, LF, FF, CR, SO, SI, ESC; 0x9B, CSI), and not a
+// glyph outside code page 437, which goes in UTF-8. A two-byte glyph goes
+// as a byte only where the player's glyph does too, so that a walk does not
+// switch modes at every step.
+void useConsoleBytes() {
+    constexpr uint32_t alwaysControls = 0x0800F501;  // bit n: byte n
+    auto byteFor = [](int byte) {
+        char32_t glyph = tty.glyphs.glyph[byte];
+        for (int code = 1; code < 256 && glyph >= 0x80; ++code)
+            if (cp437ToUnicode(static_cast<uint8_t>(code)) == glyph && code != 0x9B &&
+                (code >= 32 || !(alwaysControls >> code & 1)))
+                return code;
+        return 0;
+    };
+    bool playerByte = byteFor(glyph::player) != 0;
+    tty.consoleBytes = true;
+    for (int byte = 0; byte < 256; ++byte) {
+        if (tty.glyphs.glyph[byte] < 0x80) continue;  // the same in either mode
+        int code = byteFor(byte);
+        glyphMode[byte] = code != 0 && (glyphLength[byte] > 2 || playerByte);
+        if (glyphMode[byte] == 1) {
+            glyphBytes[byte][0] = static_cast<char>(code);
+            glyphLength[byte] = 1;
+        }
     }
 }
 
@@ -1116,7 +1168,10 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
 // and the cursor is asked for: `rep` is used only where it moved two cells.
 // An answer that comes too late reads as no key (the decoder drops a
 // sequence with a ';'). Inside a multiplexer that says so nothing is asked.
-void checkRepeat() {
+// Where TERM says linux the same question finds the console's display-control
+// mode (useConsoleBytes): two control bytes written in it move the cursor
+// two cells more, where they would move nothing anywhere else.
+void checkRepeat(const std::string& name) {
     constexpr uint8_t shade = 0xB0;
     static const char ecmaRepeat[] = "%p1%c\x1b[%p2%{1}%-%db";
     if (!tty.inputIsTty || !isatty(tty.outputFd) || glyphLength[shade] < 2 || insideMultiplexer()) return;
@@ -1128,6 +1183,8 @@ void checkRepeat() {
     appendCapability(tty.out, withParameters(tty.cap.cup, 2, 0).c_str());
     tty.out.append(glyphBytes[shade], glyphLength[shade]);
     tty.out.append(repeat, 1, std::string::npos);
+    bool askBytes = name.rfind("linux", 0) == 0;
+    if (askBytes) tty.out += "\x1b[11m\x01\x01\x1b[10m";
     appendCapability(tty.out, ask != nullptr ? ask : "\x1b[6n");
     sendOutput();
     tty.cursorRow = tty.cursorColumn = -1;
@@ -1149,7 +1206,9 @@ void checkRepeat() {
             int length = 0;
             if (std::sscanf(heard.c_str() + at, "\x1b[%d;%dR%n", &row, &column, &length) == 2 && length > 0) {
                 tty.typedAhead = heard.substr(0, at) + heard.substr(at + static_cast<size_t>(length));
-                if (column == 3) tty.cap.rep = form;
+                int moved = column - 2;  // beyond the shade: 1 for the repeat, 2 for the console's mode
+                if (moved == 1 || (askBytes && moved == 3)) tty.cap.rep = form;
+                if (askBytes && (moved == 2 || moved == 3)) useConsoleBytes();
                 return;
             }
         }
@@ -1189,7 +1248,7 @@ bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool siz
     tty.rows = tty.columns = 0;
     tty.growAsked = tty.playerSized = tty.shrunkAtStop = false;
     addStartSequence(true);
-    checkRepeat();
+    checkRepeat(terminalName(terminalType));
     tty.shades = shadeDrawing(terminalName(terminalType));  // again, for a `rep` found wanting
     tty.open = true;
     handleResize(false);  // the blank window, and the restore bytes
