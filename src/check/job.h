@@ -1,0 +1,277 @@
+// The checker's inside, shared by its files (check/*.cpp) and nothing else.
+// A search is one job: the room's model (which cells play can change, and
+// which of them can still matter from where the player is), the states it
+// packs into a few words, and the tables of the ways it proves a verdict by.
+//
+// How a verdict is proven, and where:
+//   states.cpp     a state in a few words, into the world and back; the table of states
+//   exact.cpp      every reachable state, breadth first: rooms that fit are decided by it whole
+//   goodsways.cpp  the shortest way with every goods item, over the exact search's moves
+//   bestcase.cpp   the room with every changeable cell as the player would wish: what can
+//                  never happen (an exit, a goods item, a cell out of reach), and how far
+//                  anything is at least
+//   witness.cpp    ways the game's tick plays: to the exit, with every goods item, to a place
+//   worstcase.cpp  the room with every changeable cell as an adversary would wish: where the
+//                  player can always still reach the exit or lose a life, so no place is stuck
+//   estimate.cpp   key windows and the difficulty figure where no exact table exists
+//   success.cpp    the difficulty figure over the exact search's moves
+//   search.cpp     the phases in order, limits, and the report
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "check/success.h"
+
+using Clock = std::chrono::steady_clock;
+
+constexpr TickKey choices[] = {TickKey::None, TickKey::Left, TickKey::Right, TickKey::Up, TickKey::Space};
+constexpr uint32_t unknown = 0xFFFFFFFD;  // not expanded yet
+constexpr int mapCells = mapWidth * mapHeight;
+constexpr int maxLooseGoods = 32;
+constexpr int riseLevels = 9;  // rows a jump may still rise: 0 to 8
+constexpr uint32_t noState = 0xFFFFFFFF;
+
+inline bool isGoodsCode(int code) { return code >= GoodsDiamond && code <= GoodsSpade; }
+inline int cellIndex(int x, int y) { return (x - 1) * mapHeight + (y - 1); }
+inline CellXY cellXY(int cell) { return {cell / mapHeight + 1, cell % mapHeight + 1}; }
+inline bool onEdge(int x, int y) { return x == 1 || x == mapWidth || y == 1 || y == mapHeight; }
+
+// --- the first word of a state ---
+// Bits 0-6 x, 7-11 y, 12-13 direction (none, left, right, space), 14-15 the
+// direction saved before a space (only while a space waits), 16-17 slide
+// (none, left, right), 18 jumping, 19-22 ticks into the jump (no more than
+// its height: past the top a fall is a fall), 23 a spring's jump, 24-25
+// lives, 26 a crumbling slot runs (always under the player: it was taken
+// there at the end of the tick). The vertical enemy from bit 27: present,
+// row (5 bits), stepping down, the code of its cell (8 bits); the
+// horizontal one from bit 42: present, column (7 bits), stepping right, code.
+namespace word {
+constexpr int x = 0, y = 7, direction = 12, saved = 14, slide = 16, jumping = 18, jumpStep = 19, spring = 23,
+              lives = 24, slot = 26;
+constexpr int vertical = 27, horizontal = 42;
+constexpr uint64_t playerBits = (uint64_t(1) << lives) - 1;           // all of the player that moves it
+constexpr uint64_t verticalBits = uint64_t(0x7FFF) << vertical;       // 15 bits
+constexpr uint64_t horizontalBits = uint64_t(0x1FFFF) << horizontal;  // 17 bits
+}  // namespace word
+
+inline uint64_t field(uint64_t w, int at, int bits) { return (w >> at) & ((uint64_t(1) << bits) - 1); }
+inline int wordX(uint64_t w) { return static_cast<int>(field(w, word::x, 7)); }
+inline int wordY(uint64_t w) { return static_cast<int>(field(w, word::y, 5)); }
+inline int wordCell(uint64_t w) { return cellIndex(wordX(w), wordY(w)); }
+
+inline void setBit(uint64_t* words, int bit) { words[bit >> 6] |= uint64_t(1) << (bit & 63); }
+inline bool testBit(const uint64_t* words, int bit) { return (words[bit >> 6] >> (bit & 63)) & 1; }
+inline void clearBit(uint64_t* words, int bit) { words[bit >> 6] &= ~(uint64_t(1) << (bit & 63)); }
+
+// A map cell that play can change, and its bits in a state.
+struct MutableCell {
+    int cell = 0;
+    CellCode initial = Empty;
+    int crumbledBit = -1;  // crumbling floor: gone
+    int emptyBit = -1;     // an enemy passed over it, and left it empty
+    int takenBit = -1;     // a goods item on an enemy's way, taken by the player
+};
+
+// Memory of the search's largest tables. The hash table and the keys are
+// read at random, a few times for every state: on large pages (where the
+// system gives them) far fewer of those reads wait for the page tables.
+struct FreeMemory {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Memory = std::unique_ptr<T[], FreeMemory>;
+
+constexpr int keyBlockBits = 17;      // states per block of keys: 131072
+constexpr uint32_t firstKeys = 1024;  // the first block starts this small and grows
+
+// States by their keys (keyWords words each), numbered as they are added.
+struct StateTable {
+    int keyWords = 1;
+    bool allowLoss = false;
+    bool keepMoves = false;              // the moves of each state kept (the exact search's main table)
+    std::vector<Memory<uint64_t>> keys;  // keyWords per state, in blocks of whole keys
+    size_t keyRoom = 0;                  // states the blocks hold
+    BlockArray<uint32_t> successors;     // choiceCount per state; unknown until expanded
+    std::vector<uint32_t> goodsMoves;    // the moves (state * choiceCount + choice) that take a loose goods item
+    std::vector<uint8_t> goodsTaken;     // the item each takes
+    // Open addressing: a slot's tag (a few bits of the key's hash, never 0)
+    // and its state; tag 0 marks a free slot. The tag spares reading the key
+    // of every other state met on the way.
+    Memory<uint8_t> tags;
+    Memory<uint32_t> slots;
+    size_t slotCount = 0;
+    std::vector<uint32_t> levelStart;  // the first state of each tick from the start
+    size_t count = 0;
+    size_t nextToExpand = 0;
+    bool exhausted = false;
+};
+
+// A way through the room for the goods: a state with the set of loose goods
+// taken on the way there. Breadth first over these gives the shortest way
+// that takes them all.
+struct WayNode {
+    uint32_t state, goods, parent;  // parent: the way before, or noState
+};
+// The goods sets that ways brought to one state, a few to a chunk; `next`
+// is the state's next chunk, + 1 (0: none).
+struct GoodsSeen {
+    static constexpr int room = 6;
+    uint32_t goods[room];
+    uint32_t count;
+    uint32_t next;
+};
+
+// One choice of a state being expanded, worked out before the table is asked.
+struct Step {
+    uint32_t target;  // dead, atExit, or unknown until resolved
+    uint8_t loose;    // the loose goods item it takes, or noGoods
+    int8_t same;      // an earlier choice of the state with the same next state, or -1
+    uint64_t hash;
+};
+
+constexpr size_t batchStates = 16;  // states stepped before the table is asked for their successors
+
+// A batch of states stepped and waiting for the table.
+struct Batch {
+    uint32_t first = 0;
+    size_t count = 0;
+    std::vector<Step> steps;
+    std::vector<uint64_t> keys;
+};
+
+enum class Phase : uint8_t {
+    Explore,    // every state reachable without losing a life
+    WithLoss,   // no exit that way: is there one after a lost life?
+    Analyse,    // stuck places, goods out of reach, which states still finish
+    Distances,  // the figure's distances to the exit, with every goods item too
+    AllGoods,   // the shortest way with every goods item
+    Windows,    // how early or late each press on the way may come
+    Figure,     // the difficulty figure
+    Done,
+};
+
+struct SearchJob {
+    RoomState start;  // the loaded room as the room loop starts it, its messages left out
+    PlayerState startPlayer;
+    SearchLimits limits;
+    SearchReport report;
+    Phase phase = Phase::Explore;
+
+    // --- the room's model (states.cpp) ---
+    int keyWords = 1;  // the first word, then the cells' bits
+    int cellWords = 0;
+    std::vector<MutableCell> mutableCells;
+    std::vector<int16_t> mutableOf;      // per map cell: its index in mutableCells, or -1
+    std::vector<int8_t> looseIndex;      // per map cell: its bit among the loose goods, or -1
+    std::vector<int> crumblingCells;     // indices in mutableCells
+    std::vector<uint64_t> takenMask;     // the cells' bits of goods taken on the enemies' ways
+    std::vector<uint64_t> nodeMasks;     // per node: the cells' bits that can still matter
+    std::vector<uint8_t> nodeEnemies;    // per node: bit 0 the vertical enemy can still matter, bit 1 the horizontal
+    std::vector<uint8_t> enemyReach[2];  // per map cell: the vertical, the horizontal enemy can stand there
+    int startNode = 0;
+    int looseGoods = 0;
+    std::vector<int> goodsCells;  // every goods cell of the map
+    std::vector<uint8_t> goodsReached;
+    int goodsTarget = 0;
+    std::vector<int> changed;   // map cells a step may have written
+    std::vector<int> written;   // map cells enterState wrote
+    std::vector<int> bitOwner;  // per cell bit: its index in mutableCells
+
+    // --- the exact search (exact.cpp) ---
+    StateTable main, withLoss;
+    std::vector<uint64_t> stateKey;
+    Batch batches[2];
+    uint32_t firstExit = noState, firstExitChoice = 0;
+    bool lossExit = false;
+    bool edgeReached = false;
+    CellXY edgeAt;
+    std::vector<uint32_t> exitAlong;  // the states along the shortest way
+
+    // --- the goods' ways (goodsways.cpp) ---
+    BlockArray<WayNode> ways;
+    size_t wayCount = 0, nextWay = 0;
+    std::vector<uint32_t> seenFirst;  // per state: its first GoodsSeen + 1, 0 none
+    BlockArray<GoodsSeen> seen;
+    size_t seenCount = 0;
+    uint32_t seenFree = 0;  // the first chunk of seen free again, + 1
+    std::vector<uint32_t> goodsScratch;
+
+    size_t windowPress = 0;
+    MoveTable moves;
+    SuccessWork success;
+
+    // --- limits ---
+    double spent = 0;
+    double sliceBegan = 0;
+    bool begun = false;
+};
+
+// --- states (states.cpp) ---
+void buildModel(SearchJob& job);
+// What a state says a cell holds, an enemy's own cell aside.
+CellCode cellValue(const MutableCell& m, const uint64_t* cells);
+// Everything a state says about one map cell.
+CellCode stateCell(const SearchJob& job, const uint64_t* key, int cell);
+// Puts the world into the state; the world's map is the start's before the call.
+void enterState(SearchJob& job, const uint64_t* key, PlayerState& p, bool allowLoss);
+// The start's map again where enterState wrote.
+void leaveState(const SearchJob& job);
+// The player's part of a state's first word: all of the player that future play reads.
+uint64_t playerWord(const PlayerState& p);
+// The world's state after a step, from the state before it (`key`).
+void readState(const SearchJob& job, const uint64_t* key, const PlayerState& p, bool loss, uint64_t* next,
+               bool allowLoss);
+// One tick from the world as it stands, which holds state `key`; the state
+// after it into `next` when play goes on. looseTaken: the loose goods item taken, if any.
+TickOutcome stepState(SearchJob& job, const uint64_t* key, PlayerState& p, TickKey choice, bool allowLoss,
+                      uint64_t* next, uint8_t& looseTaken, bool& loss);
+// The world back to state `key` after a step from it.
+void undoStep(SearchJob& job, const uint64_t* key, bool loss);
+
+// --- the table of states (states.cpp) ---
+uint64_t hashKey(const uint64_t* key, int words);
+bool sameKey(const uint64_t* a, const uint64_t* b, int words);
+inline const uint64_t* keyOf(const StateTable& table, uint32_t s) {
+    return table.keys[s >> keyBlockBits].get() + size_t(s & ((1u << keyBlockBits) - 1)) * table.keyWords;
+}
+inline size_t slotOf(uint64_t hash, const StateTable& table) { return (hash >> 20) & (table.slotCount - 1); }
+inline uint8_t tagOf(uint64_t hash) { return static_cast<uint8_t>(hash | 1); }
+// The bytes the table grows by with its next `more` states.
+size_t growthBytes(const StateTable& table, size_t more);
+// The state with this key (and this hash), added when new.
+uint32_t addState(StateTable& table, const uint64_t* key, uint64_t hash);
+// The state with this key, or noState.
+uint32_t findState(const StateTable& table, const uint64_t* key, uint64_t hash);
+size_t bytesOf(const StateTable& table);
+// A table whose states have gone: only how many there were stays.
+StateTable emptied(const StateTable& table);
+int depthOf(const StateTable& table, uint32_t s);
+
+template <typename T>
+size_t bytesOf(const std::vector<T>& v) {
+    return v.capacity() * sizeof(T);
+}
+
+// --- limits (search.cpp) ---
+// Stops the search: a limit ran out before everything was known.
+void stopSearch(SearchJob& job, SearchLimit limit);
+// Whether `more` bytes still fit beside the tables; the memory limit stops the search when not.
+bool roomFor(SearchJob& job, size_t more);
+// The clock of the slice and the processor time of the search.
+bool outOfTime(SearchJob& job, Clock::time_point until, bool& sliceOver);
+
+// --- the exact search's phases (exact.cpp, goodsways.cpp) ---
+void runExplore(SearchJob& job, SearchSlice slice, Clock::time_point until);
+void runWithLoss(SearchJob& job, SearchSlice slice, Clock::time_point until);
+void runAnalyse(SearchJob& job);
+void runDistances(SearchJob& job, Clock::time_point until);
+void runAllGoods(SearchJob& job, SearchSlice slice, Clock::time_point until);
+void runWindows(SearchJob& job, Clock::time_point until);
+void runFigure(SearchJob& job, Clock::time_point until);
+// The keys and states of the shortest way to the exit, back from its last state.
+void recordWay(SearchJob& job);
