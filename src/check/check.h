@@ -97,7 +97,8 @@ struct HardestPress {
 // and presses it a whole number of ticks off, drawn from a normal spread cut
 // at 3 ticks; after each press it plans again from where it really is.
 struct SuccessFigure {
-    bool measured = false;                          // only where every reachable state was seen
+    bool measured = false;                          // only where every reachable state was seen,
+    bool estimated = false;                         // or else estimated on the states the players met
     bool allGoodsMeasured = false;                  // not with more than a few goods off the enemies' ways
     double newHand = 0, practised = 0;              // shares of the tries, spread 1 tick and 0.5 tick
     double allGoodsNew = 0, allGoodsPractised = 0;  // finishing with every goods item
@@ -115,16 +116,22 @@ struct SearchReport {
     SearchLimit stoppedBy = SearchLimit::None;
     std::string stopReason;
     // The shortest way to the exit without losing a life: one key per tick.
-    // The search goes breadth first, so a way found is a shortest one.
+    // The search goes breadth first, so a way found is a shortest one; where
+    // the exact search would not end, best first, shortest unless
+    // ticksShortest says otherwise (then it is a way, and none shorter is known).
     int ticks = -1;
+    bool ticksShortest = true, allGoodsShortest = true;
     std::vector<TickKey> solution;
     // The shortest way that takes every goods item of the map first.
     int goodsOnMap = 0;
     int allGoodsTicks = -1;
     bool allGoodsLookedFor = false;  // allGoodsTicks -1 then means there is no such way
     std::vector<TickKey> allGoodsSolution;
-    // Known once the whole space reachable without losing a life is explored.
+    // Known once the whole space reachable without losing a life is explored,
+    // or each question proven on its own: the goods out of reach, the places
+    // with no way on.
     bool explored = false;
+    bool goodsKnown = false, stuckKnown = false;
     std::vector<CellXY> unreachableGoods;
     bool stuck = false;  // a reachable state with neither the exit nor a lost life ahead
     CellXY stuckAt;
@@ -135,6 +142,9 @@ struct SearchReport {
     std::vector<KeyWindow> windows;
     int narrowestWindow = 0;
     SuccessFigure success;
+    // Where the exact search would not end: the estimate of the windows and
+    // the figure took more than its share, and was left out.
+    bool figureLeftOut = false;
     size_t states = 0;
     size_t peakBytes = 0;  // the most the search's tables held at once
     double seconds = 0;
@@ -150,6 +160,11 @@ using SearchJobPtr = std::unique_ptr<SearchJob, SearchJobDeleter>;
 // memory, or of the address-space limit (RLIMIT_AS) or the control group's
 // memory limit when lower.
 size_t searchMemoryShare();
+
+// States the exact search may take before the proofs for large rooms take
+// over (0: the checker's own share). Tests and the bench set it to compare
+// the two ways of deciding one room.
+void setExactShare(size_t states);
 
 // A ceiling over the limits of every search this process starts, whatever
 // it asks for (a fuzzer keeps each input short this way). Fields of 0 in

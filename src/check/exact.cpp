@@ -8,6 +8,7 @@
 #include <bit>
 
 #include "check/job.h"
+#include "check/noisy.h"
 
 using namespace successor;
 
@@ -258,11 +259,26 @@ void keepOfStates(SearchJob& job) {
     t.slotCount = 0;
 }
 
+// The table's next states within the exact search's budget; past it, the
+// large room's phases take over.
+bool exploreWithin(SearchJob& job, StateTable& table, SearchSlice slice, Clock::time_point until) {
+    size_t states = slice.states;
+    if (job.exactBudget > 0) {
+        size_t seen = job.main.count + job.withLoss.count;
+        if (seen >= job.exactBudget) {
+            leaveExact(job);
+            return false;
+        }
+        states = std::min(states, (job.exactBudget - seen) / choiceCount + 1);
+    }
+    return exploreTable(job, table, states, until);
+}
+
 }  // namespace
 
 void runExplore(SearchJob& job, SearchSlice slice, Clock::time_point until) {
-    if (!exploreTable(job, job.main, slice.states, until)) return;
-    job.report.explored = true;
+    if (!exploreWithin(job, job.main, slice, until)) return;
+    job.report.explored = job.report.goodsKnown = job.report.stuckKnown = true;
     if (!roomFor(job, job.main.count * 2 * sizeof(uint16_t))) return;
     keepOfStates(job);
     if (job.firstExit != noState) {
@@ -274,7 +290,7 @@ void runExplore(SearchJob& job, SearchSlice slice, Clock::time_point until) {
 }
 
 void runWithLoss(SearchJob& job, SearchSlice slice, Clock::time_point until) {
-    if (!exploreTable(job, job.withLoss, slice.states, until)) return;
+    if (!exploreWithin(job, job.withLoss, slice, until)) return;
     job.lossExit = !job.withLoss.exhausted;
     job.withLoss = emptied(job.withLoss);
     job.phase = Phase::Analyse;
@@ -348,28 +364,7 @@ void runDistances(SearchJob& job, Clock::time_point until) {
     job.phase = Phase::AllGoods;
 }
 
-namespace {
-
-// The found way's press at `tick` (from 1) made at tick+shift instead, no
-// key in the ticks it skips: is the exit still ahead without a lost life?
-// Followed over the explored moves from the state the way is in.
-bool pressStillWorks(SearchJob& job, int tick, int shift) {
-    int at = tick + shift;
-    if (at < 1) return false;
-    int restart = shift < 0 ? at - 1 : tick - 1;
-    TickKey pressed = job.report.solution[tick - 1];
-    int key = static_cast<int>(std::find(std::begin(choices), std::end(choices), pressed) - std::begin(choices));
-    uint32_t s = job.exitAlong[restart];
-    for (int t = restart + 1; t <= at; ++t) {
-        uint32_t next = successorOf(job.moves, size_t(s) * choiceCount + (t == at ? key : 0));
-        if (next == atExit) return true;
-        if (next == dead) return false;
-        s = next;
-    }
-    return job.success.toExit[s] != unreachable;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void runWindows(SearchJob& job, Clock::time_point until) {
     SearchReport& r = job.report;
@@ -378,9 +373,7 @@ void runWindows(SearchJob& job, Clock::time_point until) {
             if (r.solution[t - 1] != TickKey::None) r.windows.push_back({t, r.solution[t - 1], 0, 0});
     for (size_t done = 0; job.windowPress < r.windows.size(); ++done) {
         if (done > 0 && Clock::now() > until) return;
-        KeyWindow& window = r.windows[job.windowPress++];
-        while (window.early < windowReach && pressStillWorks(job, window.tick, -(window.early + 1))) ++window.early;
-        while (window.late < windowReach && pressStillWorks(job, window.tick, window.late + 1)) ++window.late;
+        noisy::measureWindow(job.success, job.moves, job.exitAlong, r.solution, r.windows[job.windowPress++]);
     }
     r.narrowestWindow = 2 * windowReach + 1;
     for (const KeyWindow& w : r.windows) r.narrowestWindow = std::min(r.narrowestWindow, w.width());

@@ -305,11 +305,13 @@ std::string percent(double share) {
 
 std::string successText(const SearchReport& r) {
     const SuccessFigure& f = r.success;
-    std::string text = "success " + percent(f.newHand) + " (new hand), " + percent(f.practised) + " (practised)";
+    // Estimated where no exact table of moves was built: said so.
+    auto share = [&](double value) { return (f.estimated ? "about " : "") + percent(value); };
+    std::string text = "success " + share(f.newHand) + " (new hand), " + share(f.practised) + " (practised)";
     if (r.goodsOnMap == 0) return text;
     if (!f.allGoodsMeasured) return text + "; all goods not measured (too many goods items)";
     if (r.allGoodsTicks < 0) return text;
-    return text + "; all goods " + percent(f.allGoodsNew) + ", " + percent(f.allGoodsPractised);
+    return text + "; all goods " + share(f.allGoodsNew) + ", " + share(f.allGoodsPractised);
 }
 
 // What a search that a limit stopped leaves unknown.

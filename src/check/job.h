@@ -68,6 +68,13 @@ inline void setBit(uint64_t* words, int bit) { words[bit >> 6] |= uint64_t(1) <<
 inline bool testBit(const uint64_t* words, int bit) { return (words[bit >> 6] >> (bit & 63)) & 1; }
 inline void clearBit(uint64_t* words, int bit) { words[bit >> 6] &= ~(uint64_t(1) << (bit & 63)); }
 
+// A cell as the relaxed walk sees it (states.cpp): every code it may ever hold.
+struct CellClass {
+    bool mayPass = false;        // some code it may hold is not solid
+    bool mayJumpGround = false;  // Wall, Crumbling or Ice
+    bool maySpring = false;
+};
+
 // A map cell that play can change, and its bits in a state.
 struct MutableCell {
     int cell = 0;
@@ -144,6 +151,89 @@ struct Batch {
     std::vector<uint64_t> keys;
 };
 
+// The best case (bestcase.cpp): the player's positions and motions as
+// nodes, each with the nodes every choice may lead to.
+struct BestCase {
+    std::vector<uint32_t> word;   // per node: the player's part of a state's first word
+    std::vector<uint64_t> slots;  // open addressing: word << 32 | node + 1
+    uint32_t start = 0;
+    // Per node and choice (n * choiceCount + c): the nodes it may lead to are
+    // to[first[i] .. first[i + 1]), the lostLife bit on those through a lost
+    // life (the start again); ends[i] bit 0: it may reach the exit, bit 1 lose a life.
+    std::vector<uint32_t> first, to;
+    std::vector<uint8_t> ends;
+    std::vector<uint32_t> backFirst, back;  // the moves backwards
+    std::vector<uint8_t> reached;           // per node: reached from the start without a lost life
+    std::vector<uint32_t> toExit, toExitWithLoss;
+};
+
+// A table of moves filled in as the simulated players go (estimate.cpp):
+// each state's successors stepped when first asked, its ticks to the exit
+// hunted for when first asked. State 0 is the start.
+struct LazyMoves {
+    StateTable table;                 // the states met, exact keys
+    BlockArray<uint32_t> successors;  // choiceCount per state: a state, dead, atExit, or unknown
+    BlockArray<uint8_t> taken;        // choiceCount per state: the loose goods item the move takes
+    BlockArray<uint16_t> cells, onWay;
+    BlockArray<uint32_t> toExit;           // per state: ticks to the exit, unknown until asked
+    std::vector<uint64_t> withGoodsKeys;   // (state << 32 | loose goods taken), sorted as added below
+    std::vector<uint32_t> withGoodsTicks;  // open addressing beside withGoodsKeys
+    size_t withGoodsCount = 0;
+    int goodsTarget = 0;
+    bool rough = false;  // a distance that is a way's length, not proven shortest
+    bool spent = false;  // the estimate's share is used up
+    std::vector<uint8_t> within;
+};
+
+// A hunt for a way (witness.cpp): best first over states, the ticks so far
+// plus the best case's ticks still to go, so the first way found is a
+// shortest one, and only states that might lie on one are looked at.
+enum class WayGoal : uint8_t { Exit, AllGoods, Cells, Goods };
+enum class HuntResult : uint8_t { Running, Found, None, OverBudget };
+struct WayHunt {
+    WayGoal goal = WayGoal::Exit;
+    bool allowLoss = false;
+    std::vector<uint8_t> cells;  // Cells: per map cell, arriving there is the goal
+    size_t goodsItem = 0;        // Goods: taking this item (an index of the job's goodsCells) is the goal
+    const std::vector<uint32_t>* aim = nullptr;  // per best-case node: ticks to the goal at least
+    StateTable table;
+    BlockArray<uint32_t> parent, ticks;
+    BlockArray<uint16_t> left;                // the ticks still to go at least
+    BlockArray<uint8_t> how;                  // the choice that led here; bit 7: expanded
+    std::vector<std::vector<uint32_t>> open;  // by ticks so far plus to go
+    size_t lowest = 0;
+    size_t budget = 0;  // states
+    int weight = 1;     // more than 1: any way, found sooner, not always a shortest one
+    HuntResult result = HuntResult::Running;
+    uint32_t found = noState;
+    uint8_t lastChoice = 0;
+    std::vector<TickKey> keys;  // the way, once found
+    CellXY arrived;
+    // Cells: every state found arriving there, and how many of them were
+    // handed out; a hunt found one goes on (result Running again) to the next.
+    std::vector<uint32_t> arrivals;
+    size_t reported = 0;
+    // Ticks already known exactly from some states on (a distance asked of
+    // the table of moves below): reaching one is reaching the goal, that many
+    // ticks later. total: the ticks of the way found.
+    const LazyMoves* known = nullptr;
+    uint32_t total = 0;
+    std::vector<uint64_t> scratch;
+};
+
+// The worst case (worstcase.cpp): states of the player and the cells near
+// it, undecided cells as a second set of bits, and each choice's outcomes.
+struct WorstCase {
+    bool windowed = true;  // cells near the player remembered; else only those the next tick reads
+    StateTable table;
+    std::vector<uint32_t> first, to;  // per state and choice: the states it may lead to (a way on is left out)
+    std::vector<uint8_t> valid;       // per state and choice: a choice of its own, not one that plays as no key
+    std::vector<uint8_t> won;         // per state: the player can force a way on from it
+    size_t next = 0, budget = 0;
+    bool overBudget = false, solved = false;
+    std::vector<uint64_t> scratch;
+};
+
 enum class Phase : uint8_t {
     Explore,    // every state reachable without losing a life
     WithLoss,   // no exit that way: is there one after a lost life?
@@ -152,6 +242,16 @@ enum class Phase : uint8_t {
     AllGoods,   // the shortest way with every goods item
     Windows,    // how early or late each press on the way may come
     Figure,     // the difficulty figure
+    // Where the exact search would not end:
+    Outline,      // the best case
+    Way,          // a shortest way to the exit
+    LossWay,      // none: a way after a lost life?
+    AllGoodsWay,  // a shortest way with every goods item
+    GoodsWays,    // a way to each goods item not taken yet, or none in the best case
+    Stuck,        // the worst case: no place without a way on?
+    Confirm,      // where it could not prove it: a way there, and what follows it
+    Region,       // none found stuck there: every state at those places, exactly
+    Estimate,     // key windows and the figure, on a table of moves filled in as the players go
     Done,
 };
 
@@ -173,6 +273,7 @@ struct SearchJob {
     std::vector<uint64_t> nodeMasks;     // per node: the cells' bits that can still matter
     std::vector<uint8_t> nodeEnemies;    // per node: bit 0 the vertical enemy can still matter, bit 1 the horizontal
     std::vector<uint8_t> enemyReach[2];  // per map cell: the vertical, the horizontal enemy can stand there
+    std::vector<CellClass> cellClasses;  // per map cell: as the relaxed walk sees it
     int startNode = 0;
     int looseGoods = 0;
     std::vector<int> goodsCells;  // every goods cell of the map
@@ -205,6 +306,29 @@ struct SearchJob {
     MoveTable moves;
     SuccessWork success;
 
+    // --- where the exact search would not end ---
+    size_t exactBudget = 0;  // states the exact search may take before the rest takes over
+    size_t exactStates = 0;  // the states it took
+    std::vector<uint64_t> startKey, startKeyWithLoss;
+    BestCase best;
+    std::vector<uint32_t> cellsAim;              // a hunt's aim at cells
+    std::vector<std::vector<uint32_t>> toGoods;  // per goods item: the best case's ticks to it
+    std::vector<uint32_t> goodsOnward;           // and from it to the exit
+    std::vector<uint32_t> goodsBetween;          // from each goods item to each other one
+    WayHunt hunt;
+    LazyMoves lazy;
+    size_t estimateFrom = 0;   // states seen when the estimate began
+    double estimateBegan = 0;  // and processor seconds
+    WorstCase worst;
+    std::vector<uint8_t> doubtful;  // per map cell: a place the worst case could not prove
+    StateTable region;              // the exact search from there (region.cpp)
+    size_t regionStates = 0;
+    int probes = 0;                      // places looked at in play
+    size_t huntStates = 0;               // states of the hunts done
+    size_t worstStates = 0;              // states of the worst cases given up
+    size_t goodsAsked = 0;               // the goods item whose way is hunted
+    std::vector<std::string> undecided;  // what is left unproven
+
     // --- limits ---
     double spent = 0;
     double sliceBegan = 0;
@@ -230,6 +354,9 @@ void readState(const SearchJob& job, const uint64_t* key, const PlayerState& p, 
 // after it into `next` when play goes on. looseTaken: the loose goods item taken, if any.
 TickOutcome stepState(SearchJob& job, const uint64_t* key, PlayerState& p, TickKey choice, bool allowLoss,
                       uint64_t* next, uint8_t& looseTaken, bool& loss);
+// The cells the player may still come to from the state, no life lost: the
+// relaxed walk, its crumbled floor gone for good. Outside them, never.
+void cellsWithin(const SearchJob& job, const uint64_t* key, std::vector<uint8_t>& cells);
 // The world back to state `key` after a step from it.
 void undoStep(SearchJob& job, const uint64_t* key, bool loss);
 
@@ -258,6 +385,10 @@ size_t bytesOf(const std::vector<T>& v) {
 }
 
 // --- limits (search.cpp) ---
+// Every state any table took, the start's first state once.
+size_t statesSeen(const SearchJob& job);
+// The processor time the search has taken.
+double searchSeconds(const SearchJob& job);
 // Stops the search: a limit ran out before everything was known.
 void stopSearch(SearchJob& job, SearchLimit limit);
 // Whether `more` bytes still fit beside the tables; the memory limit stops the search when not.
@@ -275,3 +406,69 @@ void runWindows(SearchJob& job, Clock::time_point until);
 void runFigure(SearchJob& job, Clock::time_point until);
 // The keys and states of the shortest way to the exit, back from its last state.
 void recordWay(SearchJob& job);
+
+// --- the best case (bestcase.cpp) ---
+void buildBestCase(SearchJob& job);
+// Per map cell: the codes it may hold in play (an enemy's own code only where withEnemies).
+std::vector<std::vector<CellCode>> changeableCells(const SearchJob& job, bool withEnemies);
+// The node of an exact state (its first word, and its cells for the floor under the player).
+uint32_t bestNodeOf(const SearchJob& job, const uint64_t* key);
+// Per node: the fewest ticks to arrive at one of the cells, at least.
+// overLoss: ways through a lost life count too (every node is reached so).
+std::vector<uint32_t> bestDistancesTo(const BestCase& best, const std::vector<uint8_t>& targetCells,
+                                      bool overLoss = false);
+// Whether some tick from the start may end in one of the cells.
+bool bestArrives(const BestCase& best, const std::vector<uint8_t>& targetCells, bool overLoss = false);
+size_t bytesOf(const BestCase& best);
+
+// --- the worst case (worstcase.cpp) ---
+void beginWorstCase(SearchJob& job, bool windowed);
+// Works until the slice is over; true once it is solved, or over its budget.
+bool advanceWorstCase(SearchJob& job, Clock::time_point until);
+// Forgets the cells far from the player, and decides those it can no longer reach.
+void settleWorst(const SearchJob& job, uint64_t* key, bool windowed);
+size_t bytesOf(const WorstCase& worst);
+
+// --- the table filled in as the players go (estimate.cpp) ---
+// The ticks known for a hunt's state (its key, then the loose goods taken
+// when withGoods): unknown when not asked yet, unreachable when there is no way.
+uint32_t knownTicks(const LazyMoves& moves, const uint64_t* key, bool withGoods);
+size_t bytesOf(const LazyMoves& moves);
+
+// --- the exact search from where the worst case could not prove it (region.cpp) ---
+void beginRegion(SearchJob& job);
+// True once every state there is known to have a way on, or one is found stuck.
+bool advanceRegion(SearchJob& job, Clock::time_point until);
+
+// --- ways (witness.cpp) ---
+// Whether goods item g (an index of job.goodsCells) is taken in the state, its loose goods taken `looseSet`.
+bool goodsTakenIn(const SearchJob& job, const uint64_t* key, uint64_t looseSet, size_t g);
+// A hunt from `from` (the start's state when empty) for the goal already set in it.
+void beginHunt(SearchJob& job, WayHunt& hunt, const std::vector<uint64_t>& from = {});
+// Works until the slice is over; true once the hunt has its result.
+bool advanceHunt(SearchJob& job, WayHunt& hunt, Clock::time_point until);
+size_t bytesOf(const WayHunt& hunt);
+
+// --- the phases where the exact search would not end (large.cpp) ---
+// The exact search's tables go; the large room's phases come next.
+void leaveExact(SearchJob& job);
+void runOutline(SearchJob& job);
+void runWay(SearchJob& job, Clock::time_point until);
+void runLossWay(SearchJob& job, Clock::time_point until);
+void runAllGoodsWay(SearchJob& job, Clock::time_point until);
+void runGoodsWays(SearchJob& job, Clock::time_point until);
+void runStuck(SearchJob& job, Clock::time_point until);
+void runConfirm(SearchJob& job, Clock::time_point until);
+// Every question answered: the search is done.
+void closeLarge(SearchJob& job);
+// Places with no way on known: the figures next, or the end.
+void afterStuck(SearchJob& job);
+void runRegion(SearchJob& job, Clock::time_point until);
+void runEstimate(SearchJob& job, Clock::time_point until);
+
+// --- playing keys (search.cpp) ---
+// Keys played on a copy of the room through the game's tick, silently:
+// the outcome of the last tick played, stopping at the exit, at the end of
+// the game, and at a lost life unless throughLosses.
+TickOutcome playKeys(const RoomState& loaded, const std::vector<TickKey>& keys, bool throughLosses,
+                     int* ticksPlayed = nullptr);

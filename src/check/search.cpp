@@ -46,7 +46,8 @@ void leaveSilence(const Silence& saved) {
 
 // The search's tables as they stand.
 size_t memoryUsed(const SearchJob& job) {
-    return bytesOf(job.main) + bytesOf(job.withLoss) + bytesOf(job.exitAlong) + bytesOf(job.ways) +
+    return bytesOf(job.best) + bytesOf(job.hunt) + bytesOf(job.worst) + bytesOf(job.lazy) + bytesOf(job.region) +
+           bytesOf(job.main) + bytesOf(job.withLoss) + bytesOf(job.exitAlong) + bytesOf(job.ways) +
            bytesOf(job.seenFirst) + bytesOf(job.seen) + bytesOf(job.nodeMasks) + bytesOf(job.moves.onWayGoods) +
            bytesOf(job.moves.cells) + bytesOf(job.success.firstIn) + bytesOf(job.success.from) +
            bytesOf(job.success.special) + bytesOf(job.success.toExit) + bytesOf(job.success.toExitAllGoods);
@@ -64,9 +65,24 @@ std::string figure(double value) {
     return error == std::errc() ? std::string(text, end) : std::to_string(value);
 }
 
+}  // namespace
+
+size_t statesSeen(const SearchJob& job) {
+    size_t states = job.exactStates + job.main.count + job.withLoss.count + job.huntStates + job.hunt.table.count +
+                    job.worstStates + job.worst.table.count + job.regionStates + job.region.count +
+                    job.lazy.table.count;
+    return states > 0 ? states - 1 : 0;
+}
+
+namespace {
+
 double spentNow(const SearchJob& job) { return job.spent + threadSeconds() - job.sliceBegan; }
 
 }  // namespace
+
+double searchSeconds(const SearchJob& job) { return spentNow(job); }
+
+namespace {}  // namespace
 
 void stopSearch(SearchJob& job, SearchLimit limit) {
     SearchReport& r = job.report;
@@ -115,6 +131,24 @@ void runPhase(SearchJob& job, SearchSlice slice, Clock::time_point until) {
             return runWindows(job, until);
         case Phase::Figure:
             return runFigure(job, until);
+        case Phase::Outline:
+            return runOutline(job);
+        case Phase::Way:
+            return runWay(job, until);
+        case Phase::LossWay:
+            return runLossWay(job, until);
+        case Phase::AllGoodsWay:
+            return runAllGoodsWay(job, until);
+        case Phase::GoodsWays:
+            return runGoodsWays(job, until);
+        case Phase::Stuck:
+            return runStuck(job, until);
+        case Phase::Confirm:
+            return runConfirm(job, until);
+        case Phase::Region:
+            return runRegion(job, until);
+        case Phase::Estimate:
+            return runEstimate(job, until);
         case Phase::Done:
             return;
     }
@@ -138,14 +172,18 @@ void prepare(SearchJob& job) {
     std::vector<uint64_t> first(job.keyWords, 0);
     job.changed.clear();
     readState(job, first.data(), job.startPlayer, false, first.data(), false);
+    job.startKey = first;
     job.main.levelStart.push_back(0);
     addState(job.main, first.data(), hashKey(first.data(), job.keyWords));
     readState(job, first.data(), job.startPlayer, false, first.data(), true);
+    job.startKeyWithLoss = first;
     job.withLoss.levelStart.push_back(0);
     addState(job.withLoss, first.data(), hashKey(first.data(), job.keyWords));
 }
 
 SearchLimits ceiling{0, 0, 0};
+constexpr size_t defaultExactShare = 300'000;
+size_t exactShare = defaultExactShare;
 }  // namespace
 
 std::string limitText(SearchLimit limit, const SearchLimits& limits) {
@@ -168,6 +206,8 @@ size_t searchMemoryShare() { return usableMemory() / 4; }
 
 void setSearchCeiling(const SearchLimits& limits) { ceiling = limits; }
 
+void setExactShare(size_t states) { exactShare = states > 0 ? states : defaultExactShare; }
+
 SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits) {
     if (limits.maxMemory == 0) limits.maxMemory = searchMemoryShare();
     if (ceiling.maxStates > 0 && (limits.maxStates == 0 || limits.maxStates > ceiling.maxStates))
@@ -177,6 +217,9 @@ SearchJobPtr startSearch(const RoomState& loaded, SearchLimits limits) {
     SearchJobPtr job(new SearchJob);
     job->start = loaded;
     job->limits = limits;
+    // Rooms the exact search decides within this many states are decided by it whole, as
+    // always; beyond it the large room's phases take over, unless the limit given is lower.
+    if (limits.maxStates == 0 || limits.maxStates > exactShare) job->exactBudget = exactShare;
     return job;
 }
 
@@ -204,7 +247,7 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
         }
     } catch (const std::bad_alloc&) {
         // Out of memory anyway (the system was short): the tables go back.
-        size_t states = job.main.count + job.withLoss.count;
+        size_t states = statesSeen(job);
         job.main = StateTable{};
         job.withLoss = StateTable{};
         job.ways = {};
@@ -212,7 +255,7 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
         job.seenFirst = {};
         job.moves = MoveTable{};
         job.success = SuccessWork{};
-        job.report.states = states > 0 ? states - 1 : 0;
+        job.report.states = states;
         job.report.windows.clear();
         job.report.narrowestWindow = 0;
         stopSearch(job, SearchLimit::MemoryRefused);
@@ -226,7 +269,7 @@ bool advanceSearch(SearchJob& job, SearchSlice slice) {
     job.report.edgeReached = job.edgeReached;
     job.report.edgeAt = job.edgeAt;
     job.report.peakBytes = std::max(job.report.peakBytes, memoryUsed(job));
-    if (size_t states = job.main.count + job.withLoss.count; states > 0) job.report.states = states - 1;
+    job.report.states = statesSeen(job);
     if (!job.report.done && job.spent >= job.limits.maxSeconds) stopSearch(job, SearchLimit::Seconds);
     return job.report.done;
 }
@@ -240,20 +283,25 @@ SearchReport searchRoom(const RoomState& loaded, SearchLimits limits) {
     return job->report;
 }
 
-TickOutcome replayKeys(const RoomState& loaded, const std::vector<TickKey>& keys, int* ticksPlayed) {
+TickOutcome playKeys(const RoomState& loaded, const std::vector<TickKey>& keys, bool throughLosses, int* ticksPlayed) {
     Silence saved = enterSilence();
     room = loaded;
+    game.levelNumber = 1;
     PlayerState p = startRoom();
     TickOutcome outcome = TickOutcome::GoOn;
     int played = 0;
     for (TickKey key : keys) {
         outcome = stepTickWith(p, key);
         ++played;
-        if (outcome != TickOutcome::GoOn) break;
+        if (outcome != TickOutcome::GoOn && !(outcome == TickOutcome::LifeLost && throughLosses)) break;
     }
     leaveSilence(saved);
     if (ticksPlayed != nullptr) *ticksPlayed = played;
     return outcome;
+}
+
+TickOutcome replayKeys(const RoomState& loaded, const std::vector<TickKey>& keys, int* ticksPlayed) {
+    return playKeys(loaded, keys, false, ticksPlayed);
 }
 
 const char* tickKeyName(TickKey key) {

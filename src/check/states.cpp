@@ -96,12 +96,6 @@ void enemyCells(const SearchJob& job, std::vector<uint8_t> reach[2]) {
     }
 }
 
-struct CellClass {
-    bool mayPass = false;        // some code it may hold is not solid
-    bool mayJumpGround = false;  // Wall, Crumbling or Ice
-    bool maySpring = false;
-};
-
 // The relaxed walk's moves from one node: each tick one column at most
 // either way, then one row up (while the jump may still rise) or down.
 template <typename Visit>
@@ -283,7 +277,8 @@ void buildModel(SearchJob& job) {
         if (m.takenBit >= 0) setBit(job.takenMask.data(), m.takenBit);
 
     // The cells as the relaxed walk sees them: every code each may ever hold.
-    std::vector<CellClass> classes(mapCells);
+    std::vector<CellClass>& classes = job.cellClasses;
+    classes.assign(mapCells, CellClass{});
     for (int c = 0; c < mapCells; ++c) {
         CellCode held[4] = {code[c], code[c], code[c], code[c]};
         int count = 1;
@@ -661,4 +656,33 @@ StateTable emptied(const StateTable& table) {
     left.allowLoss = table.allowLoss;
     left.count = table.count;
     return left;
+}
+
+void cellsWithin(const SearchJob& job, const uint64_t* key, std::vector<uint8_t>& cells) {
+    cells.assign(mapCells, 0);
+    int x = wordX(key[0]), y = wordY(key[0]);
+    if (!insideMap(x, y) || job.cellClasses.empty()) {
+        cells.assign(mapCells, 1);  // nothing known: anything may be
+        return;
+    }
+    // Crumbled floor stays gone while no life is lost.
+    std::vector<CellClass> classes = job.cellClasses;
+    for (int index : job.crumblingCells) {
+        const MutableCell& m = job.mutableCells[index];
+        if (testBit(key + 1, m.crumbledBit) && !job.enemyReach[0][m.cell] && !job.enemyReach[1][m.cell])
+            classes[m.cell] = {true, false, false};
+    }
+    int rise =
+        field(key[0], word::jumping, 1)
+            ? std::max(0, (field(key[0], word::spring, 1) ? 8 : 3) - static_cast<int>(field(key[0], word::jumpStep, 4)))
+            : 0;
+    std::vector<uint8_t> seen(size_t(mapCells) * riseLevels, 0);
+    std::vector<int> queue{nodeOf(x, y, rise)};
+    seen[queue[0]] = 1;
+    for (size_t head = 0; head < queue.size(); ++head) {
+        cells[queue[head] / riseLevels] = 1;
+        relaxedMoves(classes, queue[head], [&](int t) {
+            if (!seen[t]) seen[t] = 1, queue.push_back(t);
+        });
+    }
 }

@@ -1,13 +1,7 @@
-// The difficulty figure: simulated players on the table of moves the search
-// explored, no game tick stepped. Each player knows the room: from the state
-// it is in it finds the first key of a shortest way (waiting with no key
-// until then, the walk held), and the window of that key: the ticks around
-// the best one at which the press is still safe and costs no more ticks than
-// it is late (early is free). It aims at the window's middle and presses a
-// whole number of ticks off, from a normal spread cut at 3 ticks; then it
-// plans again from where it really is. A lost life, or a state with no way
-// on, ends the try as a failure. The random numbers come from a fixed seed,
-// so the figure is the same on every run and every machine.
+// The difficulty figure over the table of moves the exact search explored,
+// no game tick stepped: every state's ticks to the exit (and with every
+// goods item) worked out backwards, then the simulated players of
+// check/noisy.h on the table.
 #include "check/success.h"
 
 #include <algorithm>
@@ -15,37 +9,13 @@
 #include <cmath>
 #include <utility>
 
+#include "check/noisy.h"
+
 using namespace successor;
 
 namespace {
 
-constexpr int windowSide = windowReach;  // as far as a window is looked for on each side
-constexpr int maxLayers = 16;            // goods sets: up to four loose goods items
-constexpr double hands[] = {1.0, 0.5};   // spread in ticks: new hand, practised
-constexpr uint64_t seed = 0x51756F7276657821ull;
-
-uint64_t nextRandom(uint64_t& state) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-// A normal draw, Box and Muller's way.
-double normal(uint64_t& state) {
-    double u = (static_cast<double>(nextRandom(state) >> 11) + 1) * 0x1.0p-53;  // (0, 1]
-    double v = static_cast<double>(nextRandom(state) >> 11) * 0x1.0p-53;
-    return std::sqrt(-2 * std::log(u)) * std::cos(6.283185307179586 * v);
-}
-
-uint32_t goodsBit(uint8_t item) { return item == noGoods ? 0u : 1u << item; }
-
-bool allGoodsPlayer(const SuccessWork& work) { return work.player >= 2; }
-
-// What the current player counts as done at the exit, leaving state s with goods g.
-bool exitCounts(const SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods) {
-    return !allGoodsPlayer(work) || std::popcount(goods) + moves.onWayGoods[s] >= moves.goodsTarget;
-}
+constexpr int maxLayers = 16;  // goods sets: up to four loose goods items
 
 constexpr uint16_t unreachable16 = 0xFFFF;
 
@@ -54,23 +24,15 @@ uint32_t withGoods(const SuccessWork& work, const MoveTable& moves, uint32_t s, 
     return d == unreachable16 ? unreachable : d;
 }
 
-uint32_t distance(const SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods) {
-    if (!allGoodsPlayer(work)) return work.toExit[s];
+}  // namespace
+
+uint16_t cellOf(const MoveTable& moves, uint32_t s) { return moves.cells[s]; }
+int onWayOf(const MoveTable& moves, uint32_t s) { return moves.onWayGoods[s]; }
+int goodsTargetOf(const MoveTable& moves) { return moves.goodsTarget; }
+uint32_t exitDistance(SuccessWork& work, const MoveTable&, uint32_t s) { return work.toExit[s]; }
+uint32_t goodsDistance(SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods) {
     return withGoods(work, moves, s, goods);
 }
-
-// Ticks to the exit when choice c is taken in state s with goods g; unreachable if none.
-uint32_t valueOf(const SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods, int c) {
-    size_t e = size_t(s) * choiceCount + c;
-    uint32_t t = successorOf(moves, e);
-    if (t == dead) return unreachable;
-    uint32_t taken = goods | goodsBit(goodsOf(moves, e));
-    if (t == atExit) return exitCounts(work, moves, s, taken) ? 1 : unreachable;
-    uint32_t d = distance(work, moves, t, taken);
-    return d == unreachable ? d : d + 1;
-}
-
-}  // namespace
 
 // The moves backwards, once for each state and next state (more keys to the
 // same next state change nothing backwards), and the few moves that reach
@@ -145,7 +107,8 @@ bool spreadBack(const SuccessWork& work, const MoveTable& moves, Distance* dist,
         }
         for (uint32_t i = work.firstIn[t]; i < work.firstIn[t + 1]; ++i) {
             uint32_t p = work.from[i] & ~takesGoods;
-            if (layer >= 0 && (work.from[i] & takesGoods) && !(uint32_t(layer) & goodsBit(goodsOnTheWay(moves, p, t))))
+            if (layer >= 0 && (work.from[i] & takesGoods) &&
+                !(uint32_t(layer) & noisy::goodsBit(goodsOnTheWay(moves, p, t))))
                 continue;
             if (d + 1 < dist[p]) {
                 dist[p] = static_cast<Distance>(d + 1);
@@ -179,7 +142,7 @@ void distancesWithGoods(SuccessWork& work, const MoveTable& moves, int layer) {
     std::vector<uint32_t> seeds;
     for (uint32_t e : work.special) {
         uint32_t s = e / choiceCount, t = successorOf(moves, e);
-        uint32_t taken = uint32_t(layer) | goodsBit(goodsOf(moves, e));
+        uint32_t taken = uint32_t(layer) | noisy::goodsBit(goodsOf(moves, e));
         uint32_t d = unreachable;
         if (t == atExit) {
             if (std::popcount(taken) + moves.onWayGoods[s] >= moves.goodsTarget) d = 1;
@@ -194,115 +157,6 @@ void distancesWithGoods(SuccessWork& work, const MoveTable& moves, int layer) {
         }
     }
     if (!spreadBack(work, moves, dist, layer, seeds, unreachable16 - 1)) work.tooFar = true;
-}
-
-struct Step {
-    uint32_t state, goods;
-};
-
-// Waiting with no key from `at`, the chain of states met, at least up to
-// `length` entries while neither a life nor the room is left.
-void extendChain(SuccessWork& work, const MoveTable& moves, size_t length) {
-    while (work.chainState.size() < length) {
-        size_t e = size_t(work.chainState.back()) * choiceCount;
-        uint32_t t = successorOf(moves, e);
-        if (t >= moves.states) return;
-        work.chainGoods.push_back(work.chainGoods.back() | goodsBit(goodsOf(moves, e)));
-        work.chainState.push_back(t);
-    }
-}
-
-constexpr uint32_t noPress = ~0u;
-
-// One try of the current player: true when it finishes as it counts finishing.
-// work.press is left at the last press it planned: the one a failure is put down to.
-bool playTry(SuccessWork& work, const MoveTable& moves, double spread) {
-    uint32_t s = 0, goods = 0;
-    work.press = noPress;
-    uint32_t first = distance(work, moves, 0, 0);
-    if (first == unreachable) return false;
-    const long tickLimit = 4L * first + 1000;  // a player that wanders this long has not made it
-    long ticks = 0;
-    while (ticks < tickLimit) {
-        uint32_t total = distance(work, moves, s, goods);
-        if (total == unreachable) return false;  // doomed: a life will be lost, or nothing more is possible
-        work.chainState.assign(1, s);
-        work.chainGoods.assign(1, goods);
-        // The first key of a shortest way: wait while waiting is as short.
-        int best = 0;
-        for (;; ++best) {
-            uint32_t w = work.chainState[best], g = work.chainGoods[best];
-            if (valueOf(work, moves, w, g, 0) != total - best) break;
-            if (successorOf(moves, size_t(w) * choiceCount) == atExit) return true;  // no key needed
-            extendChain(work, moves, best + 2);
-        }
-        // Its window: safe, and no dearer than late. The widest key if several are as short.
-        auto inWindow = [&](int t, int c) {
-            if (t < 0) return false;
-            extendChain(work, moves, size_t(t) + 1);
-            if (size_t(t) >= work.chainState.size()) return false;
-            uint32_t v = valueOf(work, moves, work.chainState[t], work.chainGoods[t], c);
-            if (v == unreachable) return false;
-            return t <= best ? t + v <= total : v <= total - best;
-        };
-        int key = 0, early = 0, late = 0;
-        for (int c = 1; c < choiceCount; ++c) {
-            uint32_t w = work.chainState[best], g = work.chainGoods[best];
-            if (valueOf(work, moves, w, g, c) != total - best) continue;
-            int a = best, b = best;
-            while (a > best - windowSide && inWindow(a - 1, c)) --a;
-            while (b < best + windowSide && inWindow(b + 1, c)) ++b;
-            if (key == 0 || b - a > late - early) key = c, early = a, late = b;
-        }
-        if (key == 0) return false;  // cannot happen: some choice keeps the shortest way
-        work.press = uint32_t(moves.cells[work.chainState[best]]) * choiceCount + uint32_t(key);
-        bool onTime = work.press == work.perfectPress;
-        double aim = (early + late) / 2.0;
-        double off;
-        do off = spread * normal(work.random);
-        while (std::abs(std::round(off)) > 3);
-        if (onTime) off = 0;  // drawn all the same: the other presses keep their draws
-        int press = std::max(0, static_cast<int>(std::floor(aim + off + 0.5)));
-        // Wait, then press.
-        for (int t = 0; t <= press; ++t) {
-            size_t e = size_t(s) * choiceCount + (t == press ? key : 0);
-            if (onTime && t == press) ++work.pressedAt[uint64_t(ticks + t + 1) << 16 | moves.cells[s]];
-            uint32_t next = successorOf(moves, e);
-            uint32_t taken = goods | goodsBit(goodsOf(moves, e));
-            if (next == dead) return false;
-            if (next == atExit) return exitCounts(work, moves, s, taken);
-            s = next;
-            goods = taken;
-        }
-        ticks += press + 1;
-    }
-    return false;
-}
-
-// The press the new hand's tries failed on most, if any failed.
-uint32_t mostFailedPress(const SuccessWork& work) {
-    uint32_t most = noPress, count = 0;
-    for (size_t p = 0; p < work.failures.size(); ++p)
-        if (work.failures[p] > count) most = static_cast<uint32_t>(p), count = work.failures[p];
-    return most;
-}
-
-// Where and when that press is made: by a player who never misses when it
-// comes to it there, else the most usual tick and cell of the tries.
-void recordHardestPress(SuccessWork& work, uint64_t ideal) {
-    HardestPress& hardest = work.figure.hardest;
-    uint64_t at = ideal;
-    int count = 0;
-    if (at == 0)
-        for (auto [pressed, times] : work.pressedAt)
-            if (times > count) count = times, at = pressed;
-    constexpr TickKey keys[] = {TickKey::None, TickKey::Left, TickKey::Right, TickKey::Up, TickKey::Space};
-    hardest.found = at != 0;
-    hardest.tick = static_cast<int>(at >> 16);
-    hardest.at = {static_cast<int>(at & 0xFFFF) / mapHeight + 1, static_cast<int>(at & 0xFFFF) % mapHeight + 1};
-    hardest.key = keys[work.perfectPress % choiceCount];
-    work.hardestCell = static_cast<int>(work.perfectPress / choiceCount);
-    hardest.successWithout = double(work.finished) / successTries;
 }
 
 }  // namespace
@@ -322,7 +176,7 @@ std::vector<int> allGoodsWay(const SuccessWork& work, const MoveTable& moves) {
         int chosen = -1;
         for (int c = 0; c < choiceCount && chosen < 0; ++c) {
             size_t e = size_t(s) * choiceCount + c;
-            uint32_t t = successorOf(moves, e), taken = goods | goodsBit(goodsOf(moves, e));
+            uint32_t t = successorOf(moves, e), taken = goods | noisy::goodsBit(goodsOf(moves, e));
             if (t == atExit) {
                 if (left == 1 && std::popcount(taken) + moves.onWayGoods[s] >= moves.goodsTarget) chosen = c;
             } else if (t != dead && withGoods(work, moves, t, taken) == left - 1) {
@@ -332,7 +186,7 @@ std::vector<int> allGoodsWay(const SuccessWork& work, const MoveTable& moves) {
         way.push_back(chosen);
         size_t e = size_t(s) * choiceCount + chosen;
         if (left == 1) return way;
-        goods |= goodsBit(goodsOf(moves, e));
+        goods |= noisy::goodsBit(goodsOf(moves, e));
         s = successorOf(moves, e);
         --left;
     }
@@ -365,51 +219,12 @@ bool advanceSuccess(SuccessWork& work, const MoveTable& moves, std::chrono::stea
                     work.toExitAllGoods = {};
                 }
                 work.stage = SuccessStage::Tries;
-                work.random = seed;
+                work.random = noisy::seed;
                 work.failures.assign(size_t(mapWidth) * mapHeight * choiceCount, 0);
                 break;
-            case SuccessStage::Tries: {
-                // A few tries a step; each player's own run of random numbers.
-                bool allGoods = allGoodsPlayer(work);
-                if (allGoods && (!f.allGoodsMeasured || moves.goodsTarget == 0)) {
-                    // Without goods the player who takes them all is the plain one.
-                    if (moves.goodsTarget == 0) f.allGoodsNew = f.newHand, f.allGoodsPractised = f.practised;
-                    work.player = 4;
-                }
-                if (work.player < 4) {
-                    for (int i = 0; i < 20 && work.tries < successTries; ++i, ++work.tries) {
-                        bool finished = playTry(work, moves, hands[work.player % 2]);
-                        work.finished += finished;
-                        if (!finished && work.player == 0 && work.press != noPress) ++work.failures[work.press];
-                    }
-                    if (work.tries < successTries) break;
-                    double share = double(work.finished) / successTries;
-                    double* into[] = {&f.newHand, &f.practised, &f.allGoodsNew, &f.allGoodsPractised};
-                    *into[work.player] = share;
-                    work.tries = work.finished = 0;
-                    work.random = seed + static_cast<uint64_t>(++work.player);
-                    if (work.player < 4) break;
-                }
-                // The new hand's tries once more, with the press that failed most always on time;
-                // first a player who never misses, to see where and when that press comes.
-                work.perfectPress = mostFailedPress(work);
-                work.stage = work.perfectPress == noPress ? SuccessStage::Done : SuccessStage::HardestPress;
-                if (work.perfectPress != noPress) {
-                    work.player = 0;
-                    playTry(work, moves, 0.0);
-                    work.idealPress = work.pressedAt.empty() ? 0 : work.pressedAt.begin()->first;
-                    work.pressedAt.clear();
-                }
-                work.tries = work.finished = 0;
-                work.random = seed;
-                break;
-            }
+            case SuccessStage::Tries:
             case SuccessStage::HardestPress:
-                for (int i = 0; i < 20 && work.tries < successTries; ++i, ++work.tries)
-                    work.finished += playTry(work, moves, hands[0]);
-                if (work.tries < successTries) break;
-                recordHardestPress(work, work.idealPress);
-                work.stage = SuccessStage::Done;
+                noisy::playTries(work, moves);
                 break;
             case SuccessStage::Done:
                 break;

@@ -87,6 +87,7 @@ struct SuccessWork {
     int layer = -1;                        // the goods set whose distances come next
     int player = 0;                        // new hand, practised, then both taking every item
     int tries = 0, finished = 0;
+    int tryCount = successTries;  // tries a player makes
     uint64_t random = 0;
     std::vector<uint32_t> chainState, chainGoods;  // the states met waiting with no key
     // The new hand's failed tries by the press they failed on: the player's
@@ -101,6 +102,13 @@ struct SuccessWork {
     // From the start, over every state: the shortest ways' lengths, proven.
     uint32_t shortest = successor::unreachable, allGoodsShortest = successor::unreachable;
 };
+
+// The exact table of moves as the simulated players (check/noisy.h) ask it.
+uint16_t cellOf(const MoveTable& moves, uint32_t s);
+int onWayOf(const MoveTable& moves, uint32_t s);
+int goodsTargetOf(const MoveTable& moves);
+uint32_t exitDistance(SuccessWork& work, const MoveTable& moves, uint32_t s);
+uint32_t goodsDistance(SuccessWork& work, const MoveTable& moves, uint32_t s, uint32_t goods);
 
 // The moves backwards (into work.firstIn, work.from, work.special): in
 // from, the move's number, and this bit when it takes a loose goods item.
