@@ -125,7 +125,7 @@ bool packPrompt() {
         writeLineEnd();
         run.packName = readLine();
         // An index that lies outside its pack folder (a link out) is no pack's.
-        Folder pack = openPackFolder(packFolderPath());
+        Folder pack = openPlayedPack();
         if (isOpen(pack) && !noFileThere(lookAtPackFile(pack, run.packName + ".txt").kind)) break;
         writeText("File not found. ESC to Menu.");
         writeLineEnd();

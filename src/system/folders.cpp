@@ -297,6 +297,29 @@ void removeLeftoversAt(int folder, std::string_view name) {
     }
 }
 
+bool later(const timespec& a, const timespec& b) {
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+}
+
+// The file's time set after `after` where the clock made it no later: a
+// nanosecond on, or a second where the file system keeps coarser times.
+int dateAfter(int fd, const timespec& after) {
+    struct stat info;
+    for (long step : {1L, 1000000000L}) {
+        if (fstat(fd, &info) != 0) return errno;
+        if (later(info.st_mtim, after)) return 0;
+        timespec times[2] = {{0, UTIME_OMIT}, after};
+        times[1].tv_nsec += step % 1000000000L;
+        times[1].tv_sec += step / 1000000000L;
+        if (times[1].tv_nsec >= 1000000000L) {
+            times[1].tv_nsec -= 1000000000L;
+            ++times[1].tv_sec;
+        }
+        if (futimens(fd, times) != 0) return errno;
+    }
+    return 0;
+}
+
 // A new temporary file beside base in the folder, created new (never
 // through an existing file or link), filled by fill(fd) (false with errno
 // set on a failure), given the kept mode and owner, synced; then place()
@@ -324,6 +347,8 @@ bool writeTemporaryAt(int folder, const std::string& shown, std::string_view bas
     }
     if (keep.mode >= 0) fchmod(fd, static_cast<mode_t>(keep.mode));
     int error = fill(fd) ? 0 : errno;
+    if (error == 0 && (keep.laterThan.tv_sec != 0 || keep.laterThan.tv_nsec != 0))
+        error = dateAfter(fd, keep.laterThan);
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;
     if (error == 0) {
@@ -842,3 +867,31 @@ std::pair<std::string, std::string> splitName(std::string_view name) {
 }
 
 void useWalkByHand(bool byHand) { walkByHand = byHand; }
+
+namespace {
+Folder heldGame;
+std::string heldGameName;
+bool heldAtStart = false;  // by holdGameFolder: kept whatever the current folder is now
+}  // namespace
+
+void holdGameFolder(const std::string& path) {
+    heldGame = currentFolder();
+    std::string named = path;
+    while (named.size() > 1 && named.back() == '/') named.pop_back();
+    heldGame.path = named;
+    heldGameName = path;
+    heldAtStart = true;
+}
+
+const Folder& gameFolder(const std::string& path) {
+    // A relative name opened by name means the current folder of the moment.
+    bool relative = path.empty() || path[0] != '/';
+    if (!isOpen(heldGame) || heldGameName != path || (relative && !heldAtStart)) {
+        heldGame = openFolder(path, Reach::Anywhere);
+        heldGameName = path;
+        heldAtStart = false;
+    }
+    return heldGame;
+}
+
+const Folder& gameFolder() { return gameFolder(heldGameName); }
