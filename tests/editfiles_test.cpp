@@ -188,6 +188,18 @@ TEST_F(EditorFiles, ThePackScreenSaysWhereThePackIsAndHowTheGameFindsIt) {
     EXPECT_TRUE(has(whereRow("home/.local/share/quorvex/levels/custom levels/mine"), "The installed game plays it"));
 }
 
+// A pack named with characters beyond ASCII is named whole on the screen,
+// each character as its glyph, however long the name.
+TEST_F(EditorFiles, ThePackScreenNamesAPackWhole) {
+    std::filesystem::create_directories(folder / "levels");
+    for (std::string name : {"caf\xC3\xA9", "caf\xC3\xA9 of the long winter and the longer spring"}) {
+        EXPECT_EQ(editAgain(name), -1);
+        std::string shown = shownName(name);
+        EXPECT_TRUE(has(screenRow(22), "pack \"" + shown + "\"")) << name;
+        EXPECT_TRUE(has(screenRow(1), shown.substr(0, 30)));
+    }
+}
+
 // The rescue copies of this process: NAME.PID.rescue.
 std::string mine(const std::string& name) { return name + "." + std::to_string(getpid()) + ".rescue"; }
 

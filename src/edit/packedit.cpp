@@ -326,12 +326,15 @@ void drawPackScreen(bool questionBelow = false) {
 // installed, finds it; if not, where to copy it.
 void findWhereabouts() {
     std::string full = fullPath(pack.folder);
-    pack.where = "Pack folder: " + (full.size() > 65 ? "..." + full.substr(full.size() - 62) : full);
+    std::string shownFull = shownName(full);  // one byte a character, as the screen shows it
+    pack.where =
+        "Pack folder: " + (shownFull.size() > 65 ? "..." + shownFull.substr(shownFull.size() - 62) : shownFull);
     std::string parent = full.substr(0, full.rfind('/'));
     std::string here = fullPath("levels/custom levels");
     std::string user = userGameFolder();
     std::string custom = user.empty() ? "" : user + "/levels/custom levels";
-    std::string name = "\"" + pack.name.substr(0, 24) + "\"";
+    // The pack's name whole, as typed in the game's Custom Levels prompt.
+    std::string name = "\"" + pack.name + "\"";
     if (!here.empty() && parent == here)
         pack.found = "Started in this folder, the game plays it: Custom Levels, pack " + name + ".";
     else if (!custom.empty() && parent == fullPath(custom))
@@ -346,7 +349,11 @@ void findWhereabouts() {
         pack.found = "To play it, copy the folder into " + homeShort(custom) + "/";
     else
         pack.found = "To play it, copy the folder into levels/custom levels/ of the game's folder.";
-    pack.found = pack.found.substr(0, 78);
+    pack.found = shownName(pack.found);
+    // Too long for the row: the words go before the name does.
+    if (pack.found.size() > 78 && pack.found.find(shownName(name)) != std::string::npos)
+        pack.found = "Custom Levels, pack " + shownName(name);
+    if (pack.found.size() > 78) pack.found = pack.found.substr(0, 77) + "\xAF";  // »
 }
 
 // A name for an entry: a file name without ".lvl", inside the pack.
