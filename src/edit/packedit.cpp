@@ -22,6 +22,27 @@ constexpr int listTop = 3, listRows = 17;
 // Room 22 is drawn as the final sequence's backdrop; later rooms are never reached.
 constexpr int endingRoom = backdropRoom;
 
+// What tells one version of a file from another without reading it.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec written{};
+    bool operator==(const FileStamp& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               written.tv_sec == other.written.tv_sec && written.tv_nsec == other.written.tv_nsec;
+    }
+};
+
+FileStamp stampOf(const FileLook& look) {
+    if (look.kind != FileKind::File) return {};
+    return {look.info.st_dev, look.info.st_ino, look.info.st_size, look.info.st_mtim};
+}
+
+bool sameIndex(const PackIndex& a, const PackIndex& b) {
+    return a.entries == b.entries && a.hasEndLine == b.hasEndLine && a.endLine == b.endLine && a.afterEnd == b.afterEnd;
+}
+
 // What the screen shows of an entry, looked at afresh after every change.
 struct EntryLook {
     std::string state;  // why the game would not play it ("" when it would)
@@ -46,6 +67,10 @@ struct PackScreen {
     std::string otherIndex;             // with no index of its own: another pack's index in the folder (copied from it)
     std::vector<EntryLook> looks;       // one for each entry
     std::vector<std::string> unlisted;  // level files of the folder the index does not name, without .lvl
+    // The index as this screen last read or wrote it: what another writer's
+    // change (another editor, a text editor, a copy) is told from.
+    PackIndex base;
+    FileStamp stamp;
 };
 PackScreen pack;
 
@@ -67,16 +92,50 @@ std::string otherPacksIndex() {
     return "";
 }
 
-void readIndex() {
+// The index as it is on disk now; readOnly when it was not read whole.
+PackIndex indexOnDisk(bool& readOnly) {
     OpenFile file = openPackFile(packFolder(), pack.name + ".txt");
+    pack.stamp = stampOf(file.look);
     std::string text = readOpenFile(file, pack.indexPath, levelFileLimit + 1);
-    pack.readOnly = text.size() > levelFileLimit;
-    if (pack.readOnly) text.resize(levelFileLimit);
+    readOnly = text.size() > levelFileLimit;
+    if (readOnly) text.resize(levelFileLimit);
     PackIndex index = parsePackIndex(text);
-    pack.readOnly |= index.longEntry;  // the rest of a long entry would be lost
+    readOnly |= index.longEntry;  // the rest of a long entry would be lost
+    return index;
+}
+
+void useIndex(const PackIndex& index) {
+    pack.base = index;
     pack.entries = index.entries;
     pack.author = index.hasEndLine ? index.endLine.substr(1) : "";
     pack.afterEnd = index.afterEnd;
+}
+
+void readIndex() { useIndex(indexOnDisk(pack.readOnly)); }
+
+// Another writer changed the index since it was read (a hand edit, another
+// editor): read again before the next key acts, so nothing of it is lost.
+bool readIndexIfChanged() {
+    FileLook look = lookAtRoomFile(indexFile());
+    if (look.kind != FileKind::File || stampOf(look) == pack.stamp) return false;
+    bool marked = pack.selected >= 0 && pack.selected < static_cast<int>(pack.entries.size());
+    std::string entry = marked ? pack.entries[static_cast<size_t>(pack.selected)] : "";
+    try {
+        readIndex();
+    } catch (const FileFailure&) {
+        return false;
+    }
+    // The marker stays on the entry it was on, wherever it is now.
+    if (marked) {
+        int best = -1;
+        for (int i = 0; i < static_cast<int>(pack.entries.size()); ++i)
+            if (pack.entries[static_cast<size_t>(i)] == entry &&
+                (best < 0 || std::abs(i - pack.selected) < std::abs(best - pack.selected)))
+                best = i;
+        if (best >= 0) pack.selected = best;
+    }
+    pack.looks.clear();
+    return true;
 }
 
 // False, with the note, when the index may not be rewritten.
@@ -85,11 +144,69 @@ bool mayChange() {
     return !pack.readOnly;
 }
 
+// What another writer changed, in a few words for the question.
+std::string changeSaid(const PackIndex& base, const PackIndex& theirs) {
+    std::string said;
+    IndexHunk hunk = indexHunk(base.entries, theirs.entries);
+    if (hunk.from != hunk.to || !hunk.lines.empty()) {
+        auto names = [](auto from, auto to) {
+            std::string text;
+            for (auto at = from; at != to; ++at) text += (text.empty() ? "" : ", ") + shownName(*at);
+            return text.empty() ? std::string("nothing") : text;
+        };
+        said = "rooms from " + std::to_string(hunk.from + 1) + ": " +
+               names(base.entries.begin() + static_cast<long>(hunk.from),
+                     base.entries.begin() + static_cast<long>(hunk.to)) +
+               " became " + names(hunk.lines.begin(), hunk.lines.end());
+    }
+    if (theirs.endLine != base.endLine || theirs.hasEndLine != base.hasEndLine)
+        said += (said.empty() ? "" : "; ") + std::string("end line ") + shownName(theirs.endLine);
+    return said;
+}
+
+// Mine kept as a copy beside the index, under a name of its own.
+std::string saveMineAsCopy(const PackIndex& mine) {
+    for (int n = 1; n < 100; ++n) {
+        std::string name = pack.name + (n == 1 ? "-mine" : "-mine-" + std::to_string(n)) + ".txt";
+        if (createFileIn(packFolder(), packFileName(name), packIndexText(mine))) return name;
+    }
+    throw FileFailure{"write", pack.folder + "/" + pack.name + "-mine.txt", reasonFor(EEXIST)};
+}
+
 bool writeIndex() {
     if (!mayChange()) return false;
-    PackIndex index{pack.entries, false, true, "*" + pack.author, pack.afterEnd};
+    PackIndex mine{pack.entries, false, true, "*" + pack.author, pack.afterEnd};
     try {
-        saveRoomFile(indexFile(), packIndexText(index));
+        // Before the write: what is on disk now may not be what was read.
+        bool readOnly = false;
+        PackIndex theirs = lookAtRoomFile(indexFile()).kind == FileKind::File ? indexOnDisk(readOnly) : pack.base;
+        if (readOnly) {
+            pack.stamp = FileStamp{};
+            pack.readOnly = true;
+            return mayChange();
+        }
+        PackIndex merged;
+        if (sameIndex(theirs, pack.base)) {
+            merged = mine;
+        } else if (mergePackIndexes(pack.base, mine, theirs, merged)) {
+            pack.note = "The index had changed on disk: that change is kept too.";
+        } else {
+            drawNote("Changed on disk since read: " + changeSaid(pack.base, theirs), 14, 2, 24);
+            uint8_t answer =
+                askKey("The index changed on disk. T take theirs, K keep mine, C save mine as a copy", "TKC");
+            if (answer == 'K') {
+                merged = mine;
+            } else {
+                std::string copy = answer == 'C' ? saveMineAsCopy(mine) : "";
+                pack.stamp = FileStamp{};  // read again before the next key, whatever the caller puts back
+                pack.note = answer == 'C' ? "Yours is in " + shownName(copy) + "; the index is as it was changed."
+                                          : "The index is as it was changed on disk; your change is not made.";
+                return false;
+            }
+        }
+        saveRoomFile(indexFile(), packIndexText(merged));
+        pack.stamp = stampOf(lookAtRoomFile(indexFile()));
+        useIndex(merged);
         pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
@@ -706,6 +823,45 @@ void waitForPackKey() {
 
 }  // namespace
 
+IndexHunk indexHunk(const std::vector<std::string>& base, const std::vector<std::string>& changed) {
+    size_t prefix = 0, suffix = 0;
+    while (prefix < base.size() && prefix < changed.size() && base[prefix] == changed[prefix]) ++prefix;
+    while (suffix < base.size() - prefix && suffix < changed.size() - prefix &&
+           base[base.size() - 1 - suffix] == changed[changed.size() - 1 - suffix])
+        ++suffix;
+    return {prefix, base.size() - suffix,
+            std::vector<std::string>(changed.begin() + static_cast<long>(prefix),
+                                     changed.end() - static_cast<long>(suffix))};
+}
+
+bool mergePackIndexes(const PackIndex& base, const PackIndex& mine, const PackIndex& theirs, PackIndex& merged) {
+    // The end line and what follows it: taken from whichever side changed them.
+    auto endOf = [](const PackIndex& index) { return std::tie(index.hasEndLine, index.endLine, index.afterEnd); };
+    bool mineEnd = endOf(mine) != endOf(base), theirEnd = endOf(theirs) != endOf(base);
+    if (mineEnd && theirEnd && endOf(mine) != endOf(theirs)) return false;
+    merged = mineEnd ? mine : theirs;
+    // The entries: each side's change is one run of lines replaced; runs
+    // apart from each other are both made.
+    IndexHunk a = indexHunk(base.entries, mine.entries), b = indexHunk(base.entries, theirs.entries);
+    bool mineSame = a.from == a.to && a.lines.empty(), theirSame = b.from == b.to && b.lines.empty();
+    if (mineSame || theirSame || (a.from == b.from && a.to == b.to && a.lines == b.lines)) {
+        merged.entries = mineSame ? theirs.entries : mine.entries;
+        return true;
+    }
+    if (a.from < b.to && b.from < a.to) return false;  // the same rooms changed both ways
+    const IndexHunk& first = b.from < a.from || (b.from == a.from && b.to <= a.to) ? b : a;
+    const IndexHunk& second = &first == &a ? b : a;
+    std::vector<std::string> entries(base.entries.begin(), base.entries.begin() + static_cast<long>(first.from));
+    entries.insert(entries.end(), first.lines.begin(), first.lines.end());
+    entries.insert(entries.end(), base.entries.begin() + static_cast<long>(first.to),
+                   base.entries.begin() + static_cast<long>(second.from));
+    entries.insert(entries.end(), second.lines.begin(), second.lines.end());
+    entries.insert(entries.end(), base.entries.begin() + static_cast<long>(second.to), base.entries.end());
+    merged.entries = std::move(entries);
+    merged.longEntry = false;
+    return true;
+}
+
 std::string offerIndexPlace(const RoomFile& saved) {
     int at = edit.packEntry;
     if (pack.folder.empty() || at < 0 || at >= static_cast<int>(pack.entries.size()) || !saved.inPack ||
@@ -761,9 +917,11 @@ void runPackEditor(const std::string& folder) {
     bool changed = true;
     for (;;) {
         // Files may change with any command (and in the room editor): looked at again.
+        changed |= readIndexIfChanged();
         if (changed) refreshEntries();
         drawPackScreen();
         waitForPackKey();
+        if (readIndexIfChanged()) refreshEntries();  // the key acts on the index as it is now
         uint8_t pressed = readKey();
         pack.note.clear();
         changed = true;
