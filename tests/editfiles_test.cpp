@@ -200,6 +200,38 @@ TEST_F(EditorFiles, ThePackScreenNamesAPackWhole) {
     }
 }
 
+// What the pack screen looks at and lists to show a pack: each folder is
+// read once, and an index of 3,000 entries costs a screenful of looks more
+// than one of 21, not a look (or a folder read) for each entry.
+int looks = 0, lists = 0;
+void countFileUse(const char* operation, int, std::string_view) {
+    looks += std::string_view(operation) == "look";
+    lists += std::string_view(operation) == "list";
+}
+
+TEST_F(EditorFiles, ThePackScreensWorkDoesNotGrowWithTheIndex) {
+    std::string rooms, level = boxRoom(flatRoom());
+    for (int i = 1; i <= 21; ++i) {
+        rooms += "room " + std::to_string(i) + "\r\n";
+        writeFile("pk/room " + std::to_string(i) + ".lvl", level);
+    }
+    for (int i = 0; i < 500; ++i) writeFile("pk/other " + std::to_string(i), "");
+    std::string more;
+    for (int i = 22; i <= 3000; ++i) more += "room " + std::to_string(i) + "\r\n";
+    std::map<int, std::pair<int, int>> seen;  // entries: looks, lists
+    for (int entries : {21, 3000}) {
+        writeFile("pk/pk.txt", rooms + (entries > 21 ? more : "") + "*\r\n");
+        looks = lists = 0;
+        fileUseWatcher = countFileUse;
+        EXPECT_EQ(editAgain("pk", "q"), 0);
+        fileUseWatcher = nullptr;
+        seen[entries] = {looks, lists};
+    }
+    EXPECT_LE(seen[3000].first, seen[21].first + 64 * 3) << seen[21].first;
+    EXPECT_EQ(seen[3000].second, seen[21].second);
+    EXPECT_EQ(seen[21].second, 1);  // the pack folder, once
+}
+
 // The rescue copies of this process: NAME.PID.rescue.
 std::string mine(const std::string& name) { return name + "." + std::to_string(getpid()) + ".rescue"; }
 

@@ -284,7 +284,8 @@ struct RescueOffer {
     std::string text;
 };
 // tidy false: only a look, for the pack screen's mark; nothing is removed.
-RescueOffer findRescue(const RoomFile& room, bool tidy = true);
+// names: the room folder's names, sorted, when they were read already.
+RescueOffer findRescue(const RoomFile& room, bool tidy = true, const std::vector<std::string>* names = nullptr);
 // A declined copy goes to the state folder (never shipped with a pack); where it went. Throws FileFailure.
 std::string moveRescueAway(const RescueOffer& offer);
 bool removeRescue(const RoomFile& rescue);

@@ -338,16 +338,27 @@ std::string rescueFolders() {
     return (state.empty() ? "" : state + ", then ") + "a private folder in " + temporaryFolder();
 }
 
-RescueOffer findRescue(const RoomFile& room, bool tidy) {
+RescueOffer findRescue(const RoomFile& room, bool tidy, const std::vector<std::string>* names) {
     RescueOffer offer;
     std::string base;
     Folder folder = roomFolder(room, base, false);
     if (!isOpen(folder)) return offer;
     std::string stem = rescueStem(base, longestNameIn(folder, "."));
+    std::vector<std::string> read;
+    if (names == nullptr) names = &(read = entriesIn(folder, "."));
+    // Only the names that begin with the stem or the room's own name: a
+    // folder of any size costs a look-up, not a walk.
+    std::vector<std::string> candidates;
+    for (const std::string& start : {stem, base}) {
+        for (auto at = std::lower_bound(names->begin(), names->end(), start);
+             at != names->end() && at->compare(0, start.size(), start) == 0; ++at)
+            if (std::find(candidates.begin(), candidates.end(), *at) == candidates.end()) candidates.push_back(*at);
+        if (stem == base) break;
+    }
     FileLook roomLook = lookAtRoomFile(room);
     std::string roomText;
     bool roomRead = false;
-    for (const std::string& entry : entriesIn(folder, ".")) {
+    for (const std::string& entry : candidates) {
         if (!isRescueOf(entry, base, stem)) continue;
         // Only the user's own regular file, never a link: one planted by
         // someone else, or leading to someone else's file, is not offered.

@@ -45,7 +45,8 @@ bool sameIndex(const PackIndex& a, const PackIndex& b) {
 
 // What the screen shows of an entry, looked at afresh after every change.
 struct EntryLook {
-    std::string state;  // why the game would not play it ("" when it would)
+    bool looked = false;  // false: not yet looked at since the last change
+    std::string state;    // why the game would not play it ("" when it would)
     bool rescued = false;
     bool checked = false;  // a verdict is shown (rooms 1 to 21 with a file)
     RoomVerdict verdict;
@@ -244,14 +245,26 @@ int selectableCount() { return static_cast<int>(pack.entries.size() + pack.unlis
 bool onEntry() { return pack.selected < static_cast<int>(pack.entries.size()); }
 const std::string& unlistedMarked() { return pack.unlisted[static_cast<size_t>(pack.selected) - pack.entries.size()]; }
 
+// The names in the pack's folders, sorted: each folder read once a refresh,
+// however many entries look into it.
+std::map<std::string, std::vector<std::string>> listings;
+
+const std::vector<std::string>& namesIn(const std::string& folder) {
+    auto [at, fresh] = listings.try_emplace(folder);
+    if (fresh) at->second = entriesIn(packFolder(), folder);
+    return at->second;
+}
+
 // The level files of the folder (and of its folders, a few deep) that no
-// entry leads to: the game never plays them.
+// entry leads to: the game never plays them. A bounded number of names is
+// looked at; an entry leads to a file by its name, or, for the entries
+// looked at, as the same file (listed: their files).
 std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& listed) {
     std::vector<std::string> found;
     std::vector<std::string> folders{"."};
     size_t looked = 0;
     for (size_t f = 0; f < folders.size() && looked < 4096; ++f) {
-        for (const std::string& name : entriesIn(packFolder(), folders[f])) {
+        for (const std::string& name : namesIn(folders[f])) {
             if (++looked > 4096 || name.empty() || name[0] == '.') continue;
             std::string path = folders[f] == "." ? name : folders[f] + "/" + name;
             FileLook look = lookAtRoomFile({true, path, path});
@@ -269,28 +282,72 @@ std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& 
             found.push_back(entry);
         }
     }
-    std::sort(found.begin(), found.end());
+    // One pass over the entries, by name: linear however long the index.
+    std::set<std::string> named(found.begin(), found.end());
+    for (const std::string& entry : pack.entries) {
+        if (named.empty()) break;
+        named.erase(entry.find('\\') == std::string::npos ? entry : packFileName(entry));
+    }
+    found.assign(named.begin(), named.end());
     if (found.size() > 200) found.resize(200);
     return found;
 }
 
-// Every entry's state, rescue copy and verdict, and the files the index
-// does not name: after every change, and when a verdict comes.
+// Entries looked at for a key beyond the rooms that are played: a
+// screenful and more, so a long index costs no more than a short one.
+constexpr int lookBudget = 64;
+int looksLeft = 0;
+
+// An entry's state and rescue copy, nothing read. listed: its file.
+void lookAtEntry(size_t i, std::set<std::pair<dev_t, ino_t>>* listed = nullptr) {
+    EntryLook& look = pack.looks[i];
+    look.looked = true;
+    look.state = entryState(pack.entries[i]);
+    if (!look.state.empty()) return;
+    RoomFile file = packRoomFile(pack.entries[i]);
+    FileLook fileLook = lookAtRoomFile(file);
+    if (listed != nullptr) listed->insert({fileLook.info.st_dev, fileLook.info.st_ino});
+    look.rescued = findRescue(file, false, &namesIn(splitName(file.name).first)).found;
+}
+
+// The look of an entry to be drawn: looked at now while the refresh's budget lasts.
+const EntryLook& entryLook(size_t i) {
+    if (!pack.looks[i].looked && looksLeft > 0) {
+        --looksLeft;
+        lookAtEntry(i);
+    }
+    return pack.looks[i];
+}
+
+// The rooms the game plays (1 to 21), each read once, and what they leave
+// for the next: their verdicts.
+std::vector<std::pair<std::string, Inheritance>> verdictRooms;  // the text and inheritance of looks[i]
+
+void askVerdicts() {
+    for (size_t i = 0; i < verdictRooms.size(); ++i)
+        if (pack.looks[i].checked)
+            pack.looks[i].verdict = packRoomVerdict(verdictRooms[i].first, verdictRooms[i].second);
+}
+
+// Every played room's state, rescue copy and verdict, the files the index
+// does not name, and the rest of the entries as they come into view: after
+// every change.
 void refreshEntries() {
+    listings.clear();
+    looksLeft = lookBudget;
     pack.looks.assign(pack.entries.size(), EntryLook{});
+    verdictRooms.clear();
     beginPackVerdicts();
     Inheritance inherited;
     std::map<std::string, std::string> seen;  // a file listed many times is read once
     std::set<std::pair<dev_t, ino_t>> listed;
-    for (size_t i = 0; i < pack.entries.size(); ++i) {
+    size_t played = std::min(pack.entries.size(), static_cast<size_t>(endingRoom));
+    for (size_t i = 0; i < played; ++i) {
+        lookAtEntry(i, &listed);
         EntryLook& look = pack.looks[i];
-        look.state = entryState(pack.entries[i]);
         if (!look.state.empty()) continue;
-        RoomFile file = packRoomFile(pack.entries[i]);
-        FileLook fileLook = lookAtRoomFile(file);
-        listed.insert({fileLook.info.st_dev, fileLook.info.st_ino});
-        look.rescued = findRescue(file, false).found;
         if (i + 1 >= static_cast<size_t>(endingRoom)) continue;  // never played: no verdict
+        RoomFile file = packRoomFile(pack.entries[i]);
         auto known = seen.find(file.name);
         if (known == seen.end()) {
             OpenFile opened = openRoomFile(file);
@@ -298,10 +355,12 @@ void refreshEntries() {
             known = seen.emplace(file.name, readLevelLines(opened, file.shown)).first;
         }
         inherited.firstRoom = i == 0;
-        look.verdict = packRoomVerdict(known->second, inherited);
+        verdictRooms.resize(i + 1);
+        verdictRooms[i] = {known->second, inherited};
         look.checked = true;
         applyEarlierRoom(inherited, known->second);
     }
+    askVerdicts();
     pack.unlisted = unlistedFiles(listed);
 }
 
@@ -327,14 +386,16 @@ void drawEntry(size_t index, int y) {
     if (chosen) writeAt(2, y, 15, std::string(1, glyph::marker));
     std::string number = std::to_string(index + 1);
     writeAt(6 - static_cast<int>(number.size()), y, 3, number);
-    const EntryLook& look = pack.looks[index];
+    const EntryLook& look = entryLook(index);
     if (look.rescued) writeAt(7, y, 13, "*");
     moveCursor(9, y);
     setTextColor(chosen ? 15 : 7);
     for (char c : shownName(pack.entries[index]).substr(0, 40)) writeChar(static_cast<uint8_t>(c));
     const std::string& state = look.state;
     bool noFile = state == fileMissing;
-    if (index + 1 > endingRoom)
+    if (!look.looked)
+        writeAt(50, y, 8, "not yet looked at");
+    else if (index + 1 > endingRoom)
         writeAt(50, y, 13, "never reached: after 22");
     else if (index + 1 == endingRoom && (state.empty() || noFile))
         writeAt(50, y, 13, "ending's backdrop, unplayed");
@@ -356,7 +417,7 @@ void drawMarkedNote() {
                  7, 2);
         return;
     }
-    const EntryLook& look = pack.looks[static_cast<size_t>(pack.selected)];
+    const EntryLook& look = entryLook(static_cast<size_t>(pack.selected));
     std::string name = shownName(pack.entries[static_cast<size_t>(pack.selected)]);
     if (number == endingRoom) {
         drawNote("Room 22 is never played: the game draws it as its final sequence's backdrop.", 13, 2);
@@ -814,7 +875,7 @@ void editAuthor() {
 void waitForPackKey() {
     while (packChecksBusy() && !keyPressed()) {
         if (advancePackChecks(10)) {
-            refreshEntries();
+            askVerdicts();  // only the verdicts changed: nothing looked at again
             drawPackScreen();
         }
     }
@@ -922,6 +983,7 @@ void runPackEditor(const std::string& folder) {
         drawPackScreen();
         waitForPackKey();
         if (readIndexIfChanged()) refreshEntries();  // the key acts on the index as it is now
+        looksLeft = lookBudget;                      // for the entries the key brings into view
         uint8_t pressed = readKey();
         pack.note.clear();
         changed = true;

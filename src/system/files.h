@@ -60,7 +60,7 @@ bool deleteFileIfThere(const std::string& path);
 
 // Set only by tests and the fuzzer, to see the layer at work: told of every
 // file the layer has just looked at ("look", nothing read), opened for
-// reading ("read") or created to replace another ("write"), given its
+// reading ("read"), or its names ("list"), or created to replace another ("write"), given its
 // descriptor; and of every entry it is about to
 // rename, delete or make as a folder ("rename", "delete", "folder"), given
 // the descriptor of the folder that holds it and the entry's name.

@@ -285,7 +285,42 @@ std::string temporaryStem(std::string_view base) {
     return std::string(base.substr(0, 200)) + "~";
 }
 
+// The folder's time as this process left it after its last write of a
+// name there: while it is unchanged no one else has made a file in the
+// folder since, so there is no leftover to look for, and a folder of any
+// size is not read again at every write.
+struct Scanned {
+    dev_t device;
+    ino_t inode;
+    std::string base;
+    timespec left;
+};
+std::vector<Scanned> scanned;
+
+Scanned* scanOf(int folder, std::string_view base, struct stat& info) {
+    if (fstat(folder, &info) != 0) return nullptr;
+    for (Scanned& s : scanned)
+        if (s.device == info.st_dev && s.inode == info.st_ino && s.base == base) return &s;
+    return nullptr;
+}
+
+// After a write of base: the folder's time as this write left it, for
+// every name of the folder looked for so far.
+void noteWrittenAt(int folder, std::string_view base) {
+    struct stat info {};
+    if (scanOf(folder, base, info) == nullptr && info.st_ino != 0) {
+        if (scanned.size() >= 64) scanned.erase(scanned.begin());
+        scanned.push_back(Scanned{info.st_dev, info.st_ino, std::string(base), {}});
+    }
+    for (Scanned& s : scanned)
+        if (s.device == info.st_dev && s.inode == info.st_ino) s.left = info.st_mtim;
+}
+
 void removeLeftoversAt(int folder, std::string_view name) {
+    struct stat info {};
+    const Scanned* known = scanOf(folder, name, info);
+    if (known != nullptr && known->left.tv_sec == info.st_mtim.tv_sec && known->left.tv_nsec == info.st_mtim.tv_nsec)
+        return;
     std::string base = temporaryStem(name);
     for (const std::string& entry : namesInOpenFolder(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
         long pid = temporaryOwner(entry, base);
@@ -358,6 +393,7 @@ bool writeTemporaryAt(int folder, const std::string& shown, std::string_view bas
     }
     if (error == 0) {
         fsync(folder);  // the rename itself reaches the disk with the folder
+        noteWrittenAt(folder, base);
         return true;
     }
     unlinkat(folder, temporary.c_str(), 0);
@@ -848,7 +884,9 @@ std::vector<std::string> namesInOpenFolder(int fd) {
 bool processRuns(long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH; }
 
 std::vector<std::string> entriesIn(const Folder& folder, std::string_view name) {
-    std::vector<std::string> names = namesInOpenFolder(reach(folder, name, O_RDONLY | O_DIRECTORY, 0, false));
+    int fd = reach(folder, name, O_RDONLY | O_DIRECTORY, 0, false);
+    if (fd >= 0) tellWatcher("list", fd);
+    std::vector<std::string> names = namesInOpenFolder(fd);
     std::sort(names.begin(), names.end());
     return names;
 }
