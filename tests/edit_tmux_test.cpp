@@ -96,7 +96,7 @@ TEST_F(EditorTerminal, TwoEditorsOnOnePackAndAHandEditLoseNothing) {
     writeFile("pk/pk.txt", "deux\r\nhand\r\none\r\n*me\r\n");  // by hand, while both screens are open
     ASSERT_TRUE(turn(a, "+", "3   one")) << a.screen();
     EXPECT_EQ(readFile("pk/pk.txt"), "deux\r\nhand\r\none\r\n*me\r\n");  // at the end already: nothing moved
-    ASSERT_TRUE(turn(b, "Home + ", "2   deux")) << b.screen();
+    ASSERT_TRUE(turn(b, "Home + ", "1   hand")) << b.screen();
     EXPECT_EQ(readFile("pk/pk.txt"), "hand\r\ndeux\r\none\r\n*me\r\n");
     EXPECT_EQ(readFile("pk/pk.txt~"), "deux\r\nhand\r\none\r\n*me\r\n");  // the version B replaced
 
