@@ -12,13 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = fuzzFolder() + "/save.sav";
     writeWhole(path, text);
 
-    readSaveRecord(path);
+    readSaveRecord(SaveFile::Save);
     SaveRecord read = decodeSaveRecord(text);
     FUZZ_CHECK(read.levelNumber == game.levelNumber && read.totalGoods == game.totalGoods && read.score == game.score);
 
-    writeSaveRecord(path);
+    writeSaveRecord(SaveFile::Save);
     game = GameCounters{};
-    readSaveRecord(path);
+    readSaveRecord(SaveFile::Save);
     FUZZ_CHECK(read.levelNumber == game.levelNumber && read.totalGoods == game.totalGoods && read.score == game.score);
     FUZZ_CHECK(encodeSaveRecord(read) == encodeSaveRecord(decodeSaveRecord(encodeSaveRecord(read))));
     return 0;

@@ -72,4 +72,76 @@ TEST_F(EditorTerminal, ATerminalThatGoesAwaySavesTheUnsavedRoom) {
     EXPECT_EQ(rescued().substr(82, 82), "16" + std::string(77, ' ') + "1\r\n");
 }
 
+// Two editors on one pack take turns at add, rename, move and the author
+// text, and a hand edit comes between: every change is kept. A change made
+// on disk while a prompt is open is merged; one that collides is asked
+// about, and mine can be kept as a copy.
+TEST_F(EditorTerminal, TwoEditorsOnOnePackAndAHandEditLoseNothing) {
+    std::filesystem::create_directories(folder / "b");
+    TmuxGame a(std::string(QUORVEX_EDIT_BINARY) + " pk"), b(std::string(QUORVEX_EDIT_BINARY) + " ../pk");
+    a.start(folder, "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
+    ASSERT_TRUE(a.waitFor("Pack pk")) << a.screen();
+    b.start(folder / "b", "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
+    ASSERT_TRUE(b.waitFor("Pack pk")) << b.screen();
+    auto turn = [](TmuxGame& editor, const std::string& keys, const std::string& said) {
+        editor.keys(keys);
+        return editor.waitFor(said);
+    };
+    ASSERT_TRUE(turn(a, "a one Enter 1", "Added one")) << a.screen();
+    ASSERT_TRUE(turn(b, "a two Enter 1", "Added two")) << b.screen();
+    ASSERT_TRUE(turn(a, "e me Enter", "*me")) << a.screen();
+    ASSERT_TRUE(turn(b, "r C-u deux Enter", "Renamed two to deux")) << b.screen();
+    ASSERT_TRUE(turn(a, "+", "2   one")) << a.screen();
+    EXPECT_EQ(readFile("pk/pk.txt"), "deux\r\none\r\n*me\r\n");
+    writeFile("pk/pk.txt", "deux\r\nhand\r\none\r\n*me\r\n");  // by hand, while both screens are open
+    ASSERT_TRUE(turn(a, "+", "3   one")) << a.screen();
+    EXPECT_EQ(readFile("pk/pk.txt"), "deux\r\nhand\r\none\r\n*me\r\n");  // at the end already: nothing moved
+    ASSERT_TRUE(turn(b, "Home + ", "1   hand")) << b.screen();
+    EXPECT_EQ(readFile("pk/pk.txt"), "hand\r\ndeux\r\none\r\n*me\r\n");
+    EXPECT_EQ(readFile("pk/pk.txt~"), "deux\r\nhand\r\none\r\n*me\r\n");  // the version B replaced
+
+    // While A's prompt is open, B adds a room: merged. Then both change the end line: asked.
+    ASSERT_TRUE(turn(a, "e", "Author text:")) << a.screen();
+    ASSERT_TRUE(turn(b, "a three Enter 1", "Added three")) << b.screen();
+    ASSERT_TRUE(turn(a, "C-u you Enter", "that change is kept too")) << a.screen();
+    EXPECT_EQ(readFile("pk/pk.txt"), "hand\r\ndeux\r\nthree\r\none\r\n*you\r\n");
+    ASSERT_TRUE(turn(a, "e", "Author text:")) << a.screen();
+    ASSERT_TRUE(turn(b, "e C-u bee Enter", "*bee")) << b.screen();
+    ASSERT_TRUE(turn(a, "C-u ay Enter", "T take theirs, K keep mine, C save mine as a copy")) << a.screen();
+    EXPECT_NE(a.screen().find("end line *bee"), std::string::npos) << a.screen();
+    ASSERT_TRUE(turn(a, "c", "pk-mine.txt")) << a.screen();
+    EXPECT_EQ(readFile("pk/pk.txt"), "hand\r\ndeux\r\nthree\r\none\r\n*bee\r\n");
+    EXPECT_EQ(readFile("pk/pk-mine.txt"), "hand\r\ndeux\r\nthree\r\none\r\n*ay\r\n");
+    EXPECT_TRUE(a.waitFor("*bee")) << a.screen();
+}
+
+// Two editors on one room, each saves: the second is asked, keeps its room
+// as a copy, then takes the first one's and saves over it with nothing lost.
+TEST_F(EditorTerminal, TwoEditorsSavingOneRoomAreAskedFirst) {
+    std::filesystem::create_directories(folder / "b");
+    TmuxGame a(std::string(QUORVEX_EDIT_BINARY) + " room.lvl"), b(std::string(QUORVEX_EDIT_BINARY) + " ../room.lvl");
+    a.start(folder, "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
+    b.start(folder / "b", "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
+    ASSERT_TRUE(a.waitFor("F1 help") && b.waitFor("F1 help")) << a.screen() << b.screen();
+    a.keys("5 C-s");
+    ASSERT_TRUE(a.waitFor("Saved room.lvl")) << a.screen();
+    std::string first = readFile("room.lvl");
+    b.keys("Down 6 C-s");
+    ASSERT_TRUE(b.waitFor("changed on disk. T take theirs, K keep mine, C save mine as a copy")) << b.screen();
+    b.keys("c");
+    ASSERT_TRUE(b.waitFor("room-mine.lvl")) << b.screen();
+    EXPECT_EQ(readFile("room.lvl"), first);
+    EXPECT_EQ(readFile("room-mine.lvl").substr(2 * 82, 3), "16 ");
+    b.keys("C-s");
+    ASSERT_TRUE(b.waitFor("T take theirs")) << b.screen();
+    b.keys("t");
+    ASSERT_TRUE(b.waitFor("as changed on disk")) << b.screen();
+    b.keys("7 C-s");
+    ASSERT_TRUE(b.waitFor("Saved room.lvl")) << b.screen();
+    std::string both = readFile("room.lvl");
+    EXPECT_EQ(both.substr(82, 3), "15 ");     // the first editor's change
+    EXPECT_EQ(both.substr(164, 3), "1 7");    // and the second's since it took that
+    EXPECT_EQ(readFile("room.lvl~"), first);  // the version this editor replaced
+}
+
 }  // namespace

@@ -188,8 +188,58 @@ TEST_F(EditorFiles, ThePackScreenSaysWhereThePackIsAndHowTheGameFindsIt) {
     EXPECT_TRUE(has(whereRow("home/.local/share/quorvex/levels/custom levels/mine"), "The installed game plays it"));
 }
 
+// A pack named with characters beyond ASCII is named whole on the screen,
+// each character as its glyph, however long the name.
+TEST_F(EditorFiles, ThePackScreenNamesAPackWhole) {
+    std::filesystem::create_directories(folder / "levels");
+    for (std::string name : {"caf\xC3\xA9", "caf\xC3\xA9 of the long winter and the longer spring"}) {
+        EXPECT_EQ(editAgain(name), -1);
+        std::string shown = shownName(name);
+        EXPECT_TRUE(has(screenRow(22), "pack \"" + shown + "\"")) << name;
+        EXPECT_TRUE(has(screenRow(1), shown.substr(0, 30)));
+    }
+}
+
+// What the pack screen looks at and lists to show a pack: each folder is
+// read once, and an index of 3,000 entries costs a screenful of looks more
+// than one of 21, not a look (or a folder read) for each entry.
+int looks = 0, lists = 0;
+void countFileUse(const char* operation, int, std::string_view) {
+    looks += std::string_view(operation) == "look";
+    lists += std::string_view(operation) == "list";
+}
+
+TEST_F(EditorFiles, ThePackScreensWorkDoesNotGrowWithTheIndex) {
+    std::string rooms, level = boxRoom(flatRoom());
+    for (int i = 1; i <= 21; ++i) {
+        rooms += "room " + std::to_string(i) + "\r\n";
+        writeFile("pk/room " + std::to_string(i) + ".lvl", level);
+    }
+    for (int i = 0; i < 500; ++i) writeFile("pk/other " + std::to_string(i), "");
+    std::string more;
+    for (int i = 22; i <= 3000; ++i) more += "room " + std::to_string(i) + "\r\n";
+    std::map<int, std::pair<int, int>> seen;  // entries: looks, lists
+    for (int entries : {21, 3000}) {
+        writeFile("pk/pk.txt", rooms + (entries > 21 ? more : "") + "*\r\n");
+        looks = lists = 0;
+        fileUseWatcher = countFileUse;
+        EXPECT_EQ(editAgain("pk", "q"), 0);
+        fileUseWatcher = nullptr;
+        seen[entries] = {looks, lists};
+    }
+    EXPECT_LE(seen[3000].first, seen[21].first + 64 * 3) << seen[21].first;
+    EXPECT_EQ(seen[3000].second, seen[21].second);
+    EXPECT_EQ(seen[21].second, 1);  // the pack folder, once
+}
+
 // The rescue copies of this process: NAME.PID.rescue.
 std::string mine(const std::string& name) { return name + "." + std::to_string(getpid()) + ".rescue"; }
+
+// The report of a rescue of text as the unsaved work of room.
+std::string writeRescueAfter(const std::string& text, const std::string& room = "room/r.lvl") {
+    armRescue(authorsFile(room), text);
+    return writeRescueNow();
+}
 
 // A rescue that cannot be written beside the room says so, leaves the older
 // copy there whole and lands in the user's state folder; with no state
@@ -255,6 +305,97 @@ TEST_F(EditorFiles, ARescueOnAFullOrReadOnlyFolderIsReportedAndKeptInTheStateFol
     struct stat info {};
     ASSERT_EQ(stat((folder / "tmp" / privateFolder).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// Two editors with one process number (each the first process of a PID
+// namespace of its own) on rooms named alike in a full folder: both copies
+// land in the state folder, neither replaces the other, each report names
+// the file that holds its own work.
+TEST_F(EditorFiles, RescueCopiesNeverReplaceOneAnotherWhateverProcessNumbersRepeat) {
+    if (geteuid() != 0) GTEST_SKIP() << "PID namespaces and a tmpfs need root";
+    std::string said = inChild([&]() -> std::string {
+        std::string where = path("room");
+        std::filesystem::create_directories(where);
+        if (!privateMounts() || mount("quorvex", where.c_str(), "tmpfs", 0, "size=64k") != 0) return "skip: no tmpfs";
+        writeFile("room/filler", std::string(1 << 20, 'x'));  // as much as fits
+        std::string reports;
+        for (const char* text : {"first editor's", "second editor's"})
+            reports += inChild([&]() -> std::string {
+                           if (unshare(CLONE_NEWPID) != 0) return "skip: no PID namespace";
+                           return inChild([&] { return std::to_string(getpid()) + " " + writeRescueAfter(text); });
+                       }) +
+                       "#";
+        return reports;
+    });
+    if (said.find("skip") != std::string::npos) GTEST_SKIP() << said;
+    std::string kept = "quorvex-edit: unsaved room kept in " + path("state/quorvex/");
+    size_t at = 0;
+    for (const char* text : {"first editor's", "second editor's"}) {
+        size_t end = said.find('#', at);
+        std::string report = said.substr(at, end - at);
+        at = end + 1;
+        EXPECT_EQ(report.rfind("1 quorvex-edit: could not keep the unsaved room in room/r.lvl.", 0), 0u) << report;
+        size_t named = report.find(kept);
+        ASSERT_NE(named, std::string::npos) << report;
+        std::string name = report.substr(named + kept.size());
+        EXPECT_EQ(readFile("state/quorvex/" + name), text) << report;
+    }
+    EXPECT_TRUE(exists("state/quorvex/r.lvl.1.rescue") && exists("state/quorvex/r.lvl.1-1.rescue"));
+}
+
+// The state folder is used only when it is the user's own: not another
+// user's, not one others may write in, not reached through a link another
+// user put in a shared folder; the report says why and the copy goes to a
+// private folder. A FIFO planted as rescue.log holds no one: SIGTERM still
+// ends the editor at once.
+TEST_F(EditorFiles, TheStateFolderIsUsedOnlyWhenItIsTheUsersOwn) {
+    bool root = geteuid() == 0;
+    setenv("TMPDIR", path("tmp").c_str(), 1);
+    std::filesystem::create_directories(folder / "tmp");
+    std::filesystem::create_directories(folder / "open/quorvex");
+    chmod(path("open/quorvex").c_str(), 0777);
+    std::vector<std::pair<std::string, std::string>> cases = {{"open", "others may write in it"}};
+    if (root) {
+        std::filesystem::create_directories(folder / "theirs/quorvex");
+        ASSERT_EQ(chown(path("theirs/quorvex").c_str(), 4242, 4242), 0);
+        std::filesystem::create_directories(folder / "shared");
+        std::filesystem::create_directories(folder / "victim");
+        chmod(path("shared").c_str(), 01777);
+        std::filesystem::create_symlink(folder / "victim", folder / "shared/quorvex");
+        ASSERT_EQ(lchown(path("shared/quorvex").c_str(), 4242, 4242), 0);
+        cases.push_back({"theirs", "it belongs to another user"});
+        cases.push_back({"shared", "a link another user made in a shared folder: not followed for writing"});
+    }
+    for (const auto& [state, why] : cases) {
+        SCOPED_TRACE(state);
+        setenv("XDG_STATE_HOME", path(state).c_str(), 1);
+        std::string report = writeRescueAfter("work", "nowhere/r.lvl");
+        std::string expected = "quorvex-edit: could not keep the unsaved room in " + path(state) + "/quorvex/" +
+                               mine("r.lvl") + ": " + why + "\nquorvex-edit: unsaved room kept in " + path("tmp") +
+                               "/quorvex-rescue-";
+        EXPECT_EQ(report.rfind(expected, 0), 0u) << report;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "victim"));
+
+    setenv("XDG_STATE_HOME", path("state").c_str(), 1);
+    std::filesystem::create_directories(folder / "state/quorvex");
+    ASSERT_EQ(mkfifo(path("state/quorvex/rescue.log").c_str(), 0600), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, STDERR_FILENO);
+        installRescueHandlers();
+        armRescue(authorsFile("room.lvl"), "unsaved");
+        raise(SIGTERM);
+        _exit(7);
+    }
+    int status = 0;
+    for (int waited = 0; waited < 2000 && waitpid(child, &status, WNOHANG) == 0; waited += 10) usleep(10'000);
+    bool ended = kill(child, 0) != 0 || waitpid(child, &status, WNOHANG) == child;
+    if (!ended) kill(child, SIGKILL), waitpid(child, &status, 0);
+    EXPECT_TRUE(ended) << "held by the FIFO";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(readFile("room.lvl." + std::to_string(child) + ".rescue"), "unsaved");
 }
 
 // Each in a child; under nohup (SIGHUP ignored, standard error a file) the

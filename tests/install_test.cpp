@@ -155,6 +155,13 @@ TEST_F(Installed, RefusedArgumentsAndAFolderThatCannotBeMadeAreReportedInOneLine
         EXPECT_NE(run.out.find(out), std::string::npos) << run.out;
         EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
     }
+    for (const char* arguments : {"--help", "--version"}) {  // a full device is no success
+        std::string err = shellQuoted((root / "err").string());
+        int status = std::system((command() + " " + arguments + " >/dev/full 2>" + err).c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 2) << arguments;
+        EXPECT_EQ(fileContents(root / "err").rfind("quorvex: cannot write standard output: ", 0), 0u)
+            << fileContents(root / "err");
+    }
     EXPECT_TRUE(fs::is_empty(home));  // help, version and refusals make no folder
 
     auto cannot = [](const std::string& what, const fs::path& where, const std::string& why) {

@@ -90,6 +90,22 @@ TEST_F(MenuRun, ContinueResumesFromTheFileWrittenLast) {
     EXPECT_EQ((runKeys({}), shown(34, 10)), "b0/08");
 }
 
+// In a UTF-8 locale é typed (the key decoder's 0x82) finds the folder café
+// that the editor makes from the same typed name; elsewhere it stays a byte.
+TEST_F(MenuRun, APackNameTypedWithAnAccentFindsItsFolder) {
+    const char* before = std::getenv("LC_ALL");
+    std::string saved = before ? before : "";
+    writeFile("levels/custom levels/caf\xC3\xA9/caf\xC3\xA9.txt", "*\r\nsomeone\r\n");
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        setenv("LC_ALL", locale, 1);
+        run.playingCustomPack = false;
+        runKeys({down, enter, 'c', 'a', 'f', 0x82, enter, esc});
+        EXPECT_EQ(run.playingCustomPack, locale[1] == '.') << locale;
+    }
+    before ? setenv("LC_ALL", saved.c_str(), 1) : unsetenv("LC_ALL");
+    EXPECT_EQ(run.packName, "caf\x82");
+}
+
 TEST_F(MenuRun, PackPromptAsksAgainUntilEscAndStartsAFoundPack) {
     writeFile("levels/custom levels/demo/demo.txt", "*\r\nsomeone\r\n");  // a wildcard would find it
     runKeys({down, enter, 'n', 'o', enter});

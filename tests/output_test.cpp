@@ -50,7 +50,7 @@ TEST_F(HostileOutput, CheckerEscapesPackEntriesAndReportsLostOutput) {
     EXPECT_NE(out.find("# \\x1B[2Jr.lvl: "), std::string::npos) << out;
 
     EXPECT_EQ(commandOutput(checker + " >/dev/full 2>/dev/null; echo $?"), "2\n");
-    EXPECT_EQ(commandOutput(std::string(QUORVEX_CHECK_BINARY) + " --help >/dev/full; echo $?"), "2\n");
+    EXPECT_EQ(commandOutput(std::string(QUORVEX_CHECK_BINARY) + " --help >/dev/full 2>/dev/null; echo $?"), "2\n");
 }
 
 TEST_F(HostileOutput, EditorExitLineNamesAHostilePathEscaped) {
@@ -67,6 +67,29 @@ TEST_F(HostileOutput, EditorExitLineNamesAHostilePathEscaped) {
     EXPECT_TRUE(terminalSafe(err)) << err;
     EXPECT_EQ(err.rfind("quorvex-edit: unsaved room kept in \\x1B]0;T\\x07/r.lvl.", 0), 0u) << err;
     EXPECT_NE(err.find(".rescue\n"), std::string::npos) << err;
+}
+
+// A full device behind standard output is said in a line on standard error
+// by every program, and the status is not a success; the checker's numbers
+// and usage line say what is so.
+TEST_F(HostileOutput, LostOutputIsSaidAndTheCheckersWordsAreTrue) {
+    for (std::string program : {QUORVEX_BINARY, QUORVEX_CHECK_BINARY, QUORVEX_EDIT_BINARY}) {
+        std::string name = std::filesystem::path(program).filename().string();
+        for (const char* option : {"--help", "--version"})
+            EXPECT_EQ(commandOutput(program + " " + option + " </dev/null 2>&1 >/dev/full; echo $?"),
+                      name + ": cannot write standard output: No space left on device\n2\n")
+                << option;
+    }
+    std::string checker = QUORVEX_CHECK_BINARY;
+    EXPECT_EQ(commandOutput(checker + " --max-seconds=99999999999999999999 2>&1; echo $?"),
+              "quorvex-check: too large (at most 1000000000): --max-seconds=99999999999999999999\n2\n");
+    EXPECT_EQ(commandOutput(checker + " --max-states=0 2>&1; echo $?"),
+              "quorvex-check: not a positive number: --max-states=0\n2\n");
+    std::string help = commandOutput(checker + " --help");
+    std::string usage = help.substr(0, help.find("\nChecks"));
+    for (const char* option : {"--solution", "--show", "--json", "--max-seconds=N", "--max-states=N", "--max-memory=N",
+                               "--help", "--version", "PATH"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option << " not in\n" << usage;
 }
 
 // Help and version of every program, in an empty folder: words, no folders.

@@ -9,6 +9,8 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
+#include <thread>
+
 #include "console/console.h"
 #include "console/cp437.h"
 #include "tmux.h"
@@ -300,4 +302,37 @@ TEST(TerminalPty, TheSizeFoundComesBackOnlyWhileTheWindowHasTheSizeAskedFor) {
         waitpid(child, nullptr, 0);
         close(master);
     }
+}
+
+// The game's menu on a pty, in a UTF-8 locale, where the start-up asks the
+// terminal where its cursor is: the answer arrives late and in pieces (its
+// ESC at 600 ms, the rest at 700 ms, as over a slow link) and is no key; an
+// Esc the player types afterwards still ends the game from the menu.
+TEST_F(TerminalGame, AnAnswerThatArrivesLateAndInPiecesIsNoKey) {
+    int master = -1;
+    winsize size{25, 80, 0, 0};
+    pid_t child = forkpty(&master, nullptr, nullptr, &size);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("LC_ALL", "C.UTF-8", 1);
+        setenv("TERM", "xterm-256color", 1);
+        unsetenv("TMUX"), unsetenv("STY");
+        execl(QUORVEX_BINARY, QUORVEX_BINARY, nullptr);
+        _exit(127);
+    }
+    std::string asked = readFor(master, 3000, "\x1b[6n");
+    auto askedAt = std::chrono::steady_clock::now();
+    ASSERT_NE(asked.find("\x1b[6n"), std::string::npos);
+    std::this_thread::sleep_until(askedAt + std::chrono::milliseconds(600));
+    ASSERT_EQ(write(master, "\x1b", 1), 1);
+    std::this_thread::sleep_until(askedAt + std::chrono::milliseconds(700));
+    ASSERT_EQ(write(master, "[1;4R", 5), 5);
+    std::string menu = readFor(master, 500);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the answer ended the game";
+    ASSERT_EQ(write(master, "\x1b", 1), 1);
+    readFor(master, 1000);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    close(master);
 }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ namespace {
 constexpr const char* version = "quorvex-check " QUORVEX_VERSION;
 
 const char* usage =
-    "Usage: quorvex-check [--solution] [--show] [--json] [PATH...]\n"
+    "Usage: quorvex-check [--solution] [--show] [--json] [--max-seconds=N]\n"
+    "                     [--max-states=N] [--max-memory=N] [PATH...]\n"
+    "       quorvex-check -h | --help | --version\n"
     "Checks rooms of The Quorvex: that each can be finished, with every goods\n"
     "item, and what in its level file is wrong or risky.\n"
     "\n"
@@ -499,8 +502,12 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
             }
             char* end = nullptr;
             double value = std::strtod(number.c_str(), &end);
-            if (number.empty() || *end != '\0' || !(value > 0) || value > 1e9 || (memory && value * unit < 1)) {
+            if (number.empty() || *end != '\0' || !(value > 0) || (memory && value * unit < 1)) {
                 err += "quorvex-check: not a positive number: " + a + "\n";
+                return 2;
+            }
+            if (value > 1e9) {
+                err += "quorvex-check: too large (at most 1000000000): " + a + "\n";
                 return 2;
             }
             if (a[6] == 's' && a[7] == 'e')
@@ -553,7 +560,10 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
     }
     if (options.show) {
         // The findings stay on the screen the terminal comes back to.
-        if (!writeLines(STDOUT_FILENO, out)) return 2;
+        if (!writeLines(STDOUT_FILENO, out)) {
+            err += std::string("quorvex-check: cannot write standard output: ") + std::strerror(errno) + "\n";
+            return 2;
+        }
         out.clear();
         if (!showWays(results, err)) return 2;
     }

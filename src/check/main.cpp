@@ -15,7 +15,5 @@ int main(int argc, char** argv) {
     int status = runChecker(arguments, out, err);
     // Lost output is a failure, not a silent success: a full disk or a
     // closed pipe ends with status 2.
-    bool written = writeWhole(STDOUT_FILENO, out);
-    written = writeWhole(STDERR_FILENO, err) && written;
-    return written ? status : 2;
+    return finishWithText("quorvex-check", status, out, err);
 }

@@ -63,6 +63,13 @@ std::string utf8Of(char32_t c) {
     return text;
 }
 
+std::string typedToUtf8(std::string_view typed) {
+    std::string text;
+    for (char b : typed)
+        text += static_cast<uint8_t>(b) < 0x80 ? std::string(1, b) : utf8Of(glyphs[static_cast<uint8_t>(b)]);
+    return text;
+}
+
 std::string cp437ToUtf8(std::string_view bytes) {
     std::string text;
     for (char b : bytes) text += utf8Of(glyphs[static_cast<uint8_t>(b)]);

@@ -26,3 +26,6 @@ int unicodeToCp437(char32_t character);
 std::string utf8Of(char32_t character);
 // The bytes as UTF-8 text, each shown as its glyph.
 std::string cp437ToUtf8(std::string_view bytes);
+// Typed bytes as a name in UTF-8: ASCII as it is, every other byte as the
+// character its glyph shows (so é typed, 0x82 here, is é in the name).
+std::string typedToUtf8(std::string_view typed);

@@ -127,6 +127,12 @@ struct TerminalState {
     bool consoleBytes = false;
     int8_t glyphMode = -1;   // the console's mode now: 1 bytes (SGR 11), 0 UTF-8 (SGR 10), -1 not known
     std::string typedAhead;  // keys that came while the start-up asked the terminal something
+    // The start-up's question is answered within this time, in pieces over a
+    // slow link: until then (or until the answer came) an Esc that may begin
+    // the answer is held rather than read as the Esc key.
+    bool answerAwaited = false;
+    Clock::time_point answerUntil;
+    uint8_t answerPart = 0;  // how far the bytes so far go into an answer (ESC [ row ; column R)
 };
 
 TerminalState tty;
@@ -906,8 +912,36 @@ void deliverKey(KeyEvent key) {
     if (key.code == 27 && !key.extended && tty.escapeEndsBehindNotice) throw NoticeEscape{};
 }
 
+// Follows the bytes for the cursor report that answers the start-up's
+// question; once it has come whole, nothing is held for it any more.
+void watchForAnswer(uint8_t byte) {
+    uint8_t& part = tty.answerPart;
+    bool digit = byte >= '0' && byte <= '9';
+    if (byte == 0x1B)
+        part = 1;
+    else if (part == 1 && byte == '[')
+        part = 2;
+    else if ((part == 2 || part == 3) && digit)
+        part = 3;
+    else if (part == 3 && byte == ';')
+        part = 4;
+    else if ((part == 4 || part == 5) && digit)
+        part = 5;
+    else if (part == 5 && byte == 'R')
+        part = 0, tty.answerAwaited = false;
+    else
+        part = 0;
+}
+
+// True while what the decoder holds may be the start of the answer still awaited.
+bool holdingForAnswer() {
+    if (tty.answerAwaited && Clock::now() >= tty.answerUntil) tty.answerAwaited = false;
+    return tty.answerAwaited && tty.answerPart > 0;
+}
+
 void feed(const uint8_t* bytes, ssize_t count) {
     for (ssize_t i = 0; i < count; ++i) {
+        if (tty.answerAwaited) watchForAnswer(bytes[i]);
         DecodedKeys keys = decodeKeyByte(tty.decoder, bytes[i]);
         for (int k = 0; k < keys.count; ++k) {
             if (keys.keys[k].code == ctrlC && !keys.keys[k].extended) throw ConsoleInterrupt{};
@@ -954,7 +988,8 @@ void readWaitingInput() {
             inputEnded();  // hung up or failed
         }
     }
-    if (decoderWaiting(tty.decoder) && Clock::now() - tty.lastInput >= std::chrono::milliseconds(escDelayMs)) {
+    if (decoderWaiting(tty.decoder) && Clock::now() - tty.lastInput >= std::chrono::milliseconds(escDelayMs) &&
+        !holdingForAnswer()) {
         DecodedKeys keys = decodeKeyTimeout(tty.decoder);
         for (int k = 0; k < keys.count; ++k) deliverKey(keys.keys[k]);
     }
@@ -967,7 +1002,9 @@ void waitForEvent(Clock::duration limit) {
     if (limit < Clock::duration::zero()) limit = std::chrono::hours(24);
     if (!tty.typedAhead.empty()) limit = Clock::duration::zero();
     if (decoderWaiting(tty.decoder) && takingInput()) {
-        Clock::duration escLeft = tty.lastInput + std::chrono::milliseconds(escDelayMs) - Clock::now();
+        Clock::duration escLeft = holdingForAnswer()
+                                      ? tty.answerUntil - Clock::now()
+                                      : tty.lastInput + std::chrono::milliseconds(escDelayMs) - Clock::now();
         limit = std::clamp(escLeft, Clock::duration::zero(), limit);
     }
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
@@ -1187,6 +1224,9 @@ void checkRepeat(const std::string& name) {
     if (askBytes) tty.out += "\x1b[11m\x01\x01\x1b[10m";
     appendCapability(tty.out, ask != nullptr ? ask : "\x1b[6n");
     sendOutput();
+    tty.answerAwaited = true;  // a late answer is dropped too, whole or in pieces
+    tty.answerUntil = Clock::now() + std::chrono::seconds(3);
+    tty.answerPart = 0;
     tty.cursorRow = tty.cursorColumn = -1;
     std::string heard;
     int row = 0, column = 0;
@@ -1206,6 +1246,7 @@ void checkRepeat(const std::string& name) {
             int length = 0;
             if (std::sscanf(heard.c_str() + at, "\x1b[%d;%dR%n", &row, &column, &length) == 2 && length > 0) {
                 tty.typedAhead = heard.substr(0, at) + heard.substr(at + static_cast<size_t>(length));
+                tty.answerAwaited = false;
                 int moved = column - 2;  // beyond the shade: 1 for the repeat, 2 for the console's mode
                 if (moved == 1 || (askBytes && moved == 3)) tty.cap.rep = form;
                 if (askBytes && (moved == 2 || moved == 3)) useConsoleBytes();
@@ -1234,6 +1275,7 @@ bool startTerminal(FILE* input, FILE* output, const char* terminalType, bool siz
     tty.inputOpen = true;
     tty.decoder = KeyDecoder{};
     tty.typedAhead.clear();
+    tty.answerAwaited = false;
     tty.look = Look{};
     tty.out.clear();
     makeGlyphs(terminalName(terminalType));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "levels/levelformat.h"
+#include "levels/levels.h"
 #include "levels/world.h"
 #include "system/folders.h"
 
@@ -54,6 +55,10 @@ struct RoomEdit {
     RoomFile rescueTaken;         // the rescue copy the text came from: it goes once saved
     std::string savedFile;        // what saving the room as opened or last saved writes
     bool savedTextKnown = false;  // false for a room not written yet
+    // The file's bytes as this editor last read or wrote them (diskRead false:
+    // there was no file): a save first looks whether another writer changed it.
+    std::string diskText;
+    bool diskRead = false;
     int cursorX = 2, cursorY = 2;
     uint8_t brush = '1';
     bool drawing = false;  // moving paints the brush
@@ -200,6 +205,15 @@ bool advancePackChecks(int budgetMs);  // a slice of work; true when a verdict c
 void pausePackChecks();                // the running search and its tables go; it starts again later
 
 // --- the pack screen (packedit.cpp) ---
+// How one list of index entries became another: base[from, to) replaced by lines.
+struct IndexHunk {
+    size_t from = 0, to = 0;
+    std::vector<std::string> lines;
+};
+IndexHunk indexHunk(const std::vector<std::string>& base, const std::vector<std::string>& changed);
+// Two changes of the index made from base, merged: false when they collide
+// (the same rooms or the end line changed both ways).
+bool mergePackIndexes(const PackIndex& base, const PackIndex& mine, const PackIndex& theirs, PackIndex& merged);
 void runPackEditor(const std::string& folder);
 // After a save as of a pack's room under a new name in the pack: offers to
 // put the new file in the index, in place of the room's entry or after it.
@@ -270,7 +284,8 @@ struct RescueOffer {
     std::string text;
 };
 // tidy false: only a look, for the pack screen's mark; nothing is removed.
-RescueOffer findRescue(const RoomFile& room, bool tidy = true);
+// names: the room folder's names, sorted, when they were read already.
+RescueOffer findRescue(const RoomFile& room, bool tidy = true, const std::vector<std::string>* names = nullptr);
 // A declined copy goes to the state folder (never shipped with a pack); where it went. Throws FileFailure.
 std::string moveRescueAway(const RescueOffer& offer);
 bool removeRescue(const RoomFile& rescue);

@@ -58,8 +58,8 @@ void rescueOnSignal(int signalNumber) {
 
 // --- rescue copies' names ---
 
-// The room's name, shortened when NAME.PID.rescue (and its temporary name)
-// would not fit the folder: its first bytes (whole UTF-8 characters), '~'
+// The room's name, shortened when NAME.PID.rescue (and its temporary name,
+// and the -N of a name taken) would not fit the folder: its first bytes (whole UTF-8 characters), '~'
 // and eight hex digits of the whole name, so rooms that begin alike keep
 // copies apart.
 std::string rescueStem(const std::string& base, size_t longest) {
@@ -83,9 +83,14 @@ bool isRescueOf(std::string_view entry, const std::string& base, const std::stri
     if (entry.size() <= stem.size() + 1 + suffix.size() || entry.substr(0, stem.size()) != stem ||
         entry[stem.size()] != '.' || entry.substr(entry.size() - suffix.size()) != suffix)
         return false;
+    // PID, or PID-N where a copy of that name was there already.
     std::string_view pid = entry.substr(stem.size() + 1, entry.size() - stem.size() - 1 - suffix.size());
-    return !pid.empty() && pid.size() <= 10 &&
-           std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; });
+    auto number = [](std::string_view digits) {
+        return !digits.empty() && digits.size() <= 10 &&
+               std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    size_t dash = pid.find('-');
+    return dash == std::string_view::npos ? number(pid) : number(pid.substr(0, dash)) && number(pid.substr(dash + 1));
 }
 
 // The second place: $XDG_STATE_HOME/quorvex (~/.local/state/quorvex when
@@ -96,6 +101,45 @@ std::string stateFolder() {
     if (stateHome != nullptr && stateHome[0] == '/') return std::string(stateHome) + "/quorvex";
     if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/quorvex";
     return "";
+}
+
+// Why a folder is not the user's own to keep copies in ("" when it is):
+// someone else's, or one that others may write in.
+std::string whyNotOwn(const Folder& folder) {
+    struct stat info;
+    if (fstat(folder.fd, &info) != 0) return reasonFor(errno);
+    if (info.st_uid != geteuid()) return "it belongs to another user";
+    if (info.st_mode & 022) return "others may write in it";
+    return "";
+}
+
+// The state folder as copies reach it: the nearest folder of its path that
+// is there, reached without following a link another user put in a shared
+// folder, and the parts below it still to make; or why it is not used.
+struct StatePlace {
+    Folder base;
+    std::string rest;
+    std::string refused;
+};
+
+StatePlace placeOfState(const std::string& state) {
+    StatePlace place;
+    std::string at = state;
+    for (;;) {
+        place.base = openFolderIn(currentFolder(), at, true);
+        if (isOpen(place.base)) break;
+        if (errno != ENOENT && errno != ENOTDIR) {
+            place.refused = reasonFor(errno);
+            return place;
+        }
+        size_t slash = at.rfind('/');
+        if (slash == std::string::npos || at == "/") return place;
+        place.rest = at.substr(slash + 1) + (place.rest.empty() ? "" : "/" + place.rest);
+        at = slash == 0 ? "/" : at.substr(0, slash);
+    }
+    if (place.rest.empty()) place.refused = whyNotOwn(place.base);
+    if (!place.refused.empty()) place.base = Folder{};
+    return place;
 }
 
 std::string temporaryFolder() {
@@ -259,13 +303,16 @@ void armRescue(const RoomFile& file, std::string_view text) {
         longest = longestNameIn(beside, ".");
         removeRescueLeftovers(beside.fd);
     }
+    StatePlace state = stateFolder().empty() ? StatePlace{} : placeOfState(stateFolder());
     static bool stateCleaned = false;  // once a run: what killed runs left in the state folder
-    if (!stateCleaned && !stateFolder().empty()) {
+    if (!stateCleaned && isOpen(state.base) && state.rest.empty()) {
         stateCleaned = true;
-        Folder state = openFolder(stateFolder(), Reach::Anywhere);
-        if (isOpen(state)) removeRescueLeftovers(state.fd);
+        removeRescueLeftovers(state.base.fd);
     }
     RescuePlan plan;
+    plan.stateBase = state.base.fd;
+    plan.stateRest = state.rest;
+    plan.stateRefused = state.refused;
     std::string name = rescueStem(base, longest) + "." + std::to_string(getpid()) + ".rescue";
     plan.besideFolder = beside.fd;
     plan.besideName = name;
@@ -291,16 +338,27 @@ std::string rescueFolders() {
     return (state.empty() ? "" : state + ", then ") + "a private folder in " + temporaryFolder();
 }
 
-RescueOffer findRescue(const RoomFile& room, bool tidy) {
+RescueOffer findRescue(const RoomFile& room, bool tidy, const std::vector<std::string>* names) {
     RescueOffer offer;
     std::string base;
     Folder folder = roomFolder(room, base, false);
     if (!isOpen(folder)) return offer;
     std::string stem = rescueStem(base, longestNameIn(folder, "."));
+    std::vector<std::string> read;
+    if (names == nullptr) names = &(read = entriesIn(folder, "."));
+    // Only the names that begin with the stem or the room's own name: a
+    // folder of any size costs a look-up, not a walk.
+    std::vector<std::string> candidates;
+    for (const std::string& start : {stem, base}) {
+        for (auto at = std::lower_bound(names->begin(), names->end(), start);
+             at != names->end() && at->compare(0, start.size(), start) == 0; ++at)
+            if (std::find(candidates.begin(), candidates.end(), *at) == candidates.end()) candidates.push_back(*at);
+        if (stem == base) break;
+    }
     FileLook roomLook = lookAtRoomFile(room);
     std::string roomText;
     bool roomRead = false;
-    for (const std::string& entry : entriesIn(folder, ".")) {
+    for (const std::string& entry : candidates) {
         if (!isRescueOf(entry, base, stem)) continue;
         // Only the user's own regular file, never a link: one planted by
         // someone else, or leading to someone else's file, is not offered.
@@ -349,8 +407,9 @@ std::string moveRescueAway(const RescueOffer& offer) {
     if (state.empty()) throw FileFailure{"rename", offer.file.shown, "no state folder (HOME is not set)"};
     Folder here = currentFolder();
     makeFoldersIn(here, state, true);
-    Folder to = openFolder(state, Reach::Anywhere);
+    Folder to = openFolderIn(here, state, true);
     if (!isOpen(to)) throw FileFailure{"rename", state, reasonFor(errno)};
+    if (std::string why = whyNotOwn(to); !why.empty()) throw FileFailure{"use", state, why};
     std::string base;
     Folder from = roomFolder(offer.file, base, true);
     for (int n = 0; n < 100; ++n) {

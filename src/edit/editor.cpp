@@ -5,6 +5,7 @@
 #include "edit/edit.h"
 #include "levels/levelformat.h"
 #include "system/files.h"
+#include "system/folders.h"
 
 namespace {
 std::string report;
@@ -54,6 +55,7 @@ int runEditor(const std::string& path) {
     hideCursor();
     run.soundOn = true;
     run.baseDirectory = currentDirectory() + "/";
+    holdGameFolder(run.baseDirectory);
     try {
         PathKind kind = pathKind(path);
         // A new pack's bare name in a game folder: made where the game finds packs.

@@ -445,7 +445,7 @@ bool askName(std::string_view question, std::string& name, size_t maxLength, std
                 "not show as typed.";
             return false;
         } else {
-            held += utf8Of(cp437ToUnicode(glyph));
+            held += typedToUtf8(std::string(1, c));
         }
     }
     for (size_t start = 0; start <= held.size();) {

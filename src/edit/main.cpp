@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* program = "quorvex-edit";
+
 const char* usage =
     "Usage: quorvex-edit PATH\n"
     "       quorvex-edit -h | --help | --version\n"
@@ -24,12 +26,12 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     std::string_view first = argc > 1 ? argv[1] : "";
     if (first == "--help" || first == "-h")
-        return finishWithLines(argc == 2 ? 0 : 2, argc == 2 ? usage : "", argc == 2 ? "" : usage);
-    if (first == "--version" && argc == 2) return finishWithLines(0, "quorvex-edit " QUORVEX_VERSION "\n", "");
+        return finishWithLines(program, argc == 2 ? 0 : 2, argc == 2 ? usage : "", argc == 2 ? "" : usage);
+    if (first == "--version" && argc == 2) return finishWithLines(program, 0, "quorvex-edit " QUORVEX_VERSION "\n", "");
     // An option it does not know never becomes a pack folder of that name.
     if (argc == 2 && first.size() > 1 && first[0] == '-')
-        return finishWithLines(2, "", "quorvex-edit: unknown option " + std::string(first) + "\n" + usage);
-    if (argc != 2 || first.empty()) return finishWithLines(1, "", usage);
+        return finishWithLines(program, 2, "", "quorvex-edit: unknown option " + std::string(first) + "\n" + usage);
+    if (argc != 2 || first.empty()) return finishWithLines(program, 1, "", usage);
     // At 80 x 24 (many terminals' default) the room's rows scroll as the
     // game's do and the other screens drop blank rows; below that the notice
     // asks for more, and behind it even Esc is dropped, as it could leave
@@ -39,7 +41,7 @@ int main(int argc, char** argv) {
     if (!openTerminal(failure)) {
         // The terminal layer speaks for the game; this is the editor.
         if (failure.rfind("quorvex: ", 0) == 0) failure.erase(0, 9);
-        return finishWithLines(1, "", "quorvex-edit: " + failure + "\n");
+        return finishWithLines(program, 1, "", "quorvex-edit: " + failure + "\n");
     }
     terminalCtrlZStops(false);  // undo
     installRescueHandlers();
@@ -47,5 +49,5 @@ int main(int argc, char** argv) {
     int status = runEditor(argv[1]);
     closeSoundDevice();
     closeTerminal();
-    return finishWithLines(status, "", editorReport().empty() ? "" : editorReport() + "\n");
+    return finishWithLines(program, status, "", editorReport().empty() ? "" : editorReport() + "\n");
 }

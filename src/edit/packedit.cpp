@@ -22,9 +22,31 @@ constexpr int listTop = 3, listRows = 17;
 // Room 22 is drawn as the final sequence's backdrop; later rooms are never reached.
 constexpr int endingRoom = backdropRoom;
 
+// What tells one version of a file from another without reading it.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec written{};
+    bool operator==(const FileStamp& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               written.tv_sec == other.written.tv_sec && written.tv_nsec == other.written.tv_nsec;
+    }
+};
+
+FileStamp stampOf(const FileLook& look) {
+    if (look.kind != FileKind::File) return {};
+    return {look.info.st_dev, look.info.st_ino, look.info.st_size, look.info.st_mtim};
+}
+
+bool sameIndex(const PackIndex& a, const PackIndex& b) {
+    return a.entries == b.entries && a.hasEndLine == b.hasEndLine && a.endLine == b.endLine && a.afterEnd == b.afterEnd;
+}
+
 // What the screen shows of an entry, looked at afresh after every change.
 struct EntryLook {
-    std::string state;  // why the game would not play it ("" when it would)
+    bool looked = false;  // false: not yet looked at since the last change
+    std::string state;    // why the game would not play it ("" when it would)
     bool rescued = false;
     bool checked = false;  // a verdict is shown (rooms 1 to 21 with a file)
     RoomVerdict verdict;
@@ -46,6 +68,10 @@ struct PackScreen {
     std::string otherIndex;             // with no index of its own: another pack's index in the folder (copied from it)
     std::vector<EntryLook> looks;       // one for each entry
     std::vector<std::string> unlisted;  // level files of the folder the index does not name, without .lvl
+    // The index as this screen last read or wrote it: what another writer's
+    // change (another editor, a text editor, a copy) is told from.
+    PackIndex base;
+    FileStamp stamp;
 };
 PackScreen pack;
 
@@ -67,16 +93,50 @@ std::string otherPacksIndex() {
     return "";
 }
 
-void readIndex() {
+// The index as it is on disk now; readOnly when it was not read whole.
+PackIndex indexOnDisk(bool& readOnly) {
     OpenFile file = openPackFile(packFolder(), pack.name + ".txt");
+    pack.stamp = stampOf(file.look);
     std::string text = readOpenFile(file, pack.indexPath, levelFileLimit + 1);
-    pack.readOnly = text.size() > levelFileLimit;
-    if (pack.readOnly) text.resize(levelFileLimit);
+    readOnly = text.size() > levelFileLimit;
+    if (readOnly) text.resize(levelFileLimit);
     PackIndex index = parsePackIndex(text);
-    pack.readOnly |= index.longEntry;  // the rest of a long entry would be lost
+    readOnly |= index.longEntry;  // the rest of a long entry would be lost
+    return index;
+}
+
+void useIndex(const PackIndex& index) {
+    pack.base = index;
     pack.entries = index.entries;
     pack.author = index.hasEndLine ? index.endLine.substr(1) : "";
     pack.afterEnd = index.afterEnd;
+}
+
+void readIndex() { useIndex(indexOnDisk(pack.readOnly)); }
+
+// Another writer changed the index since it was read (a hand edit, another
+// editor): read again before the next key acts, so nothing of it is lost.
+bool readIndexIfChanged() {
+    FileLook look = lookAtRoomFile(indexFile());
+    if (look.kind != FileKind::File || stampOf(look) == pack.stamp) return false;
+    bool marked = pack.selected >= 0 && pack.selected < static_cast<int>(pack.entries.size());
+    std::string entry = marked ? pack.entries[static_cast<size_t>(pack.selected)] : "";
+    try {
+        readIndex();
+    } catch (const FileFailure&) {
+        return false;
+    }
+    // The marker stays on the entry it was on, wherever it is now.
+    if (marked) {
+        int best = -1;
+        for (int i = 0; i < static_cast<int>(pack.entries.size()); ++i)
+            if (pack.entries[static_cast<size_t>(i)] == entry &&
+                (best < 0 || std::abs(i - pack.selected) < std::abs(best - pack.selected)))
+                best = i;
+        if (best >= 0) pack.selected = best;
+    }
+    pack.looks.clear();
+    return true;
 }
 
 // False, with the note, when the index may not be rewritten.
@@ -85,11 +145,69 @@ bool mayChange() {
     return !pack.readOnly;
 }
 
+// What another writer changed, in a few words for the question.
+std::string changeSaid(const PackIndex& base, const PackIndex& theirs) {
+    std::string said;
+    IndexHunk hunk = indexHunk(base.entries, theirs.entries);
+    if (hunk.from != hunk.to || !hunk.lines.empty()) {
+        auto names = [](auto from, auto to) {
+            std::string text;
+            for (auto at = from; at != to; ++at) text += (text.empty() ? "" : ", ") + shownName(*at);
+            return text.empty() ? std::string("nothing") : text;
+        };
+        said = "rooms from " + std::to_string(hunk.from + 1) + ": " +
+               names(base.entries.begin() + static_cast<long>(hunk.from),
+                     base.entries.begin() + static_cast<long>(hunk.to)) +
+               " became " + names(hunk.lines.begin(), hunk.lines.end());
+    }
+    if (theirs.endLine != base.endLine || theirs.hasEndLine != base.hasEndLine)
+        said += (said.empty() ? "" : "; ") + std::string("end line ") + shownName(theirs.endLine);
+    return said;
+}
+
+// Mine kept as a copy beside the index, under a name of its own.
+std::string saveMineAsCopy(const PackIndex& mine) {
+    for (int n = 1; n < 100; ++n) {
+        std::string name = pack.name + (n == 1 ? "-mine" : "-mine-" + std::to_string(n)) + ".txt";
+        if (createFileIn(packFolder(), packFileName(name), packIndexText(mine))) return name;
+    }
+    throw FileFailure{"write", pack.folder + "/" + pack.name + "-mine.txt", reasonFor(EEXIST)};
+}
+
 bool writeIndex() {
     if (!mayChange()) return false;
-    PackIndex index{pack.entries, false, true, "*" + pack.author, pack.afterEnd};
+    PackIndex mine{pack.entries, false, true, "*" + pack.author, pack.afterEnd};
     try {
-        saveRoomFile(indexFile(), packIndexText(index));
+        // Before the write: what is on disk now may not be what was read.
+        bool readOnly = false;
+        PackIndex theirs = lookAtRoomFile(indexFile()).kind == FileKind::File ? indexOnDisk(readOnly) : pack.base;
+        if (readOnly) {
+            pack.stamp = FileStamp{};
+            pack.readOnly = true;
+            return mayChange();
+        }
+        PackIndex merged;
+        if (sameIndex(theirs, pack.base)) {
+            merged = mine;
+        } else if (mergePackIndexes(pack.base, mine, theirs, merged)) {
+            pack.note = "The index had changed on disk: that change is kept too.";
+        } else {
+            drawNote("Changed on disk since read: " + changeSaid(pack.base, theirs), 14, 2, 24);
+            uint8_t answer =
+                askKey("The index changed on disk. T take theirs, K keep mine, C save mine as a copy", "TKC");
+            if (answer == 'K') {
+                merged = mine;
+            } else {
+                std::string copy = answer == 'C' ? saveMineAsCopy(mine) : "";
+                pack.stamp = FileStamp{};  // read again before the next key, whatever the caller puts back
+                pack.note = answer == 'C' ? "Yours is in " + shownName(copy) + "; the index is as it was changed."
+                                          : "The index is as it was changed on disk; your change is not made.";
+                return false;
+            }
+        }
+        saveRoomFile(indexFile(), packIndexText(merged));
+        pack.stamp = stampOf(lookAtRoomFile(indexFile()));
+        useIndex(merged);
         pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
         pack.note = editorFailureText(failure);
@@ -127,14 +245,26 @@ int selectableCount() { return static_cast<int>(pack.entries.size() + pack.unlis
 bool onEntry() { return pack.selected < static_cast<int>(pack.entries.size()); }
 const std::string& unlistedMarked() { return pack.unlisted[static_cast<size_t>(pack.selected) - pack.entries.size()]; }
 
+// The names in the pack's folders, sorted: each folder read once a refresh,
+// however many entries look into it.
+std::map<std::string, std::vector<std::string>> listings;
+
+const std::vector<std::string>& namesIn(const std::string& folder) {
+    auto [at, fresh] = listings.try_emplace(folder);
+    if (fresh) at->second = entriesIn(packFolder(), folder);
+    return at->second;
+}
+
 // The level files of the folder (and of its folders, a few deep) that no
-// entry leads to: the game never plays them.
+// entry leads to: the game never plays them. A bounded number of names is
+// looked at; an entry leads to a file by its name, or, for the entries
+// looked at, as the same file (listed: their files).
 std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& listed) {
     std::vector<std::string> found;
     std::vector<std::string> folders{"."};
     size_t looked = 0;
     for (size_t f = 0; f < folders.size() && looked < 4096; ++f) {
-        for (const std::string& name : entriesIn(packFolder(), folders[f])) {
+        for (const std::string& name : namesIn(folders[f])) {
             if (++looked > 4096 || name.empty() || name[0] == '.') continue;
             std::string path = folders[f] == "." ? name : folders[f] + "/" + name;
             FileLook look = lookAtRoomFile({true, path, path});
@@ -152,28 +282,72 @@ std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& 
             found.push_back(entry);
         }
     }
-    std::sort(found.begin(), found.end());
+    // One pass over the entries, by name: linear however long the index.
+    std::set<std::string> named(found.begin(), found.end());
+    for (const std::string& entry : pack.entries) {
+        if (named.empty()) break;
+        named.erase(entry.find('\\') == std::string::npos ? entry : packFileName(entry));
+    }
+    found.assign(named.begin(), named.end());
     if (found.size() > 200) found.resize(200);
     return found;
 }
 
-// Every entry's state, rescue copy and verdict, and the files the index
-// does not name: after every change, and when a verdict comes.
+// Entries looked at for a key beyond the rooms that are played: a
+// screenful and more, so a long index costs no more than a short one.
+constexpr int lookBudget = 64;
+int looksLeft = 0;
+
+// An entry's state and rescue copy, nothing read. listed: its file.
+void lookAtEntry(size_t i, std::set<std::pair<dev_t, ino_t>>* listed = nullptr) {
+    EntryLook& look = pack.looks[i];
+    look.looked = true;
+    look.state = entryState(pack.entries[i]);
+    if (!look.state.empty()) return;
+    RoomFile file = packRoomFile(pack.entries[i]);
+    FileLook fileLook = lookAtRoomFile(file);
+    if (listed != nullptr) listed->insert({fileLook.info.st_dev, fileLook.info.st_ino});
+    look.rescued = findRescue(file, false, &namesIn(splitName(file.name).first)).found;
+}
+
+// The look of an entry to be drawn: looked at now while the refresh's budget lasts.
+const EntryLook& entryLook(size_t i) {
+    if (!pack.looks[i].looked && looksLeft > 0) {
+        --looksLeft;
+        lookAtEntry(i);
+    }
+    return pack.looks[i];
+}
+
+// The rooms the game plays (1 to 21), each read once, and what they leave
+// for the next: their verdicts.
+std::vector<std::pair<std::string, Inheritance>> verdictRooms;  // the text and inheritance of looks[i]
+
+void askVerdicts() {
+    for (size_t i = 0; i < verdictRooms.size(); ++i)
+        if (pack.looks[i].checked)
+            pack.looks[i].verdict = packRoomVerdict(verdictRooms[i].first, verdictRooms[i].second);
+}
+
+// Every played room's state, rescue copy and verdict, the files the index
+// does not name, and the rest of the entries as they come into view: after
+// every change.
 void refreshEntries() {
+    listings.clear();
+    looksLeft = lookBudget;
     pack.looks.assign(pack.entries.size(), EntryLook{});
+    verdictRooms.clear();
     beginPackVerdicts();
     Inheritance inherited;
     std::map<std::string, std::string> seen;  // a file listed many times is read once
     std::set<std::pair<dev_t, ino_t>> listed;
-    for (size_t i = 0; i < pack.entries.size(); ++i) {
+    size_t played = std::min(pack.entries.size(), static_cast<size_t>(endingRoom));
+    for (size_t i = 0; i < played; ++i) {
+        lookAtEntry(i, &listed);
         EntryLook& look = pack.looks[i];
-        look.state = entryState(pack.entries[i]);
         if (!look.state.empty()) continue;
-        RoomFile file = packRoomFile(pack.entries[i]);
-        FileLook fileLook = lookAtRoomFile(file);
-        listed.insert({fileLook.info.st_dev, fileLook.info.st_ino});
-        look.rescued = findRescue(file, false).found;
         if (i + 1 >= static_cast<size_t>(endingRoom)) continue;  // never played: no verdict
+        RoomFile file = packRoomFile(pack.entries[i]);
         auto known = seen.find(file.name);
         if (known == seen.end()) {
             OpenFile opened = openRoomFile(file);
@@ -181,10 +355,12 @@ void refreshEntries() {
             known = seen.emplace(file.name, readLevelLines(opened, file.shown)).first;
         }
         inherited.firstRoom = i == 0;
-        look.verdict = packRoomVerdict(known->second, inherited);
+        verdictRooms.resize(i + 1);
+        verdictRooms[i] = {known->second, inherited};
         look.checked = true;
         applyEarlierRoom(inherited, known->second);
     }
+    askVerdicts();
     pack.unlisted = unlistedFiles(listed);
 }
 
@@ -210,14 +386,16 @@ void drawEntry(size_t index, int y) {
     if (chosen) writeAt(2, y, 15, std::string(1, glyph::marker));
     std::string number = std::to_string(index + 1);
     writeAt(6 - static_cast<int>(number.size()), y, 3, number);
-    const EntryLook& look = pack.looks[index];
+    const EntryLook& look = entryLook(index);
     if (look.rescued) writeAt(7, y, 13, "*");
     moveCursor(9, y);
     setTextColor(chosen ? 15 : 7);
     for (char c : shownName(pack.entries[index]).substr(0, 40)) writeChar(static_cast<uint8_t>(c));
     const std::string& state = look.state;
     bool noFile = state == fileMissing;
-    if (index + 1 > endingRoom)
+    if (!look.looked)
+        writeAt(50, y, 8, "not yet looked at");
+    else if (index + 1 > endingRoom)
         writeAt(50, y, 13, "never reached: after 22");
     else if (index + 1 == endingRoom && (state.empty() || noFile))
         writeAt(50, y, 13, "ending's backdrop, unplayed");
@@ -239,7 +417,7 @@ void drawMarkedNote() {
                  7, 2);
         return;
     }
-    const EntryLook& look = pack.looks[static_cast<size_t>(pack.selected)];
+    const EntryLook& look = entryLook(static_cast<size_t>(pack.selected));
     std::string name = shownName(pack.entries[static_cast<size_t>(pack.selected)]);
     if (number == endingRoom) {
         drawNote("Room 22 is never played: the game draws it as its final sequence's backdrop.", 13, 2);
@@ -326,12 +504,15 @@ void drawPackScreen(bool questionBelow = false) {
 // installed, finds it; if not, where to copy it.
 void findWhereabouts() {
     std::string full = fullPath(pack.folder);
-    pack.where = "Pack folder: " + (full.size() > 65 ? "..." + full.substr(full.size() - 62) : full);
+    std::string shownFull = shownName(full);  // one byte a character, as the screen shows it
+    pack.where =
+        "Pack folder: " + (shownFull.size() > 65 ? "..." + shownFull.substr(shownFull.size() - 62) : shownFull);
     std::string parent = full.substr(0, full.rfind('/'));
     std::string here = fullPath("levels/custom levels");
     std::string user = userGameFolder();
     std::string custom = user.empty() ? "" : user + "/levels/custom levels";
-    std::string name = "\"" + pack.name.substr(0, 24) + "\"";
+    // The pack's name whole, as typed in the game's Custom Levels prompt.
+    std::string name = "\"" + pack.name + "\"";
     if (!here.empty() && parent == here)
         pack.found = "Started in this folder, the game plays it: Custom Levels, pack " + name + ".";
     else if (!custom.empty() && parent == fullPath(custom))
@@ -346,7 +527,11 @@ void findWhereabouts() {
         pack.found = "To play it, copy the folder into " + homeShort(custom) + "/";
     else
         pack.found = "To play it, copy the folder into levels/custom levels/ of the game's folder.";
-    pack.found = pack.found.substr(0, 78);
+    pack.found = shownName(pack.found);
+    // Too long for the row: the words go before the name does.
+    if (pack.found.size() > 78 && pack.found.find(shownName(name)) != std::string::npos)
+        pack.found = "Custom Levels, pack " + shownName(name);
+    if (pack.found.size() > 78) pack.found = pack.found.substr(0, 77) + "\xAF";  // »
 }
 
 // A name for an entry: a file name without ".lvl", inside the pack.
@@ -690,7 +875,7 @@ void editAuthor() {
 void waitForPackKey() {
     while (packChecksBusy() && !keyPressed()) {
         if (advancePackChecks(10)) {
-            refreshEntries();
+            askVerdicts();  // only the verdicts changed: nothing looked at again
             drawPackScreen();
         }
     }
@@ -698,6 +883,45 @@ void waitForPackKey() {
 }
 
 }  // namespace
+
+IndexHunk indexHunk(const std::vector<std::string>& base, const std::vector<std::string>& changed) {
+    size_t prefix = 0, suffix = 0;
+    while (prefix < base.size() && prefix < changed.size() && base[prefix] == changed[prefix]) ++prefix;
+    while (suffix < base.size() - prefix && suffix < changed.size() - prefix &&
+           base[base.size() - 1 - suffix] == changed[changed.size() - 1 - suffix])
+        ++suffix;
+    return {prefix, base.size() - suffix,
+            std::vector<std::string>(changed.begin() + static_cast<long>(prefix),
+                                     changed.end() - static_cast<long>(suffix))};
+}
+
+bool mergePackIndexes(const PackIndex& base, const PackIndex& mine, const PackIndex& theirs, PackIndex& merged) {
+    // The end line and what follows it: taken from whichever side changed them.
+    auto endOf = [](const PackIndex& index) { return std::tie(index.hasEndLine, index.endLine, index.afterEnd); };
+    bool mineEnd = endOf(mine) != endOf(base), theirEnd = endOf(theirs) != endOf(base);
+    if (mineEnd && theirEnd && endOf(mine) != endOf(theirs)) return false;
+    merged = mineEnd ? mine : theirs;
+    // The entries: each side's change is one run of lines replaced; runs
+    // apart from each other are both made.
+    IndexHunk a = indexHunk(base.entries, mine.entries), b = indexHunk(base.entries, theirs.entries);
+    bool mineSame = a.from == a.to && a.lines.empty(), theirSame = b.from == b.to && b.lines.empty();
+    if (mineSame || theirSame || (a.from == b.from && a.to == b.to && a.lines == b.lines)) {
+        merged.entries = mineSame ? theirs.entries : mine.entries;
+        return true;
+    }
+    if (a.from < b.to && b.from < a.to) return false;  // the same rooms changed both ways
+    const IndexHunk& first = b.from < a.from || (b.from == a.from && b.to <= a.to) ? b : a;
+    const IndexHunk& second = &first == &a ? b : a;
+    std::vector<std::string> entries(base.entries.begin(), base.entries.begin() + static_cast<long>(first.from));
+    entries.insert(entries.end(), first.lines.begin(), first.lines.end());
+    entries.insert(entries.end(), base.entries.begin() + static_cast<long>(first.to),
+                   base.entries.begin() + static_cast<long>(second.from));
+    entries.insert(entries.end(), second.lines.begin(), second.lines.end());
+    entries.insert(entries.end(), base.entries.begin() + static_cast<long>(second.to), base.entries.end());
+    merged.entries = std::move(entries);
+    merged.longEntry = false;
+    return true;
+}
 
 std::string offerIndexPlace(const RoomFile& saved) {
     int at = edit.packEntry;
@@ -754,9 +978,12 @@ void runPackEditor(const std::string& folder) {
     bool changed = true;
     for (;;) {
         // Files may change with any command (and in the room editor): looked at again.
+        changed |= readIndexIfChanged();
         if (changed) refreshEntries();
         drawPackScreen();
         waitForPackKey();
+        if (readIndexIfChanged()) refreshEntries();  // the key acts on the index as it is now
+        looksLeft = lookBudget;                      // for the entries the key brings into view
         uint8_t pressed = readKey();
         pack.note.clear();
         changed = true;

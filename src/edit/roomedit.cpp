@@ -647,6 +647,8 @@ bool writeRoomTo(const RoomFile& file, std::string& remark) {
         edit.note.replace(0, 12, "Not saved (F12 saves elsewhere)");
         return false;
     }
+    edit.diskText = fileText;
+    edit.diskRead = true;
     remark = cutMessagesRemark();
     bool follow = edit.text.goodsFollowMap;
     edit.text = parseRoomText(fileText);
@@ -720,11 +722,65 @@ RoomFile fileNamed(const std::string& name) {
     return authorsFile(name);
 }
 
+// The room's file as it is on disk now; false when there is none.
+bool roomOnDisk(std::string& text) {
+    OpenFile opened = openRoomFile(edit.file);
+    if (opened.fd < 0) return false;
+    text = readOpenFile(opened, edit.file.shown, levelFileLimit + 1);
+    return true;
+}
+
+// Mine kept beside the room as a new file of its own: NAME-mine.lvl.
+std::string saveMineAsCopy() {
+    std::string stem = edit.file.name.size() > 4 ? edit.file.name.substr(0, edit.file.name.size() - 4) : edit.file.name;
+    for (int n = 1; n < 100; ++n) {
+        std::string name = stem + (n == 1 ? "-mine" : "-mine-" + std::to_string(n)) + ".lvl";
+        RoomFile copy = edit.file.inPack ? RoomFile{true, name, pathIn(packFolder(), name)} : authorsFile(name);
+        if (createRoomFile(copy, roomFileText(edit.text, edit.inherited, true))) return copy.shown;
+    }
+    throw FileFailure{"write", edit.file.shown, reasonFor(EEXIST)};
+}
+
+// Another writer (another editor, a text editor, a copy) changed the room's
+// file since this editor read or saved it: the author says what happens.
+// True when the save goes on over it.
+bool mayWriteOverChange() {
+    std::string theirs;
+    bool there = roomOnDisk(theirs);
+    if (there == edit.diskRead && (!there || theirs == edit.diskText)) return true;
+    uint8_t answer = askKey(shownName(baseName(edit.path)).substr(0, 20) +
+                                " changed on disk. T take theirs, K keep mine, C save mine as a copy",
+                            "TKC");
+    if (answer == 'K') return true;
+    if (answer == 'C') {
+        edit.note = "Yours is in " + shownName(saveMineAsCopy()) + "; the room's file is as it was changed.";
+    } else if (answer == 'T') {
+        // Taken as one change: ^Z brings this editor's room back.
+        edit.undo.push_back(edit.text);
+        edit.text = there ? parseRoomText(theirs) : freshRoomText();
+        settleGoodsLine();
+        edit.diskText = theirs;
+        edit.diskRead = there;
+        edit.savedFile = roomFileText(edit.text, edit.inherited, true);
+        edit.modified = false;
+        disarmRescue();
+        restartCheck();
+        edit.note = "The room is its file as changed on disk; ^Z brings yours back.";
+    }
+    return false;
+}
+
 }  // namespace
 
 bool saveRoom() {
     if (!edit.writable) {
         edit.note = edit.readOnlyWhy + ": not written; F12 saves under another name.";
+        return false;
+    }
+    try {
+        if (!mayWriteOverChange()) return false;
+    } catch (const FileFailure& failure) {
+        edit.note = editorFailureText(failure);
         return false;
     }
     std::string remark;
@@ -788,6 +844,8 @@ void openRoom(const RoomFile& file, const std::string& title, const Inheritance&
     bool read = opened.fd >= 0;
     if (read) {
         std::string fileText = readOpenFile(opened, file.shown, levelFileLimit + 1);
+        edit.diskText = fileText;
+        edit.diskRead = true;
         if (fileText.size() > levelFileLimit) {
             // What is past 4 MiB would be lost at a save: the file is never rewritten.
             fileText.resize(levelFileLimit);

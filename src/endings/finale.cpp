@@ -156,8 +156,8 @@ FinaleEnd playFinalSequence() {
     // pack's 22nd room ends only the pack; the series' saves stay.
     clearScreen();
     if (!run.playingCustomPack) {
-        deleteSaveRecord(savePath());
-        deleteSaveRecord(checkpointPath());
+        deleteSaveRecord(SaveFile::Save);
+        deleteSaveRecord(SaveFile::Checkpoint);
     }
     return FinaleEnd::Menu;
 }

@@ -22,7 +22,7 @@ void showGameOver() {
 
     // A lost game cannot be continued; the checkpoint stays for a later try.
     // Losing in a pack loses nothing of the series: its save stays.
-    if (!run.playingCustomPack) deleteSaveRecord(savePath());
+    if (!run.playingCustomPack) deleteSaveRecord(SaveFile::Save);
 
     playCue("Sound/death.wav", false);
     delayMs(750);

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "console/console.h"
@@ -8,6 +10,7 @@
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
+#include "system/files.h"
 
 namespace {
 
@@ -74,6 +77,41 @@ void scoreRoom() {
     game.totalGoods = saturatingAdd(game.totalGoods, game.goodsCollected);
 }
 
+namespace {
+
+std::string checkpointTrouble;  // why the checkpoint of room checkpointTroubleRoom was not saved
+int checkpointTroubleRoom = 0;
+
+// The system's reason as a player reads it on the status rows.
+std::string inPlainWords(const std::string& reason) {
+    const std::pair<int, const char*> words[] = {{ENOSPC, "the disk is full"},
+                                                 {EDQUOT, "the disk quota is used up"},
+                                                 {EROFS, "the disk is read-only"},
+                                                 {EACCES, "no permission to write"},
+                                                 {EPERM, "no permission to write"}};
+    for (auto [error, text] : words)
+        if (reason == std::strerror(error)) return text;
+    return reason;
+}
+
+void writeCheckpoint() {
+    checkpointTroubleRoom = 0;
+    try {
+        writeSaveRecord(SaveFile::Checkpoint);
+    } catch (const FileFailure& failure) {
+        // The old checkpoint stays whole; the player plays on.
+        checkpointTrouble = inPlainWords(failure.reason);
+        checkpointTroubleRoom = game.levelNumber;
+    }
+}
+
+}  // namespace
+
+std::string checkpointLabel() {
+    if (checkpointTroubleRoom == 0 || checkpointTroubleRoom != game.levelNumber) return "Checkpoint";
+    return "Checkpoint not saved: " + checkpointTrouble;
+}
+
 void completeRoom() {
     scoreRoom();
     clearScreen();
@@ -82,6 +120,6 @@ void completeRoom() {
     game.levelNumber = static_cast<int8_t>(game.levelNumber + 1);
     // A pack's rooms are numbered like the series' but are not its rooms: a
     // checkpoint from them would overwrite the series' progress.
-    if (game.levelNumber % 5 == 0 && !run.playingCustomPack) writeSaveRecord(checkpointPath());
+    if (game.levelNumber % 5 == 0 && !run.playingCustomPack) writeCheckpoint();
     game.lives = 3;
 }

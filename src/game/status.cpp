@@ -44,9 +44,11 @@ void drawStatusLines(PlayerState& player) {
     if (game.levelNumber % 5 == 0 && !run.playingCustomPack) {
         moveCursor(35, 23);
         setTextColor(15);
-        writeText("Checkpoint");
+        std::string label = checkpointLabel();
+        writeText(label.substr(0, screenWidth - 34));
         player.checkpointLabelTimer = 0;
-        player.checkpointLabelShown = true;
+        // What went wrong stays up for the room; the label alone goes.
+        player.checkpointLabelShown = label == "Checkpoint";
     } else {
         player.checkpointLabelShown = false;
     }
@@ -131,7 +133,7 @@ QuitAnswer quitPrompt() {
 
     if (pressed == key::escape) return QuitAnswer::Leave;
     if (pressed == 'Y' || pressed == 'y') {
-        if (!run.playingCustomPack) writeSaveRecord(savePath());
+        if (!run.playingCustomPack) writeSaveRecord(SaveFile::Save);
         return QuitAnswer::Yes;
     }
     setTextBackground(0);

@@ -83,8 +83,12 @@ void showRoomMessage(PlayerState& player, int code);
 void scoreRoom();
 // The room's end at the exit: scored, the pause with its jingle, the level
 // number raised, the checkpoint written on every fifth (not in a pack). The
-// next room is the screen flow's to load.
+// next room is the screen flow's to load. A checkpoint that cannot be written
+// does not end the game: the room plays and its status rows say so.
 void completeRoom();
+// What the status rows show where the checkpoint label stands in the room
+// reached: "Checkpoint", or why it was not saved.
+std::string checkpointLabel();
 
 // Enemies and crumbling floor.
 void updateEnemies();

@@ -10,6 +10,7 @@
 #include "levels/levels.h"
 #include "levels/world.h"
 #include "system/files.h"
+#include "system/folders.h"
 
 namespace {
 
@@ -92,10 +93,13 @@ void drawCodeLook(int x, int y, CellCode code) {
 
 RoomLoad loadLevel(const std::string& name) {
     std::string path = run.baseDirectory + "levels/" + name + ".lvl";
-    // Opened once: a file that is not there (or a broken link) is missing,
-    // anything else but a regular file a failed read.
+    // Opened once, through the game folder: a file that is not there (or a
+    // broken link) is missing, anything else but a regular file a failed read.
     std::string text;
-    if (!readTextFileIfThere(path, text, levelFileLimit)) return {LoadOutcome::Missing, path};
+    FileLook look;
+    if (!readFileIfThere(gameFolder(run.baseDirectory), hostPath("levels/" + name + ".lvl"), text, look,
+                         levelFileLimit))
+        return {LoadOutcome::Missing, path};
     readLevelText(text);
     drawRoom();
     return {game.levelNumber == backdropRoom ? LoadOutcome::Backdrop : LoadOutcome::Play, ""};

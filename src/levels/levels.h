@@ -72,7 +72,9 @@ std::string packFileName(std::string_view name);
 FileLook lookAtPackFile(const Folder& pack, std::string_view fileName);
 // The pack's file opened for reading when it is a regular file of the pack.
 OpenFile openPackFile(const Folder& pack, std::string_view fileName);
-// The folder of the pack run.packName (no trailing '/').
+// The pack run.packName, reached through the game folder, its names held beneath it.
+Folder openPlayedPack();
+// The folder of the pack run.packName (no trailing '/'), as reports name it.
 std::string packFolderPath();
 // The path of the pack index of run.packName.
 std::string packIndexPath();

@@ -12,6 +12,7 @@
 #include "levels/levels.h"
 #include "levels/world.h"
 #include "system/files.h"
+#include "system/folders.h"
 
 PackIndex parsePackIndex(std::string_view text) {
     PackIndex index;
@@ -56,8 +57,14 @@ std::string packFolderPath() { return run.baseDirectory + "levels/custom levels/
 
 std::string packIndexPath() { return packFolderPath() + "/" + run.packName + ".txt"; }
 
+Folder openPlayedPack() {
+    Folder pack = openFolderIn(gameFolder(run.baseDirectory), hostPath("levels/custom levels/" + run.packName), false);
+    pack.reach = Reach::Beneath;
+    return pack;
+}
+
 RoomLoad loadPackLevel() {
-    Folder pack = openPackFolder(packFolderPath());
+    Folder pack = openPlayedPack();
     if (!isOpen(pack)) throw FileFailure{"open", hostPath(packFolderPath()), std::strerror(errno)};
     OpenFile indexFile = openPackFile(pack, run.packName + ".txt");
     // An index that leads out of the pack now (swapped for a link since

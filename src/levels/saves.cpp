@@ -67,12 +67,13 @@ SaveRecord decodeSaveRecord(const std::string& text) {
     return record;
 }
 
-std::string savePath() { return run.baseDirectory + "save.sav"; }
-std::string checkpointPath() { return run.baseDirectory + "checkpoint.sav"; }
+namespace {
+constexpr const char* saveNames[2] = {"save.sav", "checkpoint.sav"};
+const char* nameOf(SaveFile file) { return saveNames[file == SaveFile::Checkpoint ? 1 : 0]; }
+}  // namespace
 
-void writeSaveRecord(const std::string& path) {
-    writeFileAtomically(path, encodeSaveRecord({game.levelNumber, game.totalGoods, game.score}));
-}
+std::string savePath() { return run.baseDirectory + saveNames[0]; }
+std::string checkpointPath() { return run.baseDirectory + saveNames[1]; }
 
 namespace {
 
@@ -89,10 +90,8 @@ struct SaveFiles {
     OpenFile files[2];
 };
 
-constexpr const char* saveNames[2] = {"save.sav", "checkpoint.sav"};
-
 void openSaveFiles(SaveFiles& saves, bool forReading) {
-    saves.folder = openFolder(run.baseDirectory, Reach::Anywhere);
+    saves.folder = sameFolder(gameFolder(run.baseDirectory));
     for (int i = 0; i < 2; ++i) {
         if (!isOpen(saves.folder))
             saves.files[i].look.kind = FileKind::Missing;
@@ -115,9 +114,28 @@ SaveFile newerOf(const SaveFiles& files) {
 
 }  // namespace
 
-void readSaveRecord(const std::string& path) { useRecord(readTextFile(path)); }
+void writeSaveRecord(SaveFile file) {
+    const Folder& folder = gameFolder(run.baseDirectory);
+    if (!isOpen(folder)) throw FileFailure{"write", run.baseDirectory + nameOf(file), reasonFor(errno)};
+    FileKeep keep;
+    FileLook other = lookAt(folder, nameOf(file == SaveFile::Save ? SaveFile::Checkpoint : SaveFile::Save));
+    if (other.kind == FileKind::File) keep.laterThan = other.info.st_mtim;
+    replaceFileIn(folder, nameOf(file), encodeSaveRecord({game.levelNumber, game.totalGoods, game.score}), keep);
+}
 
-void deleteSaveRecord(const std::string& path) { deleteFileIfThere(path); }
+void readSaveRecord(SaveFile file) {
+    std::string text;
+    FileLook look;
+    if (!readFileIfThere(gameFolder(run.baseDirectory), nameOf(file), text, look))
+        throw FileFailure{"open", run.baseDirectory + nameOf(file), reasonFor(look.error)};
+    useRecord(text);
+}
+
+void deleteSaveRecord(SaveFile file) {
+    const Folder& folder = gameFolder(run.baseDirectory);
+    if (!isOpen(folder)) throw FileFailure{"delete", run.baseDirectory + nameOf(file), reasonFor(errno)};
+    removeIn(folder, nameOf(file));
+}
 
 SaveFile newerSaveFile() {
     SaveFiles files;

@@ -18,23 +18,25 @@ std::string encodeSaveRecord(const SaveRecord& record);
 SaveRecord decodeSaveRecord(const std::string& text);
 
 // The two save files: save.sav, written when the player quits a room, and
-// checkpoint.sav, written on reaching every fifth room; both in
-// run.baseDirectory. No other code names them.
-std::string savePath();
+// checkpoint.sav, written on reaching every fifth room; both in the game
+// folder (run.baseDirectory, reached through the folder the file layer
+// holds). No other code names them.
+enum class SaveFile : uint8_t { None, Save, Checkpoint };
+std::string savePath();  // how reports name them
 std::string checkpointPath();
 
 // Write from / read into levelNumber, totalGoods and score of the game. The
-// write replaces the file atomically; a file that cannot be read or written
-// throws FileFailure.
-void writeSaveRecord(const std::string& path);
-void readSaveRecord(const std::string& path);
+// write replaces the file atomically and dates it after the other file, so
+// the file written last is the newer whatever the clock says; a file that
+// cannot be read or written throws FileFailure.
+void writeSaveRecord(SaveFile file);
+void readSaveRecord(SaveFile file);
 // Deletes the file when it is there (a lost or finished game); one that
 // another game in the folder deleted first is no failure.
-void deleteSaveRecord(const std::string& path);
+void deleteSaveRecord(SaveFile file);
 
 // Which file Continue resumes from: the one written last, save.sav when
 // both were written at the same moment; None when neither is there.
-enum class SaveFile : uint8_t { None, Save, Checkpoint };
 SaveFile newerSaveFile();
 // Decides again and reads the newer file's record into the game, from the
 // very descriptor whose time decided, when it is the file named (any file

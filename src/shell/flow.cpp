@@ -9,6 +9,7 @@
 #include "shell/menu.h"
 #include "shell/missingfile.h"
 #include "system/files.h"
+#include "system/folders.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ int runProgram() {
     hideCursor();
     run.soundOn = true;
     run.baseDirectory = currentDirectory() + "/";
+    holdGameFolder(run.baseDirectory);  // every file of the game is reached through it from now on
     try {
         for (;;) {
             returnToMainMenu();

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr const char* program = "quorvex";
+
 const char* usage = "Usage: quorvex [--help | --version]\n";
 
 }  // namespace
@@ -21,14 +23,16 @@ int main(int argc, char** argv) {
     std::string_view first = argc > 1 ? argv[1] : "";
     if (argc == 2 && (first == "--help" || first == "-h"))
         return finishWithLines(
-            0, std::string(usage) + "Plays The Quorvex with the rooms, sounds and saves of the current folder.\n", "");
-    if (argc == 2 && first == "--version") return finishWithLines(0, "quorvex " QUORVEX_VERSION "\n", "");
-    if (argc > 1) return finishWithLines(2, "", "quorvex: unknown argument: " + std::string(first) + "\n" + usage);
+            program, 0,
+            std::string(usage) + "Plays The Quorvex with the rooms, sounds and saves of the current folder.\n", "");
+    if (argc == 2 && first == "--version") return finishWithLines(program, 0, "quorvex " QUORVEX_VERSION "\n", "");
+    if (argc > 1)
+        return finishWithLines(program, 2, "", "quorvex: unknown argument: " + std::string(first) + "\n" + usage);
     std::string failure;
-    if (!openTerminal(failure)) return finishWithLines(1, "", failure + "\n");
+    if (!openTerminal(failure)) return finishWithLines(program, 1, "", failure + "\n");
     openSoundDevice();
     int status = runProgram();
     closeSoundDevice();
     closeTerminal();
-    return finishWithLines(status, "", failureReport().empty() ? "" : failureReport() + "\n");
+    return finishWithLines(program, status, "", failureReport().empty() ? "" : failureReport() + "\n");
 }

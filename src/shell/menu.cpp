@@ -7,6 +7,7 @@
 #include "levels/levels.h"
 #include "levels/saves.h"
 #include "levels/world.h"
+#include "system/output.h"
 #include "system/sound.h"
 
 namespace {
@@ -123,9 +124,12 @@ bool packPrompt() {
         setTextBackground(0);
         writeText("Type in the Pack name:");
         writeLineEnd();
+        // In a UTF-8 locale the name is found as the file system holds it,
+        // the name the editor gave the folder when the same name was typed.
         run.packName = readLine();
+        if (localeIsUtf8()) run.packName = typedToUtf8(run.packName);
         // An index that lies outside its pack folder (a link out) is no pack's.
-        Folder pack = openPackFolder(packFolderPath());
+        Folder pack = openPlayedPack();
         if (isOpen(pack) && !noFileThere(lookAtPackFile(pack, run.packName + ".txt").kind)) break;
         writeText("File not found. ESC to Menu.");
         writeLineEnd();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,9 +43,12 @@ std::vector<std::string_view> splitLines(std::string_view text);
 void writeFileAtomically(const std::string& path, std::string_view contents);
 // What a replaced file keeps: its permission bits and, where the system
 // allows it, its owner and group (-1: as a new file gets them).
+// And, when laterThan is set, a time after it: so that of two files the
+// one written last is the newer whatever the clock says.
 struct FileKeep {
     int mode = -1;
     long owner = -1, group = -1;
+    struct timespec laterThan = {0, 0};
 };
 FileKeep keptOf(const std::string& path);  // of the file there now (following links); all -1 when none
 void writeFileAtomically(const std::string& path, std::string_view contents, const FileKeep& keep);
@@ -56,7 +60,7 @@ bool deleteFileIfThere(const std::string& path);
 
 // Set only by tests and the fuzzer, to see the layer at work: told of every
 // file the layer has just looked at ("look", nothing read), opened for
-// reading ("read") or created to replace another ("write"), given its
+// reading ("read"), or its names ("list"), or created to replace another ("write"), given its
 // descriptor; and of every entry it is about to
 // rename, delete or make as a folder ("rename", "delete", "folder"), given
 // the descriptor of the folder that holds it and the entry's name.

@@ -285,7 +285,42 @@ std::string temporaryStem(std::string_view base) {
     return std::string(base.substr(0, 200)) + "~";
 }
 
+// The folder's time as this process left it after its last write of a
+// name there: while it is unchanged no one else has made a file in the
+// folder since, so there is no leftover to look for, and a folder of any
+// size is not read again at every write.
+struct Scanned {
+    dev_t device;
+    ino_t inode;
+    std::string base;
+    timespec left;
+};
+std::vector<Scanned> scanned;
+
+Scanned* scanOf(int folder, std::string_view base, struct stat& info) {
+    if (fstat(folder, &info) != 0) return nullptr;
+    for (Scanned& s : scanned)
+        if (s.device == info.st_dev && s.inode == info.st_ino && s.base == base) return &s;
+    return nullptr;
+}
+
+// After a write of base: the folder's time as this write left it, for
+// every name of the folder looked for so far.
+void noteWrittenAt(int folder, std::string_view base) {
+    struct stat info {};
+    if (scanOf(folder, base, info) == nullptr && info.st_ino != 0) {
+        if (scanned.size() >= 64) scanned.erase(scanned.begin());
+        scanned.push_back(Scanned{info.st_dev, info.st_ino, std::string(base), {}});
+    }
+    for (Scanned& s : scanned)
+        if (s.device == info.st_dev && s.inode == info.st_ino) s.left = info.st_mtim;
+}
+
 void removeLeftoversAt(int folder, std::string_view name) {
+    struct stat info {};
+    const Scanned* known = scanOf(folder, name, info);
+    if (known != nullptr && known->left.tv_sec == info.st_mtim.tv_sec && known->left.tv_nsec == info.st_mtim.tv_nsec)
+        return;
     std::string base = temporaryStem(name);
     for (const std::string& entry : namesInOpenFolder(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))) {
         long pid = temporaryOwner(entry, base);
@@ -295,6 +330,29 @@ void removeLeftoversAt(int folder, std::string_view name) {
         tellWatcher("delete", folder, entry);
         unlinkat(folder, entry.c_str(), 0);
     }
+}
+
+bool later(const timespec& a, const timespec& b) {
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+}
+
+// The file's time set after `after` where the clock made it no later: a
+// nanosecond on, or a second where the file system keeps coarser times.
+int dateAfter(int fd, const timespec& after) {
+    struct stat info;
+    for (long step : {1L, 1000000000L}) {
+        if (fstat(fd, &info) != 0) return errno;
+        if (later(info.st_mtim, after)) return 0;
+        timespec times[2] = {{0, UTIME_OMIT}, after};
+        times[1].tv_nsec += step % 1000000000L;
+        times[1].tv_sec += step / 1000000000L;
+        if (times[1].tv_nsec >= 1000000000L) {
+            times[1].tv_nsec -= 1000000000L;
+            ++times[1].tv_sec;
+        }
+        if (futimens(fd, times) != 0) return errno;
+    }
+    return 0;
 }
 
 // A new temporary file beside base in the folder, created new (never
@@ -324,6 +382,8 @@ bool writeTemporaryAt(int folder, const std::string& shown, std::string_view bas
     }
     if (keep.mode >= 0) fchmod(fd, static_cast<mode_t>(keep.mode));
     int error = fill(fd) ? 0 : errno;
+    if (error == 0 && (keep.laterThan.tv_sec != 0 || keep.laterThan.tv_nsec != 0))
+        error = dateAfter(fd, keep.laterThan);
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;
     if (error == 0) {
@@ -333,6 +393,7 @@ bool writeTemporaryAt(int folder, const std::string& shown, std::string_view bas
     }
     if (error == 0) {
         fsync(folder);  // the rename itself reaches the disk with the folder
+        noteWrittenAt(folder, base);
         return true;
     }
     unlinkat(folder, temporary.c_str(), 0);
@@ -823,7 +884,9 @@ std::vector<std::string> namesInOpenFolder(int fd) {
 bool processRuns(long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH; }
 
 std::vector<std::string> entriesIn(const Folder& folder, std::string_view name) {
-    std::vector<std::string> names = namesInOpenFolder(reach(folder, name, O_RDONLY | O_DIRECTORY, 0, false));
+    int fd = reach(folder, name, O_RDONLY | O_DIRECTORY, 0, false);
+    if (fd >= 0) tellWatcher("list", fd);
+    std::vector<std::string> names = namesInOpenFolder(fd);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -842,3 +905,31 @@ std::pair<std::string, std::string> splitName(std::string_view name) {
 }
 
 void useWalkByHand(bool byHand) { walkByHand = byHand; }
+
+namespace {
+Folder heldGame;
+std::string heldGameName;
+bool heldAtStart = false;  // by holdGameFolder: kept whatever the current folder is now
+}  // namespace
+
+void holdGameFolder(const std::string& path) {
+    heldGame = currentFolder();
+    std::string named = path;
+    while (named.size() > 1 && named.back() == '/') named.pop_back();
+    heldGame.path = named;
+    heldGameName = path;
+    heldAtStart = true;
+}
+
+const Folder& gameFolder(const std::string& path) {
+    // A relative name opened by name means the current folder of the moment.
+    bool relative = path.empty() || path[0] != '/';
+    if (!isOpen(heldGame) || heldGameName != path || (relative && !heldAtStart)) {
+        heldGame = openFolder(path, Reach::Anywhere);
+        heldGameName = path;
+        heldAtStart = false;
+    }
+    return heldGame;
+}
+
+const Folder& gameFolder() { return gameFolder(heldGameName); }

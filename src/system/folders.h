@@ -153,5 +153,16 @@ size_t longestNameIn(const Folder& folder, std::string_view name);
 // The folder part and the last part of a name: "a/b/c" gives "a/b" and "c"; "c" gives "." and "c".
 std::pair<std::string, std::string> splitName(std::string_view name);
 
+// The game's folder, opened once and held: every file of the game is reached
+// through it, never by a path built from its name, so a folder renamed during
+// play is never written into by its old name, and a folder whose path is
+// longer than PATH_MAX plays. holdGameFolder holds the current folder as the
+// one named path (run.baseDirectory); gameFolder(path) is the held one while
+// path names it, else path opened now and held from then on; gameFolder()
+// the one last held or opened (the current folder when none was).
+void holdGameFolder(const std::string& path);
+const Folder& gameFolder(const std::string& path);
+const Folder& gameFolder();
+
 // For tests: walk by hand even where the kernel has openat2.
 void useWalkByHand(bool byHand);

@@ -6,6 +6,9 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <string>
+
 size_t utf8Length(std::string_view text, size_t at) {
     auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
     unsigned lead = byte(at);
@@ -71,8 +74,16 @@ bool writeWhole(int fd, std::string_view bytes) {
 
 bool writeLines(int fd, std::string_view text) { return writeWhole(fd, escapedForTerminal(text, localeIsUtf8())); }
 
-int finishWithLines(int status, std::string_view out, std::string_view err) {
-    bool written = writeLines(STDOUT_FILENO, out);
-    written = writeLines(STDERR_FILENO, err) && written;
+int finishWithText(std::string_view program, int status, std::string_view out, std::string_view err) {
+    std::string lost;
+    if (!writeWhole(STDOUT_FILENO, out))
+        lost = std::string(program) + ": cannot write standard output: " + std::strerror(errno) + "\n";
+    bool written = writeWhole(STDERR_FILENO, err) && lost.empty();
+    if (!lost.empty()) writeWhole(STDERR_FILENO, lost);
     return written ? status : 2;
+}
+
+int finishWithLines(std::string_view program, int status, std::string_view out, std::string_view err) {
+    bool utf8 = localeIsUtf8();
+    return finishWithText(program, status, escapedForTerminal(out, utf8), escapedForTerminal(err, utf8));
 }

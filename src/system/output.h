@@ -24,6 +24,9 @@ bool localeIsUtf8();
 bool writeWhole(int fd, std::string_view bytes);
 // escapedForTerminal, then writeWhole.
 bool writeLines(int fd, std::string_view text);
-// The last words of a program: both texts written as lines; the status, or 2
-// when either could not be written.
-int finishWithLines(int status, std::string_view out, std::string_view err);
+// The last words of a program: both texts written as they are. A lost
+// write of standard output is said on standard error ("PROGRAM: cannot
+// write standard output: REASON"); the status, or 2 when anything was lost.
+int finishWithText(std::string_view program, int status, std::string_view out, std::string_view err);
+// The same, the texts escaped as lines first.
+int finishWithLines(std::string_view program, int status, std::string_view out, std::string_view err);

@@ -26,6 +26,9 @@ struct Prepared {
     int beside = -1;
     char besideName[NAME_MAX + 1];
     char stateFolder[pathRoom];
+    int stateBase = -1;
+    char stateRest[pathRoom];
+    char stateRefused[160];
     char temporaryFolder[pathRoom];
     char secondName[NAME_MAX + 1];
     // How the report shows the places: bytes a terminal would act on escaped.
@@ -81,45 +84,105 @@ void reportLine(const Prepared& copy, const char* first, const char* where, cons
     append(report, sizeof report, reportLength, "\n");
 }
 
-// The copy written whole under a temporary name and renamed to name in the
-// folder: an older file there is replaced only by a whole copy. 0, or why not.
-int writeCopy(int folder, const char* name, const Prepared& copy) {
-    char temporary[NAME_MAX + 8];
-    size_t at = 0;
-    append(temporary, sizeof temporary, at, name);
-    append(temporary, sizeof temporary, at, ".tmp");
-    unlinkat(folder, temporary, 0);  // this process's own, from an earlier try
-    int fd = openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    int error = writeWhole(fd, std::string_view(copy.text, copy.length)) ? 0 : errno;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && renameat(folder, temporary, folder, name) != 0) error = errno;
-    if (error != 0) unlinkat(folder, temporary, 0);
-    return error;
+// Variant n of a copy's name (or of how a report shows it): NAME, then
+// NAME-1, NAME-2, ... before its ".rescue".
+void withVariant(char* to, size_t room, const char* name, int variant) {
+    size_t length = std::strlen(name), at = 0;
+    constexpr size_t suffixLength = 7;  // ".rescue"
+    bool suffix = length >= suffixLength && std::strcmp(name + length - suffixLength, ".rescue") == 0;
+    size_t stemLength = suffix ? length - suffixLength : length;
+    to[0] = '\0';
+    for (size_t i = 0; i < stemLength && at + 1 < room; ++i) to[at++] = name[i];
+    to[at] = '\0';
+    if (variant > 0) {
+        append(to, room, at, "-");
+        appendNumber(to, room, at, variant);
+    }
+    if (suffix) append(to, room, at, ".rescue");
 }
 
-// Makes the folder and those above it (mode 700: the copies are the
-// user's own), as mkdir -p does.
-void makeFoldersSafely(const char* folder) {
-    char part[pathRoom];
-    size_t at = 0;
-    append(part, sizeof part, at, folder);
-    for (size_t i = 1; i <= at; ++i)
-        if (part[i] == '/' || part[i] == '\0') {
-            char kept = part[i];
-            part[i] = '\0';
-            mkdir(part, 0700);
-            part[i] = kept;
+constexpr int variantLimit = 100;
+
+// The copy written whole under a temporary name of its own and moved to
+// its name in the folder only where nothing has that name: another file
+// there (another editor's copy) is never replaced; the next variant of the
+// name is taken instead. 0 and the variant used, or why not.
+int writeCopy(int folder, const char* name, const Prepared& copy, int& variant) {
+    for (variant = 0; variant < variantLimit; ++variant) {
+        char target[NAME_MAX + 16], temporary[NAME_MAX + 24];
+        withVariant(target, sizeof target, name, variant);
+        size_t at = 0;
+        append(temporary, sizeof temporary, at, target);
+        append(temporary, sizeof temporary, at, ".tmp");
+        int fd = openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) continue;  // another editor's copy on its way to that name
+        if (fd < 0) return errno;
+        int error = writeWhole(fd, std::string_view(copy.text, copy.length)) ? 0 : errno;
+        if (error == 0 && fsync(fd) != 0) error = errno;
+        if (close(fd) != 0 && error == 0) error = errno;
+        bool linked = false;
+        if (error == 0 && renameat2(folder, temporary, folder, target, RENAME_NOREPLACE) != 0) {
+            error = errno;
+            if (error == EINVAL) {  // no RENAME_NOREPLACE here: a link is made only where nothing is
+                error = linkat(folder, temporary, folder, target, 0) == 0 ? 0 : errno;
+                linked = error == 0;
+            }
         }
+        if (error != 0 || linked) unlinkat(folder, temporary, 0);
+        if (error != EEXIST) return error;
+    }
+    variant = 0;
+    return EEXIST;
 }
 
-int writeInFolder(const char* folder, const Prepared& copy) {
+int writeInFolder(const char* folder, const Prepared& copy, int& variant) {
     int fd = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
-    int error = writeCopy(fd, copy.secondName, copy);
+    int error = writeCopy(fd, copy.secondName, copy, variant);
     close(fd);
     return error;
+}
+
+// The state folder: the folder found when arming, the parts below it made
+// (700) where missing and each opened without following a link; used only
+// when it is the user's own and no one else may write in it. -1 otherwise,
+// with why (or error) saying why not.
+int openStateFolder(const Prepared& copy, const char*& why, int& error) {
+    why = nullptr;
+    error = 0;
+    if (copy.stateRefused[0] != '\0') {
+        why = copy.stateRefused;
+        return -1;
+    }
+    int fd = copy.stateBase >= 0 ? fcntl(copy.stateBase, F_DUPFD_CLOEXEC, 3) : -1;
+    if (fd < 0) {
+        error = copy.stateBase >= 0 ? errno : ENOENT;
+        return -1;
+    }
+    char part[NAME_MAX + 1];
+    for (const char* at = copy.stateRest; *at != '\0';) {
+        size_t length = 0;
+        while (at[length] != '\0' && at[length] != '/') ++length;
+        if (length > 0 && length <= NAME_MAX) {
+            std::memcpy(part, at, length);
+            part[length] = '\0';
+            mkdirat(fd, part, 0700);
+            int next = openat(fd, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            error = errno;
+            close(fd);
+            if (next < 0) return -1;
+            fd = next;
+        }
+        at += length;
+        if (*at == '/') ++at;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || info.st_uid != geteuid() || (info.st_mode & 022) != 0) {
+        why = info.st_uid != geteuid() ? "it belongs to another user" : "others may write in it";
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // "YYYY-MM-DD HH:MM:SS UTC" of now, without the C library's locale and time zone.
@@ -148,15 +211,18 @@ void appendTime(char* to, size_t room, size_t& at) {
     append(to, room, at, " UTC ");
 }
 
-void appendToLog(const Prepared& copy) {
-    if (copy.stateFolder[0] == '\0') return;
-    makeFoldersSafely(copy.stateFolder);
-    char path[pathRoom + 16];
-    size_t at = 0;
-    append(path, sizeof path, at, copy.stateFolder);
-    append(path, sizeof path, at, "/rescue.log");
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+// The log, only as a regular file of the user's own, opened without
+// waiting: a FIFO someone planted there cannot hold the editor.
+void appendToLog(int state) {
+    if (state < 0) return;
+    int fd = openat(state, "rescue.log", O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                    0600);
     if (fd < 0) return;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        close(fd);
+        return;
+    }
     // One write per line, each with the time: lines of runs at once stay whole.
     for (size_t start = 0; start < reportLength;) {
         size_t end = start;
@@ -172,27 +238,31 @@ void appendToLog(const Prepared& copy) {
     close(fd);
 }
 
-bool keep(const Prepared& copy) {
+// The report line for a place, naming the variant of the name written.
+void placeLine(const Prepared& copy, const char* shown, int variant, int error, const char* why = nullptr) {
+    char named[2 * pathRoom];
+    withVariant(named, sizeof named, shown, variant);
+    if (error == 0 && why == nullptr)
+        reportLine(copy, "unsaved room kept in ", named, nullptr);
+    else
+        reportLine(copy, "could not keep the unsaved room in ", named, why != nullptr ? why : errorText(error));
+}
+
+// state: the state folder's descriptor, or -1 with why or stateError saying why not.
+bool keep(const Prepared& copy, int state, const char* why, int stateError) {
     reportLength = 0;
     report[0] = '\0';
-    const char* kept = "unsaved room kept in ";
-    const char* notKept = "could not keep the unsaved room in ";
+    int variant = 0;
     if (copy.beside >= 0) {
-        int error = writeCopy(copy.beside, copy.besideName, copy);
-        if (error == 0) {
-            reportLine(copy, kept, copy.shown[0], nullptr);
-            return true;
-        }
-        reportLine(copy, notKept, copy.shown[0], errorText(error));
+        int error = writeCopy(copy.beside, copy.besideName, copy, variant);
+        placeLine(copy, copy.shown[0], variant, error);
+        if (error == 0) return true;
     }
     if (copy.stateFolder[0] != '\0') {
-        makeFoldersSafely(copy.stateFolder);
-        int error = writeInFolder(copy.stateFolder, copy);
-        if (error == 0) {
-            reportLine(copy, kept, copy.shown[1], nullptr);
-            return true;
-        }
-        reportLine(copy, notKept, copy.shown[1], errorText(error));
+        int error = state >= 0 ? writeCopy(state, copy.secondName, copy, variant) : stateError;
+        if (state < 0) variant = 0;
+        placeLine(copy, copy.shown[1], variant, error, state >= 0 ? nullptr : why);
+        if (state >= 0 && error == 0) return true;
     }
     if (copy.temporaryFolder[0] != '\0') {
         // A private folder of its own: a name someone else made first in a
@@ -209,16 +279,14 @@ bool keep(const Prepared& copy) {
             append(shown, sizeof shown, at, folder + std::strlen(folder) - 22);
             append(shown, sizeof shown, at, "/");
             append(shown, sizeof shown, at, copy.shown[2] + std::strlen(copy.shown[2]) + 1);
-            error = writeInFolder(folder, copy);
-            if (error == 0) {
-                reportLine(copy, kept, shown, nullptr);
-                return true;
-            }
+            error = writeInFolder(folder, copy, variant);
+            placeLine(copy, shown, variant, error);
+            if (error == 0) return true;
             rmdir(folder);
         } else {
             append(shown, sizeof shown, at, "/quorvex-rescue-XXXXXX");
+            placeLine(copy, shown, 0, error);
         }
-        reportLine(copy, notKept, shown, errorText(error));
     }
     append(report, sizeof report, reportLength, copy.program);
     append(report, sizeof report, reportLength, ": ");
@@ -227,11 +295,15 @@ bool keep(const Prepared& copy) {
     return false;
 }
 
-// Pid of "NAME.PID.rescue.tmp", or -1 for any other name.
+// Pid of "NAME.PID.rescue.tmp" (or "NAME.PID-N.rescue.tmp"), or -1 for any other name.
 long leftoverOwner(std::string_view entry) {
     constexpr std::string_view suffix = ".rescue.tmp";
     if (entry.size() <= suffix.size() || entry.substr(entry.size() - suffix.size()) != suffix) return -1;
     entry.remove_suffix(suffix.size());
+    size_t dash = entry.rfind('-');
+    if (dash != std::string_view::npos && dash > entry.rfind('.') && dash + 1 < entry.size() &&
+        entry.find_first_not_of("0123456789", dash + 1) == std::string_view::npos)
+        entry = entry.substr(0, dash);
     size_t dot = entry.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == entry.size() || entry.size() - dot > 11) return -1;
     long pid = 0;
@@ -256,6 +328,8 @@ bool armRescueCopy(const RescuePlan& plan, std::string_view text) {
     Prepared& copy = copies[next];
     if (copy.beside >= 0) close(copy.beside);
     copy.beside = -1;
+    if (copy.stateBase >= 0) close(copy.stateBase);
+    copy.stateBase = -1;
     static const bool utf8 = localeIsUtf8();
     auto shown = [&](char* into, const std::string& place) {
         std::string text = escapedForTerminal(place, utf8).substr(0, pathRoom - 1);
@@ -263,6 +337,8 @@ bool armRescueCopy(const RescuePlan& plan, std::string_view text) {
     };
     bool fits = text.size() <= sizeof copy.text && copyInto(copy.besideName, sizeof copy.besideName, plan.besideName) &&
                 copyInto(copy.stateFolder, sizeof copy.stateFolder, plan.stateFolder) &&
+                copyInto(copy.stateRest, sizeof copy.stateRest, plan.stateRest) &&
+                copyInto(copy.stateRefused, sizeof copy.stateRefused, plan.stateRefused.substr(0, 150)) &&
                 copyInto(copy.temporaryFolder, sizeof copy.temporaryFolder, plan.temporaryFolder) &&
                 copyInto(copy.secondName, sizeof copy.secondName, plan.secondName) &&
                 copyInto(copy.program, sizeof copy.program, plan.program) &&
@@ -272,6 +348,7 @@ bool armRescueCopy(const RescuePlan& plan, std::string_view text) {
         return false;
     }
     if (plan.besideFolder >= 0 && !plan.besideName.empty()) copy.beside = fcntl(plan.besideFolder, F_DUPFD_CLOEXEC, 3);
+    if (plan.stateBase >= 0) copy.stateBase = fcntl(plan.stateBase, F_DUPFD_CLOEXEC, 3);
     shown(copy.shown[0], plan.besideShown);
     shown(copy.shown[1], plan.stateFolder + "/" + plan.secondName);
     // The temporary place: the folder, then (after a NUL) the name, put together once the folder is made.
@@ -292,8 +369,13 @@ std::string_view writeArmedRescueCopy() {
     int armed = current;
     if (armed < 0) return {};
     current = -1;  // once: a second signal meanwhile finds nothing to do
-    keep(copies[armed]);
-    appendToLog(copies[armed]);
+    const Prepared& copy = copies[armed];
+    const char* why = nullptr;
+    int error = 0;
+    int state = copy.stateFolder[0] != '\0' ? openStateFolder(copy, why, error) : -1;
+    keep(copy, state, why, error);
+    appendToLog(state);
+    if (state >= 0) close(state);
     return std::string_view(report, reportLength);
 }
 

@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "system/files.h"
+#include "system/folders.h"
 
 // SDL2_mixer is loaded when the device opens, not linked: building the game
 // then needs no SDL development files (whose dependencies bring in those of
@@ -134,9 +135,10 @@ Mix_Chunk* chunkFor(const std::string& name) {
     if (known != loaded.end()) return known->second;
     // Only a regular file is opened: a FIFO named like a cue would hold the
     // game in open() for good.
-    std::string reason;
-    int fd = openDataFile(hostPath(name), reason);
-    if (fd < 0) return nullptr;
+    OpenFile file = openFileIn(gameFolder(), hostPath(name));
+    if (file.fd < 0) return nullptr;
+    int fd = file.fd;
+    file.fd = -1;
     struct stat about;
     std::string wave;
     if (fstat(fd, &about) == 0 && about.st_size <= maxCueFileBytes) {
@@ -248,7 +250,9 @@ void setSoundSilent(bool on) { silent = on; }
 void playCueFrom(const std::string& baseDirectory, bool soundOn, const std::string& name, bool looping) {
     if (silent) return;
     if (!soundOn) return;
-    if (!fileExists(baseDirectory + name)) return;
+    // Through the game folder held since the start: never a path built from its name.
+    FileKind kind = lookAt(gameFolder(baseDirectory), hostPath(name)).kind;
+    if (kind != FileKind::File && kind != FileKind::Folder && kind != FileKind::Other) return;
     requests.push_back((looping ? "loop " : "once ") + name);
     play(name, looping);
 }
