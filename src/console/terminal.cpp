@@ -60,7 +60,8 @@ enum class ColourWay {
     None,     // monochrome: bright as bold, a background as reverse
     Palette,  // 16 or more palette colours: setaf and setab, 0 to 15
     Sgr,      // the 16 as SGR 30-37, 90-97 and 40-47: 24-bit terminals (where
-              // setaf takes an RGB value) and 8-colour families that take 90-97
+              // setaf takes an RGB value, as it does the shades' colours) and
+              // 8-colour families that take 90-97
     Eight,    // 8 colours only: bright ones as their plain colour, dark grey as
               // light grey, and a colour that would meet its background turned
 };
@@ -437,9 +438,33 @@ bool sameOnScreen(ConsoleCell a, ConsoleCell b) { return sameRender(renderOf(a),
 
 bool modeFits(const Render& cell) { return cell.mode < 0 || cell.mode == tty.glyphMode; }
 
+// A colour of the standard 256-colour palette (the cube and the grey ramp)
+// as the RGB value a direct-colour terminal's setaf and setab take.
+constexpr int rgbOf(short colour) {
+    if (colour >= 232) return 0x010101 * (8 + 10 * (colour - 232));
+    constexpr int level[6] = {0, 95, 135, 175, 215, 255};
+    int cube = colour - 16;
+    return level[cube / 36] << 16 | level[cube / 6 % 6] << 8 | level[cube % 6];
+}
+
+// Direct-colour setaf and setab read a value below 8 (some below 16 or 256)
+// as a palette colour, not as RGB: no shade may need such a value.
+constexpr bool rgbUnambiguous() {
+    for (const LiftedShade& shade : liftedShades)
+        for (short colour : {shade.foreground256, shade.background256})
+            if (colour >= 16 && rgbOf(colour) < 256) return false;
+    for (const auto& block : blendedBlock)
+        if (block[0] >= 16 && rgbOf(block[0]) < 256) return false;
+    return true;
+}
+static_assert(rgbUnambiguous());
+
 // Terminal colour (curses numbering, 16 and up the 256-colour palette) as the terminal takes it.
 std::string colourCode(short colour, bool background) {
     if (tty.colours == ColourWay::Sgr) {
+        // Only a direct-colour terminal is asked for more than 16 colours
+        // (the shades'); it takes them as RGB, in its own terminfo's form.
+        if (colour >= 16) return withParameters(background ? tty.cap.setab : tty.cap.setaf, rgbOf(colour));
         int code = colour < 8 ? (background ? 40 : 30) + colour : (background ? 100 : 90) + colour - 8;
         return "\x1b[" + std::to_string(code) + "m";
     }
