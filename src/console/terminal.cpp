@@ -112,7 +112,10 @@ struct TerminalState {
     // The size request: asked once; the size found is put back only while the
     // window still has the size asked for, and never once the player resized it.
     bool growAsked = false, playerSized = false;
-    int oldRows = 0, oldColumns = 0;        // the size found
+    int oldRows = 0, oldColumns = 0;      // the size found
+    int pixelWidth = 0, pixelHeight = 0;  // the window's own size, where the terminal says it (else 0)
+    int oldPixelWidth = 0, oldPixelHeight = 0;
+    bool windowGrowsWhenAsked = true;       // false: not asked (konsole)
     int askedRows = 0, askedColumns = 0;    // the size asked for
     int expectRows = 0, expectColumns = 0;  // the size the last request would give
     bool restoreGivesSizeBack = false;      // the prepared restore asks for the size found
@@ -823,25 +826,50 @@ void showNotice() {
 
 // A size that changed to anything but what the game's last request would
 // give is the player's doing: from then on the window is theirs alone.
+void askForSize(int rows, int columns) {
+    tty.expectRows = rows;
+    tty.expectColumns = columns;
+    addText("\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t");
+}
+
+// The grid grew as asked but the window, in pixels, did not (konsole under
+// some window managers, and with none): rows or columns beyond the window
+// would be hidden, the top row first. Only a terminal that gives its size in
+// pixels can tell.
+bool gridOutgrewWindow() {
+    bool taller = tty.rows > tty.oldRows && tty.oldPixelHeight > 0 && tty.pixelHeight > 0 &&
+                  tty.pixelHeight <= tty.oldPixelHeight;
+    bool wider = tty.columns > tty.oldColumns && tty.oldPixelWidth > 0 && tty.pixelWidth > 0 &&
+                 tty.pixelWidth <= tty.oldPixelWidth;
+    return taller || wider;
+}
+
 void readWindowSize() {
     int rows = tty.rows, columns = tty.columns;
     struct winsize size {};
     if (ioctl(tty.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
         tty.rows = size.ws_row;
         tty.columns = size.ws_col;
+        tty.pixelWidth = size.ws_xpixel;
+        tty.pixelHeight = size.ws_ypixel;
     } else {
         tty.rows = viewRows;  // a file or a pipe: taken as just large enough
         tty.columns = screenWidth;
+        tty.pixelWidth = tty.pixelHeight = 0;
     }
     bool changed = tty.rows != rows || tty.columns != columns;
     if (tty.growAsked && changed && (tty.rows != tty.expectRows || tty.columns != tty.expectColumns))
         tty.playerSized = true;
-}
-
-void askForSize(int rows, int columns) {
-    tty.expectRows = rows;
-    tty.expectColumns = columns;
-    addText("\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t");
+    bool grantedNow = tty.growAsked && changed && tty.rows == tty.askedRows && tty.columns == tty.askedColumns &&
+                      tty.expectRows == tty.askedRows && tty.expectColumns == tty.askedColumns;
+    if (grantedNow && gridOutgrewWindow()) {
+        // The old size back at once, and played as in any window of that
+        // size until the terminal takes it; as if never asked from then on.
+        askForSize(tty.oldRows, tty.oldColumns);
+        tty.growAsked = false;
+        tty.rows = tty.oldRows;
+        tty.columns = tty.oldColumns;
+    }
 }
 
 // drawNow false: only the blank window, for the start, where the first
@@ -863,10 +891,13 @@ void handleResize(bool drawNow = true) {
 // back), the alternate screen, the cursor hidden, keypad mode.
 void addStartSequence(bool first) {
     readWindowSize();
-    if (first && tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
+    if (first && tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth) &&
+        tty.windowGrowsWhenAsked) {
         tty.growAsked = true;
         tty.oldRows = tty.rows;
         tty.oldColumns = tty.columns;
+        tty.oldPixelWidth = tty.pixelWidth;
+        tty.oldPixelHeight = tty.pixelHeight;
         tty.askedRows = std::max(tty.rows, viewRows);
         tty.askedColumns = std::max(tty.columns, screenWidth);
         askForSize(tty.askedRows, tty.askedColumns);
@@ -1180,6 +1211,9 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     tty.paletteSize = colours;
     tty.brightIsBold = name.rfind("linux", 0) == 0 || brightSetsBold();
     tty.shades = shadeDrawing(name);
+    // konsole grows its grid to the size asked for but not its window, whose
+    // top row is then hidden: not asked at all where it names itself.
+    tty.windowGrowsWhenAsked = !environmentHas("KONSOLE_VERSION") && name.rfind("konsole", 0) != 0;
     tty.parkCursor = capability("civis") == nullptr;
     return true;
 }
