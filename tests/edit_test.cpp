@@ -23,6 +23,11 @@ TEST_F(Editor, PaintsLinesBoxesAndDrawingsAndSavesTheGamesFormatKeepingThePrevio
               fileOf(freshRows({{2, 1, "1j"}, {5, 1, "33332"}, {8, 9, "222"}, {9, 9, "222"}, {10, 11, "3333"}}), "1"));
     EXPECT_FALSE(exists("room.lvl~"));  // nothing was there before the first save
 }
+// Tab moves eight columns and, in drawing mode, paints them as the arrows do, as one undo step.
+TEST_F(Editor, TabPaintsTheCellsItPassesInDrawingMode) {
+    ASSERT_EQ(editAgain("room.lvl", "2" + leftKey + draw + "\t\t" + undo + esc + "\t" + save + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "222222222"}})));
+}
 TEST_F(Editor, TheGoodsLineFollowsTheMapUntilTheAuthorSetsIt) {
     // An empty goods line follows the map; Del off a goods cell changes no count; Backspace erases the
     // second k; the room is left discarding.
