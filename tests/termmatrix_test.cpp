@@ -260,7 +260,9 @@ INSTANTIATE_TEST_SUITE_P(Terms, TerminalMatrix,
 // lifted shades' colours (once sent as SGR 332, which terminals ignore), the
 // 16 colours as themselves (never RGB 0:0:9 for bright red). Each terminfo
 // form of RGB: colons with and without the colour space, semicolons.
-TEST_F(GameRun, DirectColourShowsThePictureOf256Colours) {
+using TerminalMatrixColours = GameRun;
+
+TEST_F(TerminalMatrixColours, DirectColourShowsThePictureOf256ColoursCellForCell) {
     writeFile("levels/1.lvl", matrixRoom());
     std::map<std::string, std::array<Grid, 2>> pictures;  // the menu, the room
     const char* const direct[] = {"xterm-direct", "kitty-direct", "konsole-direct"};
