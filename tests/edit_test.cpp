@@ -23,6 +23,11 @@ TEST_F(Editor, PaintsLinesBoxesAndDrawingsAndSavesTheGamesFormatKeepingThePrevio
               fileOf(freshRows({{2, 1, "1j"}, {5, 1, "33332"}, {8, 9, "222"}, {9, 9, "222"}, {10, 11, "3333"}}), "1"));
     EXPECT_FALSE(exists("room.lvl~"));  // nothing was there before the first save
 }
+// Tab moves eight columns and, in drawing mode, paints them as the arrows do, as one undo step.
+TEST_F(Editor, TabPaintsTheCellsItPassesInDrawingMode) {
+    ASSERT_EQ(editAgain("room.lvl", "2" + leftKey + draw + "\t\t" + undo + esc + "\t" + save + quit), 0);
+    EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "222222222"}})));
+}
 TEST_F(Editor, TheGoodsLineFollowsTheMapUntilTheAuthorSetsIt) {
     // An empty goods line follows the map; Del off a goods cell changes no count; Backspace erases the
     // second k; the room is left discarding.
@@ -355,4 +360,34 @@ TEST_F(Editor, HelpFirstShowsWhatEachKeyPaintsInTheGamesOwnLook) {
     type(extended(scan::f1) + "x");
     ASSERT_EQ(edit("room.lvl"), -1);
     EXPECT_TRUE(has(screenRow(1), "keys of the room editor"));
+}
+
+// Every row's words stay on their row: the legend's title, the help page
+// (whose verdict row is the window's own: 23 at 80 x 24), and a report that
+// names a long path, folded after a slash, never inside a name.
+TEST_F(Editor, TheEditorsWordsFitTheirRows) {
+    writeFile("room.lvl", fileOf(freshRows()));
+    for (int rows : {25, 24})
+        for (const std::string& page : {std::string(""), std::string("x")}) {
+            SCOPED_TRACE(std::to_string(rows) + (page.empty() ? " legend" : " keys"));
+            startMemoryConsole();
+            setWindowSize(80, rows);
+            type(extended(scan::f1) + page);
+            ASSERT_EQ(edit("room.lvl"), -1);
+            for (int row = 1; row < 25; ++row)
+                EXPECT_FALSE(isalpha(bufferCell(80, row).character) && isalpha(bufferCell(1, row + 1).character))
+                    << "runs on: " << screenRow(row) << "\n"
+                    << screenRow(row + 1);
+            if (!page.empty()) {
+                EXPECT_TRUE(has(screenRow(22), "Row " + std::to_string(rows - 1) + " is the"));
+            }
+        }
+    const std::string parts[] = {"a-long-folder-name-for-the-pack-of-rooms", "another-long-folder-name-below-it"};
+    std::string path = parts[0] + "/" + parts[1] + "/room.lvl";
+    writeFile(path, fileOf(freshRows()));
+    std::filesystem::create_directories(folder / (path + "~/in the way"));
+    ASSERT_EQ(editAgain(path, "5" + save), -1);
+    ASSERT_TRUE(has(bottomRows(), "Not saved"));
+    for (const std::string& part : parts) EXPECT_TRUE(has(bottomRows(), part + "/"));
+    EXPECT_TRUE(has(bottomRows(), "/\nroom.lvl~: "));  // once "room" / ".lvl~"
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include "checker.h"
 #include "childrun.h"
@@ -701,3 +702,42 @@ TEST_F(EditorFiles, NamesTypedInAUtf8LocaleAreWrittenInUtf8) {
 }
 
 }  // namespace
+
+// --export: a clean copy for sharing, the index and the rooms it lists byte
+// for byte (a '\' entry as its file, a room listed twice once) and nothing
+// else of the folder; never over a copy there; a pack with errors only with
+// --force, its missing room left out; no temporary folder left behind.
+TEST_F(EditorFiles, ExportWritesACleanCheckedCopyOfThePack) {
+    const std::string index = "a\r\nsub\\b\r\na\r\n*us\r\nnever read\r\n";
+    writeFile("pack/pack.txt", index);
+    writeFile("pack/a.lvl", fileOf(freshRows({{1, 1, "j"}}), "1"));
+    writeFile("pack/sub/b.lvl", fileOf(freshRows()));
+    for (const char* other : {"a.lvl~", "a.lvl.123.rescue", "stray.lvl", "notes.txt", "sub/old.lvl"})
+        writeFile(std::string("pack/") + other, "x");
+    auto exported = [&](const std::string& arguments) {
+        return commandOutput("cd " + shellQuoted(folder.string()) + " && " + QUORVEX_EDIT_BINARY + " --export " +
+                             arguments + " 2>&1; echo status $?");
+    };
+    auto files = [&](const std::string& under) {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / under))
+            if (entry.is_regular_file()) found.insert(entry.path().lexically_relative(folder / under).string());
+        std::string names;
+        for (const std::string& name : found) names += name + " ";
+        return names;
+    };
+    std::string said = exported("pack shared");
+    EXPECT_TRUE(has(said, "0 errors")) << said;
+    EXPECT_TRUE(has(said, "Exported pack to shared/pack: its index and 2 rooms.\nstatus 0"));
+    EXPECT_EQ(files("shared"), "pack/a.lvl pack/pack.txt pack/sub/b.lvl ") << files("shared");
+    for (const char* file : {"pack.txt", "a.lvl", "sub/b.lvl"})
+        EXPECT_EQ(readFile(std::string("shared/pack/") + file), readFile(std::string("pack/") + file)) << file;
+    EXPECT_TRUE(has(exported("pack shared"), "shared/pack is there already: nothing was exported\nstatus 2"));
+
+    writeFile("pack/pack.txt", "a\r\ngone\r\n*\r\n");
+    EXPECT_TRUE(has(exported("pack errors"), "the checker found errors (--force exports it)\nstatus 1"));
+    EXPECT_FALSE(exists("errors"));
+    EXPECT_TRUE(has(exported("--force pack errors"), "1 entry without a file left out, errors and all.\nstatus 0"));
+    EXPECT_EQ(files("errors"), "pack/a.lvl pack/pack.txt ") << files("errors");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "errors"), {}), 1);  // no temporary left
+}

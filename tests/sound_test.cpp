@@ -25,6 +25,26 @@ TEST_F(GameRun, CuesNeedAFileUnderTheBaseDirectory) {
     EXPECT_EQ(soundLog(), (std::vector<std::string>{"loop Sound/intro.wav", "once Sound/next.wav"}));
 }
 
+// The game's own sound, with a device or without one, keeps no log of its
+// cues (it grew by a line a cue for the whole run); only the recording form
+// that tests ask for does.
+TEST_F(GameRun, OnlyTheRecordingFormKeepsALogOfCues) {
+    installCueFiles();
+    run.soundOn = true;
+    run.baseDirectory = folder.string() + "/";
+    setenv("SDL_AUDIODRIVER", "nonexistent", 1);  // as on a machine without sound: silent
+    openSoundDevice();
+    unsetenv("SDL_AUDIODRIVER");
+    for (int i = 0; i < 1000; ++i) playCue("Sound/key.wav", false);
+    stopSound();
+    requestSoundDirect("Sound\\eq_end");
+    EXPECT_EQ(soundLog().size(), 0u);
+    closeSoundDevice();
+    useRecordingSound();
+    playCue("Sound/key.wav", false);
+    EXPECT_EQ(soundLog(), std::vector<std::string>{"once Sound/key.wav"});
+}
+
 namespace {
 
 // A 16-bit mono wave at 22050 Hz from samples given as fractions of full scale.

@@ -205,12 +205,13 @@ std::string readFor(int master, int ms, const std::string& until = "") {
     return sent;
 }
 
-// The game on the slave end of a pty of `rows` x 80 in a process group of its
-// own (so that stopping it is not ignored): it pauses for `pauseMs` and ends,
-// its exit status the time the pause took in tenths of a second.
-pid_t pausingGame(int& master, unsigned short rows, int pauseMs) {
+// The game on the slave end of a pty of `rows` x 80 (and `pixelHeight` x 640
+// pixels, 0: not said) in a process group of its own (so that stopping it is
+// not ignored): it pauses for `pauseMs` and ends, its exit status the time
+// the pause took in tenths of a second.
+pid_t pausingGame(int& master, unsigned short rows, int pauseMs, unsigned short pixelHeight = 0) {
     int slave = -1;
-    winsize size{rows, 80, 0, 0};
+    winsize size{rows, 80, static_cast<unsigned short>(pixelHeight ? 640 : 0), pixelHeight};
     if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return -1;
     pid_t child = fork();
     if (child == 0) {
@@ -230,8 +231,8 @@ pid_t pausingGame(int& master, unsigned short rows, int pauseMs) {
 }
 
 // The terminal (or the player) gives the window a size.
-void resizeWindow(int master, pid_t game, unsigned short rows) {
-    winsize size{rows, 80, 0, 0};
+void resizeWindow(int master, pid_t game, unsigned short rows, unsigned short pixelHeight = 0) {
+    winsize size{rows, 80, static_cast<unsigned short>(pixelHeight ? 640 : 0), pixelHeight};
     ioctl(master, TIOCSWINSZ, &size);
     kill(game, SIGWINCH);
 }
@@ -334,5 +335,36 @@ TEST_F(TerminalGame, AnAnswerThatArrivesLateAndInPiecesIsNoKey) {
     readFor(master, 1000);
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    close(master);
+}
+
+// konsole grows its grid as asked but not its window: the pty says 25 rows
+// in the 408 pixels of 24, and the top row is hidden. That window is asked
+// for its old size back at once and played as it was, and never asked again;
+// one that grows in pixels too keeps its 25 rows. konsole, known by its own
+// word, is not asked at all.
+TEST(TerminalPty, AWindowThatDidNotGrowIsAskedForItsOldSizeBack) {
+    for (bool grows : {false, true}) {
+        SCOPED_TRACE(grows);
+        int master = -1;
+        pid_t child = pausingGame(master, 24, 1500, 408);
+        ASSERT_GT(child, 0);
+        EXPECT_NE(readFor(master, 3000, "\x1b[8;25;80t").find("\x1b[8;25;80t"), std::string::npos);
+        resizeWindow(master, child, 25, grows ? 425 : 408);
+        std::string answer = readFor(master, 400);
+        EXPECT_EQ(answer.find("\x1b[8;24;80t") != std::string::npos, !grows) << ::testing::PrintToString(answer);
+        if (!grows) resizeWindow(master, child, 24, 408);  // taken
+        std::string rest = readFor(master, 3000);
+        EXPECT_EQ(rest.find("\x1b[8;") != std::string::npos, grows) << "asked again";  // grown: 24 back at the end
+        waitpid(child, nullptr, 0);
+        close(master);
+    }
+    setenv("KONSOLE_VERSION", "221203", 1);
+    int master = -1;
+    pid_t child = pausingGame(master, 24, 300, 408);
+    unsetenv("KONSOLE_VERSION");
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(readFor(master, 2000).find("\x1b[8;"), std::string::npos);
+    waitpid(child, nullptr, 0);
     close(master);
 }

@@ -6,7 +6,8 @@
 # the colour and keeps the bold until SGR 22 or 0, and draws bold bright. pyte knows no
 # REP (CSI n b): each one is spelt out first as the glyph written n more times.
 # For TERM=linux the bytes pass first through the console's glyph modes, and
-# "console-glyphs-at-end utf-8|bytes|latin-1" says the mode they leave.
+# "console-glyphs-at-end utf-8|bytes|latin-1" says the mode they leave. The
+# "picture" is drawn with direct colours in either form, colons or semicolons.
 import re
 import sys
 
@@ -72,6 +73,21 @@ def console_glyphs(data):
 if sys.argv[2] == "linux":
     raw = console_glyphs(raw)
 text = raw.decode("utf-8", "replace")
+
+
+# pyte reads no ITU colon form of a direct colour (38:2::r:g:b, 38:2:r:g:b),
+# which most direct-colour terminfo entries send: spelt with semicolons.
+def semicolons(sgr):
+    params = []
+    for param in sgr.group(1).split(";"):
+        parts = param.split(":")
+        if len(parts) == 6 and parts[1] == "2":
+            del parts[2]  # the colour space
+        params += parts
+    return "\x1b[" + ";".join(params) + "m"
+
+
+text = re.sub(r"\x1b\[([0-9;:]*)m", semicolons, text)
 text = re.sub(r"(.)\x1b\[(\d*)b", lambda m: m.group(1) * (1 + int(m.group(2) or 1)), text, flags=re.S)
 screen = Strict(80, 25)
 pyte.Stream(screen).feed(text)

@@ -60,7 +60,8 @@ enum class ColourWay {
     None,     // monochrome: bright as bold, a background as reverse
     Palette,  // 16 or more palette colours: setaf and setab, 0 to 15
     Sgr,      // the 16 as SGR 30-37, 90-97 and 40-47: 24-bit terminals (where
-              // setaf takes an RGB value) and 8-colour families that take 90-97
+              // setaf takes an RGB value, as it does the shades' colours) and
+              // 8-colour families that take 90-97
     Eight,    // 8 colours only: bright ones as their plain colour, dark grey as
               // light grey, and a colour that would meet its background turned
 };
@@ -111,7 +112,10 @@ struct TerminalState {
     // The size request: asked once; the size found is put back only while the
     // window still has the size asked for, and never once the player resized it.
     bool growAsked = false, playerSized = false;
-    int oldRows = 0, oldColumns = 0;        // the size found
+    int oldRows = 0, oldColumns = 0;      // the size found
+    int pixelWidth = 0, pixelHeight = 0;  // the window's own size, where the terminal says it (else 0)
+    int oldPixelWidth = 0, oldPixelHeight = 0;
+    bool windowGrowsWhenAsked = true;       // false: not asked (konsole)
     int askedRows = 0, askedColumns = 0;    // the size asked for
     int expectRows = 0, expectColumns = 0;  // the size the last request would give
     bool restoreGivesSizeBack = false;      // the prepared restore asks for the size found
@@ -443,9 +447,33 @@ bool sameOnScreen(ConsoleCell a, ConsoleCell b) { return sameRender(renderOf(a),
 
 bool modeFits(const Render& cell) { return cell.mode < 0 || cell.mode == tty.glyphMode; }
 
+// A colour of the standard 256-colour palette (the cube and the grey ramp)
+// as the RGB value a direct-colour terminal's setaf and setab take.
+constexpr int rgbOf(short colour) {
+    if (colour >= 232) return 0x010101 * (8 + 10 * (colour - 232));
+    constexpr int level[6] = {0, 95, 135, 175, 215, 255};
+    int cube = colour - 16;
+    return level[cube / 36] << 16 | level[cube / 6 % 6] << 8 | level[cube % 6];
+}
+
+// Direct-colour setaf and setab read a value below 8 (some below 16 or 256)
+// as a palette colour, not as RGB: no shade may need such a value.
+constexpr bool rgbUnambiguous() {
+    for (const LiftedShade& shade : liftedShades)
+        for (short colour : {shade.foreground256, shade.background256})
+            if (colour >= 16 && rgbOf(colour) < 256) return false;
+    for (const auto& block : blendedBlock)
+        if (block[0] >= 16 && rgbOf(block[0]) < 256) return false;
+    return true;
+}
+static_assert(rgbUnambiguous());
+
 // Terminal colour (curses numbering, 16 and up the 256-colour palette) as the terminal takes it.
 std::string colourCode(short colour, bool background) {
     if (tty.colours == ColourWay::Sgr) {
+        // Only a direct-colour terminal is asked for more than 16 colours
+        // (the shades'); it takes them as RGB, in its own terminfo's form.
+        if (colour >= 16) return withParameters(background ? tty.cap.setab : tty.cap.setaf, rgbOf(colour));
         int code = colour < 8 ? (background ? 40 : 30) + colour : (background ? 100 : 90) + colour - 8;
         return "\x1b[" + std::to_string(code) + "m";
     }
@@ -804,25 +832,50 @@ void showNotice() {
 
 // A size that changed to anything but what the game's last request would
 // give is the player's doing: from then on the window is theirs alone.
+void askForSize(int rows, int columns) {
+    tty.expectRows = rows;
+    tty.expectColumns = columns;
+    addText("\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t");
+}
+
+// The grid grew as asked but the window, in pixels, did not (konsole under
+// some window managers, and with none): rows or columns beyond the window
+// would be hidden, the top row first. Only a terminal that gives its size in
+// pixels can tell.
+bool gridOutgrewWindow() {
+    bool taller = tty.rows > tty.oldRows && tty.oldPixelHeight > 0 && tty.pixelHeight > 0 &&
+                  tty.pixelHeight <= tty.oldPixelHeight;
+    bool wider = tty.columns > tty.oldColumns && tty.oldPixelWidth > 0 && tty.pixelWidth > 0 &&
+                 tty.pixelWidth <= tty.oldPixelWidth;
+    return taller || wider;
+}
+
 void readWindowSize() {
     int rows = tty.rows, columns = tty.columns;
     struct winsize size {};
     if (ioctl(tty.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
         tty.rows = size.ws_row;
         tty.columns = size.ws_col;
+        tty.pixelWidth = size.ws_xpixel;
+        tty.pixelHeight = size.ws_ypixel;
     } else {
         tty.rows = viewRows;  // a file or a pipe: taken as just large enough
         tty.columns = screenWidth;
+        tty.pixelWidth = tty.pixelHeight = 0;
     }
     bool changed = tty.rows != rows || tty.columns != columns;
     if (tty.growAsked && changed && (tty.rows != tty.expectRows || tty.columns != tty.expectColumns))
         tty.playerSized = true;
-}
-
-void askForSize(int rows, int columns) {
-    tty.expectRows = rows;
-    tty.expectColumns = columns;
-    addText("\x1b[8;" + std::to_string(rows) + ";" + std::to_string(columns) + "t");
+    bool grantedNow = tty.growAsked && changed && tty.rows == tty.askedRows && tty.columns == tty.askedColumns &&
+                      tty.expectRows == tty.askedRows && tty.expectColumns == tty.askedColumns;
+    if (grantedNow && gridOutgrewWindow()) {
+        // The old size back at once, and played as in any window of that
+        // size until the terminal takes it; as if never asked from then on.
+        askForSize(tty.oldRows, tty.oldColumns);
+        tty.growAsked = false;
+        tty.rows = tty.oldRows;
+        tty.columns = tty.oldColumns;
+    }
 }
 
 // drawNow false: only the blank window, for the start, where the first
@@ -844,10 +897,13 @@ void handleResize(bool drawNow = true) {
 // back), the alternate screen, the cursor hidden, keypad mode.
 void addStartSequence(bool first) {
     readWindowSize();
-    if (first && tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth)) {
+    if (first && tty.sizeKnown && isatty(tty.outputFd) && (tty.rows < viewRows || tty.columns < screenWidth) &&
+        tty.windowGrowsWhenAsked) {
         tty.growAsked = true;
         tty.oldRows = tty.rows;
         tty.oldColumns = tty.columns;
+        tty.oldPixelWidth = tty.pixelWidth;
+        tty.oldPixelHeight = tty.pixelHeight;
         tty.askedRows = std::max(tty.rows, viewRows);
         tty.askedColumns = std::max(tty.columns, screenWidth);
         askForSize(tty.askedRows, tty.askedColumns);
@@ -1192,6 +1248,9 @@ bool loadCapabilities(const char* terminalType, std::string& failure) {
     tty.paletteSize = colours;
     tty.brightIsBold = name.rfind("linux", 0) == 0 || brightSetsBold();
     tty.shades = shadeDrawing(name);
+    // konsole grows its grid to the size asked for but not its window, whose
+    // top row is then hidden: not asked at all where it names itself.
+    tty.windowGrowsWhenAsked = !environmentHas("KONSOLE_VERSION") && name.rfind("konsole", 0) != 0;
     tty.parkCursor = capability("civis") == nullptr;
     return true;
 }

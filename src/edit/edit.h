@@ -301,6 +301,13 @@ std::string readLevelLines(OpenFile& opened, const std::string& shown, size_t ma
 // The whole program after the terminal is open: a level file or a pack folder.
 // Returns the exit status; a failure's report line is in editorReport().
 int runEditor(const std::string& path);
+// quorvex-edit --export PACK DIR: a clean copy of the pack as DIR/NAME (its
+// index and the rooms it lists), made only when the checker finds no error
+// in it, or evenWithErrors. The checker's lines and the outcome go to out,
+// refusals to err; the exit status (0 exported, 1 errors found, 2 a pack or
+// place that will not do). A failed file operation throws FileFailure.
+int exportPack(const std::string& pack, const std::string& into, bool evenWithErrors, std::string& out,
+               std::string& err);
 // A failed file operation in the editor's words ("quorvex-edit: cannot ...").
 std::string editorFailureText(const FileFailure& failure);
 const std::string& editorReport();

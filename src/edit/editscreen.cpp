@@ -151,13 +151,24 @@ void writeAt(int x, int y, uint8_t colour, std::string_view text) {
 }
 
 std::vector<std::string> wrapText(std::string_view text, size_t width) {
+    constexpr size_t none = std::string_view::npos;
     std::vector<std::string> lines;
     while (text.size() > width) {
-        size_t cut = text.rfind(' ', width);
-        if (cut == std::string_view::npos || cut == 0) cut = width;
+        // At the last space that fits; a word longer than a row (a path)
+        // after one of its slashes, filling the row, and only a word with
+        // neither where it must.
+        size_t space = text.rfind(' ', width), slash = text.rfind('/', width - 1);
+        if (space == 0) space = none;
+        if (slash == 0) slash = none;
+        size_t wordEnd = space == none ? none : text.find(' ', space + 1);
+        bool wordTooLong = space != none && (wordEnd == none ? text.size() : wordEnd) - space - 1 > width;
+        size_t cut = width, next = width;
+        if (slash != none && (space == none || (wordTooLong && slash > space)))
+            cut = next = slash + 1;
+        else if (space != none)
+            cut = space, next = space + 1;
         lines.push_back(std::string(text.substr(0, cut)));
-        text = text.substr(cut);
-        if (!text.empty() && text[0] == ' ') text = text.substr(1);
+        text = text.substr(next);
     }
     lines.push_back(std::string(text));
     return lines;
@@ -256,7 +267,7 @@ void waitForAnyKey() {
 }
 
 void drawLegend() {
-    writeAt(2, 1, 14, "quorvex-edit: what each key paints (it becomes the brush; the cursor steps right)");
+    writeAt(2, 1, 14, "quorvex-edit: the paint keys (each becomes the brush; the cursor steps right)");
     int row = 3;
     for (const PaintKey& paint : paintKeys) {
         writeAt(3, row, 15, paint.keys);
@@ -302,10 +313,12 @@ void showHelp() {
         "In prompts   ^U clears the line, ^K cuts it from the cursor, Home End move",
         "",
         "The level file gets 22 rows of 80 characters, the goods line and the",
-        "message lines; the previous version is kept as NAME.lvl~. Row 24 is the",
+        "message lines; the previous version is kept as NAME.lvl~. Row %d is the",
         "verdict of quorvex-check on the room: red an error, yellow not fully checked.",
         "Any key goes back.",
     };
+    // The verdict is on the window's last row but one: 23 at 80 x 24.
+    std::string verdictRow = std::to_string(windowLayout().rows - 1);
     setTextBackground(0);
     setTextColor(7);
     clearScreen();
@@ -313,7 +326,8 @@ void showHelp() {
     waitForAnyKey();
     clearScreen();
     int row = 1;
-    for (const char* line : lines) {
+    for (std::string line : lines) {
+        if (size_t at = line.find("%d"); at != std::string::npos) line.replace(at, 2, verdictRow);
         writeAt(2, row, row == 1 ? 14 : 7, line);
         ++row;
     }

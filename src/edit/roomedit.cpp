@@ -448,7 +448,7 @@ bool runCommand(EditCommand command) {
             moveCursorBy(mapWidth - edit.cursorX, 0);
             break;
         case EditCommand::EightRight:
-            edit.cursorX = std::min(mapWidth, edit.cursorX + 8);
+            moveCursorBy(8, 0);  // painting on the way in drawing mode, as every move does
             break;
         case EditCommand::EraseLeft:
             if (edit.cursorX > 1) eraseAt(--edit.cursorX);

@@ -849,7 +849,9 @@ bool moveInto(const Folder& fromFolder, std::string_view from, const Folder& toF
     throw failure("rename", fromFolder, from, error);
 }
 
-bool removeIn(const Folder& folder, std::string_view name) {
+namespace {
+
+bool removeEntryIn(const Folder& folder, std::string_view name, int flags) {
     std::string base;
     int parent = openParent(folder, name, base);
     if (parent < 0) {
@@ -857,13 +859,18 @@ bool removeIn(const Folder& folder, std::string_view name) {
         throw failure("delete", folder, name);
     }
     tellWatcher("delete", parent, base);
-    int result = unlinkat(parent, base.c_str(), 0);
+    int result = unlinkat(parent, base.c_str(), flags);
     int error = errno;
     close(parent);
     if (result == 0) return true;
     if (error == ENOENT) return false;
     throw failure("delete", folder, name, error);
 }
+
+}  // namespace
+
+bool removeIn(const Folder& folder, std::string_view name) { return removeEntryIn(folder, name, 0); }
+bool removeFolderIn(const Folder& folder, std::string_view name) { return removeEntryIn(folder, name, AT_REMOVEDIR); }
 
 std::vector<std::string> namesInOpenFolder(int fd) {
     std::vector<std::string> names;

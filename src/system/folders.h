@@ -141,6 +141,8 @@ bool renameIn(const Folder& folder, std::string_view from, std::string_view to);
 bool moveInto(const Folder& fromFolder, std::string_view from, const Folder& toFolder, std::string_view to);
 // Removes the entry (a link, never what it points to); false when it was not there. Throws FileFailure.
 bool removeIn(const Folder& folder, std::string_view name);
+// Removes the empty folder name; false when it was not there. Throws FileFailure.
+bool removeFolderIn(const Folder& folder, std::string_view name);
 // The names of the entries of the folder name ("" or "." for the folder
 // itself), in order; none when it cannot be read.
 std::vector<std::string> entriesIn(const Folder& folder, std::string_view name);

@@ -12,6 +12,7 @@
 #include <map>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 #include "system/files.h"
 #include "system/folders.h"
@@ -89,6 +90,9 @@ bool loadMixer() {
 bool deviceOpen = false;
 std::map<std::string, Mix_Chunk*> loaded;  // each sound is loaded once and kept
 std::vector<std::string> requests;
+// Only the recording form (tests, tools) logs requests: in the game the log
+// would grow for the whole run.
+bool recording = false;
 bool silent = false;  // tools stepping a copied room: no cue, no file look-up
 
 int outputRate = 22050;
@@ -231,6 +235,10 @@ void fadeBeforeClosing() {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
+void logRequest(std::string request) {
+    if (recording) requests.push_back(std::move(request));
+}
+
 // A new request always ends the sound that plays, even when it finds nothing.
 void play(const std::string& name, bool looping) {
     if (!deviceOpen) return;
@@ -253,21 +261,23 @@ void playCueFrom(const std::string& baseDirectory, bool soundOn, const std::stri
     // Through the game folder held since the start: never a path built from its name.
     FileKind kind = lookAt(gameFolder(baseDirectory), hostPath(name)).kind;
     if (kind != FileKind::File && kind != FileKind::Folder && kind != FileKind::Other) return;
-    requests.push_back((looping ? "loop " : "once ") + name);
+    logRequest((looping ? "loop " : "once ") + name);
     play(name, looping);
 }
 
 void stopSound() {
-    requests.push_back("stop");
+    logRequest("stop");
     if (deviceOpen) fadeOutPlaying();
 }
 
 void requestSoundDirect(const std::string& name) {
-    requests.push_back("direct " + name);
+    logRequest("direct " + name);
     play(name, false);
 }
 
 void openSoundDevice() {
+    recording = false;
+    requests.clear();
     if (deviceOpen) return;
     // ALSA and PulseAudio complain on standard error when there is no device;
     // the terminal belongs to the game, so their words go nowhere.
@@ -314,6 +324,7 @@ void closeSoundDevice() {
 void useRecordingSound() {
     closeSoundDevice();
     requests.clear();
+    recording = true;
 }
 
 const std::vector<std::string>& soundLog() { return requests; }

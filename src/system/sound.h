@@ -1,8 +1,8 @@
 // Sound cues. One sound plays at a time; a new request replaces it (the old
 // one fades out over a few milliseconds, so it never clicks). The
 // device form plays through SDL2_mixer, loaded at run time (silent when there
-// is no audio device or no library); the recording form logs every request,
-// for tests.
+// is no audio device or no library) and keeps no log; the recording form logs
+// every request, for tests and tools.
 #pragma once
 
 #include <string>
@@ -23,7 +23,7 @@ void stopSound();
 void requestSoundDirect(const std::string& name);
 
 // Back ends.
-void openSoundDevice();  // quiet on failure: the game is then silent
+void openSoundDevice();  // quiet on failure: the game is then silent; ends the recording form
 void closeSoundDevice();
 void useRecordingSound();                    // no device; requests go to the log
 const std::vector<std::string>& soundLog();  // "once NAME", "loop NAME", "stop", "direct NAME"
