@@ -62,7 +62,7 @@ bench: deps
 	@$(CONFIGURE)
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quorvex benches
 	$(BUILD_DIR)/tickbench
-	$(BUILD_DIR)/checkbench data/levels bench/rooms
+	$(BUILD_DIR)/checkbench data/levels bench/rooms "data/levels/custom levels/sampler"
 	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)
 	$(BUILD_DIR)/editbench
 

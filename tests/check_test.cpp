@@ -296,7 +296,8 @@ TEST_F(Checker, ALimitThatStopsASearchIsNeverAPassAndRunningOutOfMemoryGivesUpIn
         says("vast.lvl:20:2: warning: not fully checked: stopped by more than 0.4 s of processor time "
              "(--max-seconds) after "))
         << out;
-    EXPECT_TRUE(says("; finishing is not proven\n")) << out;
+    // And what filled the states: the two guards' ways, not the floor.
+    EXPECT_TRUE(says("; the guard in column 32 and the guard at row 4 could not be proven safe\n")) << out;
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's shadow memory leaves no room for an address-space limit";
 #endif
@@ -304,14 +305,18 @@ TEST_F(Checker, ALimitThatStopsASearchIsNeverAPassAndRunningOutOfMemoryGivesUpIn
     // system gives ends in a failed allocation, which stops it too.
     std::string output = checkUnderLimit({"--max-seconds=600", "vast.lvl"}, 80 << 20);
     EXPECT_NE(output.find(" MiB of memory (--max-memory) after "), std::string::npos) << output;
-    EXPECT_NE(output.find("status 3 share 1"), std::string::npos) << output;
+    // The exit shut in may be proven out of reach (an error) before the memory ran out.
+    EXPECT_TRUE(output.find("status 3 share 1") != std::string::npos ||
+                output.find("status 1 share 1") != std::string::npos)
+        << output;
     output = checkUnderLimit({"--max-seconds=600", "--max-memory=100G", "vast.lvl", "flat.lvl"}, 80 << 20);
     EXPECT_NE(
         output.find("vast.lvl:20:2: warning: not fully checked: stopped by the system refusing more memory after "),
         std::string::npos)
         << output;
     EXPECT_NE(output.find("flat.lvl:20:2: note: finishable in 76 ticks"), std::string::npos) << output;
-    EXPECT_NE(output.find("status 3 "), std::string::npos) << output;
+    EXPECT_TRUE(output.find("status 3 ") != std::string::npos || output.find("status 1 ") != std::string::npos)
+        << output;
 }
 
 TEST_F(Checker, JsonGivesTheVerdictAndPathsGiveBackTheirBytesUtf8AsItIsOtherBytesEscaped) {

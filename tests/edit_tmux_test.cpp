@@ -1,6 +1,7 @@
 // The editor in a real terminal: a pack made from nothing, a room painted,
 // saved and play-tested, then played by the game through Custom Levels; and
 // the rescue copy when the terminal goes away.
+#include "checker.h"
 #include "editrun.h"
 #include "tmux.h"
 
@@ -145,3 +146,26 @@ TEST_F(EditorTerminal, TwoEditorsSavingOneRoomAreAskedFirst) {
 }
 
 }  // namespace
+
+// A room whose check takes seconds (two guards make millions of states):
+// the verdict row says it is checking until the verdict is the end's, F8
+// says that it waits for the check, and F9 checks again with four times the
+// time and memory, which the row says while it runs.
+TEST_F(EditorTerminal, WhileTheCheckRunsTheRowsSaySo) {
+    std::map<int, std::string> rows = {{2, std::string(30, ' ') + "7" + std::string(39, ' ') + "191"}, {4, " 8"}};
+    for (int y : {7, 13, 19}) rows[y] = std::string(70, ' ');
+    rows[20] = "i";
+    writeFile("guards.lvl", boxRoom(rows));
+    TmuxGame editor(std::string(QUORVEX_EDIT_BINARY) + " guards.lvl");
+    editor.start(folder, "XDG_STATE_HOME=" + shellQuoted((folder / "state").string()));
+    ASSERT_TRUE(editor.waitFor("checking...")) << editor.screen();
+    editor.keys("F8");
+    EXPECT_TRUE(editor.waitFor("F8 waits for the check to end (any key stops it).")) << editor.screen();
+    ASSERT_TRUE(editor.waitFor("no solution for this room", 30000)) << editor.screen();
+    EXPECT_NE(editor.screen().find("ERROR: exit not reachable"), std::string::npos) << editor.screen();
+    editor.keys("F9");
+    EXPECT_TRUE(editor.waitFor("checking with 4 x time and memory...")) << editor.screen();
+    EXPECT_TRUE(editor.waitFor("ERROR: exit not reachable", 30000)) << editor.screen();
+    editor.keys("C-q");
+    EXPECT_EQ(editor.waitExit(), 0);
+}

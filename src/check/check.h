@@ -97,10 +97,10 @@ struct HardestPress {
 // and presses it a whole number of ticks off, drawn from a normal spread cut
 // at 3 ticks; after each press it plans again from where it really is.
 struct SuccessFigure {
-    bool measured = false;                          // only where every reachable state was seen,
-    bool estimated = false;                         // or else estimated on the states the players met
-    bool allGoodsMeasured = false;                  // not with more than a few goods off the enemies' ways
-    double newHand = 0, practised = 0;              // shares of the tries, spread 1 tick and 0.5 tick
+    bool measured = false;              // where every reachable state was seen, or the players' states were worked out
+    bool estimated = false;             // some of those only roughly (a way's length, not a shortest one)
+    bool allGoodsMeasured = false;      // not with more than a few goods off the enemies' ways
+    double newHand = 0, practised = 0;  // shares of the tries, spread 1 tick and 0.5 tick
     double allGoodsNew = 0, allGoodsPractised = 0;  // finishing with every goods item
     HardestPress hardest;                           // of the new hand's tries
 };
@@ -115,6 +115,10 @@ struct SearchReport {
     bool decided = false;
     SearchLimit stoppedBy = SearchLimit::None;
     std::string stopReason;
+    // Then what filled its states: the crumbling cells and the enemies (bit 0
+    // the vertical one, bit 1 the horizontal) that can matter where it stopped.
+    std::vector<CellXY> openCrumbling;
+    uint8_t openEnemies = 0;
     // The shortest way to the exit without losing a life: one key per tick.
     // The search goes breadth first, so a way found is a shortest one; where
     // the exact search would not end, best first, shortest unless
@@ -136,6 +140,11 @@ struct SearchReport {
     bool stuck = false;  // a reachable state with neither the exit nor a lost life ahead
     CellXY stuckAt;
     int stuckTick = 0;
+    // A place the player can stand in where the exit can no longer be
+    // reached without losing a life: the first one found, and when.
+    bool deadEnd = false;
+    CellXY deadEndAt;
+    int deadEndTick = 0;
     bool edgeReached = false;  // the player can stand in the map's outer ring
     CellXY edgeAt;
     // Windows of the presses on `solution`; narrowest 0 while not computed.
@@ -202,6 +211,10 @@ RoomClass roomClass(const std::vector<Finding>& findings);
 // tick, silently: the outcome of the last tick played, stopping early at
 // the exit or a lost life. ticksPlayed: how many ticks ran.
 TickOutcome replayKeys(const RoomState& loaded, const std::vector<TickKey>& keys, int* ticksPlayed = nullptr);
+
+// The player's cell at the end of each tick of the keys played on a copy
+// of `loaded`, silently, to the exit or a lost life.
+std::vector<CellXY> wayCells(const RoomState& loaded, const std::vector<TickKey>& keys);
 
 // --- scripts: "tick key" lines, the keys left, right, up, down, space ---
 std::string solutionScript(const std::vector<TickKey>& keys);

@@ -93,6 +93,17 @@ std::string baseName(std::string path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The name a folder has in its own parent: "." inside a pack folder is that pack.
+std::string folderName(const std::string& path) {
+    std::string name = baseName(path);
+    if (name != "." && name != ".." && !name.empty()) return name;
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) return name;
+    name = baseName(real);
+    std::free(real);
+    return name;
+}
+
 void add(Results& results, const std::string& path, int line, int column, Severity severity, std::string text,
          int x = 0, int y = 0) {
     results.findings.push_back({path, {line, column, severity, std::move(text), x, y}});
@@ -173,7 +184,7 @@ void checkSeries(Results& results, const Folder& folder) {
 // The pack's files are read beneath its folder (the game's own rule): an
 // entry swapped for a link out between two looks is still never read.
 void checkPack(Results& results, const Folder& pack, const std::string& folder) {
-    std::string name = baseName(folder);
+    std::string name = folderName(folder);
     std::string index = joinPath(folder, name + ".txt");
     OpenFile indexFile = openPackFile(pack, name + ".txt");
     if (indexFile.look.kind == FileKind::Outside) {
@@ -254,7 +265,7 @@ void checkPath(Results& results, const std::string& path) {
         // An index named after the folder makes it a pack, whatever its rooms are called
         // (authors number them 1.lvl, 2.lvl, ...); a levels folder has no such index.
         folder.reach = Reach::Beneath;
-        if (lookAtPackFile(folder, baseName(path) + ".txt").kind != FileKind::Missing) {
+        if (lookAtPackFile(folder, folderName(path) + ".txt").kind != FileKind::Missing) {
             checkPack(results, folder, path);
             return;
         }
@@ -264,7 +275,7 @@ void checkPath(Results& results, const std::string& path) {
             return;
         }
         add(results, path, 0, 0, Severity::Error,
-            "cannot read: neither a pack folder (no " + baseName(path) + ".txt) nor a levels folder (no 1.lvl)");
+            "cannot read: neither a pack folder (no " + folderName(path) + ".txt) nor a levels folder (no 1.lvl)");
         results.unreadable = true;
         return;
     }
@@ -381,6 +392,7 @@ std::string json(const Results& results, int errors, int warnings, int undecided
         const SearchReport& r = results.rooms[i].report;
         out += (i ? ",\n" : "\n") + std::string("{\"path\":") + jsonText(results.rooms[i].path) + ",\"verdict\":\"" +
                verdictName(r.verdict) + "\",\"ticks\":" + std::to_string(r.ticks) +
+               ",\"ticksShortest\":" + (r.ticksShortest ? "true" : "false") +
                ",\"goods\":" + std::to_string(r.goodsOnMap) + ",\"allGoodsTicks\":" + std::to_string(r.allGoodsTicks) +
                ",\"narrowestWindow\":" + std::to_string(r.narrowestWindow) + ",\"windows\":[";
         for (size_t w = 0; w < r.windows.size(); ++w)
@@ -401,6 +413,8 @@ std::string json(const Results& results, int errors, int warnings, int undecided
             else
                 std::snprintf(shares, sizeof shares, ",\"allGoodsNew\":null,\"allGoodsPractised\":null}");
             success += shares;
+            success.insert(success.size() - 1,
+                           std::string(",\"estimated\":") + (r.success.estimated ? "true" : "false"));
         }
         out += "],\"success\":" + success + ",\"hardestPress\":" + hardestJson(r.success) +
                ",\"states\":" + std::to_string(r.states) + ",\"searchSeconds\":" + searchSeconds +

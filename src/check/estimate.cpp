@@ -81,29 +81,17 @@ uint32_t addLazy(SearchJob& job, LazyMoves& m, const uint64_t* key) {
 
 // State s's five steps through the game's tick.
 void stepLazy(SearchJob& job, LazyMoves& m, uint32_t s) {
-    std::vector<uint64_t> key(keyOf(m.table, s), keyOf(m.table, s) + job.keyWords), next(job.keyWords);
-    PlayerState p;
-    enterState(job, key.data(), p, false);
-    const PlayerState player = p;
-    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
-    const auto slots = room.crumbleSlots;
+    std::vector<uint64_t> key(keyOf(m.table, s), keyOf(m.table, s) + job.keyWords), next;
+    ChoiceStep steps[choiceCount];
+    stepEachChoice(job, key.data(), false, false, next, steps);
     for (int c = 0; c < choiceCount; ++c) {
-        p = player;
-        room.verticalEnemy = vertical;
-        room.horizontalEnemy = horizontal;
-        room.crumbleSlots = slots;
-        game.lives = 1;
-        uint8_t loose;
-        bool loss;
-        TickOutcome outcome = stepState(job, key.data(), p, choices[c], false, next.data(), loose, loss);
-        undoStep(job, key.data(), loss);
-        uint32_t target = outcome == TickOutcome::ExitReached ? atExit
-                          : outcome != TickOutcome::GoOn      ? dead
-                                                              : addLazy(job, m, next.data());
+        uint32_t target = steps[c].outcome == TickOutcome::ExitReached ? atExit
+                          : steps[c].outcome != TickOutcome::GoOn
+                              ? dead
+                              : addLazy(job, m, next.data() + size_t(c) * job.keyWords);
         m.successors[size_t(s) * choiceCount + c] = target;
-        m.taken[size_t(s) * choiceCount + c] = loose;
+        m.taken[size_t(s) * choiceCount + c] = steps[c].loose;
     }
-    leaveState(job);
 }
 
 // The ticks from state s (with the loose goods `goods` taken, when every
@@ -261,7 +249,7 @@ void runEstimate(SearchJob& job, Clock::time_point until) {
     for (const KeyWindow& w : r.windows) r.narrowestWindow = std::min(r.narrowestWindow, w.width());
     r.success = work.figure;
     r.success.measured = true;
-    r.success.estimated = true;
+    r.success.estimated = m.rough;  // every distance proven: the figure is the exact one
     // The hardest press as the found way makes it, when it does: the same key where it is due.
     HardestPress& hardest = r.success.hardest;
     for (int t = 1; hardest.found && t <= r.ticks; ++t)

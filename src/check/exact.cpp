@@ -19,44 +19,26 @@ void stepChoices(SearchJob& job, const StateTable& table, uint32_t s, Step* step
     const int kw = job.keyWords;
     job.stateKey.assign(keyOf(table, s), keyOf(table, s) + kw);
     const uint64_t* key = job.stateKey.data();
-    PlayerState p;
-    enterState(job, key, p, table.allowLoss);
-    if (!table.allowLoss && !job.edgeReached && onEdge(p.playerX, p.playerY)) {
+    if (!table.allowLoss && !job.edgeReached && onEdge(wordX(key[0]), wordY(key[0]))) {
         job.edgeReached = true;
-        job.edgeAt = {p.playerX, p.playerY};
+        job.edgeAt = {wordX(key[0]), wordY(key[0])};
     }
-    const PlayerState player = p;
-    const uint64_t playerAsItIs = playerWord(player);
-    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
-    const auto slots = room.crumbleSlots;
-    const int8_t lives = game.lives;
+    ChoiceStep stepped[choiceCount];
+    stepEachChoice(job, key, table.allowLoss, true, job.nexts, stepped);
+    std::copy(job.nexts.begin(), job.nexts.end(), keys);
     for (int c = 0; c < choiceCount; ++c) {
-        if (c > 0) {
-            p = player;
-            room.verticalEnemy = vertical;
-            room.horizontalEnemy = horizontal;
-            room.crumbleSlots = slots;
-            game.lives = lives;
-        }
         Step& step = steps[c];
-        uint64_t* next = keys + size_t(c) * kw;
-        if (c > 0) {
-            // A key that leaves the player as it was (Left while walking left) plays as no key.
-            PlayerState pressed = player;
-            applyTickKey(pressed, choices[c]);
-            if (playerWord(pressed) == playerAsItIs) {
-                step = steps[0];
-                if (step.target == unknown) step.same = 0;
-                continue;
-            }
+        if (stepped[c].asNoKey) {
+            step = steps[0];
+            if (step.target == unknown) step.same = 0;
+            continue;
         }
-        bool loss;
-        TickOutcome outcome = stepState(job, key, p, choices[c], table.allowLoss, next, step.loose, loss);
-        undoStep(job, key, loss);
+        const uint64_t* next = keys + size_t(c) * kw;
+        step.loose = stepped[c].loose;
         step.same = -1;
-        if (outcome == TickOutcome::GameOver || (outcome == TickOutcome::LifeLost && !table.allowLoss)) {
+        if (stepped[c].outcome == TickOutcome::GameOver) {
             step.target = dead;
-        } else if (outcome == TickOutcome::ExitReached) {
+        } else if (stepped[c].outcome == TickOutcome::ExitReached) {
             step.target = atExit;
         } else {
             step.target = unknown;
@@ -72,7 +54,6 @@ void stepChoices(SearchJob& job, const StateTable& table, uint32_t s, Step* step
             }
         }
     }
-    leaveState(job);
 }
 
 // The key each step will be compared with first: fetched before it is needed.
@@ -244,8 +225,10 @@ void keepOfStates(SearchJob& job) {
     m.looseGoods = job.looseGoods;
     m.onWayGoods.resize(t.count);
     m.cells.resize(t.count);
+    job.standing.assign(t.count, 0);
     for (size_t s = 0; s < t.count; ++s) {
         const uint64_t* key = keyOf(t, uint32_t(s));
+        job.standing[s] = standsOn(job, key);
         int count = 0;
         for (int i = 0; i < job.cellWords; ++i) count += std::popcount(key[1 + i] & job.takenMask[i]);
         m.onWayGoods[s] = static_cast<uint16_t>(count);
@@ -341,6 +324,16 @@ void runAnalyse(SearchJob& job) {
         }
     for (size_t g = 0; g < job.goodsCells.size(); ++g)
         if (!job.goodsReached[g]) r.unreachableGoods.push_back(cellXY(job.goodsCells[g]));
+    // A place the player stands in where the exit can no longer be reached:
+    // the only way on is losing a life (or none, which is said above).
+    for (size_t s = 0; s < n && r.ticks >= 0 && !r.stuck; ++s)
+        if (job.standing[s] && toExit[s] == unreachable) {
+            r.deadEnd = true;
+            r.deadEndAt = cellXY(m.cells[s]);
+            r.deadEndTick = depthOf(job.main, static_cast<uint32_t>(s));
+            break;
+        }
+    job.standing = {};
     if (r.ticks >= 0) {
         job.phase = Phase::Distances;
         return;

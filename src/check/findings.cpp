@@ -314,19 +314,87 @@ std::string successText(const SearchReport& r) {
     return text + "; all goods " + share(f.allGoodsNew) + ", " + share(f.allGoodsPractised);
 }
 
+// Items in words: "a", "a and b", "a, b and c"; ", and" where an item has a comma of its own.
+std::string listed(const std::vector<std::string>& items) {
+    bool commas = std::any_of(items.begin(), items.end(), [](const std::string& s) { return s.find(',') != s.npos; });
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 < items.size() ? ", " : commas ? ", and " : " and ") + items[i];
+    return text;
+}
+
+// What filled a stopped search's states, in words: the crumbling floor by
+// runs along its rows, and the enemies by their lines.
+std::string whatFilled(const SearchReport& r, const RoomState& loaded) {
+    std::vector<CellXY> cells = r.openCrumbling;
+    std::sort(cells.begin(), cells.end(), [](CellXY a, CellXY b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+    std::vector<std::string> parts;
+    size_t shown = 0;
+    for (size_t i = 0; i < cells.size();) {
+        size_t j = i + 1;
+        while (j < cells.size() && cells[j].y == cells[i].y && cells[j].x == cells[j - 1].x + 1) ++j;
+        if (parts.size() == 2 && j < cells.size()) {
+            parts.push_back(std::to_string(cells.size() - shown) + " more crumbling cells");
+            break;
+        }
+        if (j - i == 1)
+            parts.push_back("the crumbling cell at " + at(cells[i].x, cells[i].y));
+        else
+            parts.push_back("the " + std::to_string(j - i) + " crumbling cells at row " + std::to_string(cells[i].y) +
+                            ", columns " + std::to_string(cells[i].x) + " to " + std::to_string(cells[j - 1].x));
+        shown += j - i;
+        i = j;
+    }
+    if (r.openEnemies & 1) parts.push_back("the guard in column " + std::to_string(loaded.verticalEnemy.x));
+    if (r.openEnemies & 2) parts.push_back("the guard at row " + std::to_string(loaded.horizontalEnemy.y));
+    return listed(parts);
+}
+
 // What a search that a limit stopped leaves unknown.
-std::string notFullyChecked(const SearchReport& r) {
+std::string notFullyChecked(const SearchReport& r, const RoomState& loaded) {
     std::string text = "not fully checked: stopped by " + r.stopReason + " after " + std::to_string(r.states) +
                        (r.states == 1 ? " state" : " states");
-    if (r.verdict != Verdict::Finishable) return text + "; finishing is not proven";
+    std::string filled = whatFilled(r, loaded);
+    if (!filled.empty()) filled = "; " + filled + " could not be proven safe";
+    if (r.verdict == Verdict::Unknown || r.verdict == Verdict::Searching)
+        return text + "; finishing is not proven" + filled;
     std::vector<std::string> unknown;
-    if (!r.explored) unknown.insert(unknown.end(), {"places with no way on", "goods out of reach"});
+    if (!r.stuckKnown) unknown.push_back("places with no way on");
+    if (!r.goodsKnown) unknown.push_back("goods out of reach");
+    if (r.verdict != Verdict::Finishable) {
+        for (size_t i = 0; i < unknown.size(); ++i) text += (i == 0 ? "; not looked for: " : ", ") + unknown[i];
+        return text + filled;
+    }
     if (r.goodsOnMap > 0 && r.allGoodsTicks < 0 && !r.allGoodsLookedFor)
         unknown.push_back("a way with every goods item");
     if (r.narrowestWindow == 0) unknown.push_back("key windows");
     if (!r.success.measured) unknown.push_back("the success figure");
     for (size_t i = 0; i < unknown.size(); ++i) text += (i == 0 ? "; not looked for: " : ", ") + unknown[i];
-    return text;
+    return text + filled;
+}
+
+// A message with a text that none of the ways found passes: an author
+// meant it to be read, and a player who plays as the checker does never will.
+void messagesPassed(const RoomState& loaded, const SearchReport& r, Collector& out) {
+    std::vector<uint8_t> passed(size_t(mapWidth) * mapHeight, 0);
+    for (const std::vector<TickKey>* keys : {&r.solution, &r.allGoodsSolution})
+        for (CellXY cell : wayCells(loaded, *keys))
+            if (insideMap(cell.x, cell.y)) passed[(cell.x - 1) * mapHeight + cell.y - 1] = 1;
+    for (int code = Message; code <= MessageLast; ++code) {
+        if (loaded.roomMessages[code - Message].empty()) continue;
+        CellXY first{0, 0};
+        bool seen = false;
+        for (int x = 1; x <= mapWidth && !seen; ++x)
+            for (int y = 1; y <= mapHeight && !seen; ++y) {
+                if (cellAt(loaded.levelMap, x, y) != code) continue;
+                if (first.x == 0) first = {x, y};
+                seen = passed[(x - 1) * mapHeight + y - 1];
+            }
+        if (!seen && first.x != 0)
+            out.atCell(first.x, first.y, Severity::Warning,
+                       "message " + std::to_string(code - Message + 1) + " at " + at(first.x, first.y) +
+                           " is never passed on the ways found");
+    }
 }
 
 }  // namespace
@@ -343,23 +411,32 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
     std::string goods = std::to_string(r.goodsOnMap);
     switch (r.verdict) {
         case Verdict::Finishable: {
-            std::string text = "finishable in " + std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s)";
+            // A way that is not proven shortest gives the most the shortest can take.
+            std::string text = "finishable in " + std::string(r.ticksShortest ? "" : "at most ") +
+                               std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s)";
             if (r.goodsOnMap == 0)
                 text += ", no goods";
             else if (r.allGoodsTicks >= 0)
-                text += ", all " + goods + " goods in " + std::to_string(r.allGoodsTicks) + " ticks";
+                text += ", all " + goods + " goods in " + (r.allGoodsShortest ? "" : "at most ") +
+                        std::to_string(r.allGoodsTicks) + " ticks";
             else if (r.allGoodsLookedFor)
                 text += ", not all " + goods + " goods on one way";
-            if (r.narrowestWindow > 0) {
-                text += "; narrowest key window " + std::to_string(r.narrowestWindow) + " tick" +
-                        (r.narrowestWindow == 1 ? "" : "s");
-                for (const KeyWindow& w : r.windows)
-                    if (w.width() == r.narrowestWindow) {
-                        text += " (" + std::string(tickKeyName(w.key)) + " at tick " + std::to_string(w.tick) + ")";
-                        break;
-                    }
-            }
+            // A window is a finding only where the room ends it, not the measure
+            // (which looks windowReach ticks either way, and never before tick 1).
+            const KeyWindow* narrowest = nullptr;
+            for (const KeyWindow& w : r.windows)
+                if ((w.early < std::min(w.tick - 1, windowReach) || w.late < windowReach) &&
+                    (narrowest == nullptr || w.width() < narrowest->width()))
+                    narrowest = &w;
+            if (narrowest != nullptr)
+                text += "; narrowest key window " + std::to_string(narrowest->width()) + " tick" +
+                        (narrowest->width() == 1 ? "" : "s") + " (" + tickKeyName(narrowest->key) + " at tick " +
+                        std::to_string(narrowest->tick) + ")";
             out.add(sy, sx, Severity::Note, text, sx, sy);
+            if (r.figureLeftOut)
+                out.add(sy, sx, Severity::Note,
+                        "key windows and the success figure left out: estimating them took more than their share", sx,
+                        sy);
             if (r.success.measured) {
                 out.add(sy, sx, Severity::Note, successText(r), sx, sy);
                 const HardestPress& h = r.success.hardest;
@@ -387,6 +464,11 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
     }
     for (CellXY g : r.unreachableGoods)
         out.atCell(g.x, g.y, Severity::Warning, "the goods item at " + at(g.x, g.y) + " cannot be reached");
+    if (r.verdict == Verdict::Finishable) messagesPassed(loaded, r, out);
+    if (r.deadEnd)
+        out.atCell(r.deadEndAt.x, r.deadEndAt.y, Severity::Note,
+                   "from " + at(r.deadEndAt.x, r.deadEndAt.y) + " (tick " + std::to_string(r.deadEndTick) +
+                       ") the exit cannot be reached: the only way on is losing a life");
     if (r.stuck && exitOnMap)
         out.atCell(r.stuckAt.x, r.stuckAt.y, Severity::Error,
                    "stuck alive at " + at(r.stuckAt.x, r.stuckAt.y) + " (from tick " + std::to_string(r.stuckTick) +
@@ -396,7 +478,7 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
                    "the player can reach the edge of the map at " + at(r.edgeAt.x, r.edgeAt.y));
     // Never a pass: the room's last line says that a limit stopped its search, and which.
     if (!r.decided) {
-        out.add(sy, sx, Severity::Warning, notFullyChecked(r), sx, sy);
+        out.add(sy, sx, Severity::Warning, notFullyChecked(r, loaded), sx, sy);
         out.list.back().notFullyChecked = true;
     }
     return out.list;

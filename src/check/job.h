@@ -1,21 +1,28 @@
 // The checker's inside, shared by its files (check/*.cpp) and nothing else.
 // A search is one job: the room's model (which cells play can change, and
 // which of them can still matter from where the player is), the states it
-// packs into a few words, and the tables of the ways it proves a verdict by.
+// packs into a few words, and the tables it proves a verdict by.
 //
 // How a verdict is proven, and where:
-//   states.cpp     a state in a few words, into the world and back; the table of states
-//   exact.cpp      every reachable state, breadth first: rooms that fit are decided by it whole
+//   model.cpp      the room's model: the cells play can change, what can still matter from where
+//   states.cpp     a state in a few words, into the world and back, one tick of the game's rules
+//   table.cpp      the table that numbers states by their keys
+//   exact.cpp      every reachable state, breadth first: a room that fits is decided by it whole
 //   goodsways.cpp  the shortest way with every goods item, over the exact search's moves
-//   bestcase.cpp   the room with every changeable cell as the player would wish: what can
-//                  never happen (an exit, a goods item, a cell out of reach), and how far
-//                  anything is at least
-//   witness.cpp    ways the game's tick plays: to the exit, with every goods item, to a place
-//   worstcase.cpp  the room with every changeable cell as an adversary would wish: where the
-//                  player can always still reach the exit or lose a life, so no place is stuck
-//   estimate.cpp   key windows and the difficulty figure where no exact table exists
 //   success.cpp    the difficulty figure over the exact search's moves
-//   search.cpp     the phases in order, limits, and the report
+//   noisy.h        the simulated players of the figure, and the key windows, over any table of moves
+//
+// A room past the exact search's share (search.cpp's phases, large.cpp):
+//   bestcase.cpp   the room with every changeable cell as the player would wish: what can never
+//                  happen (the exit, a goods item, a cell out of reach), how far anything is at least
+//   witness.cpp    ways the game's tick plays, found best first: to the exit, with every goods
+//                  item, to a goods item or a place; a way found is a shortest one
+//   worstcase.cpp  the room with every changeable cell as an adversary would wish: wherever the
+//                  player can still force the exit or a lost life, no place is stuck
+//   region.cpp     the exact search again, only from where the worst case could not prove it
+//   estimate.cpp   key windows and the figure on a table of moves filled in as the players go
+//   large.cpp      these phases, each question of the verdict on its own
+//   search.cpp     the phases in order, limits, slices, and the report
 #pragma once
 
 #include <chrono>
@@ -40,6 +47,9 @@ inline bool isGoodsCode(int code) { return code >= GoodsDiamond && code <= Goods
 inline int cellIndex(int x, int y) { return (x - 1) * mapHeight + (y - 1); }
 inline CellXY cellXY(int cell) { return {cell / mapHeight + 1, cell % mapHeight + 1}; }
 inline bool onEdge(int x, int y) { return x == 1 || x == mapWidth || y == 1 || y == mapHeight; }
+// The player's position and what is left of its rise, as a node of the room's model.
+inline int nodeOf(int x, int y, int rise) { return cellIndex(x, y) * riseLevels + rise; }
+constexpr uint8_t notReached = 0xFF;  // in nodeEnemies: a node the relaxed walk never reaches
 
 // --- the first word of a state ---
 // Bits 0-6 x, 7-11 y, 12-13 direction (none, left, right, space), 14-15 the
@@ -218,7 +228,7 @@ struct WayHunt {
     // ticks later. total: the ticks of the way found.
     const LazyMoves* known = nullptr;
     uint32_t total = 0;
-    std::vector<uint64_t> scratch;
+    std::vector<uint64_t> scratch, nexts;
 };
 
 // The worst case (worstcase.cpp): states of the player and the cells near
@@ -251,6 +261,7 @@ enum class Phase : uint8_t {
     Stuck,        // the worst case: no place without a way on?
     Confirm,      // where it could not prove it: a way there, and what follows it
     Region,       // none found stuck there: every state at those places, exactly
+    DeadEnds,     // a place where the only way on is losing a life, for a note
     Estimate,     // key windows and the figure, on a table of moves filled in as the players go
     Done,
 };
@@ -285,13 +296,14 @@ struct SearchJob {
 
     // --- the exact search (exact.cpp) ---
     StateTable main, withLoss;
-    std::vector<uint64_t> stateKey;
+    std::vector<uint64_t> stateKey, nexts;
     Batch batches[2];
     uint32_t firstExit = noState, firstExitChoice = 0;
     bool lossExit = false;
     bool edgeReached = false;
     CellXY edgeAt;
     std::vector<uint32_t> exitAlong;  // the states along the shortest way
+    std::vector<uint8_t> standing;    // per state: the player stands on ground
 
     // --- the goods' ways (goodsways.cpp) ---
     BlockArray<WayNode> ways;
@@ -335,8 +347,10 @@ struct SearchJob {
     bool begun = false;
 };
 
-// --- states (states.cpp) ---
+// --- the room's model (model.cpp) ---
 void buildModel(SearchJob& job);
+
+// --- states (states.cpp) ---
 // What a state says a cell holds, an enemy's own cell aside.
 CellCode cellValue(const MutableCell& m, const uint64_t* cells);
 // Everything a state says about one map cell.
@@ -357,10 +371,29 @@ TickOutcome stepState(SearchJob& job, const uint64_t* key, PlayerState& p, TickK
 // The cells the player may still come to from the state, no life lost: the
 // relaxed walk, its crumbled floor gone for good. Outside them, never.
 void cellsWithin(const SearchJob& job, const uint64_t* key, std::vector<uint8_t>& cells);
+// The crumbling cells and the enemies (bit 0 vertical, bit 1 horizontal)
+// that can still matter to a player at one of the cells `from`.
+void whatCanMatter(const SearchJob& job, const std::vector<uint8_t>& from, std::vector<CellXY>& crumbling,
+                   uint8_t& enemies);
+// Whether the player stands on ground in the state (not in a jump, solid below).
+bool standsOn(const SearchJob& job, const uint64_t* key);
+// One choice's step from a state, as stepEachChoice found it.
+struct ChoiceStep {
+    TickOutcome outcome = TickOutcome::GoOn;  // GameOver: a life lost where losses are not allowed
+    uint8_t loose = successor::noGoods;       // the loose goods item taken
+    bool loss = false;
+    bool asNoKey = false;  // the key plays as no key: its step is the first choice's
+    PlayerState player;    // after the step
+};
+// The five steps from state `key` (a state of the world's start map), each
+// into its own `keyWords` of `next` when play goes on; skipNoKeys: a key
+// that leaves the player as it was is not stepped again.
+void stepEachChoice(SearchJob& job, const uint64_t* key, bool allowLoss, bool skipNoKeys, std::vector<uint64_t>& next,
+                    ChoiceStep steps[successor::choiceCount]);
 // The world back to state `key` after a step from it.
 void undoStep(SearchJob& job, const uint64_t* key, bool loss);
 
-// --- the table of states (states.cpp) ---
+// --- the table of states (table.cpp) ---
 uint64_t hashKey(const uint64_t* key, int words);
 bool sameKey(const uint64_t* a, const uint64_t* b, int words);
 inline const uint64_t* keyOf(const StateTable& table, uint32_t s) {
@@ -464,6 +497,7 @@ void closeLarge(SearchJob& job);
 // Places with no way on known: the figures next, or the end.
 void afterStuck(SearchJob& job);
 void runRegion(SearchJob& job, Clock::time_point until);
+void runDeadEnds(SearchJob& job, Clock::time_point until);
 void runEstimate(SearchJob& job, Clock::time_point until);
 
 // --- playing keys (search.cpp) ---

@@ -78,6 +78,9 @@ std::vector<uint8_t> oneCell(int cell) {
 enum class Probe : uint8_t { WayOn, Stuck, TooMany };
 constexpr size_t probeStates = 50'000;
 constexpr size_t quickLooks = 4;  // places looked at so, before every state there is
+// A place with no way to the exit but losing a life is only a note: looked for a little.
+constexpr size_t deadEndStates = 100'000;
+constexpr size_t deadEndLooks = 8;
 
 Probe probe(SearchJob& job, const uint64_t* from, Clock::time_point until) {
     StateTable table;
@@ -96,28 +99,14 @@ Probe probe(SearchJob& job, const uint64_t* from, Clock::time_point until) {
             break;
         }
         std::copy_n(keyOf(table, static_cast<uint32_t>(s)), job.keyWords, key.begin());
-        PlayerState p;
-        enterState(job, key.data(), p, false);
-        const PlayerState player = p;
-        const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
-        const auto slots = room.crumbleSlots;
-        for (int c = 0; c < choiceCount; ++c) {
-            p = player;
-            room.verticalEnemy = vertical;
-            room.horizontalEnemy = horizontal;
-            room.crumbleSlots = slots;
-            game.lives = 1;
-            uint8_t loose;
-            bool loss;
-            TickOutcome outcome = stepState(job, key.data(), p, choices[c], false, next.data(), loose, loss);
-            undoStep(job, key.data(), loss);
-            if (outcome != TickOutcome::GoOn) {
+        ChoiceStep steps[choiceCount];
+        stepEachChoice(job, key.data(), false, false, next, steps);
+        for (int c = 0; c < choiceCount && result == Probe::Stuck; ++c)
+            if (steps[c].outcome != TickOutcome::GoOn)
                 result = Probe::WayOn;
-                break;
-            }
-            addState(table, next.data(), hashKey(next.data(), job.keyWords));
-        }
-        leaveState(job);
+            else
+                addState(table, next.data() + size_t(c) * job.keyWords,
+                         hashKey(next.data() + size_t(c) * job.keyWords, job.keyWords));
     }
     job.huntStates += table.count;
     return result;
@@ -345,8 +334,52 @@ void runRegion(SearchJob& job, Clock::time_point until) {
 }
 
 void afterStuck(SearchJob& job) {
-    job.phase = job.report.verdict == Verdict::Finishable ? Phase::Estimate : Phase::Done;
+    job.phase = job.report.verdict != Verdict::Finishable ? Phase::Done
+                : job.report.stuck                        ? Phase::Estimate
+                                                          : Phase::DeadEnds;
     if (job.phase == Phase::Done) closeLarge(job);
+}
+
+void runDeadEnds(SearchJob& job, Clock::time_point until) {
+    SearchReport& r = job.report;
+    WayHunt& hunt = job.hunt;
+    if (!hunting(job, WayGoal::Cells)) {
+        // Where the best case itself knows no way to the exit from ground the player stands on.
+        const BestCase& best = job.best;
+        std::vector<uint8_t> places(mapCells, 0);
+        bool any = false;
+        for (uint32_t v = 0; v < best.word.size(); ++v) {
+            int x = wordX(best.word[v]), y = wordY(best.word[v]);
+            if (!best.reached[v] || best.toExit[v] != unreachable || field(best.word[v], word::jumping, 1) ||
+                !insideMap(x, y))
+                continue;
+            if (isSolid(cellAt(job.start.levelMap, x, y + 1))) places[cellIndex(x, y)] = 1, any = true;
+        }
+        if (!any) {
+            job.phase = Phase::Estimate;
+            return;
+        }
+        hunt.cells = places;
+        job.cellsAim = bestDistancesTo(job.best, places);
+        startHunt(job, WayGoal::Cells, false, job.cellsAim, false);
+        hunt.budget = deadEndStates;
+    }
+    while (hunt.reported < deadEndLooks) {
+        if (!advanceHunt(job, hunt, until) || r.done) return;
+        if (hunt.result != HuntResult::Found) break;  // none, or looked far enough: no note
+        const uint64_t* key = keyOf(hunt.table, hunt.found);
+        uint32_t node = bestNodeOf(job, key);
+        if (standsOn(job, key) && node != noState && job.best.toExit[node] == unreachable) {
+            r.deadEnd = true;
+            r.deadEndAt = hunt.arrived;
+            r.deadEndTick = static_cast<int>(hunt.keys.size());
+            break;
+        }
+        ++hunt.reported;
+        hunt.result = HuntResult::Running;
+    }
+    endHunt(job);
+    job.phase = Phase::Estimate;
 }
 
 void closeLarge(SearchJob& job) {

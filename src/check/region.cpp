@@ -22,35 +22,23 @@ bool doubtfulAt(const SearchJob& job, const uint64_t* key) {
 
 void expandRegion(SearchJob& job, uint32_t s) {
     StateTable& table = job.region;
-    std::vector<uint64_t> key(keyOf(table, s), keyOf(table, s) + job.keyWords), next(job.keyWords);
-    PlayerState p;
-    enterState(job, key.data(), p, false);
-    const PlayerState player = p;
-    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
-    const auto slots = room.crumbleSlots;
+    std::vector<uint64_t> key(keyOf(table, s), keyOf(table, s) + job.keyWords), next;
+    ChoiceStep steps[choiceCount];
+    stepEachChoice(job, key.data(), false, false, next, steps);
     for (int c = 0; c < choiceCount; ++c) {
-        p = player;
-        room.verticalEnemy = vertical;
-        room.horizontalEnemy = horizontal;
-        room.crumbleSlots = slots;
-        game.lives = 1;
-        uint8_t loose;
-        bool loss;
-        TickOutcome outcome = stepState(job, key.data(), p, choices[c], false, next.data(), loose, loss);
-        undoStep(job, key.data(), loss);
-        uint32_t target = outcome == TickOutcome::ExitReached ? atExit : dead;
-        if (outcome == TickOutcome::GoOn) {
-            bool there = doubtfulAt(job, next.data());
-            uint32_t node = bestNodeOf(job, next.data());
+        const uint64_t* after = next.data() + size_t(c) * job.keyWords;
+        uint32_t target = steps[c].outcome == TickOutcome::ExitReached ? atExit : dead;
+        if (steps[c].outcome == TickOutcome::GoOn) {
+            bool there = doubtfulAt(job, after);
+            uint32_t node = bestNodeOf(job, after);
             // Out of the doubtful places for good: its way on is proven, nothing after it matters.
             if (!there && (node == noState || job.cellsAim[node] == unreachable))
                 target = wayOn;
             else
-                target = addState(table, next.data(), hashKey(next.data(), job.keyWords));
+                target = addState(table, after, hashKey(after, job.keyWords));
         }
         table.successors[size_t(s) * choiceCount + c] = target;
     }
-    leaveState(job);
 }
 
 }  // namespace

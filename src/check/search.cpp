@@ -90,8 +90,20 @@ void stopSearch(SearchJob& job, SearchLimit limit) {
     if (job.firstExit != noState && r.ticks < 0 && job.main.successors.size > 0) recordWay(job);
     r.stoppedBy = limit;
     r.stopReason = limitText(limit, job.limits);
+    // What filled the states: what can matter where the proofs stopped, or from the start.
+    std::vector<uint8_t> from = job.doubtful;
+    if (from.empty() || (job.report.stuckKnown && job.phase != Phase::Region)) {
+        from.assign(mapCells, 0);
+        if (insideMap(job.startPlayer.playerX, job.startPlayer.playerY))
+            from[cellIndex(job.startPlayer.playerX, job.startPlayer.playerY)] = 1;
+    }
+    whatCanMatter(job, from, r.openCrumbling, r.openEnemies);
     r.decided = false;
-    r.verdict = r.ticks >= 0 ? Verdict::Finishable : Verdict::Unknown;
+    // A verdict proven already stands (a way found, or none even in the best case).
+    if (r.ticks >= 0)
+        r.verdict = Verdict::Finishable;
+    else if (r.verdict != Verdict::ExitNotReachable && r.verdict != Verdict::ExitOnlyByLosingLife)
+        r.verdict = Verdict::Unknown;
     r.done = true;
     job.phase = Phase::Done;
 }
@@ -147,6 +159,8 @@ void runPhase(SearchJob& job, SearchSlice slice, Clock::time_point until) {
             return runConfirm(job, until);
         case Phase::Region:
             return runRegion(job, until);
+        case Phase::DeadEnds:
+            return runDeadEnds(job, until);
         case Phase::Estimate:
             return runEstimate(job, until);
         case Phase::Done:
@@ -298,6 +312,21 @@ TickOutcome playKeys(const RoomState& loaded, const std::vector<TickKey>& keys, 
     leaveSilence(saved);
     if (ticksPlayed != nullptr) *ticksPlayed = played;
     return outcome;
+}
+
+std::vector<CellXY> wayCells(const RoomState& loaded, const std::vector<TickKey>& keys) {
+    Silence saved = enterSilence();
+    room = loaded;
+    game.levelNumber = 1;
+    PlayerState p = startRoom();
+    std::vector<CellXY> cells;
+    for (TickKey key : keys) {
+        TickOutcome outcome = stepTickWith(p, key);
+        cells.push_back({p.playerX, p.playerY});
+        if (outcome != TickOutcome::GoOn) break;
+    }
+    leaveSilence(saved);
+    return cells;
 }
 
 TickOutcome replayKeys(const RoomState& loaded, const std::vector<TickKey>& keys, int* ticksPlayed) {

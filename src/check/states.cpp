@@ -3,301 +3,24 @@
 // the code of their cell, and one bit for each thing a cell can turn into
 // (crumbled, emptied by an enemy, a goods item taken). The message texts and
 // timers only change what the status line shows and are left out. Parts of
-// a state that can no longer matter are cleared (see the room's model
-// below), so states that differ only there are one. Then the table that
-// numbers states by their keys.
+// a state that can no longer matter are cleared (by the room's model,
+// model.cpp), so states that differ only there are one.
 #include <algorithm>
 #include <bit>
-#include <cstring>
-#include <new>
 
 #include "check/job.h"
 #include "console/console.h"
-#include "system/machine.h"
 
 using namespace successor;
 
 namespace {
-
-// The player's position and what is left of its rise, as a node of the
-// room's model.
-int nodeOf(int x, int y, int rise) { return cellIndex(x, y) * riseLevels + rise; }
 
 int directionCode(uint8_t direction) {
     return direction == scan::left ? 1 : direction == scan::right ? 2 : direction == key::space ? 3 : 0;
 }
 constexpr uint8_t directionBytes[] = {0, scan::left, scan::right, key::space};
 
-template <typename T>
-Memory<T> allocate(size_t count) {
-    size_t bytes = std::max<size_t>(count * sizeof(T), sizeof(T));
-    Memory<T> memory(static_cast<T*>(bytes < largePageBytes ? std::malloc(bytes) : allocateLargePages(bytes)));
-    if (!memory) throw std::bad_alloc();
-    return memory;
-}
-
-// --- the room's model ---
-//
-// Which cells play can change: crumbling floor; the cells the enemies can
-// ever stand on (they leave each one empty, walls their first step or a
-// squeeze pushes them into included); goods. And which of those can still
-// matter from where the player is: a relaxed walk over the map, where every
-// cell that may ever be open is open and every one that may be ground is
-// ground, and a jump may rise from any ground, finds every cell the player
-// can still come near (a cell is read only from the player's own cell or
-// one beside it). Crumbled floor out of that reach is the same as whole, and
-// an enemy whose cells are out of it (and out of the other enemy's way)
-// can no longer touch the player.
-
-// The cells an enemy can ever stand on, for both enemies at once. An enemy
-// moves one cell a tick along its axis into a cell that was empty when it
-// turned, except for its first step, which goes wherever it points; a turn
-// with something on both sides, which sends it back into the cell behind;
-// and the map's edge, which turns it before it moves.
-void enemyCells(const SearchJob& job, std::vector<uint8_t> reach[2]) {
-    const EnemySlot* enemies[2] = {&job.start.verticalEnemy, &job.start.horizontalEnemy};
-    const CellCode* code = &job.start.levelMap.cells[0][0];
-    for (int e = 0; e < 2; ++e) reach[e].assign(mapCells, 0);
-    auto along = [&](int e, int p) { return e == 0 ? cellIndex(enemies[0]->x, p) : cellIndex(p, enemies[1]->y); };
-    auto length = [](int e) { return e == 0 ? mapHeight : mapWidth; };
-    auto canBeEmpty = [&](int cell) {
-        return code[cell] == Empty || isGoodsCode(code[cell]) || reach[0][cell] || reach[1][cell];
-    };
-    auto canBeFull = [&](int e, int cell) { return code[cell] != Empty || reach[1 - e][cell]; };
-    for (int e = 0; e < 2; ++e) {
-        if (!enemies[e]->active || !insideMap(enemies[e]->x, enemies[e]->y)) continue;
-        int p = e == 0 ? enemies[e]->y : enemies[e]->x;
-        int step = e == 0 ? -1 : 1;
-        reach[e][along(e, p)] = 1;
-        int first = p + step >= 1 && p + step <= length(e) ? p + step : p - step;
-        reach[e][along(e, first)] = 1;
-    }
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (int e = 0; e < 2; ++e) {
-            if (!enemies[e]->active) continue;
-            int n = length(e);
-            for (int p = 1; p <= n; ++p) {
-                if (!reach[e][along(e, p)]) continue;
-                for (int d : {-1, 1}) {
-                    int q = p + d;
-                    bool enters;
-                    if (q < 1 || q > n) {
-                        q = p - d;  // turned at the edge
-                        enters = q >= 1 && q <= n;
-                    } else {
-                        bool behindFull = p + 1 > n || canBeFull(e, along(e, p + 1));
-                        enters = canBeEmpty(along(e, q)) || (d == -1 && behindFull);
-                    }
-                    if (enters && !reach[e][along(e, q)]) reach[e][along(e, q)] = 1, grew = true;
-                }
-            }
-        }
-    }
-}
-
-// The relaxed walk's moves from one node: each tick one column at most
-// either way, then one row up (while the jump may still rise) or down.
-template <typename Visit>
-void relaxedMoves(const std::vector<CellClass>& classes, int node, Visit visit) {
-    int rise = node % riseLevels, cell = node / riseLevels;
-    int x = cell / mapHeight + 1, y = cell % mapHeight + 1;
-    auto at = [&](int cx, int cy) { return insideMap(cx, cy) ? classes[cellIndex(cx, cy)] : CellClass{}; };
-    CellClass below = at(x, y + 1);
-    int r = rise;
-    if (below.maySpring) r = 8;
-    if (below.mayJumpGround) r = std::max(r, 3);
-    for (int dx = -1; dx <= 1; ++dx) {
-        int nx = x + dx;
-        if (dx != 0 && !at(nx, y).mayPass) continue;
-        if (!insideMap(nx, y)) continue;
-        visit(nodeOf(nx, y, 0));
-        if (r > 0 && at(nx, y - 1).mayPass) visit(nodeOf(nx, y - 1, r - 1));
-        if (at(nx, y + 1).mayPass) visit(nodeOf(nx, y + 1, 0));
-    }
-}
-
-constexpr uint8_t notReached = 0xFF;  // in nodeEnemies: a node the relaxed walk never reaches
-
-// For every node of the relaxed walk that the start leads to, what can still
-// matter from it: strongly connected parts of the walk first, then their
-// reach, sinks first.
-void reachMasks(SearchJob& job, const std::vector<CellClass>& classes, const std::vector<uint8_t> reach[2], int start) {
-    const int nodes = mapCells * riseLevels;
-    const int w = job.cellWords;
-    // What a node itself comes near: crumbled bits of the nine cells around it, and the enemies' ways.
-    auto nearOf = [&](int node, uint64_t* mask, uint8_t& enemies) {
-        int cell = node / riseLevels;
-        int x = cell / mapHeight + 1, y = cell % mapHeight + 1;
-        for (int cx = x - 1; cx <= x + 1; ++cx)
-            for (int cy = y - 1; cy <= y + 1; ++cy) {
-                if (!insideMap(cx, cy)) continue;
-                int c = cellIndex(cx, cy);
-                if (job.mutableOf[c] >= 0 && job.mutableCells[job.mutableOf[c]].crumbledBit >= 0)
-                    setBit(mask, job.mutableCells[job.mutableOf[c]].crumbledBit);
-                for (int e = 0; e < 2; ++e)
-                    if (reach[e][c]) enemies |= uint8_t(1 << e);
-            }
-    };
-    // Tarjan's strongly connected parts, without recursion.
-    std::vector<int> index(nodes, -1), low(nodes, 0), part(nodes, -1), stack, calls;
-    std::vector<uint8_t> onStack(nodes, 0);
-    std::vector<int> succ;  // each node's moves, written when it is first met
-    std::vector<int> succStart(nodes, 0), succEnd(nodes, 0);
-    std::vector<int> cursor(nodes, 0);
-    int counter = 0, parts = 0;
-    std::vector<uint64_t> partMask;
-    std::vector<uint8_t> partEnemies;
-    for (int root : {start}) {
-        calls.push_back(root);
-        while (!calls.empty()) {
-            int v = calls.back();
-            if (index[v] < 0) {
-                index[v] = low[v] = counter++;
-                stack.push_back(v);
-                onStack[v] = 1;
-                succStart[v] = static_cast<int>(succ.size());
-                relaxedMoves(classes, v, [&](int t) { succ.push_back(t); });
-                succEnd[v] = static_cast<int>(succ.size());
-                cursor[v] = succStart[v];
-            }
-            if (cursor[v] < succEnd[v]) {
-                int t = succ[cursor[v]++];
-                if (index[t] < 0)
-                    calls.push_back(t);
-                else if (onStack[t])
-                    low[v] = std::min(low[v], index[t]);
-                continue;
-            }
-            calls.pop_back();
-            if (!calls.empty()) low[calls.back()] = std::min(low[calls.back()], low[v]);
-            if (low[v] != index[v]) continue;
-            // A part is complete; every part it leads to is already complete.
-            int p = parts++;
-            partMask.resize(size_t(parts) * w, 0);
-            partEnemies.push_back(0);
-            size_t begin = stack.size();
-            while (stack[begin - 1] != v) --begin;
-            --begin;
-            for (size_t i = begin; i < stack.size(); ++i) part[stack[i]] = p;
-            for (size_t i = begin; i < stack.size(); ++i) {
-                int u = stack[i];
-                uint8_t enemies = 0;
-                nearOf(u, partMask.data() + size_t(p) * w, enemies);
-                partEnemies[p] |= enemies;
-                for (int k = succStart[u]; k < succEnd[u]; ++k) {
-                    int q = part[succ[k]];
-                    if (q == p) continue;
-                    for (int i2 = 0; i2 < w; ++i2) partMask[size_t(p) * w + i2] |= partMask[size_t(q) * w + i2];
-                    partEnemies[p] |= partEnemies[q];
-                }
-            }
-            for (size_t i = begin; i < stack.size(); ++i) onStack[stack[i]] = 0;
-            stack.resize(begin);
-        }
-    }
-    // Enemies whose ways touch are one: what one does the other meets.
-    bool touching = false;
-    for (int c = 0; c < mapCells && !touching; ++c) {
-        if (!reach[0][c]) continue;
-        int x = c / mapHeight + 1, y = c % mapHeight + 1;
-        for (int cx = x - 1; cx <= x + 1; ++cx)
-            for (int cy = y - 1; cy <= y + 1; ++cy)
-                if (insideMap(cx, cy) && reach[1][cellIndex(cx, cy)]) touching = true;
-    }
-    std::vector<uint64_t> enemyBits[2];
-    for (int e = 0; e < 2; ++e) {
-        enemyBits[e].assign(w, 0);
-        for (const MutableCell& m : job.mutableCells)
-            if (m.emptyBit >= 0 && reach[e][m.cell]) setBit(enemyBits[e].data(), m.emptyBit);
-    }
-    job.nodeMasks.assign(size_t(nodes) * w, 0);
-    job.nodeEnemies.assign(nodes, notReached);
-    for (int v = 0; v < nodes; ++v) {
-        int p = part[v];
-        if (p < 0) continue;
-        uint8_t enemies = partEnemies[p];
-        if (touching && enemies) enemies = 3;
-        job.nodeEnemies[v] = enemies;
-        uint64_t* mask = job.nodeMasks.data() + size_t(v) * w;
-        for (int i = 0; i < w; ++i) {
-            mask[i] = partMask[size_t(p) * w + i] | job.takenMask[i];
-            for (int e = 0; e < 2; ++e)
-                if (enemies & (1 << e)) mask[i] |= enemyBits[e][i];
-        }
-    }
-}
-
 }  // namespace
-
-void buildModel(SearchJob& job) {
-    const RoomState& r = job.start;
-    const CellCode* code = &r.levelMap.cells[0][0];
-    std::vector<uint8_t>* reach = job.enemyReach;
-    enemyCells(job, reach);
-    job.mutableOf.assign(mapCells, -1);
-    job.looseIndex.assign(mapCells, -1);
-    auto onEnemyLine = [&](int x, int y) {
-        return (r.verticalEnemy.active && x == r.verticalEnemy.x) ||
-               (r.horizontalEnemy.active && y == r.horizontalEnemy.y);
-    };
-    int bits = 0;
-    for (int x = 1; x <= mapWidth; ++x)
-        for (int y = 1; y <= mapHeight; ++y) {
-            int c = cellIndex(x, y);
-            CellCode k = code[c];
-            bool goods = isGoodsCode(k);
-            if (goods) {
-                job.goodsCells.push_back(c);
-                if (!onEnemyLine(x, y) && job.looseGoods < maxLooseGoods)
-                    job.looseIndex[c] = static_cast<int8_t>(job.looseGoods++);
-            }
-            bool crumbling = k == Crumbling || k == Crumbled;
-            bool eaten = (reach[0][c] || reach[1][c]) && k != Empty;
-            bool taken = goods && job.looseIndex[c] < 0;
-            if (!crumbling && !eaten && !taken) continue;
-            MutableCell m;
-            m.cell = c;
-            m.initial = k;
-            if (crumbling) m.crumbledBit = bits++;
-            if (eaten) m.emptyBit = bits++;
-            if (taken) m.takenBit = bits++;
-            job.mutableOf[c] = static_cast<int16_t>(job.mutableCells.size());
-            if (crumbling) job.crumblingCells.push_back(static_cast<int>(job.mutableCells.size()));
-            job.mutableCells.push_back(m);
-        }
-    job.cellWords = (bits + 63) / 64;
-    job.bitOwner.assign(size_t(job.cellWords) * 64, 0);
-    for (size_t i = 0; i < job.mutableCells.size(); ++i)
-        for (int bit : {job.mutableCells[i].crumbledBit, job.mutableCells[i].emptyBit, job.mutableCells[i].takenBit})
-            if (bit >= 0) job.bitOwner[bit] = static_cast<int>(i);
-    job.keyWords = 1 + job.cellWords;
-    job.takenMask.assign(job.cellWords, 0);
-    for (const MutableCell& m : job.mutableCells)
-        if (m.takenBit >= 0) setBit(job.takenMask.data(), m.takenBit);
-
-    // The cells as the relaxed walk sees them: every code each may ever hold.
-    std::vector<CellClass>& classes = job.cellClasses;
-    classes.assign(mapCells, CellClass{});
-    for (int c = 0; c < mapCells; ++c) {
-        CellCode held[4] = {code[c], code[c], code[c], code[c]};
-        int count = 1;
-        if (code[c] == Crumbling || code[c] == Crumbled) held[count++] = Crumbling, held[count++] = Crumbled;
-        if (reach[0][c] || reach[1][c] || isGoodsCode(code[c])) held[count++] = Empty;
-        CellClass& k = classes[c];
-        for (int i = 0; i < count; ++i) {
-            k.mayPass |= !isSolid(held[i]);
-            k.mayJumpGround |= held[i] == Wall || held[i] == Crumbling || held[i] == Ice;
-            k.maySpring |= held[i] == Spring;
-        }
-    }
-    int sx = insideMap(job.startPlayer.playerX, job.startPlayer.playerY) ? job.startPlayer.playerX : 1;
-    int sy = insideMap(job.startPlayer.playerX, job.startPlayer.playerY) ? job.startPlayer.playerY : 1;
-    job.startNode = nodeOf(sx, sy, 0);
-    // With no crumbling floor, nothing an enemy can clear and no enemy, nothing can be cleared.
-    if (job.cellWords > 0 || r.verticalEnemy.active || r.horizontalEnemy.active)
-        reachMasks(job, classes, reach, job.startNode);
-}
 
 // --- states into the world and back ---
 
@@ -533,156 +256,46 @@ void undoStep(SearchJob& job, const uint64_t* key, bool loss) {
         }
 }
 
-// --- the table of states ---
-
-uint64_t hashKey(const uint64_t* key, int words) {
-    uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (int i = 0; i < words; ++i) {
-        h = (h ^ key[i]) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 31;
-    }
-    return h * 0x94D049BB133111EBull;
-}
-
-bool sameKey(const uint64_t* a, const uint64_t* b, int words) {
-    for (int i = 0; i < words; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
-size_t growthBytes(const StateTable& table, size_t more) {
-    size_t bytes = 0;
-    size_t n = table.count + more;
-    if (n * 8 > table.slotCount * 5) bytes += table.slotCount * 2 * (sizeof(uint32_t) + 1);
-    auto block = [&](const auto& array, size_t elements, size_t size) {
-        if (elements > array.blocks.size() * array.blockSize) bytes += array.blockSize * size;
-    };
-    if (n > table.keyRoom)
-        bytes += std::min<size_t>(std::max<size_t>(table.keyRoom, firstKeys), size_t(1) << keyBlockBits) *
-                 table.keyWords * sizeof(uint64_t);
-    if (table.keepMoves) block(table.successors, n * choiceCount, sizeof(uint32_t));
-    return bytes;
-}
-
-namespace {
-
-void growSlots(StateTable& table) {
-    size_t size = table.slotCount == 0 ? 1u << 10 : table.slotCount * 2;  // small rooms stay small
-    table.slots.reset();
-    table.tags.reset();
-    table.slots = allocate<uint32_t>(size);
-    table.tags = allocate<uint8_t>(size);
-    table.slotCount = size;
-    std::memset(table.tags.get(), 0, size);
-    // A run of states hashed and their slots fetched, then placed.
-    constexpr uint32_t run = 32;
-    uint64_t hashes[run];
-    for (uint32_t first = 0; first < table.count; first += run) {
-        uint32_t count = static_cast<uint32_t>(std::min<size_t>(run, table.count - first));
-        for (uint32_t i = 0; i < count; ++i) {
-            hashes[i] = hashKey(keyOf(table, first + i), table.keyWords);
-            __builtin_prefetch(&table.tags[slotOf(hashes[i], table)]);
-            __builtin_prefetch(&table.slots[slotOf(hashes[i], table)]);
-        }
-        for (uint32_t i = 0; i < count; ++i) {
-            size_t slot = slotOf(hashes[i], table);
-            while (table.tags[slot] != 0) slot = (slot + 1) & (size - 1);
-            table.tags[slot] = tagOf(hashes[i]);
-            table.slots[slot] = first + i;
-        }
-    }
-}
-
-}  // namespace
-
-uint32_t addState(StateTable& table, const uint64_t* key, uint64_t hash) {
-    if ((table.count + 1) * 8 > table.slotCount * 5) growSlots(table);  // at most 5/8 full
-    size_t mask = table.slotCount - 1;
-    size_t slot = slotOf(hash, table);
-    uint8_t tag = tagOf(hash);
-    for (; table.tags[slot] != 0; slot = (slot + 1) & mask)
-        if (table.tags[slot] == tag && sameKey(keyOf(table, table.slots[slot]), key, table.keyWords))
-            return table.slots[slot];
-    uint32_t s = static_cast<uint32_t>(table.count++);
-    table.tags[slot] = tag;
-    table.slots[slot] = s;
-    if (table.count > table.keyRoom) {
-        const size_t full = size_t(1) << keyBlockBits;
-        if (table.keyRoom < full) {
-            // The first block doubles until it is whole: small rooms keep small tables.
-            size_t room = table.keyRoom == 0 ? firstKeys : table.keyRoom * 2;
-            Memory<uint64_t> block = allocate<uint64_t>(room * table.keyWords);
-            if (table.keyRoom > 0) std::memcpy(block.get(), table.keys[0].get(), table.keyRoom * table.keyWords * 8);
-            table.keys.clear();
-            table.keys.push_back(std::move(block));
-            table.keyRoom = room;
-        } else {
-            table.keys.push_back(allocate<uint64_t>(full * table.keyWords));
-            table.keyRoom += full;
-        }
-    }
-    std::memcpy(const_cast<uint64_t*>(keyOf(table, s)), key, size_t(table.keyWords) * 8);
-    if (table.keepMoves) {
-        growBlocks(table.successors, table.count * choiceCount);
-        for (int c = 0; c < choiceCount; ++c) table.successors[size_t(s) * choiceCount + c] = unknown;
-    }
-    return s;
-}
-
-int depthOf(const StateTable& table, uint32_t s) {
-    return static_cast<int>(std::upper_bound(table.levelStart.begin(), table.levelStart.end(), s) -
-                            table.levelStart.begin()) -
-           1;
-}
-
-uint32_t findState(const StateTable& table, const uint64_t* key, uint64_t hash) {
-    if (table.slotCount == 0) return noState;
-    size_t mask = table.slotCount - 1;
-    uint8_t tag = tagOf(hash);
-    for (size_t slot = slotOf(hash, table); table.tags[slot] != 0; slot = (slot + 1) & mask)
-        if (table.tags[slot] == tag && sameKey(keyOf(table, table.slots[slot]), key, table.keyWords))
-            return table.slots[slot];
-    return noState;
-}
-
-size_t bytesOf(const StateTable& table) {
-    return table.keyRoom * table.keyWords * sizeof(uint64_t) + bytesOf(table.successors) + bytesOf(table.goodsMoves) +
-           bytesOf(table.goodsTaken) + table.slotCount * (sizeof(uint32_t) + 1) + bytesOf(table.levelStart);
-}
-
-StateTable emptied(const StateTable& table) {
-    StateTable left;
-    left.keyWords = table.keyWords;
-    left.allowLoss = table.allowLoss;
-    left.count = table.count;
-    return left;
-}
-
-void cellsWithin(const SearchJob& job, const uint64_t* key, std::vector<uint8_t>& cells) {
-    cells.assign(mapCells, 0);
+bool standsOn(const SearchJob& job, const uint64_t* key) {
     int x = wordX(key[0]), y = wordY(key[0]);
-    if (!insideMap(x, y) || job.cellClasses.empty()) {
-        cells.assign(mapCells, 1);  // nothing known: anything may be
-        return;
+    if (field(key[0], word::jumping, 1) || !insideMap(x, y)) return false;
+    return isSolid(insideMap(x, y + 1) ? stateCell(job, key, cellIndex(x, y + 1)) : Wall);
+}
+
+void stepEachChoice(SearchJob& job, const uint64_t* key, bool allowLoss, bool skipNoKeys, std::vector<uint64_t>& next,
+                    ChoiceStep steps[choiceCount]) {
+    next.resize(size_t(choiceCount) * job.keyWords);
+    PlayerState p;
+    enterState(job, key, p, allowLoss);
+    const PlayerState player = p;
+    const uint64_t playerAsItIs = playerWord(player);
+    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
+    const auto slots = room.crumbleSlots;
+    const int8_t lives = game.lives;
+    for (int c = 0; c < choiceCount; ++c) {
+        ChoiceStep& step = steps[c];
+        step.asNoKey = false;
+        if (c > 0 && skipNoKeys) {
+            // A key that leaves the player as it was (Left while walking left) plays as no key.
+            PlayerState pressed = player;
+            applyTickKey(pressed, choices[c]);
+            if (playerWord(pressed) == playerAsItIs) {
+                step = steps[0];
+                step.asNoKey = true;
+                continue;
+            }
+        }
+        p = player;
+        room.verticalEnemy = vertical;
+        room.horizontalEnemy = horizontal;
+        room.crumbleSlots = slots;
+        game.lives = lives;
+        step.outcome = stepState(job, key, p, choices[c], allowLoss, next.data() + size_t(c) * job.keyWords, step.loose,
+                                 step.loss);
+        step.player = p;
+        undoStep(job, key, step.loss);
+        // A lost life where losses end the way is the end of the game for it.
+        if (step.outcome == TickOutcome::LifeLost && !allowLoss) step.outcome = TickOutcome::GameOver;
     }
-    // Crumbled floor stays gone while no life is lost.
-    std::vector<CellClass> classes = job.cellClasses;
-    for (int index : job.crumblingCells) {
-        const MutableCell& m = job.mutableCells[index];
-        if (testBit(key + 1, m.crumbledBit) && !job.enemyReach[0][m.cell] && !job.enemyReach[1][m.cell])
-            classes[m.cell] = {true, false, false};
-    }
-    int rise =
-        field(key[0], word::jumping, 1)
-            ? std::max(0, (field(key[0], word::spring, 1) ? 8 : 3) - static_cast<int>(field(key[0], word::jumpStep, 4)))
-            : 0;
-    std::vector<uint8_t> seen(size_t(mapCells) * riseLevels, 0);
-    std::vector<int> queue{nodeOf(x, y, rise)};
-    seen[queue[0]] = 1;
-    for (size_t head = 0; head < queue.size(); ++head) {
-        cells[queue[head] / riseLevels] = 1;
-        relaxedMoves(classes, queue[head], [&](int t) {
-            if (!seen[t]) seen[t] = 1, queue.push_back(t);
-        });
-    }
+    leaveState(job);
 }

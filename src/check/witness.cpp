@@ -99,6 +99,15 @@ void found(WayHunt& hunt, uint32_t s, uint8_t choice, int x, int y) {
     hunt.keys = wayTo(hunt, s, choice);
 }
 
+// Whether the step from `key` to `next` took goods item g.
+bool takes(const SearchJob& job, const uint64_t* key, const uint64_t* next, const ChoiceStep& step, size_t g) {
+    int cell = job.goodsCells[g];
+    if (job.looseIndex[cell] >= 0) return step.loose == job.looseIndex[cell];
+    int m = job.mutableOf[cell];
+    int bit = m >= 0 ? job.mutableCells[m].takenBit : -1;
+    return bit >= 0 && testBit(next + 1, bit) && !testBit(key + 1, bit);
+}
+
 // One state's five steps; false once the goal is found. A cell arrived at
 // is a state of the hunt like any other, so a hunt for more such places
 // can go on from where it found one.
@@ -110,47 +119,28 @@ bool expand(SearchJob& job, WayHunt& hunt, uint32_t s) {
     std::copy_n(keyOf(hunt.table, s), words, scratch.begin());
     const uint64_t* key = scratch.data();
     uint64_t* next = scratch.data() + words;
-    PlayerState p;
-    enterState(job, key, p, hunt.allowLoss);
-    const PlayerState player = p;
-    const uint64_t playerAsItIs = playerWord(player);
-    const EnemySlot vertical = room.verticalEnemy, horizontal = room.horizontalEnemy;
-    const auto slots = room.crumbleSlots;
-    const int8_t lives = game.lives;
-    bool goOn = true;
-    for (int c = 0; c < choiceCount && goOn; ++c) {
-        p = player;
-        room.verticalEnemy = vertical;
-        room.horizontalEnemy = horizontal;
-        room.crumbleSlots = slots;
-        game.lives = lives;
-        if (c > 0) {
-            // A key that leaves the player as it was plays as no key.
-            PlayerState pressed = player;
-            applyTickKey(pressed, choices[c]);
-            if (playerWord(pressed) == playerAsItIs) continue;
-        }
-        uint8_t loose;
-        bool loss;
-        TickOutcome outcome = stepState(job, key, p, choices[c], hunt.allowLoss, next, loose, loss);
-        undoStep(job, key, loss);
-        if (outcome == TickOutcome::GameOver || (outcome == TickOutcome::LifeLost && !hunt.allowLoss)) continue;
-        uint64_t looseSet = goodsMode(hunt) ? key[kw] | (loose == noGoods ? 0 : uint64_t(1) << loose) : 0;
-        if (outcome == TickOutcome::ExitReached) {
+    ChoiceStep steps[choiceCount];
+    stepEachChoice(job, key, hunt.allowLoss, true, hunt.nexts, steps);
+    for (int c = 0; c < choiceCount; ++c) {
+        const ChoiceStep& step = steps[c];
+        const PlayerState& p = step.player;
+        if (step.asNoKey || step.outcome == TickOutcome::GameOver) continue;
+        std::copy_n(hunt.nexts.data() + size_t(c) * kw, kw, next);
+        uint64_t looseSet = goodsMode(hunt) ? key[kw] | (step.loose == noGoods ? 0 : uint64_t(1) << step.loose) : 0;
+        if (step.outcome == TickOutcome::ExitReached) {
             if (hunt.goal == WayGoal::Exit ||
                 (hunt.goal == WayGoal::AllGoods && goodsTakenCount(job, key, looseSet) >= job.goodsTarget)) {
                 found(hunt, s, static_cast<uint8_t>(c), p.playerX, p.playerY);
-                goOn = false;
+                return false;
             }
             continue;
         }
-        if (hunt.goal == WayGoal::Goods && job.goodsReached[hunt.goodsItem]) {
-            found(hunt, s, static_cast<uint8_t>(c), p.playerX, p.playerY);  // the step took it
-            goOn = false;
-            continue;
+        if (hunt.goal == WayGoal::Goods && takes(job, key, next, step, hunt.goodsItem)) {
+            found(hunt, s, static_cast<uint8_t>(c), p.playerX, p.playerY);
+            return false;
         }
         bool arrived = hunt.goal == WayGoal::Cells && insideMap(p.playerX, p.playerY) &&
-                       hunt.cells[cellIndex(p.playerX, p.playerY)] && !loss;
+                       hunt.cells[cellIndex(p.playerX, p.playerY)] && !step.loss;
         if (goodsMode(hunt)) next[kw] = looseSet;
         bool exact;
         uint16_t toGo = ticksToGo(job, hunt, next, exact);
@@ -173,8 +163,7 @@ bool expand(SearchJob& job, WayHunt& hunt, uint32_t s) {
         if (toGo != farAway) push(hunt, t);
         if (arrived && hunt.table.count > before) hunt.arrivals.push_back(t);
     }
-    leaveState(job);
-    return goOn;
+    return true;
 }
 
 }  // namespace

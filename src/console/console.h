@@ -109,7 +109,7 @@ constexpr uint8_t ctrl(char letter) { return static_cast<uint8_t>(letter & 0x1F)
 namespace scan {
 constexpr uint8_t up = 72, down = 80, left = 75, right = 77;
 constexpr uint8_t home = 71, end = 79, pageUp = 73, pageDown = 81, insert = 82, del = 83;
-constexpr uint8_t f1 = 59, f4 = 62, f5 = 63, f6 = 64, f7 = 65, f8 = 66, f10 = 68, f11 = 133, f12 = 134;
+constexpr uint8_t f1 = 59, f4 = 62, f5 = 63, f6 = 64, f7 = 65, f8 = 66, f9 = 67, f10 = 68, f11 = 133, f12 = 134;
 }  // namespace scan
 
 // --- silent play, for tools that step the rules on a copied room ---

@@ -180,6 +180,7 @@ PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inhe
 
 // --- the checker's verdict (verdict.cpp) ---
 void restartCheck();                             // the room changed: check it again in the background
+void checkHarder();                              // F9: the full check again, four times its time and memory
 bool checkBusy();                                // work left for advanceCheck
 void advanceCheck(int budgetMs);                 // a slice of work, between key polls
 std::string verdictLine();                       // for row 24: quorvex-check's verdict on the room

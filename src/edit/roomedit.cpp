@@ -313,6 +313,7 @@ enum class EditCommand : uint8_t {
     PlayTestFromCursor,
     NextFinding,
     PlaySolution,
+    CheckHarder,
     ToggleMark,
     ToggleDrawing,
     Line,
@@ -354,6 +355,7 @@ constexpr EditorKey editorKeys[] = {
     {true, scan::f6, EditCommand::PlayTestFromCursor},
     {true, scan::f7, EditCommand::NextFinding},
     {true, scan::f8, EditCommand::PlaySolution},
+    {true, scan::f9, EditCommand::CheckHarder},
     {true, scan::f12, EditCommand::SaveAs},
     {false, key::backspace, EditCommand::EraseLeft},
     {false, key::tabulator, EditCommand::EightRight},
@@ -476,6 +478,10 @@ bool runCommand(EditCommand command) {
             break;
         case EditCommand::PlaySolution:
             playSolutionNoted();
+            break;
+        case EditCommand::CheckHarder:
+            checkHarder();
+            edit.note = "F9: the room is checked again with four times the time and memory.";
             break;
         case EditCommand::CancelMark:
             edit.markSet = false;

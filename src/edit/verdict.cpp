@@ -9,6 +9,7 @@
 #include <map>
 
 #include "check/check.h"
+#include "system/machine.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ struct CheckState {
     std::vector<Finding> findings;  // what the text shows without playing
     bool done = false;
     bool full = false;  // run with the checker's own limits
+    int scale = 1;      // or these times its time and memory, asked for with F9
 };
 CheckState check;
 
@@ -34,21 +36,36 @@ SearchLimits backgroundLimits() {
 // The background search stopped short: only the full check may say so.
 bool stoppedShort() { return check.job && check.done && !check.full && !searchReport(*check.job).decided; }
 
-void startJob(bool full) {
+// quorvex-check's own limits, `scale` times over (memory no more than most of what the machine has).
+SearchLimits fullLimits(int scale) {
+    SearchLimits limits;
+    limits.maxSeconds *= scale;
+    limits.maxMemory = std::min(searchMemoryShare() * scale, usableMemory() / 4 * 3);
+    return limits;
+}
+
+void startJob(bool full, int scale = 1) {
     std::string text = roomFileText(edit.text, edit.inherited, false);
     RoomState previous = inheritedRoom(edit.inherited);
     check.findings = levelFindings(text, previous, edit.inherited.firstRoom, edit.inherited.backdrop);
     check.job.reset();  // its tables go before the next one's come
     check.loaded = roomFromText(text, previous);
-    check.job = startSearch(check.loaded, full ? SearchLimits{} : backgroundLimits());
+    check.job = startSearch(check.loaded, full ? fullLimits(scale) : backgroundLimits());
     check.done = false;
     check.full = full;
+    check.scale = scale;
 }
 
 // Runs the search to its end, the verdict row showing how far it got; a key
-// pressed meanwhile stops it (false).
-bool finishCheck() {
+// pressed meanwhile stops it (false). `waiting`: the key that waits, said
+// on the last row while it does.
+bool finishCheck(const char* waiting) {
     if (stoppedShort()) startJob(true);
+    if (!check.done) {
+        edit.note = std::string(waiting) + " waits for the check to end (any key stops it).";
+        drawNote(edit.note, 15, 1);
+        edit.note.clear();
+    }
     while (!check.done) {
         advanceCheck(50);
         drawVerdictRow();
@@ -83,6 +100,11 @@ int countFindings(const std::vector<Finding>& findings, Severity severity) {
 }
 
 std::string searchLine(const SearchReport& report) {
+    // Whatever is found on the way, the verdict is the end's: until then, checking.
+    if (!check.done || stoppedShort())
+        return (check.scale > 1 ? "checking with " + std::to_string(check.scale) + " x time and memory... "
+                                : std::string("checking... ")) +
+               std::to_string(report.states) + " states";
     switch (report.verdict) {
         case Verdict::Searching:
             return "checking... " + std::to_string(report.states) + " states";
@@ -113,6 +135,8 @@ void addFinding(int x, int y, std::string text) {
 }  // namespace
 
 void restartCheck() { startJob(false); }
+
+void checkHarder() { startJob(true, 4); }
 
 bool checkBusy() { return check.job && !check.done; }
 
@@ -169,7 +193,7 @@ bool runFullCheck() {
     edit.findingCells.clear();
     edit.findingTexts.clear();
     if (!check.job) restartCheck();
-    if (!finishCheck()) return false;
+    if (!finishCheck("F7")) return false;
     for (const Finding& finding : allFindings()) {
         const char* kind = finding.severity == Severity::Error     ? "error: "
                            : finding.severity == Severity::Warning ? "warning: "
@@ -185,7 +209,7 @@ bool runFullCheck() {
 }
 
 bool checkSolution(std::vector<uint8_t>& keys) {
-    if (!check.job || !finishCheck()) return false;
+    if (!check.job || !finishCheck("F8")) return false;
     const SearchReport& report = searchReport(*check.job);
     if (report.solution.empty()) return false;
     keys.clear();
@@ -307,6 +331,7 @@ bool packChecksBusy() { return false; }
 bool advancePackChecks(int) { return false; }
 void pausePackChecks() {}
 void restartCheck() {}
+void checkHarder() {}
 bool checkBusy() { return false; }
 void advanceCheck(int) {}
 std::string verdictLine() { return "no checker in this build"; }
