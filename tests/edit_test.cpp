@@ -77,7 +77,7 @@ TEST_F(Editor, ThePackScreensChangesAreUndoneAndRedoneOverTheIndexAsItIsThen) {
     ASSERT_EQ(editAgain("pack", "c\x15other\r\r5" + save + quit + undo), -1);
     EXPECT_EQ(readFile(index), "first\r\nfirst copy\r\nbeta\r\n*me\r\n");
     EXPECT_EQ(readFile("pack/other.lvl"), fileOf(freshRows({{1, 1, "5"}})));
-    EXPECT_TRUE(has(bottomRows(), "other.lvl changed since it was made"));
+    EXPECT_TRUE(has(bottomRows(), "other.lvl stays in the folder: it changed"));
 
     // Hand edits at 1 s (a room added) and 3 s (the end line), each seen
     // after the key then; at 2.5 s the index is looked at (an empty text).

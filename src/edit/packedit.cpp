@@ -331,9 +331,8 @@ void takeBack(std::vector<PackChange>& from, std::vector<PackChange>& to, bool u
         pack.note = notDone + why + "." + onWith;
         return;
     }
-    PackChange back = changeOf(change.what, FileStep::None, change.from, change.text);
-    back.to = change.to;
-    back.file = change.file;
+    PackChange back = change;  // what is done now, kept as a change of its own
+    back.step = FileStep::None;
     std::string said;
     bool made = false;  // the file of an Unmade step made again here
     try {
@@ -346,8 +345,7 @@ void takeBack(std::vector<PackChange>& from, std::vector<PackChange>& to, bool u
                     return;
                 }
                 back.step = FileStep::Renamed;
-                back.from = change.to;
-                back.to = change.from;
+                std::swap(back.from, back.to);
                 break;
             case FileStep::Unmade:
                 // Where a file is there by that name now, it is the one listed again.
@@ -371,7 +369,8 @@ void takeBack(std::vector<PackChange>& from, std::vector<PackChange>& to, bool u
                 break;
         }
     } catch (const FileFailure& failure) {
-        pack.note = editorFailureText(failure);
+        pack.note = editorFailureText(failure);  // nothing was done: it can be tried again
+        from.push_back(std::move(change));
         return;
     }
     if (indexChanges) {
@@ -397,19 +396,19 @@ void takeBack(std::vector<PackChange>& from, std::vector<PackChange>& to, bool u
         // changed since, or listed again meanwhile, stays.
         back.step = FileStep::Unmade;
         RoomFile file = packRoomFile(change.to);
-        bool same = false;
+        bool listed = lists(pack.base, change.to), removed = false;
         try {
-            same = !lists(pack.base, change.to) && lookAtRoomFile(file).kind == FileKind::File &&
-                   readRoomFile(file, levelFileLimit + 1) == change.text && removeRoomFile(file);
+            removed = !listed && lookAtRoomFile(file).kind == FileKind::File &&
+                      readRoomFile(file, levelFileLimit + 1) == change.text && removeRoomFile(file);
         } catch (const FileFailure&) {
         }
-        if (!same && lookAtRoomFile(file).kind != FileKind::Missing)
-            said = " " + shownName(change.to) + ".lvl changed since it was made: it stays in the folder.";
+        if (!removed && lookAtRoomFile(file).kind != FileKind::Missing)
+            said = " " + shownName(change.to) + ".lvl stays in the folder: " +
+                   (listed ? "the index names it again." : "it changed since it was made.");
     }
     pack.note = done + ": " + change.what + "." + said;
     back.before = indexChanges ? writtenBefore : pack.base;
     back.after = indexChanges ? writtenAfter : pack.base;
-    back.bytes = change.bytes;
     to.push_back(std::move(back));
 }
 
