@@ -2,6 +2,7 @@
 // writes compared byte for byte; its tools for authors and the answers that
 // used to confuse them.
 #include <cstring>
+#include <fstream>
 
 #include "editrun.h"
 #include "levels/levels.h"
@@ -45,12 +46,68 @@ TEST_F(Editor, AMessageOverSixtySixCharactersIsMarkedAndSavedWhole) {
     EXPECT_EQ(readFile("room.lvl"), fileOf(freshRows({{1, 1, "m"}}), "0", {message}));
 }
 TEST_F(Editor, ThePackScreenAddsReordersAndRemovesRoomsInTheIndex) {
-    // Gamma before beta, alpha after gamma, beta out of the index.
-    type("aalpha\r1abeta\r1agamma\r1-" + homeKey + "+eme and you\r" + endKey + "dyq");
+    // Gamma before beta, alpha after gamma, beta out of the index (End would mark the backups below it).
+    type("aalpha\r1abeta\r1agamma\r1-" + homeKey + "+eme and you\r" + downKey + "dyq");
     ASSERT_EQ(edit("levels/custom levels/demo"), 0);
     EXPECT_EQ(readFile("levels/custom levels/demo/demo.txt"), "gamma\r\nalpha\r\n*me and you\r\n");
     for (const char* name : {"alpha", "beta", "gamma"})
         EXPECT_EQ(readFile(std::string("levels/custom levels/demo/") + name + ".lvl"), fileOf(freshRows()));
+}
+
+// Ctrl+Z and Ctrl+Y take back and make again the pack screen's changes,
+// files and all; a copy changed since it was made stays in the folder; an
+// index changed on disk meanwhile keeps that change through undo and redo,
+// and where both changed the same line nothing is taken back.
+TEST_F(Editor, ThePackScreensChangesAreUndoneAndRedoneOverTheIndexAsItIsThen) {
+    const std::string room = fileOf(freshRows()), index = "pack/pack.txt";
+    writeFile(index, "alpha\r\nbeta\r\n*me\r\n");
+    writeFile("pack/alpha.lvl", room);
+    writeFile("pack/beta.lvl", fileOf(freshRows({{1, 1, "5"}})));
+    // Rename, copy, move, author text, remove; all undone, then two redone.
+    ASSERT_EQ(editAgain("pack",
+                        "r\x15"
+                        "first\rc\r+e\x15you\r" +
+                            homeKey + "dy" + times(5, undo) + times(2, redo) + "q"),
+              0);
+    EXPECT_EQ(readFile(index), "first\r\nfirst copy\r\nbeta\r\n*me\r\n");
+    EXPECT_EQ(readFile("pack/first.lvl"), room);
+    EXPECT_EQ(readFile("pack/first copy.lvl"), room);
+    EXPECT_FALSE(exists("pack/alpha.lvl"));
+    // A copy painted and saved before its undo: out of the index, its file kept.
+    ASSERT_EQ(editAgain("pack", "c\x15other\r\r5" + save + quit + undo), -1);
+    EXPECT_EQ(readFile(index), "first\r\nfirst copy\r\nbeta\r\n*me\r\n");
+    EXPECT_EQ(readFile("pack/other.lvl"), fileOf(freshRows({{1, 1, "5"}})));
+    EXPECT_TRUE(has(bottomRows(), "other.lvl stays in the folder: it changed"));
+
+    // Hand edits at 1 s (a room added) and 3 s (the end line), each seen
+    // after the key then; at 2.5 s the index is looked at (an empty text).
+    static std::vector<std::pair<uint64_t, std::string>> handEdits;
+    static std::filesystem::path indexPath;
+    static std::string seen;
+    indexPath = folder / index;
+    handEdits = {{1000, "beta\r\ngamma\r\nhand\r\n*you\r\n"}, {2500, ""}, {3000, "beta\r\ngamma\r\nhand\r\n*them\r\n"}};
+    fileUseWatcher = [](const char*, int, std::string_view) {
+        if (handEdits.empty() || virtualNow() < handEdits.front().first) return;
+        if (handEdits.front().second.empty())
+            seen = fileContents(indexPath);
+        else
+            std::ofstream(indexPath, std::ios::binary) << handEdits.front().second;
+        handEdits.erase(handEdits.begin());
+    };
+    writeFile(index, "alpha\r\nbeta\r\ngamma\r\n*me\r\n");
+    startMemoryConsole();
+    type("dye\x15you\r");
+    type(downKey, 1000);
+    type(undo + undo, 2000);  // the author text, then alpha's removal: the hand's room stays
+    type(redo, 2500);         // alpha out again
+    type(downKey, 3000);
+    type(redo, 4000);  // the author text again: the hand changed the end line too
+    int status = edit("pack");
+    fileUseWatcher = nullptr;
+    ASSERT_EQ(status, -1);
+    EXPECT_EQ(seen, "alpha\r\nbeta\r\ngamma\r\nhand\r\n*me\r\n");
+    EXPECT_EQ(readFile(index), "beta\r\ngamma\r\nhand\r\n*them\r\n");
+    EXPECT_TRUE(has(bottomRows(), "Not redone (the author text changed)"));
 }
 
 // A room added starts from the room chosen; an entry without a file asks

@@ -560,6 +560,48 @@ TEST_F(EditorFiles, ThePackScreenShowsVerdictsMissingFilesRescuedWorkAndFilesOut
     EXPECT_EQ(bufferCell(50, 4).attribute & 0x0F, 14);
 }
 
+// A file the index does not name and a ~ backup leave the pack for the
+// state folder (never over a file there, and only when it is the user's
+// own), the note saying where; Ctrl+Z puts them back, Ctrl+Y out again.
+TEST_F(EditorFiles, FilesBelowTheIndexMoveToTheStateFolderAndBack) {
+    writeFile("pack/pack.txt", "room\r\n*\r\n");
+    writeFile("pack/room.lvl", boxRoom(flatRoom()));
+    writeFile("pack/room.lvl~", "before");
+    writeFile("pack/extra.lvl", "extra");
+    writeFile("state/quorvex/room.lvl~", "older");
+    ASSERT_EQ(editAgain("pack"), -1);
+    for (const auto& [row, words] : std::vector<std::pair<int, std::string>>{
+             {4, "Not in the index"}, {5, "extra"}, {6, "Backups"}, {7, "room.lvl~"}})
+        EXPECT_TRUE(has(screenRow(row), words)) << row;
+
+    auto said = [this] {
+        std::string rows = bottomRows();
+        std::replace(rows.begin(), rows.end(), '\n', ' ');
+        return rows;
+    };
+    chmod(path("state/quorvex").c_str(), 0777);
+    ASSERT_EQ(editAgain("pack", downKey + "dy"), -1);
+    EXPECT_TRUE(has(said(), "cannot use " + path("state/quorvex") + ": others may write in it"));
+    EXPECT_EQ(readFile("pack/extra.lvl"), "extra");
+    chmod(path("state/quorvex").c_str(), 0700);
+
+    ASSERT_EQ(editAgain("pack", downKey + "dy" + "dy"), -1);  // the backup is the marked line then
+    EXPECT_TRUE(has(said(), "Moved room.lvl~ to " + path("state/quorvex/room.lvl~.1") + "; Ctrl+Z puts it back"));
+    EXPECT_EQ(readFile("state/quorvex/extra.lvl"), "extra");
+    EXPECT_EQ(readFile("state/quorvex/room.lvl~.1"), "before");
+    EXPECT_EQ(readFile("state/quorvex/room.lvl~"), "older");
+    EXPECT_FALSE(exists("pack/extra.lvl") || exists("pack/room.lvl~"));
+
+    std::filesystem::rename(folder / "state/quorvex/extra.lvl", folder / "pack/extra.lvl");
+    std::filesystem::rename(folder / "state/quorvex/room.lvl~.1", folder / "pack/room.lvl~");
+    ASSERT_EQ(editAgain("pack", downKey + "dy" + "dy" + undo + undo + redo), -1);
+    EXPECT_TRUE(has(
+        said(), "Redone: extra.lvl moved out to the state folder. extra.lvl is in " + path("state/quorvex/extra.lvl")));
+    EXPECT_EQ(readFile("pack/room.lvl~"), "before");
+    EXPECT_EQ(readFile("state/quorvex/extra.lvl"), "extra");
+    EXPECT_FALSE(exists("pack/extra.lvl") || exists("state/quorvex/room.lvl~.1"));
+}
+
 // Every starting room a new room can have is finishable, by the checker's
 // own proof, and holds nothing it warns about.
 TEST_F(EditorFiles, EveryStartingRoomIsFinishable) {

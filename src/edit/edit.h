@@ -289,6 +289,12 @@ struct RescueOffer {
 RescueOffer findRescue(const RoomFile& room, bool tidy = true, const std::vector<std::string>* names = nullptr);
 // A declined copy goes to the state folder (never shipped with a pack); where it went. Throws FileFailure.
 std::string moveRescueAway(const RescueOffer& offer);
+// Any file of the pack the same way, never over a file there (NAME.1,
+// NAME.2, ... where NAME is taken): where it went. Throws FileFailure.
+std::string moveToStateFolder(const RoomFile& file);
+// What moveToStateFolder moved (moved: where it went) back as file, only
+// where nothing is there (false then). Throws FileFailure.
+bool moveBackFromStateFolder(const std::string& moved, const RoomFile& file);
 bool removeRescue(const RoomFile& rescue);
 // What the game's loader reads of a level file: its first maxLines lines,
 // each cut at maxLineLength, within its first maxBytes; the lines end in LF.

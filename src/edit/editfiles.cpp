@@ -402,22 +402,42 @@ RescueOffer findRescue(const RoomFile& room, bool tidy, const std::vector<std::s
     return offer;
 }
 
-std::string moveRescueAway(const RescueOffer& offer) {
+namespace {
+
+// The state folder, made where missing, as copies use it: only when it is the user's own.
+Folder stateFolderForMoves(const std::string& shown) {
     std::string state = stateFolder();
-    if (state.empty()) throw FileFailure{"rename", offer.file.shown, "no state folder (HOME is not set)"};
+    if (state.empty()) throw FileFailure{"rename", shown, "no state folder (HOME is not set)"};
     Folder here = currentFolder();
     makeFoldersIn(here, state, true);
-    Folder to = openFolderIn(here, state, true);
-    if (!isOpen(to)) throw FileFailure{"rename", state, reasonFor(errno)};
-    if (std::string why = whyNotOwn(to); !why.empty()) throw FileFailure{"use", state, why};
+    Folder folder = openFolderIn(here, state, true);
+    if (!isOpen(folder)) throw FileFailure{"rename", state, reasonFor(errno)};
+    if (std::string why = whyNotOwn(folder); !why.empty()) throw FileFailure{"use", state, why};
+    return folder;
+}
+
+}  // namespace
+
+std::string moveToStateFolder(const RoomFile& file) {
+    Folder to = stateFolderForMoves(file.shown);
     std::string base;
-    Folder from = roomFolder(offer.file, base, true);
+    Folder from = roomFolder(file, base, true);
     for (int n = 0; n < 100; ++n) {
         std::string name = n == 0 ? base : base + "." + std::to_string(n);
         if (moveInto(from, base, to, name)) return pathIn(to, name);
     }
-    throw FileFailure{"rename", offer.file.shown, reasonFor(EEXIST)};
+    throw FileFailure{"rename", file.shown, reasonFor(EEXIST)};
 }
+
+bool moveBackFromStateFolder(const std::string& moved, const RoomFile& file) {
+    Folder from = stateFolderForMoves(moved);
+    std::string base;
+    Folder to = roomFolder(file, base, true);
+    if (!isOpen(to)) throw FileFailure{"rename", file.shown, reasonFor(errno)};
+    return moveInto(from, splitName(moved).second, to, base);
+}
+
+std::string moveRescueAway(const RescueOffer& offer) { return moveToStateFolder(offer.file); }
 
 bool removeRescue(const RoomFile& rescue) {
     try {

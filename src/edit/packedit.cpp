@@ -4,7 +4,9 @@
 // listed but never opened or written. Each room shows what would keep the
 // game from playing it, the checker's verdict (worked out between keys) and
 // whether a run that ended badly left unsaved work of it; the level files
-// of the folder that the index does not name are listed below it.
+// of the folder that the index does not name, and the ~ backups, are listed
+// below it. Ctrl+Z and Ctrl+Y take the screen's changes back and make them
+// again, each over the index as it is then.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -68,12 +70,41 @@ struct PackScreen {
     std::string otherIndex;             // with no index of its own: another pack's index in the folder (copied from it)
     std::vector<EntryLook> looks;       // one for each entry
     std::vector<std::string> unlisted;  // level files of the folder the index does not name, without .lvl
+    std::vector<std::string> backups;   // the folder's ~ backups, whole names
     // The index as this screen last read or wrote it: what another writer's
     // change (another editor, a text editor, a copy) is told from.
     PackIndex base;
     FileStamp stamp;
 };
 PackScreen pack;
+
+// What a change did besides the index, as it was done.
+enum class FileStep : uint8_t {
+    None,
+    Renamed,    // the room's file, from entry from's name to entry to's
+    Made,       // entry to's file made, holding text
+    Unmade,     // that file removed again
+    MovedOut,   // file moved to the state folder, to moved
+    MovedBack,  // and back from there
+};
+
+// One change of the screen, as undo and redo take it back: the index
+// around it as written, and what it did to the files.
+struct PackChange {
+    std::string what;  // in words, for the notes
+    PackIndex before, after;
+    FileStep step = FileStep::None;
+    std::string from, to;  // Renamed: the entries; Made, Unmade: to
+    std::string text;      // Made, Unmade: what the file held when made
+    RoomFile file;         // MovedOut, MovedBack: the file of the pack
+    std::string moved;     // and where it is in the state folder
+    size_t bytes = 0;      // what keeping it costs
+};
+std::vector<PackChange> undoList, redoList;
+constexpr size_t undoLimit = 1000, undoBytesLimit = 32u << 20;
+
+// The index around the last write: as found on disk just before, and as written.
+PackIndex writtenBefore, writtenAfter;
 
 // The pack's index, as the game reads it (beneath the pack folder).
 RoomFile indexFile() { return {true, packFileName(pack.name + ".txt"), pack.indexPath}; }
@@ -207,6 +238,8 @@ bool writeIndex() {
         }
         saveRoomFile(indexFile(), packIndexText(merged));
         pack.stamp = stampOf(lookAtRoomFile(indexFile()));
+        writtenBefore = theirs;
+        writtenAfter = merged;
         useIndex(merged);
         pack.otherIndex.clear();  // an index of its own now
     } catch (const FileFailure& failure) {
@@ -217,6 +250,167 @@ bool writeIndex() {
 }
 
 bool inside(const std::string& entry) { return staysInside(entry); }
+
+// --- undo and redo ---
+
+size_t indexBytes(const PackIndex& index) {
+    size_t bytes = index.endLine.size();
+    for (const auto* lines : {&index.entries, &index.afterEnd})
+        for (const std::string& line : *lines) bytes += line.size() + sizeof line;
+    return bytes;
+}
+
+// A change made on the screen: an undo step, and nothing left to redo.
+// indexWritten: the index was written for it (writeIndex); else it stayed.
+void recordChange(PackChange change, bool indexWritten = true) {
+    change.before = indexWritten ? writtenBefore : pack.base;
+    change.after = indexWritten ? writtenAfter : pack.base;
+    change.bytes = indexBytes(change.before) + indexBytes(change.after) + change.text.size();
+    undoList.push_back(std::move(change));
+    redoList.clear();
+    // The oldest steps go first when the list grows too long or too large.
+    size_t bytes = 0, keep = 0;
+    for (auto at = undoList.rbegin(); at != undoList.rend() && keep < undoLimit; ++at, ++keep)
+        if ((bytes += at->bytes) > undoBytesLimit && keep > 0) break;
+    undoList.erase(undoList.begin(), undoList.end() - static_cast<long>(keep));
+}
+
+PackChange changeOf(std::string what, FileStep step = FileStep::None, std::string to = "", std::string text = "") {
+    PackChange change;
+    change.what = std::move(what);
+    change.step = step;
+    change.to = std::move(to);
+    change.text = std::move(text);
+    return change;
+}
+
+bool lists(const PackIndex& index, const std::string& entry) {
+    return std::find(index.entries.begin(), index.entries.end(), entry) != index.entries.end();
+}
+
+// Why a change's files cannot be taken back now ("" when they can).
+std::string whyNotTakenBack(const PackChange& change, const PackIndex& merged) {
+    if (change.step == FileStep::Renamed) {
+        if (lookAtRoomFile(packRoomFile(change.to)).kind != FileKind::File)
+            return shownName(change.to) + ".lvl is not there any more";
+        if (lookAtRoomFile(packRoomFile(change.from)).kind != FileKind::Missing)
+            return "there is a file " + shownName(change.from) + ".lvl again";
+        if (lists(merged, change.to)) return "the index names " + shownName(change.to) + " again";
+    }
+    if (change.step == FileStep::MovedOut && lookAtRoomFile(change.file).kind != FileKind::Missing)
+        return "there is a file " + shownName(change.file.name) + " again; it stays in " +
+               shownName(homeShort(change.moved));
+    return "";
+}
+
+// Takes back the newest change of from (the undo list for Ctrl+Z, the redo
+// list for Ctrl+Y) and keeps what that did in to. The index is changed as a
+// change of its own over the index as it is now: what another editor or a
+// text editor changed since stays. Where they changed the same rooms or the
+// end line, or its files are not as it left them, nothing is done, and the
+// step goes (the ones before it can still be taken back).
+void takeBack(std::vector<PackChange>& from, std::vector<PackChange>& to, bool undoing) {
+    std::string done = undoing ? "Undone" : "Redone";
+    if (from.empty()) {
+        pack.note = undoing ? "Nothing to undo." : "Nothing to redo.";
+        return;
+    }
+    if (!sameIndex(from.back().before, from.back().after) && !mayChange()) return;
+    PackChange change = std::move(from.back());
+    from.pop_back();
+    std::string notDone = "Not " + std::string(undoing ? "undone" : "redone") + " (" + change.what + "): ";
+    std::string onWith = undoing ? " Ctrl+Z goes on with the change before it." : " Ctrl+Y goes on with the next.";
+    PackIndex merged = pack.base;
+    bool indexChanges = !sameIndex(change.before, change.after);
+    if (indexChanges && !mergePackIndexes(change.after, change.before, pack.base, merged)) {
+        pack.note = notDone + "the same lines changed on disk since (" + changeSaid(change.after, pack.base) +
+                    "), and that stays." + onWith;
+        return;
+    }
+    if (std::string why = whyNotTakenBack(change, merged); !why.empty()) {
+        pack.note = notDone + why + "." + onWith;
+        return;
+    }
+    PackChange back = change;  // what is done now, kept as a change of its own
+    back.step = FileStep::None;
+    std::string said;
+    bool made = false;  // the file of an Unmade step made again here
+    try {
+        // The files first, so that the index never names a file not there
+        // yet; a file made by the change goes only once the index is written.
+        switch (change.step) {
+            case FileStep::Renamed:
+                if (!renameRoomFile(packRoomFile(change.to), packRoomFile(change.from))) {
+                    pack.note = notDone + "there is a file " + shownName(change.from) + ".lvl again." + onWith;
+                    return;
+                }
+                back.step = FileStep::Renamed;
+                std::swap(back.from, back.to);
+                break;
+            case FileStep::Unmade:
+                // Where a file is there by that name now, it is the one listed again.
+                made = createRoomFile(packRoomFile(change.to), change.text);
+                back.step = FileStep::Made;
+                break;
+            case FileStep::MovedOut:
+                if (!moveBackFromStateFolder(change.moved, change.file)) {
+                    pack.note = notDone + whyNotTakenBack(change, merged) + "." + onWith;
+                    return;
+                }
+                back.step = FileStep::MovedBack;
+                said = " " + shownName(change.file.name) + " is back in the pack folder.";
+                break;
+            case FileStep::MovedBack:
+                back.moved = moveToStateFolder(change.file);
+                back.step = FileStep::MovedOut;
+                said = " " + shownName(change.file.name) + " is in " + shownName(homeShort(back.moved)) + ".";
+                break;
+            default:
+                break;
+        }
+    } catch (const FileFailure& failure) {
+        pack.note = editorFailureText(failure);  // nothing was done: it can be tried again
+        from.push_back(std::move(change));
+        return;
+    }
+    if (indexChanges) {
+        std::vector<std::string> shown = pack.entries;
+        pack.entries = merged.entries;
+        pack.author = merged.hasEndLine ? merged.endLine.substr(1) : "";
+        pack.afterEnd = merged.afterEnd;
+        if (!writeIndex()) {
+            // The files as they were: the index did not change.
+            pack.entries = shown;
+            try {
+                if (back.step == FileStep::Renamed) renameRoomFile(packRoomFile(back.from), packRoomFile(back.to));
+                if (made) removeRoomFile(packRoomFile(change.to));
+            } catch (const FileFailure&) {
+            }
+            from.push_back(std::move(change));
+            return;
+        }
+        pack.selected = static_cast<int>(indexHunk(shown, pack.entries).from);
+    }
+    if (change.step == FileStep::Made) {
+        // Only the file as it was made goes (redo makes it again); one
+        // changed since, or listed again meanwhile, stays.
+        back.step = FileStep::Unmade;
+        RoomFile file = packRoomFile(change.to);
+        bool listed = lists(pack.base, change.to), removed = false;
+        try {
+            removed = !listed && lookAtRoomFile(file).kind == FileKind::File &&
+                      readRoomFile(file, levelFileLimit + 1) == change.text && removeRoomFile(file);
+        } catch (const FileFailure&) {
+        }
+        if (!removed && lookAtRoomFile(file).kind != FileKind::Missing)
+            said = " " + shownName(change.to) + ".lvl stays in the folder: " +
+                   (listed ? "the index names it again." : "it changed since it was made.");
+    }
+    pack.note = done + ": " + change.what + "." + said;
+    back.before = indexChanges ? writtenBefore : pack.base;
+    back.after = indexChanges ? writtenAfter : pack.base;
+    to.push_back(std::move(back));
+}
 
 constexpr const char* fileMissing = "file missing";
 
@@ -240,10 +434,20 @@ std::string entryState(const std::string& entry) {
     }
 }
 
-// The marker moves over the entries, then over the files below the index.
-int selectableCount() { return static_cast<int>(pack.entries.size() + pack.unlisted.size()); }
+// The marker moves over the entries, then over the files below the index:
+// those it does not name, then the backups.
+int selectableCount() { return static_cast<int>(pack.entries.size() + pack.unlisted.size() + pack.backups.size()); }
 bool onEntry() { return pack.selected < static_cast<int>(pack.entries.size()); }
+bool onUnlisted() { return !onEntry() && pack.selected < static_cast<int>(pack.entries.size() + pack.unlisted.size()); }
 const std::string& unlistedMarked() { return pack.unlisted[static_cast<size_t>(pack.selected) - pack.entries.size()]; }
+const std::string& backupMarked() {
+    return pack.backups[static_cast<size_t>(pack.selected) - pack.entries.size() - pack.unlisted.size()];
+}
+// The marked file below the index.
+RoomFile fileMarked() {
+    std::string name = onUnlisted() ? unlistedMarked() + ".lvl" : backupMarked();
+    return {true, name, pathIn(packFolder(), name)};
+}
 
 // The names in the pack's folders, sorted: each folder read once a refresh,
 // however many entries look into it.
@@ -256,11 +460,12 @@ const std::vector<std::string>& namesIn(const std::string& folder) {
 }
 
 // The level files of the folder (and of its folders, a few deep) that no
-// entry leads to: the game never plays them. A bounded number of names is
-// looked at; an entry leads to a file by its name, or, for the entries
-// looked at, as the same file (listed: their files).
-std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& listed) {
+// entry leads to: the game never plays them; and the ~ backups there. A
+// bounded number of names is looked at; an entry leads to a file by its
+// name, or, for the entries looked at, as the same file (listed: their files).
+void findFilesBelowIndex(const std::set<std::pair<dev_t, ino_t>>& listed) {
     std::vector<std::string> found;
+    pack.backups.clear();
     std::vector<std::string> folders{"."};
     size_t looked = 0;
     for (size_t f = 0; f < folders.size() && looked < 4096; ++f) {
@@ -272,6 +477,8 @@ std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& 
                 if (std::count(path.begin(), path.end(), '/') < 2) folders.push_back(path);
                 continue;
             }
+            if (look.kind == FileKind::File && path.back() == '~' && pack.backups.size() < 200)
+                pack.backups.push_back(path);
             if (look.kind != FileKind::File || !path.ends_with(".lvl") || path.size() == 4) continue;
             if (listed.count({look.info.st_dev, look.info.st_ino}) != 0) continue;
             std::string entry = path.substr(0, path.size() - 4);
@@ -288,9 +495,8 @@ std::vector<std::string> unlistedFiles(const std::set<std::pair<dev_t, ino_t>>& 
         if (named.empty()) break;
         named.erase(entry.find('\\') == std::string::npos ? entry : packFileName(entry));
     }
-    found.assign(named.begin(), named.end());
-    if (found.size() > 200) found.resize(200);
-    return found;
+    pack.unlisted.assign(named.begin(), named.end());
+    if (pack.unlisted.size() > 200) pack.unlisted.resize(200);
 }
 
 // Entries looked at for a key beyond the rooms that are played: a
@@ -361,7 +567,7 @@ void refreshEntries() {
         applyEarlierRoom(inherited, known->second);
     }
     askVerdicts();
-    pack.unlisted = unlistedFiles(listed);
+    findFilesBelowIndex(listed);
 }
 
 // The verdict in the 30 columns of the state, and its colour.
@@ -409,11 +615,18 @@ void drawEntry(size_t index, int y) {
 void drawMarkedNote() {
     if (selectableCount() == 0) return;
     int number = pack.selected + 1;
-    if (!onEntry()) {
+    if (onUnlisted()) {
         drawNote(shownName(unlistedMarked()) +
                      ".lvl is in the pack folder, but the index does not name it: the game "
                      "never plays it. l lists it as room " +
-                     std::to_string(pack.entries.size() + 1) + ".",
+                     std::to_string(pack.entries.size() + 1) + "; d moves it out to the state folder.",
+                 7, 2);
+        return;
+    }
+    if (!onEntry()) {
+        drawNote(shownName(backupMarked()) +
+                     " holds an earlier version, kept by a save: the game never reads it. d moves it out "
+                     "to the state folder.",
                  7, 2);
         return;
     }
@@ -458,10 +671,15 @@ void drawPackScreen(bool questionBelow = false) {
         writeAt(4, listTop, 8, "No rooms yet: press a to add the first.");
     }
     pack.selected = std::clamp(pack.selected, 0, std::max(0, selectableCount() - 1));
-    // The lines of the list: the entries, then a heading and the files the index does not name.
+    // The lines of the list: the entries, then under a heading each the
+    // files the index does not name and the backups.
     int entries = static_cast<int>(pack.entries.size());
-    int lines = entries + (pack.unlisted.empty() ? 0 : 1 + static_cast<int>(pack.unlisted.size()));
-    int markedLine = onEntry() ? pack.selected : pack.selected + 1;
+    int unlisted = static_cast<int>(pack.unlisted.size()), backups = static_cast<int>(pack.backups.size());
+    int unlistedTop = entries + (unlisted > 0 ? 1 : 0), backupsTop = unlistedTop + unlisted + (backups > 0 ? 1 : 0);
+    int lines = backupsTop + backups;
+    int markedLine = onEntry()      ? pack.selected
+                     : onUnlisted() ? pack.selected - entries + unlistedTop
+                                    : pack.selected - entries - unlisted + backupsTop;
     // Below what is said of an empty index.
     int top = listTop + (!pack.otherIndex.empty() ? 4 : entries == 0 ? 1 : 0), shown = listRows - (top - listTop);
     if (markedLine < pack.firstShown) pack.firstShown = markedLine;
@@ -472,16 +690,20 @@ void drawPackScreen(bool questionBelow = false) {
         if (line < 0 || line >= lines) continue;
         if (line < entries) {
             drawEntry(static_cast<size_t>(line), y);
-        } else if (line == entries) {
-            writeAt(4, y, 14, "Not in the index, never played (l lists the marked one):");
+        } else if (line == unlistedTop - 1 && unlisted > 0) {
+            writeAt(4, y, 14, "Not in the index, never played (l lists the marked one, d moves it out):");
+        } else if (line == backupsTop - 1 && backups > 0) {
+            writeAt(4, y, 14, "Backups of earlier versions, never read (d moves the marked one out):");
         } else {
-            int file = line - entries - 1;
-            if (file + entries == pack.selected) writeAt(2, y, 15, std::string(1, glyph::marker));
+            bool backup = line >= backupsTop;
+            int selectable = backup ? entries + unlisted + line - backupsTop : entries + line - unlistedTop;
+            const std::string& name = backup ? pack.backups[static_cast<size_t>(line - backupsTop)]
+                                             : pack.unlisted[static_cast<size_t>(line - unlistedTop)];
+            if (selectable == pack.selected) writeAt(2, y, 15, std::string(1, glyph::marker));
             moveCursor(9, y);
-            setTextColor(file + entries == pack.selected ? 15 : 7);
-            for (char c : shownName(pack.unlisted[static_cast<size_t>(file)]).substr(0, 40))
-                writeChar(static_cast<uint8_t>(c));
-            writeAt(50, y, 8, "not in the index");
+            setTextColor(selectable == pack.selected ? 15 : 7);
+            for (char c : shownName(name).substr(0, 40)) writeChar(static_cast<uint8_t>(c));
+            writeAt(50, y, 8, backup ? "a backup" : "not in the index");
         }
     }
     writeAt(2, 21, 14, "End line: ");
@@ -491,9 +713,7 @@ void drawPackScreen(bool questionBelow = false) {
     writeAt(2, 20, 8, pack.where);
     writeAt(2, 22, 8, pack.found);
     writeAt(1, 23, 8, "Enter open   a add   c copy   r rename   d remove   - + move   e author text");
-    writeAt(1, 24, 8,
-            std::string("F5 play the room   p play the pack from it   ") +
-                (pack.unlisted.empty() ? "" : "l list the file   ") + "q leave");
+    writeAt(1, 24, 8, "F5 play the room   p play the pack from it   ^Z undo   ^Y redo   q leave");
     if (!pack.note.empty())
         drawNote(pack.note, 15, 3);
     else if (!questionBelow)
@@ -598,7 +818,7 @@ bool askStartingRoom(const std::string& question, StartingRoom& kind) {
 
 // The file the index does not name goes at its end; - and + move it.
 void listUnlisted(bool ask) {
-    if (onEntry() || !mayChange()) return;
+    if (!onUnlisted() || !mayChange()) return;
     std::string name = unlistedMarked();
     std::string number = std::to_string(pack.entries.size() + 1);
     if (ask) {
@@ -613,13 +833,18 @@ void listUnlisted(bool ask) {
         pack.entries.pop_back();
         return;
     }
+    recordChange(changeOf(shownName(name) + " listed as room " + number));
     pack.selected = static_cast<int>(pack.entries.size()) - 1;
     pack.note = "Listed " + shownName(name) + " as room " + number + "; - and + move it.";
 }
 
 void openSelected(bool playAtOnce) {
     if (pack.entries.empty()) return;
-    if (!onEntry()) return listUnlisted(true);
+    if (onUnlisted()) return listUnlisted(true);
+    if (!onEntry()) {
+        pack.note = shownName(backupMarked()) + " is a backup, not opened here; d moves it out to the state folder.";
+        return;
+    }
     const std::string& entry = pack.entries[static_cast<size_t>(pack.selected)];
     if (entry.empty()) {
         pack.note = "Line " + std::to_string(pack.selected + 1) +
@@ -679,10 +904,17 @@ void addRoom() {
         pack.entries.erase(pack.entries.begin() + static_cast<long>(at));
         return;
     }
+    recordChange(changeOf(shownName(name) + " added"));
     pack.selected = static_cast<int>(at);
     try {
         // Made only where nothing is: a file there already is left as it is.
-        if (createRoomFile(file, roomFileText(startingRoomText(kind), inheritanceOf(pack.selected), true))) {
+        std::string text = roomFileText(startingRoomText(kind), inheritanceOf(pack.selected), true);
+        if (createRoomFile(file, text)) {
+            PackChange& added = undoList.back();
+            added.step = FileStep::Made;
+            added.to = name;
+            added.bytes += text.size();
+            added.text = std::move(text);
             pack.note = "Added " + shownName(name) + " (" + startingRoomName(kind) + "): Enter opens it.";
             return;
         }
@@ -718,6 +950,7 @@ void renameRoom() {
             entry = old;
             return;
         }
+        recordChange(changeOf("room " + std::to_string(pack.selected + 1) + " made to play " + shownName(name)));
         pack.note = "Room " + std::to_string(pack.selected + 1) + " is " + shownName(name) + ".lvl now" +
                     (moveFile ? "; " + shownName(old) + ".lvl is still in the folder." : ".");
         return;
@@ -745,6 +978,13 @@ void renameRoom() {
         }
         return;
     }
+    PackChange renamed = changeOf(shownName(old) + " renamed " + shownName(name));
+    if (moveFile) {
+        renamed.step = FileStep::Renamed;
+        renamed.from = old;
+        renamed.to = name;
+    }
+    recordChange(std::move(renamed));
     pack.note = "Renamed " + shownName(old) + " to " + shownName(name) + ".";
 }
 
@@ -760,7 +1000,35 @@ void removeRoom() {
         pack.entries.insert(pack.entries.begin() + pack.selected, entry);
         return;
     }
+    recordChange(changeOf(shownName(entry) + " removed from the index"));
     pack.note = "Removed " + shownName(entry) + " from the index; " + shownName(entry) + ".lvl is still in the folder.";
+}
+
+// A file below the index (one it does not name, a ~ backup) leaves the
+// pack folder for the state folder, where rescue copies go too: never
+// deleted, and Ctrl+Z puts it back.
+void moveFileOut() {
+    RoomFile file = fileMarked();
+    std::string name = shownName(file.name);
+    drawPackScreen(true);
+    if (askKey("Move " + name.substr(0, 40) + " out of the pack folder, to the state folder? Y/N", "YN") != 'Y') return;
+    PackChange change = changeOf(name + " moved out to the state folder", FileStep::MovedOut);
+    change.file = file;
+    try {
+        change.moved = moveToStateFolder(file);
+    } catch (const FileFailure& failure) {
+        pack.note = editorFailureText(failure);
+        return;
+    }
+    pack.note = "Moved " + name + " to " + shownName(homeShort(change.moved)) + "; Ctrl+Z puts it back.";
+    recordChange(std::move(change), false);
+}
+
+void removeMarked() {
+    if (onEntry())
+        removeRoom();
+    else if (selectableCount() > 0)
+        moveFileOut();
 }
 
 void moveRoom(int by) {
@@ -771,6 +1039,7 @@ void moveRoom(int by) {
         std::swap(pack.entries[static_cast<size_t>(pack.selected)], pack.entries[static_cast<size_t>(to)]);
         return;
     }
+    recordChange(changeOf(shownName(pack.entries[static_cast<size_t>(to)]) + " moved " + (by < 0 ? "up" : "down")));
     pack.selected = to;
 }
 
@@ -792,9 +1061,11 @@ void duplicateRoom() {
     if (!askRoomName("Name of the copy:", name) || !acceptableName(name, -1)) return;
     RoomFile to = packRoomFile(name);
     size_t at = static_cast<size_t>(pack.selected) + 1;
+    std::string copied;
     try {
-        RoomText text = parseRoomText(readOpenFile(source, from.shown, levelFileLimit));
-        if (!createRoomFile(to, roomFileText(text, inheritanceOf(pack.selected), true))) {
+        copied = roomFileText(parseRoomText(readOpenFile(source, from.shown, levelFileLimit)),
+                              inheritanceOf(pack.selected), true);
+        if (!createRoomFile(to, copied)) {
             pack.note = "There is a file " + shownName(name) + ".lvl already.";
             return;
         }
@@ -811,6 +1082,7 @@ void duplicateRoom() {
         }
         return;
     }
+    recordChange(changeOf(shownName(entry) + " copied as " + shownName(name), FileStep::Made, name, copied));
     pack.selected = static_cast<int>(at);
     pack.note = "Copied " + shownName(entry) + " as " + shownName(name) + ", listed after it.";
 }
@@ -867,7 +1139,10 @@ void editAuthor() {
     if (!askText("Author text:", author, 66)) return;
     std::string old = pack.author;
     pack.author = author;
-    if (!writeIndex()) pack.author = old;
+    if (!writeIndex())
+        pack.author = old;
+    else
+        recordChange(changeOf("the author text changed"));
 }
 
 // Waits for a key; meanwhile the rooms' verdicts are worked out in short
@@ -948,6 +1223,8 @@ std::string offerIndexPlace(const RoomFile& saved) {
         pack.entries = before;
         return " " + pack.note;
     }
+    recordChange(changeOf(shownName(name) + (answer == 'R' ? " put in place of " + shownName(entry)
+                                                           : " listed after " + shownName(entry))));
     edit.packEntry = answer == 'R' ? at : at + 1;
     pack.selected = edit.packEntry;
     return " Room " + std::to_string(edit.packEntry + 1) + " of the pack is " + shownName(name) +
@@ -956,6 +1233,8 @@ std::string offerIndexPlace(const RoomFile& saved) {
 
 void runPackEditor(const std::string& folder) {
     pack = PackScreen{};
+    undoList.clear();
+    redoList.clear();
     pack.folder = folder;
     while (pack.folder.size() > 1 && pack.folder.back() == '/') pack.folder.pop_back();
     size_t slash = pack.folder.rfind('/');
@@ -997,7 +1276,7 @@ void runPackEditor(const std::string& folder) {
             if (code == scan::pageUp) pack.selected -= listRows;
             if (code == scan::pageDown) pack.selected += listRows;
             if (code == scan::insert) addRoom();
-            if (code == scan::del) removeRoom();
+            if (code == scan::del) removeMarked();
             if (code == scan::f5) openSelected(true);
             continue;
         }
@@ -1031,7 +1310,13 @@ void runPackEditor(const std::string& folder) {
                 break;
             case 'd':
             case 'D':
-                removeRoom();
+                removeMarked();
+                break;
+            case key::ctrl('Z'):
+                takeBack(undoList, redoList, true);
+                break;
+            case key::ctrl('Y'):
+                takeBack(redoList, undoList, false);
                 break;
             case '-':
                 moveRoom(-1);
