@@ -44,6 +44,12 @@ TEST_F(CheckerAtScale, BridgesOfAnyLengthAreDecidedAndAPocketBelowOneEndIsStuck)
         EXPECT_EQ(replayKeys(bridge, report.solution, &played), TickOutcome::ExitReached);
         EXPECT_EQ(played, report.ticks);
 
+        // In the editor's small slices: the same way.
+        SearchJobPtr job = startSearch(bridge);
+        while (!advanceSearch(*job, {200, 0.2})) {
+        }
+        EXPECT_EQ(searchReport(*job).solution, report.solution);
+
         checkRoom(bridgeRoom(cells, true));
         std::string pocketAt = std::to_string(cells + 10) + ", 17";
         EXPECT_TRUE(says("room.lvl:17:" + std::to_string(cells + 10) + ": error: stuck alive at (" + pocketAt + ")"))

@@ -46,7 +46,9 @@ void leaveSilence(const Silence& saved) {
 
 // The search's tables as they stand.
 size_t memoryUsed(const SearchJob& job) {
-    return bytesOf(job.best) + bytesOf(job.hunt) + bytesOf(job.worst) + bytesOf(job.lazy) + bytesOf(job.region) +
+    size_t aims = bytesOf(job.cellsAim) + bytesOf(job.goodsBetween) + bytesOf(job.doubtful);
+    for (const std::vector<uint32_t>& to : job.toGoods) aims += bytesOf(to);
+    return aims + bytesOf(job.best) + bytesOf(job.hunt) + bytesOf(job.worst) + bytesOf(job.lazy) + bytesOf(job.region) +
            bytesOf(job.main) + bytesOf(job.withLoss) + bytesOf(job.exitAlong) + bytesOf(job.ways) +
            bytesOf(job.seenFirst) + bytesOf(job.seen) + bytesOf(job.nodeMasks) + bytesOf(job.moves.onWayGoods) +
            bytesOf(job.moves.cells) + bytesOf(job.success.firstIn) + bytesOf(job.success.from) +
