@@ -139,6 +139,9 @@ void settleWorst(const SearchJob& job, uint64_t* key, bool windowed) {
     int px = wordX(key[0]), py = wordY(key[0]);
     uint64_t* unknown = key + 1 + job.cellWords;
     for (const MutableCell& m : job.mutableCells) {
+        // An enemy may pass a cell between any two ticks, and leave it empty for
+        // good: a cell known to be as drawn is not known so after a tick.
+        if (m.emptyBit >= 0 && !testBit(key + 1, m.emptyBit)) setBit(unknown, m.emptyBit);
         int bits[2];
         cellBits(m, bits);
         CellXY at = cellXY(m.cell);
