@@ -46,8 +46,9 @@ sanitize: test-deps
 # bytes, the window-size rule and the install runs check bytes on screen and
 # files laid out, which the sanitizers add nothing to; nor does the swap test's
 # second way of walking a folder, which the fuzz targets go through under
-# them. All of these run in make test.
-SANITIZE_SKIP = TerminalMatrix|Installed|SmallTerminal|FirstPicture|Contrast|TerminalPty|SwappedPack.NorByTheWalk
+# them; nor the editor's rows while a check of seconds runs (minutes under
+# them). All of these run in make test.
+SANITIZE_SKIP = TerminalMatrix|Installed|SmallTerminal|FirstPicture|Contrast|TerminalPty|SwappedPack.NorByTheWalk|WhileTheCheckRuns
 
 # Each fuzz target (fuzz/fuzz_*.cpp) for FUZZ_SECONDS, built with clang++,
 # libFuzzer, ASan and UBSan in build-fuzz; a crash input lands in fuzz/corpus/.
