@@ -36,7 +36,7 @@ int exportCommand(const std::vector<std::string_view>& arguments) {
             paths.emplace_back(argument);
     }
     if (paths.size() != 2 || paths[0].empty() || paths[1].empty())
-        return finishWithLines(2, "", "quorvex-edit: --export takes a pack and a folder\n" + std::string(usage));
+        return finishWithLines(program, 2, "", "quorvex-edit: --export takes a pack and a folder\n" + std::string(usage));
     std::string out, err;
     int status;
     try {
@@ -45,7 +45,7 @@ int exportCommand(const std::vector<std::string_view>& arguments) {
         err += editorFailureText(failure) + "\n";
         status = 2;
     }
-    return finishWithLines(status, out, err);
+    return finishWithLines(program, status, out, err);
 }
 
 }  // namespace
