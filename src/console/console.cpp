@@ -48,6 +48,7 @@ ConsoleState con;
 // editor's background search) turn every write, colour change and pause into
 // nothing, so the screen and the clock stay as they were.
 bool silent = false;
+double pauseScale = 1.0;
 
 void blankRow(int row) {
     for (auto& cell : con.buffer[row - 1]) cell = {0x20, con.attribute};
@@ -441,6 +442,7 @@ void writeLineEnd() {
 
 void delayMs(int milliseconds) {
     if (silent) return;
+    if (pauseScale != 1.0) milliseconds = static_cast<int>(milliseconds * pauseScale + 0.5);
     if (milliseconds <= 0) return;
     if (con.memory) {
         con.now += static_cast<uint64_t>(milliseconds);
@@ -621,6 +623,7 @@ uint8_t textAttribute() { return con.attribute; }
 
 void startMemoryConsole() {
     con.memory = true;
+    pauseScale = 1.0;
     con.attribute = 0x07;
     for (int row = 1; row <= bufferRows; ++row) blankRow(row);
     con.cursorX = con.cursorY = con.viewTop = 1;
@@ -652,6 +655,36 @@ uint64_t virtualNow() { return con.now; }
 bool usingMemoryConsole() { return con.memory; }
 
 void setConsoleSilent(bool on) { silent = on; }
+
+void savePicture(ConsolePicture& picture) {
+    std::memcpy(picture.buffer, con.buffer, sizeof con.buffer);
+    picture.cursorX = con.cursorX;
+    picture.cursorY = con.cursorY;
+    picture.viewTop = con.viewTop;
+    picture.attribute = con.attribute;
+    picture.roomLayout = con.roomLayout;
+    picture.mapTop = con.mapTop;
+    picture.mapLeft = con.mapLeft;
+    picture.playerRow = con.playerRow;
+    picture.playerColumn = con.playerColumn;
+}
+
+void restorePicture(const ConsolePicture& picture) {
+    std::memcpy(con.buffer, picture.buffer, sizeof con.buffer);
+    con.cursorX = picture.cursorX;
+    con.cursorY = picture.cursorY;
+    con.viewTop = picture.viewTop;
+    con.attribute = picture.attribute;
+    con.roomLayout = picture.roomLayout;
+    con.mapTop = picture.mapTop;
+    con.mapLeft = picture.mapLeft;
+    con.playerRow = picture.playerRow;
+    con.playerColumn = picture.playerColumn;
+    if (con.roomLayout) placeMap();
+    presentView();
+}
+
+void setPauseScale(double factor) { pauseScale = factor; }
 bool consoleSilent() { return silent; }
 
 void queueKey(KeyEvent key) { con.queue.push_back(key); }

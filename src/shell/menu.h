@@ -2,7 +2,10 @@
 #pragma once
 
 enum class MenuEnd {
-    StartGame,  // the game's counters and mode are set: room game.levelNumber is next
+    // The game's counters and mode are set: room game.levelNumber is next.
+    NewGame,
+    Continue,
+    PackGame,
     Redraw,     // back to a fresh menu (Esc after a pack name that was not found)
     Quit,       // Quit or Esc: the program ends
 };
