@@ -70,8 +70,8 @@ void watchFileUse(const char* operation, int fd, std::string_view name) {
     // The recorded run and the bests go to the state folder, made (the
     // folders above it asked for) where missing.
     std::string path = descriptorPath(fd);
-    bool toState = within(path, stateRoot) ||
-                   (std::strcmp(operation, "folder") == 0 && (path == "/" || within(stateRoot, path)));
+    bool toState =
+        within(path, stateRoot) || (std::strcmp(operation, "folder") == 0 && (path == "/" || within(stateRoot, path)));
     if (!toState) checkFileUseWithin(gameRoot, fd, name);
     checkNoDescriptorInto(outsideRoot);
     if (run.playingCustomPack && !toState)

@@ -260,8 +260,8 @@ TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderOnlyAndUninstallKeepsIt) {
     {
         TmuxGame game;
         game.command = shellQuoted((prefix / "games/quorvex").string());
-        game.start(scratch, "-C " + shellQuoted(start.string()) + " -u XDG_DATA_HOME -u XDG_STATE_HOME HOME=" +
-                                shellQuoted(home.string()));
+        game.start(scratch, "-C " + shellQuoted(start.string()) +
+                                " -u XDG_DATA_HOME -u XDG_STATE_HOME HOME=" + shellQuoted(home.string()));
         ASSERT_TRUE(game.waitFor("New Game")) << game.screen();
         game.keys("Enter");
         ASSERT_TRUE(game.waitFor("Level: 1")) << game.screen();

@@ -444,6 +444,7 @@ void delayMs(int milliseconds) {
     if (silent) return;
     if (pauseScale != 1.0) milliseconds = static_cast<int>(milliseconds * pauseScale + 0.5);
     if (milliseconds <= 0) return;
+    if (pauseWatcher != nullptr) pauseWatcher(milliseconds);
     if (con.memory) {
         con.now += static_cast<uint64_t>(milliseconds);
         checkStopTime();
@@ -685,6 +686,8 @@ void restorePicture(const ConsolePicture& picture) {
 }
 
 void setPauseScale(double factor) { pauseScale = factor; }
+
+void (*pauseWatcher)(int milliseconds) = nullptr;
 bool consoleSilent() { return silent; }
 
 void queueKey(KeyEvent key) { con.queue.push_back(key); }

@@ -128,6 +128,8 @@ void restorePicture(const ConsolePicture& picture);
 // sets 1/16); 0 skips pauses, and the terminal is brought up to date only at
 // the next key test or read.
 void setPauseScale(double factor);
+// Set only by tests: told of every pause that is taken, before it is taken.
+extern void (*pauseWatcher)(int milliseconds);
 
 // --- silent play, for tools that step the rules on a copied room ---
 // While on, writes, colour changes, cursor moves and pauses do nothing.

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
+#include "game/runstore.h"
 #include "system/files.h"
 #include "system/output.h"
 #include "system/sound.h"
@@ -36,7 +37,8 @@ int exportCommand(const std::vector<std::string_view>& arguments) {
             paths.emplace_back(argument);
     }
     if (paths.size() != 2 || paths[0].empty() || paths[1].empty())
-        return finishWithLines(program, 2, "", "quorvex-edit: --export takes a pack and a folder\n" + std::string(usage));
+        return finishWithLines(program, 2, "",
+                               "quorvex-edit: --export takes a pack and a folder\n" + std::string(usage));
     std::string out, err;
     int status;
     try {
@@ -79,5 +81,7 @@ int main(int argc, char** argv) {
     int status = runEditor(argv[1]);
     closeSoundDevice();
     closeTerminal();
-    return finishWithLines(program, status, "", editorReport().empty() ? "" : editorReport() + "\n");
+    std::string lines = editorReport().empty() ? "" : editorReport() + "\n";
+    for (const std::string& notice : takeStoreNotices()) lines += "quorvex-edit: " + notice + "\n";  // play-tests' runs
+    return finishWithLines(program, status, "", lines);
 }

@@ -222,6 +222,16 @@ bool getRoom(Reader& in, RoomRecord& room) {
     return true;
 }
 
+// The messages that cells of the map can show, a bit each: the others
+// never show in the room, whatever earlier rooms left in them.
+unsigned usedMessages() {
+    unsigned used = 0;
+    for (const auto& column : room.levelMap.cells)
+        for (CellCode code : column)
+            if (isMessageCode(code)) used |= 1u << (code - Message);
+    return used;
+}
+
 // The room loaded from its text over an empty room, the game's own room left as it was.
 RoomState loadedOnEmpty(std::string_view text) {
     RoomState saved = room;
@@ -243,7 +253,9 @@ uint64_t roomFileHash(std::string_view text) {
 uint32_t worldCheck(const PlayerState& player) {
     Fnv fnv;
     fnv.add(room.levelMap.cells, sizeof room.levelMap.cells);
-    for (const std::string& message : room.roomMessages) {
+    unsigned used = usedMessages();
+    for (size_t i = 0; i < room.roomMessages.size(); ++i) {
+        const std::string& message = used & (1u << i) ? room.roomMessages[i] : std::string();
         fnv.add(static_cast<int64_t>(message.size()));
         fnv.add(message.data(), message.size());
     }
@@ -253,10 +265,10 @@ uint32_t worldCheck(const PlayerState& player) {
     for (const CrumbleSlot& slot : room.crumbleSlots)
         fnv.add(slot.active ? int64_t(slot.x) << 16 | int64_t(slot.y) << 8 | uint8_t(slot.age) : -1);
     fnv.add(int64_t(game.lives) << 32 | uint32_t(game.goodsCollected));
-    for (int value : {player.playerX, player.playerY, player.previousX, player.previousY, int(player.direction),
-                      int(player.savedDirection), int(player.slide), int(player.jumping), player.jumpStep,
-                      player.jumpHeight, int(player.messageShown), player.messageTimer,
-                      int(player.checkpointLabelShown), player.checkpointLabelTimer})
+    for (int value :
+         {player.playerX, player.playerY, player.previousX, player.previousY, int(player.direction),
+          int(player.savedDirection), int(player.slide), int(player.jumping), player.jumpStep, player.jumpHeight,
+          int(player.messageShown), player.messageTimer, int(player.checkpointLabelShown), player.checkpointLabelTimer})
         fnv.add(int64_t(value));
     return static_cast<uint32_t>(fnv.hash ^ (fnv.hash >> 32));
 }
@@ -273,8 +285,9 @@ RoomRecord roomAtStart(const RoomSource& source, const PlayerState& player) {
         for (int y = 1; y <= mapHeight; ++y)
             if (cellAt(x, y) != cellAt(clean.levelMap, x, y))
                 record.keptCells.emplace_back(static_cast<uint16_t>((x - 1) * mapHeight + y - 1), cellAt(x, y));
+    unsigned used = usedMessages();
     for (size_t i = 0; i < room.roomMessages.size(); ++i)
-        if (room.roomMessages[i] != clean.roomMessages[i])
+        if ((used & (1u << i)) != 0 && room.roomMessages[i] != clean.roomMessages[i])
             record.keptMessages.emplace_back(static_cast<uint8_t>(i), room.roomMessages[i]);
     record.startX = room.startX;
     record.startY = room.startY;
@@ -345,9 +358,9 @@ std::string encodeRun(const RecordedRun& run) {
 RunProblem decodeRun(std::string_view bytes, RecordedRun& run) {
     run = RecordedRun{};
     if (bytes.size() > runFileLimit) return RunProblem::TooLarge;
-    if (bytes.size() < sizeof magic + 1) return bytes == std::string_view(magic, bytes.size()) && !bytes.empty()
-                                                    ? RunProblem::CutShort
-                                                    : RunProblem::NotARun;
+    if (bytes.size() < sizeof magic + 1)
+        return bytes == std::string_view(magic, bytes.size()) && !bytes.empty() ? RunProblem::CutShort
+                                                                                : RunProblem::NotARun;
     if (bytes.substr(0, sizeof magic) != std::string_view(magic, sizeof magic)) return RunProblem::NotARun;
     if (static_cast<uint8_t>(bytes[sizeof magic]) > formatVersion) return RunProblem::LaterVersion;
     if (static_cast<uint8_t>(bytes[sizeof magic]) != formatVersion) return RunProblem::NotARun;

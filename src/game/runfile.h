@@ -28,9 +28,11 @@
 //
 // A room's start is its file loaded over an empty room, then the kept cells,
 // messages and start put over it: every room replays on its own, whatever
-// was played before it. The check value covers the map, the messages, the
-// enemies, the crumbling floor, the lives, the goods and the player, so a
-// replay that comes out differently stops where it does.
+// was played before it. Only messages that a cell of the map can show are
+// kept (and checked): the others never show in that room. The check value
+// covers the map, those messages, the enemies, the crumbling floor, the
+// lives, the goods and the player, so a replay that comes out differently
+// stops where it does.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +51,9 @@ enum class RunTick : uint8_t { None, Left, Right, Up, Down, Space, SoundSwitched
 constexpr int runTickKinds = 8;
 inline TickKey keyOf(RunTick tick) { return tick <= RunTick::Space ? static_cast<TickKey>(tick) : TickKey::None; }
 
-constexpr int checkInterval = 64;           // ticks between check values
-constexpr size_t runFileLimit = 1u << 20;   // the largest run file read
-constexpr uint32_t mostRunTicks = 1u << 24; // ticks of one room (more than 14 days of play)
+constexpr int checkInterval = 64;            // ticks between check values
+constexpr size_t runFileLimit = 1u << 20;    // the largest run file read
+constexpr uint32_t mostRunTicks = 1u << 24;  // ticks of one room (more than 14 days of play)
 
 // How the game was begun that a run records.
 enum class RunOrigin : uint8_t { NewGame, Continue, Pack, PlayTest, Checker };

@@ -31,11 +31,10 @@ Folder stateFolderFor(const std::string& what, std::string_view below) {
     try {
         std::string why;
         Folder folder = ownStateFolder(below, why);
-        if (!isOpen(folder)) notice("quorvex: " + what + " not kept: the state folder " + stateFolder() + ": " + why);
+        if (!isOpen(folder)) notice("" + what + " not kept: the state folder " + stateFolder() + ": " + why);
         return folder;
     } catch (const FileFailure& failure) {
-        notice("quorvex: " + what + " not kept: cannot " + failure.operation + " " + failure.path + ": " +
-               failure.reason);
+        notice("" + what + " not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
         return {};
     }
 }
@@ -125,9 +124,9 @@ bool parseBest(std::string_view line, RoomBest& best) {
     size_t slash = fields[1].find('/');
     int64_t ticks, goods, inRoom, when, number;
     if (slash == std::string_view::npos || !parseNumber(fields[0], mostRunTicks, ticks) ||
-        !parseNumber(fields[1].substr(0, slash), 9999, goods) || !parseNumber(fields[1].substr(slash + 1), 9999, inRoom) ||
-        !parseNumber(fields[2], INT64_MAX / 2, when) || fields[3].size() != 16 ||
-        fields[3].find_first_not_of("0123456789abcdef") != std::string_view::npos ||
+        !parseNumber(fields[1].substr(0, slash), 9999, goods) ||
+        !parseNumber(fields[1].substr(slash + 1), 9999, inRoom) || !parseNumber(fields[2], INT64_MAX / 2, when) ||
+        fields[3].size() != 16 || fields[3].find_first_not_of("0123456789abcdef") != std::string_view::npos ||
         !parseNumber(fields[4], 127, number) || !parseSeries(fields[5], best.series))
         return false;
     best.ticks = static_cast<int>(ticks);
@@ -183,7 +182,7 @@ std::vector<RoomBest> readBestsIn(const Folder& state) {
     for (int n = 0; n < 100; ++n) {
         std::string aside = std::string(bestsName) + ".damaged" + (n > 0 ? "-" + std::to_string(n) : "");
         if (renameIn(state, bestsName, aside)) {
-            notice("quorvex: the bests file " + path + " was damaged; it is kept as " + pathIn(state, aside) +
+            notice("the bests file " + path + " was damaged; it is kept as " + pathIn(state, aside) +
                    " and a new one begun");
             return {};
         }
@@ -230,8 +229,10 @@ std::vector<RoomBest> mergePending() {
                 bests.push_back(ours);
                 bestRuns.push_back(&result);
             } else {
-                if (ours.ticks < row->ticks) row->ticks = ours.ticks, row->when = ours.when, bestRuns.push_back(&result);
-                if (ours.goods > row->goods) row->goods = ours.goods, row->goodsInRoom = ours.goodsInRoom, row->when = ours.when;
+                if (ours.ticks < row->ticks)
+                    row->ticks = ours.ticks, row->when = ours.when, bestRuns.push_back(&result);
+                if (ours.goods > row->goods)
+                    row->goods = ours.goods, row->goodsInRoom = ours.goodsInRoom, row->when = ours.when;
             }
         }
         std::sort(bests.begin(), bests.end(), bestBefore);
@@ -246,7 +247,7 @@ std::vector<RoomBest> mergePending() {
                 if (best.series == result.best.series && best.number == result.best.number) merged.push_back(best);
         pending.clear();
     } catch (const FileFailure& failure) {
-        notice("quorvex: bests not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
+        notice("bests not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
         if (pending.size() > 1000) pending.erase(pending.begin());
     }
     return merged;
@@ -267,7 +268,7 @@ void keepRun(const RecordedRun& run, std::string& fileName) {
             if (createFileIn(runs, runName(run.started, variant), bytes)) fileName = runName(run.started, variant);
         pruneRuns(runs);
     } catch (const FileFailure& failure) {
-        notice("quorvex: runs not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
+        notice("runs not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
     }
 }
 
@@ -289,6 +290,10 @@ RoomBest keepRoomBest(const RecordedRun& run, const RoomRecord& room, int goodsI
     return ours;
 }
 
+void flushBests() {
+    if (!pending.empty()) mergePending();
+}
+
 std::vector<RoomBest> readBests() {
     Folder state = stateFolderFor("bests are", "");
     if (!isOpen(state)) return {};
@@ -298,7 +303,7 @@ std::vector<RoomBest> readBests() {
         std::sort(bests.begin(), bests.end(), bestBefore);
         return bests;
     } catch (const FileFailure& failure) {
-        notice("quorvex: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
+        notice("cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
         return {};
     }
 }

@@ -38,6 +38,9 @@ struct RoomBest {
 // what other games wrote meanwhile, and keeps its run as the room's best run
 // when it took the fewest ticks. The room's best now, this one counted.
 RoomBest keepRoomBest(const RecordedRun& run, const RoomRecord& room, int goodsInRoom);
+// Merges results that still wait because another game held the bests file
+// too long: at the end of a game.
+void flushBests();
 // Every best kept, the main series first, then the packs by name; each by room.
 std::vector<RoomBest> readBests();
 
@@ -52,5 +55,5 @@ struct KeptRun {
 std::vector<KeptRun> keptRuns(std::string& why);
 
 // What went wrong while keeping runs and bests since the last call: one
-// line each ("quorvex: ..."), each said once.
+// line each, for the program to say after its name, each said once.
 std::vector<std::string> takeStoreNotices();

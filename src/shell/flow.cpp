@@ -46,7 +46,9 @@ std::string trialLine(const TrialRoom& played) {
     return line;
 }
 
-std::string padded(std::string text, size_t width) { return std::string(width - std::min(width, text.size()), ' ') + text; }
+std::string padded(std::string text, size_t width) {
+    return std::string(width - std::min(width, text.size()), ' ') + text;
+}
 
 // The table after the last room: this game's rooms, their ticks, bests and pars.
 std::string trialTable() {
@@ -133,6 +135,7 @@ GameEnd playGame(RunOrigin origin) {
     try {
         GameEnd end = playRooms();
         endRecording();
+        flushBests();
         return end;
     } catch (...) {
         endRecording();

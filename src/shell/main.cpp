@@ -35,7 +35,7 @@ const char* help =
 // The last words: the report of a failure and what could not be kept.
 std::string closingLines(const std::string& report) {
     std::string lines = report.empty() ? "" : report + "\n";
-    for (const std::string& notice : takeStoreNotices()) lines += notice + "\n";
+    for (const std::string& notice : takeStoreNotices()) lines += "quorvex: " + notice + "\n";
     return lines;
 }
 

@@ -6,8 +6,8 @@ enum class MenuEnd {
     NewGame,
     Continue,
     PackGame,
-    Redraw,     // back to a fresh menu (Esc after a pack name that was not found)
-    Quit,       // Quit or Esc: the program ends
+    Redraw,  // back to a fresh menu (Esc after a pack name that was not found)
+    Quit,    // Quit or Esc: the program ends
 };
 
 MenuEnd runMainMenu();

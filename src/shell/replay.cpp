@@ -53,8 +53,8 @@ struct Replay {
 };
 Replay replay;
 
-struct ReplayStop {};    // a room or tick that is not as recorded: stopLine says which
-struct ReplayLeave {};   // Esc
+struct ReplayStop {};   // a room or tick that is not as recorded: stopLine says which
+struct ReplayLeave {};  // Esc
 
 // --- the line at the right end of row 23 ---
 
@@ -280,8 +280,8 @@ void play() {
             continue;
         }
         TickOutcome outcome = stepTick();
-        updateBar();
         bool lastTick = replay.tick == replay.record->ticks.size();
+        if (!atRunEnd()) updateBar();  // the run's end is shown after the last tick's pause
         // The room loop's pause after each tick, but not after the last life's.
         if (!replay.paused && !(lastTick && outcome == TickOutcome::GameOver)) delayMs(tickMs);
     }
@@ -316,8 +316,8 @@ const char* endName(RoomEnd end) {
 
 std::string describeRun(const RecordedRun& recorded) {
     static const char* origins[] = {"New Game", "Continue", "", "play-test", "checker's way"};
-    std::string what = recorded.origin == RunOrigin::Pack ? seriesName(recorded.series)
-                                                          : origins[static_cast<int>(recorded.origin)];
+    std::string what =
+        recorded.origin == RunOrigin::Pack ? seriesName(recorded.series) : origins[static_cast<int>(recorded.origin)];
     if (recorded.origin != RunOrigin::Pack && !recorded.series.empty()) what += ", " + seriesName(recorded.series);
     if (recorded.rooms.empty()) return what + ", no room";
     size_t ticks = 0;
@@ -408,7 +408,7 @@ int listRuns(std::string& out, std::string& err) {
 
 int printScores(std::string& out, std::string& err) {
     std::vector<RoomBest> bests = readBests();
-    for (const std::string& line : takeStoreNotices()) err += line + "\n";
+    for (const std::string& line : takeStoreNotices()) err += "quorvex: " + line + "\n";
     if (bests.empty()) {
         out = "No bests yet: reach a room's exit to set one.\n";
         return 0;
