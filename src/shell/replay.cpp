@@ -213,11 +213,12 @@ TickOutcome stepTick() {
     return outcome;
 }
 
-// Back to a tick of the room: its keyframe, then the ticks after it
-// stepped at once and silently, so the picture is the one that tick showed.
-void goBackTo(size_t tick) {
+// To a tick of the room, back or on: the keyframe at or before it, then the
+// ticks after that stepped at once and silently, so the picture is the one
+// that tick showed.
+void seekTo(size_t tick) {
     hideBar();
-    replay.barShown = false;
+    tick = std::min(tick, replay.record->ticks.size());
     const Keyframe& frame = replay.keyframes[std::min(tick / checkInterval, replay.keyframes.size() - 1)];
     restoreWorld(frame.world);
     replay.player = frame.player;
@@ -243,8 +244,8 @@ void handleKey() {
     setPauseScale(4.0 / speeds[replay.speed]);
     if (pressed != key::extended) return;
     if (code == scan::right && replay.paused) replay.stepAsked = true;
-    if (code == scan::left) goBackTo(replay.tick > size_t(ticksPerSecond) ? replay.tick - ticksPerSecond : 0);
-    if (code == scan::home) goBackTo(0);
+    if (code == scan::left) seekTo(replay.tick > size_t(ticksPerSecond) ? replay.tick - ticksPerSecond : 0);
+    if (code == scan::home) seekTo(0);
 }
 
 void handleKeys() {
@@ -339,15 +340,31 @@ std::string padLeft(const std::string& text, size_t width) {
 
 }  // namespace
 
-int replayRun(const RecordedRun& recorded) {
+void openReplay(const RecordedRun& recorded) {
     stopLine.clear();
     replay = Replay{};
     replay.recorded = &recorded;
-    hideCursor();
     run.soundOn = true;
     run.baseDirectory = currentDirectory() + "/";
     run.packName = recorded.series;
     holdGameFolder(run.baseDirectory);
+}
+
+bool replaySeek(size_t tick) {
+    try {
+        if (replay.record == nullptr) startRoomReplay(0);
+        seekTo(tick);
+        return true;
+    } catch (const ReplayStop&) {
+        setSoundSilent(false);
+        setPauseScale(1);
+        return false;
+    }
+}
+
+int replayRun(const RecordedRun& recorded) {
+    openReplay(recorded);
+    hideCursor();
     if (recorded.rooms.empty()) {
         stopLine = "the run holds no room";
         return 1;

@@ -14,6 +14,11 @@
 // a line on the screen (replayStopLine) and status 1. The exit status.
 int replayRun(const RecordedRun& recorded);
 const std::string& replayStopLine();
+// For tools that time it: the run made ready to replay, and its first room
+// moved to a tick, back or on, as Left, Home and Right move it (false, and
+// the stop line, when the room is not as recorded).
+void openReplay(const RecordedRun& recorded);
+bool replaySeek(size_t tick);
 
 // `quorvex --replay` without a file: the runs kept, newest first, then the
 // best runs. `quorvex --scores`: the bests of every room played, the main
