@@ -657,30 +657,29 @@ bool usingMemoryConsole() { return con.memory; }
 
 void setConsoleSilent(bool on) { silent = on; }
 
-void savePicture(ConsolePicture& picture) {
-    std::memcpy(picture.buffer, con.buffer, sizeof con.buffer);
-    picture.cursorX = con.cursorX;
-    picture.cursorY = con.cursorY;
-    picture.viewTop = con.viewTop;
-    picture.attribute = con.attribute;
-    picture.roomLayout = con.roomLayout;
-    picture.mapTop = con.mapTop;
-    picture.mapLeft = con.mapLeft;
-    picture.playerRow = con.playerRow;
-    picture.playerColumn = con.playerColumn;
+namespace {
+
+// The picture's fields, from the console to a picture or back.
+template <typename From, typename To>
+void copyPicture(const From& from, To& to) {
+    std::memcpy(to.buffer, from.buffer, sizeof to.buffer);
+    to.cursorX = from.cursorX;
+    to.cursorY = from.cursorY;
+    to.viewTop = from.viewTop;
+    to.attribute = from.attribute;
+    to.roomLayout = from.roomLayout;
+    to.mapTop = from.mapTop;
+    to.mapLeft = from.mapLeft;
+    to.playerRow = from.playerRow;
+    to.playerColumn = from.playerColumn;
 }
 
+}  // namespace
+
+void savePicture(ConsolePicture& picture) { copyPicture(con, picture); }
+
 void restorePicture(const ConsolePicture& picture) {
-    std::memcpy(con.buffer, picture.buffer, sizeof con.buffer);
-    con.cursorX = picture.cursorX;
-    con.cursorY = picture.cursorY;
-    con.viewTop = picture.viewTop;
-    con.attribute = picture.attribute;
-    con.roomLayout = picture.roomLayout;
-    con.mapTop = picture.mapTop;
-    con.mapLeft = picture.mapLeft;
-    con.playerRow = picture.playerRow;
-    con.playerColumn = picture.playerColumn;
+    copyPicture(picture, con);
     if (con.roomLayout) placeMap();
     presentView();
 }

@@ -33,15 +33,10 @@ struct TrialRoom {
 };
 std::vector<TrialRoom> trialRooms;
 
-std::string secondsOf(int ticks) {
-    int tenths = (ticks * tickMs + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 // "Room 7: 412 ticks (30.9 s) · best 398 · par 356", par only where known.
 std::string trialLine(const TrialRoom& played) {
     std::string line = "Room " + std::to_string(played.number) + ": " + std::to_string(played.ticks) + " ticks (" +
-                       secondsOf(played.ticks) + " s) \xFA best " + std::to_string(played.best.ticks);
+                       secondsOfTicks(played.ticks) + " s) \xFA best " + std::to_string(played.best.ticks);
     if (played.par) line += " \xFA par " + std::to_string(*played.par);
     return line;
 }
@@ -60,10 +55,11 @@ std::string trialTable() {
     int total = 0;
     for (const TrialRoom& played : trialRooms) {
         total += played.ticks;
-        table += row(std::to_string(played.number), std::to_string(played.ticks), secondsOf(played.ticks),
+        table += row(std::to_string(played.number), std::to_string(played.ticks), secondsOfTicks(played.ticks),
                      std::to_string(played.best.ticks), played.par ? std::to_string(*played.par) : "");
     }
-    return table + row("Total", std::to_string(total), secondsOf(total), "", "") + "Enter: on" + std::string(31, ' ');
+    return table + row("Total", std::to_string(total), secondsOfTicks(total), "", "") + "Enter: on" +
+           std::string(31, ' ');
 }
 
 // The room just played to its exit: into the bests, and its line or, after

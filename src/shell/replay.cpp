@@ -329,11 +329,6 @@ std::string describeRun(const RecordedRun& recorded) {
     return what + ", " + std::to_string(ticks) + " ticks, " + endName(recorded.rooms.back().end);
 }
 
-std::string secondsText(int ticks) {
-    int tenths = (ticks * tickMs + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-}
-
 std::string padLeft(const std::string& text, size_t width) {
     return std::string(width - std::min(width, text.size()), ' ') + text;
 }
@@ -438,7 +433,7 @@ int printScores(std::string& out, std::string& err) {
         }
         std::optional<int> par = roomPar(best.series, best.number, best.roomHash);
         out += padLeft(std::to_string(best.number), 5) + padLeft(std::to_string(best.ticks), 12) +
-               padLeft(secondsText(best.ticks), 11) + padLeft(par ? std::to_string(*par) : "", 7) +
+               padLeft(secondsOfTicks(best.ticks) + " s", 11) + padLeft(par ? std::to_string(*par) : "", 7) +
                padLeft(std::to_string(best.goods) + "/" + std::to_string(best.goodsInRoom), 8) + "  " +
                dateOf(best.when, "%Y-%m-%d") + "\n";
     }
