@@ -265,10 +265,11 @@ uint32_t worldCheck(const PlayerState& player) {
     for (const CrumbleSlot& slot : room.crumbleSlots)
         fnv.add(slot.active ? int64_t(slot.x) << 16 | int64_t(slot.y) << 8 | uint8_t(slot.age) : -1);
     fnv.add(int64_t(game.lives) << 32 | uint32_t(game.goodsCollected));
-    for (int value :
-         {player.playerX, player.playerY, player.previousX, player.previousY, int(player.direction),
-          int(player.savedDirection), int(player.slide), int(player.jumping), player.jumpStep, player.jumpHeight,
-          int(player.messageShown), player.messageTimer, int(player.checkpointLabelShown), player.checkpointLabelTimer})
+    // Not the checkpoint label's timer: whether the label shows rests on a
+    // checkpoint written when the room was played, which a replay does not write.
+    for (int value : {player.playerX, player.playerY, player.previousX, player.previousY, int(player.direction),
+                      int(player.savedDirection), int(player.slide), int(player.jumping), player.jumpStep,
+                      player.jumpHeight, int(player.messageShown), player.messageTimer})
         fnv.add(int64_t(value));
     return static_cast<uint32_t>(fnv.hash ^ (fnv.hash >> 32));
 }

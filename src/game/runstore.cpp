@@ -27,14 +27,15 @@ void notice(const std::string& line) {
 }
 
 // The state folder (or a folder in it), or why not as a notice about `what`.
-Folder stateFolderFor(const std::string& what, std::string_view below) {
+Folder stateFolderFor(const std::string& what, std::string_view below, bool onlyRead = false) {
     try {
         std::string why;
-        Folder folder = ownStateFolder(below, why);
-        if (!isOpen(folder)) notice("" + what + " not kept: the state folder " + stateFolder() + ": " + why);
+        Folder folder = ownStateFolder(below, why, onlyRead);
+        if (!isOpen(folder) && !why.empty())
+            notice(what + " not kept: the state folder " + stateFolder() + ": " + why);
         return folder;
     } catch (const FileFailure& failure) {
-        notice("" + what + " not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
+        notice(what + " not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
         return {};
     }
 }
@@ -300,7 +301,7 @@ void flushBests() {
 }
 
 std::vector<RoomBest> readBests() {
-    Folder state = stateFolderFor("bests are", "");
+    Folder state = stateFolderFor("bests are", "", true);
     if (!isOpen(state)) return {};
     try {
         HeldLock lock = lockFileIn(state, "bests.lock", lockWaitMs);
@@ -318,13 +319,13 @@ std::vector<KeptRun> keptRuns(std::string& why) {
     why.clear();
     Folder state;
     try {
-        state = ownStateFolder("", why);
+        state = ownStateFolder("", why, true);
     } catch (const FileFailure& failure) {
         why = "cannot " + failure.operation + " " + failure.path + ": " + failure.reason;
         return kept;
     }
     if (!isOpen(state)) {
-        why = "the state folder " + stateFolder() + ": " + why;
+        if (!why.empty()) why = "the state folder " + stateFolder() + ": " + why;
         return kept;
     }
     std::vector<std::string> names = entriesIn(state, "runs");

@@ -959,7 +959,7 @@ std::string whyNotOwn(const Folder& folder) {
     return "";
 }
 
-Folder ownStateFolder(std::string_view below, std::string& why) {
+Folder ownStateFolder(std::string_view below, std::string& why, bool onlyRead) {
     std::string state = stateFolder();
     why.clear();
     if (state.empty()) {
@@ -968,7 +968,7 @@ Folder ownStateFolder(std::string_view below, std::string& why) {
     }
     std::string path = below.empty() ? state : state + "/" + std::string(below);
     Folder here = currentFolder();
-    makeFoldersIn(here, path, true);
+    if (!onlyRead) makeFoldersIn(here, path, true);
     // Each folder from the state folder down must be the user's own.
     Folder folder = openFolderIn(here, state, true);
     for (size_t start = 0; isOpen(folder);) {
@@ -978,7 +978,7 @@ Folder ownStateFolder(std::string_view below, std::string& why) {
         folder = openFolderIn(folder, below.substr(start, end - start), true);
         start = end + 1;
     }
-    why = reasonFor(errno);
+    if (!onlyRead || errno != ENOENT) why = reasonFor(errno);
     return {};
 }
 

@@ -163,10 +163,11 @@ std::string stateFolder();
 // someone else's, or one that others may write in.
 std::string whyNotOwn(const Folder& folder);
 // The state folder, or the folder below names inside it, made (700) where
-// missing and reached as writes are (another user's link in a shared folder
-// is not followed). Not open, with why set, when there is none or it is not
-// the user's own. Throws FileFailure when a folder cannot be made.
-Folder ownStateFolder(std::string_view below, std::string& why);
+// missing unless only read, and reached as writes are (another user's link
+// in a shared folder is not followed). Not open, with why set, when there is
+// none or it is not the user's own (why empty: only read, and not made yet).
+// Throws FileFailure when a folder cannot be made.
+Folder ownStateFolder(std::string_view below, std::string& why, bool onlyRead = false);
 
 // An advisory lock on a file of the folder (made, 600, when missing), so
 // that two programs take turns at a read and rewrite: only a regular file of
