@@ -336,10 +336,24 @@ TEST_F(Runs, BestsAreMergedByGamesAtOnceAndADamagedFileIsSetAside) {
     EXPECT_EQ(notices[1], "the bests file " + (state() / "bests.txt").string() + " was damaged; it is kept as " +
                               (state() / "bests.txt.damaged-1").string() + " and a new one begun");
 
+    // The last 100 runs are kept, the oldest going first; other files stay.
+    for (int i = 0; i < 100; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "state/quorvex/runs/20000101-%06d-1.run", i);
+        writeFile(name, "");
+    }
+    writeFile("state/quorvex/runs/notes.txt", "mine");
+    std::string runName;
+    keepRun(main, runName);  // begun in 1970, by a clock set back: kept all the same
+    EXPECT_TRUE(exists("state/quorvex/runs/" + runName));
+    EXPECT_FALSE(exists("state/quorvex/runs/20000101-000000-1.run"));
+    EXPECT_TRUE(exists("state/quorvex/runs/20000101-000001-1.run"));
+    EXPECT_EQ(runFiles().size(), 101u) << "100 runs and the notes";
+
     // A state folder others may write in keeps nothing, and says so once.
     fs::permissions(state(), fs::perms::others_write, fs::perm_options::add);
     keepRoomBest(main, finished(2, 50, 0, 1), 0);
-    std::string runName;
+    runName.clear();
     keepRun(main, runName);
     notices = takeStoreNotices();
     ASSERT_EQ(notices.size(), 2u);

@@ -31,8 +31,7 @@ Folder stateFolderFor(const std::string& what, std::string_view below, bool only
     try {
         std::string why;
         Folder folder = ownStateFolder(below, why, onlyRead);
-        if (!isOpen(folder) && !why.empty())
-            notice(what + " not kept: the state folder " + stateFolder() + ": " + why);
+        if (!isOpen(folder) && !why.empty()) notice(what + " not kept: the state folder " + stateFolder() + ": " + why);
         return folder;
     } catch (const FileFailure& failure) {
         notice(what + " not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
@@ -65,11 +64,13 @@ std::string runName(int64_t started, int variant) {
            ".run";
 }
 
-void pruneRuns(const Folder& runs) {
+// The oldest runs beyond the last runsKept go (by name: by their start),
+// never the one just written, even when a clock set back names it older.
+void pruneRuns(const Folder& runs, const std::string& written) {
     std::vector<std::string> names;
     for (const std::string& name : entriesIn(runs, "."))
-        if (isRunName(name)) names.push_back(name);
-    for (size_t i = 0; i + runsKept < names.size(); ++i) removeIn(runs, names[i]);  // sorted: oldest first
+        if (isRunName(name) && name != written) names.push_back(name);
+    for (size_t i = 0; i + runsKept < names.size() + 1; ++i) removeIn(runs, names[i]);
 }
 
 // --- bests ---
@@ -267,7 +268,7 @@ void keepRun(const RecordedRun& run, std::string& fileName) {
         }
         for (int variant = 0; variant < 100 && fileName.empty(); ++variant)
             if (createFileIn(runs, runName(run.started, variant), bytes)) fileName = runName(run.started, variant);
-        pruneRuns(runs);
+        pruneRuns(runs, fileName);
     } catch (const FileFailure& failure) {
         notice("runs not kept: cannot " + failure.operation + " " + failure.path + ": " + failure.reason);
     }
