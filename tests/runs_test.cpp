@@ -405,7 +405,7 @@ TEST_F(Runs, TheTimeTrialShowsEachRoomsTicksAndBestThenATableAndScoresListThem) 
         EXPECT_EQ(rowOf(blank[1], 12), at(21, "     1" + cell(one, 8) + padded(secs(one), 9) + cell(one, 8)));
         EXPECT_EQ(rowOf(blank[1], 13), at(21, "     2" + cell(two, 8) + padded(secs(two), 9) + cell(two, 8)));
         EXPECT_EQ(rowOf(blank[1], 14), at(21, " Total" + cell(one + two, 8) + padded(secs(one + two), 9)));
-        EXPECT_EQ(rowOf(blank[1], 15), at(21, "Enter: on"));
+        EXPECT_EQ(rowOf(blank[1], 15), at(21, "Enter: go on"));
 
         std::string out, err;
         EXPECT_EQ(printScores(out, err), 0);

@@ -14,7 +14,8 @@ struct Recording {
     bool inRoom = false;
     RecordedRun run;
     RoomRecord room;
-    std::string fileName;  // the run's file, once written
+    bool roomKept = false;  // the room played last is the run's last
+    std::string fileName;   // the run's file, once written
 };
 Recording recording;
 
@@ -32,10 +33,13 @@ void endRecording() { recording = Recording{}; }
 
 const RecordedRun& recordedRun() { return recording.run; }
 
+const RoomRecord* lastRoomRecorded() { return recording.roomKept ? &recording.run.rooms.back() : nullptr; }
+
 void recordRoomStart(const PlayerState& player) {
     if (!recording.open) return;
     recording.room = roomAtStart(loadedRoom, player);
     recording.inRoom = true;
+    recording.roomKept = false;
 }
 
 void recordTick(RunTick tick, const PlayerState& player) {
@@ -57,5 +61,6 @@ void recordRoomEnd(RoomEnd end, const PlayerState& player) {
     room.checks.push_back(worldCheck(player));
     recording.run.rooms.push_back(std::move(room));
     recording.inRoom = false;
+    recording.roomKept = true;
     keepRun(recording.run, recording.fileName);
 }

@@ -122,6 +122,8 @@ void writeRunFile(const std::string& path, const RecordedRun& run);
 void beginRecording(RunOrigin origin, const std::string& series);
 void endRecording();
 const RecordedRun& recordedRun();
+// The room played last, as the run holds it; nullptr when it was not recorded.
+const RoomRecord* lastRoomRecorded();
 // The room loop's part.
 void recordRoomStart(const PlayerState& player);
 void recordTick(RunTick tick, const PlayerState& player);

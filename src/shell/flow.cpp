@@ -58,16 +58,17 @@ std::string trialTable() {
         table += row(std::to_string(played.number), std::to_string(played.ticks), secondsOfTicks(played.ticks),
                      std::to_string(played.best.ticks), played.par ? std::to_string(*played.par) : "");
     }
-    return table + row("Total", std::to_string(total), secondsOfTicks(total), "", "") + "Enter: on" +
-           std::string(31, ' ');
+    return table + row("Total", std::to_string(total), secondsOfTicks(total), "", "") + "Enter: go on" +
+           std::string(28, ' ');
 }
 
 // The room just played to its exit: into the bests, and its line or, after
 // the last room, the table for the blank screen of the time trial.
-std::string keepFinishedRoom(bool last) {
+std::string keepFinishedRoom(bool lastRoom) {
     const RecordedRun& recorded = recordedRun();
-    if (recorded.rooms.empty() || recorded.rooms.back().end != RoomEnd::Exit) return "";
-    const RoomRecord& finished = recorded.rooms.back();
+    const RoomRecord* last = lastRoomRecorded();
+    if (last == nullptr || last->end != RoomEnd::Exit) return "";
+    const RoomRecord& finished = *last;
     TrialRoom played;
     played.number = finished.number;
     played.ticks = static_cast<int>(finished.ticks.size());
@@ -75,7 +76,7 @@ std::string keepFinishedRoom(bool last) {
     played.par = roomPar(recorded.series, finished.number, finished.roomHash);
     if (!timeTrial) return "";
     trialRooms.push_back(played);
-    return last ? trialTable() : trialLine(played);
+    return lastRoom ? trialTable() : trialLine(played);
 }
 
 // After the table: Enter goes on, Esc ends the program.
