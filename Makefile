@@ -66,6 +66,7 @@ bench: deps
 	$(BUILD_DIR)/checkbench data/levels bench/rooms "data/levels/custom levels/sampler"
 	$(BUILD_DIR)/gamebench $(BUILD_DIR)/quorvex data $$(command -v moon-buggy || echo /usr/games/moon-buggy)
 	$(BUILD_DIR)/editbench
+	$(BUILD_DIR)/runbench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

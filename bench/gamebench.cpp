@@ -406,10 +406,15 @@ int main(int argc, char** argv) {
     }
     std::string binary = fs::absolute(argv[1]).string();
     fs::path data = fs::absolute(argv[2]);
+    // The runs and bests of the games played here go to a folder of the bench's own.
+    std::string pattern = (fs::temp_directory_path() / "quorvex-bench-state-XXXXXX").string();
+    fs::path state = mkdtemp(pattern.data());
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     measureScreens(binary, data);
     if (wanted("terminals")) measureTerminals(binary, data);
     measureMemory(data);
     if (argc > 3 && fs::exists(argv[3])) measureOther(argv[3]);
+    fs::remove_all(state);
     if (failures != 0) std::printf("%d target(s) not met\n", failures);
     return 0;
 }

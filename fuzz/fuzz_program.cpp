@@ -13,8 +13,9 @@
 // a.lvl); the pack "ln" has only an index, a link to outside/x.lvl. Checked
 // at every file the file layer touches, as the kernel opened it (read back
 // from /proc/self/fd): nothing outside the game folder is opened, written or
-// deleted, no descriptor of the process leads into "outside", and while a
-// pack is played nothing is written or deleted at all. Checked at every pause (delayMs is wrapped at link
+// deleted (but the runs kept in the state folder beside it), no descriptor
+// of the process leads into "outside", and while a pack is played nothing
+// of the game folder is written or deleted. Checked at every pause (delayMs is wrapped at link
 // time): the cursor and view, enemies and crumbling slots on the map, lives
 // 0 to 3; at every file use and at the end also that no cell of the view has
 // a bright background.
@@ -40,6 +41,7 @@ namespace fs = std::filesystem;
 bool watching = false;
 std::string gameRoot;     // the real path of the game folder
 std::string outsideRoot;  // and of the folder beside it that the pack's links lead to
+std::string stateRoot;    // and of the state folder beside it, where runs are kept
 
 std::string realPathOf(const std::string& path) {
     char resolved[PATH_MAX];
@@ -65,9 +67,15 @@ void checkWholePicture() {
 
 void watchFileUse(const char* operation, int fd, std::string_view name) {
     if (!watching) return;
-    checkFileUseWithin(gameRoot, fd, name);
+    // The recorded run and the bests go to the state folder, made (the
+    // folders above it asked for) where missing.
+    std::string path = descriptorPath(fd);
+    bool toState =
+        within(path, stateRoot) || (std::strcmp(operation, "folder") == 0 && (path == "/" || within(stateRoot, path)));
+    if (!toState) checkFileUseWithin(gameRoot, fd, name);
     checkNoDescriptorInto(outsideRoot);
-    if (run.playingCustomPack) FUZZ_CHECK(std::strcmp(operation, "read") == 0 || std::strcmp(operation, "look") == 0);
+    if (run.playingCustomPack && !toState)
+        FUZZ_CHECK(std::strcmp(operation, "read") == 0 || std::strcmp(operation, "look") == 0);
     checkWholePicture();
 }
 
@@ -101,6 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs::create_symlink("a.lvl", pack + "/in.lvl");
         fs::create_directories(game + "/levels/custom levels/ln");
         fs::create_symlink(top + "/outside/x.lvl", game + "/levels/custom levels/ln/ln.txt");
+        fs::create_directories(top + "/state");
+        setenv("XDG_STATE_HOME", (top + "/state").c_str(), 1);
+        stateRoot = realPathOf(top + "/state");
         gameRoot = realPathOf(game);
         outsideRoot = realPathOf(top + "/outside");
         fileUseWatcher = watchFileUse;

@@ -67,18 +67,10 @@ inline std::string rescueName(const std::filesystem::path& folder, const std::st
 
 class EditorRun : public GameRun {
 protected:
-    // Rescue copies moved away and the rescue log stay in the test's folder.
     void SetUp() override {
         GameRun::SetUp();
         installCueFiles();
-        if (const char* state = std::getenv("XDG_STATE_HOME")) savedState = state;
-        setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
     }
-    void TearDown() override {
-        savedState ? setenv("XDG_STATE_HOME", savedState->c_str(), 1) : unsetenv("XDG_STATE_HOME");
-        GameRun::TearDown();
-    }
-    std::optional<std::string> savedState;
     // The exit status, or -1 when the script ran out first.
     int edit(const std::string& path) {
         try {

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "console/console.h"
@@ -36,11 +38,16 @@ protected:
         startMemoryConsole();
         useRecordingSound();
         resetWorld();
+        // Runs, bests and rescue copies stay in the test's folder.
+        if (const char* state = std::getenv("XDG_STATE_HOME")) savedState = state;
+        setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
     }
     void TearDown() override {
+        savedState ? setenv("XDG_STATE_HOME", savedState->c_str(), 1) : unsetenv("XDG_STATE_HOME");
         std::filesystem::current_path(std::filesystem::temp_directory_path());
         std::filesystem::remove_all(folder);
     }
+    std::optional<std::string> savedState;
 
     // Files relative to the game's folder ('/' separated); folders are made as needed.
     void writeFile(const std::string& relative, const std::string& contents) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "game/runfile.h"
 #include "tmux.h"
 
 namespace {
@@ -145,7 +146,7 @@ TEST_F(Installed, RefusedArgumentsAndAFolderThatCannotBeMadeAreReportedInOneLine
     const std::tuple<std::string, int, std::string, std::string> calls[] = {
         {"--help", 0, folder().string() + "\n", ""},
         {"--version", 0, "quorvex " QUORVEX_VERSION "\n", ""},
-        {"--bogus", 2, "", "quorvex: unknown argument: --bogus\nUsage: quorvex [-h | --help | --version]\n"},
+        {"--bogus", 2, "", "quorvex: unknown argument: --bogus\nUsage: quorvex [--times]\n"},
         {"--help --version", 2, "", "quorvex: too many arguments\n"},
     };
     for (const auto& [arguments, status, out, err] : calls) {
@@ -259,8 +260,8 @@ TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderOnlyAndUninstallKeepsIt) {
     {
         TmuxGame game;
         game.command = shellQuoted((prefix / "games/quorvex").string());
-        game.start(scratch,
-                   "-C " + shellQuoted(start.string()) + " -u XDG_DATA_HOME HOME=" + shellQuoted(home.string()));
+        game.start(scratch, "-C " + shellQuoted(start.string()) +
+                                " -u XDG_DATA_HOME -u XDG_STATE_HOME HOME=" + shellQuoted(home.string()));
         ASSERT_TRUE(game.waitFor("New Game")) << game.screen();
         game.keys("Enter");
         ASSERT_TRUE(game.waitFor("Level: 1")) << game.screen();
@@ -274,10 +275,19 @@ TEST_F(Installed, NewGameAndQuitSaveInThePlayersFolderOnlyAndUninstallKeepsIt) {
     fs::remove_all(scratch);
     EXPECT_EQ(fileContents(folder() / "save.sav"), "18\r\n-15\r\n0\r\n");
 
-    // New entries only in the game folder (the sound plays on SDL's dummy driver).
-    auto allowed = [](const std::string& path) {  // in it or on the way to it
-        const std::string folder = "home/.local/share/quorvex";
-        return path.rfind(folder, 0) == 0 || folder.rfind(path + "/", 0) == 0;
+    // The room's run kept in the player's state folder.
+    RecordedRun kept;
+    fs::path runs = home / ".local/state/quorvex/runs";
+    ASSERT_TRUE(fs::is_directory(runs));
+    EXPECT_EQ(readRunFile(fs::directory_iterator(runs)->path().string(), kept), "");
+    EXPECT_EQ(kept.rooms.size(), 1u);
+    EXPECT_EQ(fs::status(home / ".local/state").permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // New entries only in the game folder and the state folder (the sound plays on SDL's dummy driver).
+    auto allowed = [](const std::string& path) {  // in them or on the way to them
+        for (const std::string folder : {"home/.local/share/quorvex", "home/.local/state/quorvex"})
+            if (path.rfind(folder, 0) == 0 || folder.rfind(path + "/", 0) == 0) return true;
+        return false;
     };
     Snapshot after = snapshot(root);
     for (const auto& [path, entry] : before) EXPECT_TRUE(after.count(path) && after[path] == entry) << path;

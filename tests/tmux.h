@@ -1,7 +1,7 @@
 // Runs build/quorvex in a real terminal: a private tmux server, 80 x 25 unless a test sets another size.
 // The server's socket lives in a temporary folder of its own, removed with it, and the
 // program plays on SDL's dummy audio driver unless the test names another (PulseAudio
-// would leave its folders in /tmp and ~/.config).
+// would leave its folders in /tmp and ~/.config), its runs in a state folder of its own.
 #pragma once
 
 #include <unistd.h>
@@ -48,9 +48,10 @@ struct TmuxGame {
         socketFolder = pattern;
         // The outer shell records the terminal modes after the game, then its status.
         // A UTF-8 locale unless the test names another: the glyph set follows it.
-        std::string game =
-            "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 SDL_AUDIODRIVER=dummy && exec env " +
-            environment + " " + command;
+        // Runs and bests go to a state folder of the test's own, unless the test names one.
+        std::string game = "echo $$ > .pid && unset LC_ALL LC_CTYPE && export LANG=C.UTF-8 SDL_AUDIODRIVER=dummy " +
+                           shellQuoted("XDG_STATE_HOME=" + (socketFolder / "state").string()) + " && exec env " +
+                           environment + " " + command;
         std::string wrapper = "sh -c " + shellQuoted(game) + "; s=$?; stty -a > .stty; echo $s > .status; sleep 60";
         tmux("-f /dev/null start \\; set -g status off \\; set -g escape-time 10 \\; new -d -x " +
              std::to_string(width) + " -y " + std::to_string(height) + " -c " + shellQuoted(folder.string()) + " " +

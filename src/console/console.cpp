@@ -48,6 +48,7 @@ ConsoleState con;
 // editor's background search) turn every write, colour change and pause into
 // nothing, so the screen and the clock stay as they were.
 bool silent = false;
+double pauseScale = 1.0;
 
 void blankRow(int row) {
     for (auto& cell : con.buffer[row - 1]) cell = {0x20, con.attribute};
@@ -441,7 +442,9 @@ void writeLineEnd() {
 
 void delayMs(int milliseconds) {
     if (silent) return;
+    if (pauseScale != 1.0) milliseconds = static_cast<int>(milliseconds * pauseScale + 0.5);
     if (milliseconds <= 0) return;
+    if (pauseWatcher != nullptr) pauseWatcher(milliseconds);
     if (con.memory) {
         con.now += static_cast<uint64_t>(milliseconds);
         checkStopTime();
@@ -621,6 +624,7 @@ uint8_t textAttribute() { return con.attribute; }
 
 void startMemoryConsole() {
     con.memory = true;
+    pauseScale = 1.0;
     con.attribute = 0x07;
     for (int row = 1; row <= bufferRows; ++row) blankRow(row);
     con.cursorX = con.cursorY = con.viewTop = 1;
@@ -652,6 +656,37 @@ uint64_t virtualNow() { return con.now; }
 bool usingMemoryConsole() { return con.memory; }
 
 void setConsoleSilent(bool on) { silent = on; }
+
+namespace {
+
+// The picture's fields, from the console to a picture or back.
+template <typename From, typename To>
+void copyPicture(const From& from, To& to) {
+    std::memcpy(to.buffer, from.buffer, sizeof to.buffer);
+    to.cursorX = from.cursorX;
+    to.cursorY = from.cursorY;
+    to.viewTop = from.viewTop;
+    to.attribute = from.attribute;
+    to.roomLayout = from.roomLayout;
+    to.mapTop = from.mapTop;
+    to.mapLeft = from.mapLeft;
+    to.playerRow = from.playerRow;
+    to.playerColumn = from.playerColumn;
+}
+
+}  // namespace
+
+void savePicture(ConsolePicture& picture) { copyPicture(con, picture); }
+
+void restorePicture(const ConsolePicture& picture) {
+    copyPicture(picture, con);
+    if (con.roomLayout) placeMap();
+    presentView();
+}
+
+void setPauseScale(double factor) { pauseScale = factor; }
+
+void (*pauseWatcher)(int milliseconds) = nullptr;
 bool consoleSilent() { return silent; }
 
 void queueKey(KeyEvent key) { con.queue.push_back(key); }

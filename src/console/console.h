@@ -112,6 +112,25 @@ constexpr uint8_t home = 71, end = 79, pageUp = 73, pageDown = 81, insert = 82, 
 constexpr uint8_t f1 = 59, f4 = 62, f5 = 63, f6 = 64, f7 = 65, f8 = 66, f9 = 67, f10 = 68, f11 = 133, f12 = 134;
 }  // namespace scan
 
+// --- a replay's picture and pace ---
+// The whole buffer and where writing and the view stand (the room's scroll
+// too): what a replay keeps to go back to a moment it showed.
+struct ConsolePicture {
+    ConsoleCell buffer[bufferRows][screenWidth];
+    int cursorX, cursorY, viewTop;
+    uint8_t attribute;
+    bool roomLayout;
+    int mapTop, mapLeft, playerRow, playerColumn;
+};
+void savePicture(ConsolePicture& picture);
+void restorePicture(const ConsolePicture& picture);
+// Every pause lasts `factor` times as long (1 as written; a replay at 16 x
+// sets 1/16); 0 skips pauses, and the terminal is brought up to date only at
+// the next key test or read.
+void setPauseScale(double factor);
+// Set only by tests: told of every pause that is taken, before it is taken.
+extern void (*pauseWatcher)(int milliseconds);
+
 // --- silent play, for tools that step the rules on a copied room ---
 // While on, writes, colour changes, cursor moves and pauses do nothing.
 void setConsoleSilent(bool on);

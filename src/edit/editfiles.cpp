@@ -93,26 +93,6 @@ bool isRescueOf(std::string_view entry, const std::string& base, const std::stri
     return dash == std::string_view::npos ? number(pid) : number(pid.substr(0, dash)) && number(pid.substr(dash + 1));
 }
 
-// The second place: $XDG_STATE_HOME/quorvex (~/.local/state/quorvex when
-// it is unset or relative); "" without either.
-std::string stateFolder() {
-    const char* stateHome = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    if (stateHome != nullptr && stateHome[0] == '/') return std::string(stateHome) + "/quorvex";
-    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/quorvex";
-    return "";
-}
-
-// Why a folder is not the user's own to keep copies in ("" when it is):
-// someone else's, or one that others may write in.
-std::string whyNotOwn(const Folder& folder) {
-    struct stat info;
-    if (fstat(folder.fd, &info) != 0) return reasonFor(errno);
-    if (info.st_uid != geteuid()) return "it belongs to another user";
-    if (info.st_mode & 022) return "others may write in it";
-    return "";
-}
-
 // The state folder as copies reach it: the nearest folder of its path that
 // is there, reached without following a link another user put in a shared
 // folder, and the parts below it still to make; or why it is not used.

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/terminal.h"
 #include "edit/edit.h"
+#include "game/runstore.h"
 #include "system/files.h"
 #include "system/output.h"
 #include "system/sound.h"
@@ -80,5 +81,7 @@ int main(int argc, char** argv) {
     int status = runEditor(argv[1]);
     closeSoundDevice();
     closeTerminal();
-    return finishWithLines(program, status, "", editorReport().empty() ? "" : editorReport() + "\n");
+    std::string lines = editorReport().empty() ? "" : editorReport() + "\n";
+    for (const std::string& notice : takeStoreNotices()) lines += "quorvex-edit: " + notice + "\n";  // play-tests' runs
+    return finishWithLines(program, status, "", lines);
 }

@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "edit/edit.h"
 #include "game/play.h"
+#include "game/runfile.h"
 #include "game/tick.h"
 #include "levels/levelformat.h"
 #include "levels/levels.h"
@@ -56,7 +57,11 @@ PlayReport playTest(bool fromCursor) {
     WorldSnapshot saved = startPlay(fromCursor);
     PlayReport report;
     report.goodsOnMap = goodsOnMap();
+    // Recorded as the game records its runs, the room's text held in the run.
+    loadedRoom = {RoomSourceKind::Held, edit.path, roomFileText(edit.text, edit.inherited, false)};
+    beginRecording(RunOrigin::PlayTest, "");
     report.end = playEnd(playRoom(&report.ticks));
+    endRecording();
     if (report.end == PlayEnd::Exit) playCue("Sound/next.wav", false);
     countPlay(report);
     endPlay(saved);
@@ -98,6 +103,7 @@ PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inhe
     delayMs(550);
     PlayEnd end = PlayEnd::Left;
     int number = firstNumber;
+    beginRecording(RunOrigin::PlayTest, "");
     try {
         for (size_t i = 0;; ++i, ++number) {
             std::string where = "Room " + std::to_string(number);
@@ -124,7 +130,8 @@ PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inhe
                 break;
             }
             clearScreen();
-            readLevelText(readLevelLines(opened, file.shown));
+            loadedRoom = {RoomSourceKind::Held, file.shown, readLevelLines(opened, file.shown)};
+            readLevelText(loadedRoom.text);
             drawRoom();
             int ticks = 0;
             RoomEnd roomEnd = playRoom(&ticks);
@@ -142,6 +149,7 @@ PlayEnd playPack(const std::vector<RoomFile>& rooms, int firstNumber, const Inhe
     } catch (const FileFailure& failure) {
         report = editorFailureText(failure);
     }
+    endRecording();
     endPlay(saved);
     return end;
 }

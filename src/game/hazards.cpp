@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/cp437.h"
@@ -112,11 +113,32 @@ std::string checkpointLabel() {
     return "Checkpoint not saved: " + checkpointTrouble;
 }
 
-void completeRoom() {
-    scoreRoom();
+void showRoomDone(std::string_view shown) {
     clearScreen();
     playCue("Sound/next.wav", false);
+    if (!shown.empty()) {
+        std::vector<std::string_view> lines;
+        for (size_t start = 0; start <= shown.size();) {
+            size_t end = std::min(shown.find('\n', start), shown.size());
+            lines.push_back(shown.substr(start, end - start));
+            start = end + 1;
+        }
+        int row = std::max(1, 13 - static_cast<int>(lines.size()) / 2);
+        setTextColor(15);
+        for (std::string_view line : lines) {
+            // Never the last cell of row 25: that would move the view.
+            line = line.substr(0, static_cast<size_t>(screenWidth - 1));
+            moveCursor(std::max(1, (screenWidth - static_cast<int>(line.size())) / 2 + 1), row++);
+            writeText(line);
+            if (row > viewRows) break;
+        }
+    }
     delayMs(1750);
+}
+
+void completeRoom(std::string_view shown) {
+    scoreRoom();
+    showRoomDone(shown);
     game.levelNumber = static_cast<int8_t>(game.levelNumber + 1);
     // A pack's rooms are numbered like the series' but are not its rooms: a
     // checkpoint from them would overwrite the series' progress.

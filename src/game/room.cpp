@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "console/cp437.h"
 #include "game/play.h"
+#include "game/runfile.h"
 #include "game/tick.h"
 #include "levels/world.h"
 
@@ -267,17 +268,36 @@ std::optional<RoomEnd> runRoomCommand(RoomCommand command) {
     return std::nullopt;
 }
 
+namespace {
+
+// What the run records of a tick: its key, or the room command taken on it.
+RunTick tickRecorded(const RoomInput& input) {
+    if (input.command == RoomCommand::ToggleSound) return RunTick::SoundSwitched;
+    if (input.command == RoomCommand::QuitPrompt) return RunTick::QuitRefused;  // answered No: play goes on
+    return static_cast<RunTick>(input.key);
+}
+
+RoomEnd endRoom(RoomEnd end, const PlayerState& player) {
+    recordRoomEnd(end, player);
+    return end;
+}
+
+}  // namespace
+
 // Each tick: one input, a room command run at once, then the rules stepped
-// with the tick's key, as the tools step them.
+// with the tick's key, as the tools step them. A run being recorded gets
+// each tick's value.
 RoomEnd playRoom(int* ticksPlayed) {
     PlayerState player = startRoom();
+    recordRoomStart(player);
     for (int ticks = 1;; ++ticks) {
         if (ticksPlayed != nullptr) *ticksPlayed = ticks;
         RoomInput input = readRoomInput();
-        if (std::optional<RoomEnd> end = runRoomCommand(input.command)) return *end;
+        if (std::optional<RoomEnd> end = runRoomCommand(input.command)) return endRoom(*end, player);
         TickOutcome outcome = stepTickWith(player, input.key);
-        if (outcome == TickOutcome::GameOver) return RoomEnd::GameOver;
+        recordTick(tickRecorded(input), player);
+        if (outcome == TickOutcome::GameOver) return endRoom(RoomEnd::GameOver, player);
         delayMs(tickMs);
-        if (outcome == TickOutcome::ExitReached) return RoomEnd::Exit;
+        if (outcome == TickOutcome::ExitReached) return endRoom(RoomEnd::Exit, player);
     }
 }

@@ -106,11 +106,30 @@ void toggleSound() {
     run.soundOn = !run.soundOn;
 }
 
-QuitAnswer quitPrompt() {
+namespace {
+
+void drawQuitPrompt() {
     setTextColor(0);
     setTextBackground(15);
     moveCursor(35, 25);
     writeText("QUIT? Y/N");
+}
+
+void eraseQuitPrompt() {
+    setTextBackground(0);
+    moveCursor(34, 25);
+    writeText("          ");
+}
+
+}  // namespace
+
+void showRefusedQuitPrompt() {
+    drawQuitPrompt();
+    eraseQuitPrompt();
+}
+
+QuitAnswer quitPrompt() {
+    drawQuitPrompt();
 
     // The Enter that opened the prompt may repeat; those repeats are not an answer.
     int pressed = -1;
@@ -136,8 +155,6 @@ QuitAnswer quitPrompt() {
         if (!run.playingCustomPack) writeSaveRecord(SaveFile::Save);
         return QuitAnswer::Yes;
     }
-    setTextBackground(0);
-    moveCursor(34, 25);
-    writeText("          ");
+    eraseQuitPrompt();
     return QuitAnswer::No;
 }

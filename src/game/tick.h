@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // The room loop's own state, fresh for every room. The player is not stored
@@ -85,7 +86,11 @@ void scoreRoom();
 // number raised, the checkpoint written on every fifth (not in a pack). The
 // next room is the screen flow's to load. A checkpoint that cannot be written
 // does not end the game: the room plays and its status rows say so.
-void completeRoom();
+// shown: lines for the blank screen (a time trial's), '\n' between them.
+void completeRoom(std::string_view shown = {});
+// The blank screen after a room with its jingle and pause, and the lines
+// shown there, each centred.
+void showRoomDone(std::string_view shown = {});
 // What the status rows show where the checkpoint label stands in the room
 // reached: "Checkpoint", or why it was not saved.
 std::string checkpointLabel();
@@ -108,3 +113,6 @@ void toggleSound();
 enum class QuitAnswer : uint8_t { No, Yes, Leave };
 // "QUIT? Y/N": Y writes save.sav (not in a pack), Esc means the program ends.
 QuitAnswer quitPrompt();
+// The prompt drawn and taken away again, as an answer No leaves the status
+// rows: how a replay shows a tick on which the player said No.
+void showRefusedQuitPrompt();

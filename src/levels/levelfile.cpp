@@ -102,11 +102,19 @@ RoomLoad loadLevel(const std::string& name) {
         return {LoadOutcome::Missing, path};
     readLevelText(text);
     drawRoom();
+    loadedRoom = {RoomSourceKind::Series, name, std::move(text)};
     return {game.levelNumber == backdropRoom ? LoadOutcome::Backdrop : LoadOutcome::Play, ""};
 }
 
+RoomSource loadedRoom;
+
 RoomLoad loadCurrentLevel() {
     return run.playingCustomPack ? loadPackLevel() : loadLevel(std::to_string(game.levelNumber));
+}
+
+bool lastPlayedRoom() {
+    if (game.levelNumber + 1 >= backdropRoom) return true;
+    return run.playingCustomPack && packRoomCount() <= static_cast<size_t>(std::max<int>(1, game.levelNumber));
 }
 
 void readLevelText(std::string_view text) {

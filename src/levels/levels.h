@@ -24,6 +24,20 @@ struct RoomLoad {
 
 // Reads levels/<name>.lvl into the room and draws it.
 RoomLoad loadLevel(const std::string& name);
+
+// Where a room that is played came from, as a recorded run names it: a room
+// of the main series (levels/NAME.lvl of the game folder), an entry of the
+// pack being played, a file by its path, or a text that the run holds itself
+// (a room played in the editor, saved or not).
+enum class RoomSourceKind : uint8_t { Series, Pack, File, Held };
+struct RoomSource {
+    RoomSourceKind kind = RoomSourceKind::Held;
+    std::string name;  // the room number, the pack entry, or the path ("" for Held)
+    std::string text;  // the file's bytes as read
+};
+// The room loaded last by loadLevel or loadPackLevel; the editor sets it
+// for the room it plays.
+extern RoomSource loadedRoom;
 // The loader's reading alone: the text of a level file into the room, over
 // whatever the room held (nothing drawn, no file touched).
 void readLevelText(std::string_view text);
@@ -51,11 +65,16 @@ struct PackIndex {
 PackIndex parsePackIndex(std::string_view text);
 std::string packIndexText(const PackIndex& index);  // CR LF after each line
 
+// The number of rooms the index of the pack run.packName lists (0 when it cannot be read).
+size_t packRoomCount();
 // Loads the pack's room number levelNumber; at its end line, or past the
 // index's last line, the pack ends instead.
 RoomLoad loadPackLevel();
 // Room levelNumber of what is being played: the pack's, else the main series'.
 RoomLoad loadCurrentLevel();
+// Whether the room after levelNumber is the end of what is played: the
+// backdrop of the ending, or the end of the pack's index.
+bool lastPlayedRoom();
 // The end screen of a pack, for its end line; returns after Enter.
 void showPackEnd(const std::string& endLine);
 // The one rule for the files of a pack, shared by the game, the checker and

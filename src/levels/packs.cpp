@@ -63,6 +63,17 @@ Folder openPlayedPack() {
     return pack;
 }
 
+size_t packRoomCount() {
+    try {
+        Folder pack = openPlayedPack();
+        OpenFile indexFile = openPackFile(pack, run.packName + ".txt");
+        if (indexFile.fd < 0) return 0;
+        return parsePackIndex(readOpenFile(indexFile, hostPath(packIndexPath()), levelFileLimit)).entries.size();
+    } catch (const FileFailure&) {
+        return 0;  // the loader of the next room says what is wrong
+    }
+}
+
 RoomLoad loadPackLevel() {
     Folder pack = openPlayedPack();
     if (!isOpen(pack)) throw FileFailure{"open", hostPath(packFolderPath()), std::strerror(errno)};
@@ -83,8 +94,10 @@ RoomLoad loadPackLevel() {
     std::string shown = run.baseDirectory + "levels/custom levels/" + run.packName + "/" + entry + ".lvl";
     OpenFile roomFile = openPackFile(pack, entry + ".lvl");
     if (noFileThere(roomFile.look.kind)) return {LoadOutcome::Missing, shown};
-    readLevelText(readOpenFile(roomFile, hostPath(shown), levelFileLimit));
+    std::string text = readOpenFile(roomFile, hostPath(shown), levelFileLimit);
+    readLevelText(text);
     drawRoom();
+    loadedRoom = {RoomSourceKind::Pack, entry, std::move(text)};
     return {game.levelNumber == backdropRoom ? LoadOutcome::Backdrop : LoadOutcome::Play, ""};
 }
 

@@ -13,3 +13,6 @@
 // with status 2 and leaves its report in failureReport().
 int runProgram();
 const std::string& failureReport();
+// The time trial: the blank screen after each room shows its ticks, the
+// best and the par; after the last room a table of the game's rooms.
+void setTimeTrial(bool on);

@@ -200,9 +200,9 @@ MenuEnd runMainMenu() {
                 return MenuEnd::Quit;
             } else if (selectedRow == newGameRow) {
                 startNewGame();
-                return MenuEnd::StartGame;
+                return MenuEnd::NewGame;
             } else if (selectedRow == customRow) {
-                return packPrompt() ? MenuEnd::StartGame : MenuEnd::Redraw;
+                return packPrompt() ? MenuEnd::PackGame : MenuEnd::Redraw;
             } else {
                 // No Continue item was drawn when the files were absent at
                 // drawing time: decide now, and stay when there is still none.
@@ -212,7 +212,7 @@ MenuEnd runMainMenu() {
                 SaveFile used = resumeNewerSave(continueSource);
                 if (used != SaveFile::None && (continueSource == SaveFile::None || used == continueSource)) {
                     continueGame();
-                    return MenuEnd::StartGame;
+                    return MenuEnd::Continue;
                 }
                 if (continueSource != SaveFile::None) return MenuEnd::Redraw;
             }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -940,3 +942,76 @@ const Folder& gameFolder(const std::string& path) {
 }
 
 const Folder& gameFolder() { return gameFolder(heldGameName); }
+
+std::string stateFolder() {
+    const char* stateHome = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    if (stateHome != nullptr && stateHome[0] == '/') return std::string(stateHome) + "/quorvex";
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/quorvex";
+    return "";
+}
+
+std::string whyNotOwn(const Folder& folder) {
+    struct stat info;
+    if (fstat(folder.fd, &info) != 0) return reasonFor(errno);
+    if (info.st_uid != geteuid()) return "it belongs to another user";
+    if (info.st_mode & 022) return "others may write in it";
+    return "";
+}
+
+Folder ownStateFolder(std::string_view below, std::string& why, bool onlyRead) {
+    std::string state = stateFolder();
+    why.clear();
+    if (state.empty()) {
+        why = "neither XDG_STATE_HOME nor HOME is set";
+        return {};
+    }
+    std::string path = below.empty() ? state : state + "/" + std::string(below);
+    Folder here = currentFolder();
+    if (!onlyRead) makeFoldersIn(here, path, true);
+    // Each folder from the state folder down must be the user's own.
+    Folder folder = openFolderIn(here, state, true);
+    for (size_t start = 0; isOpen(folder);) {
+        if (why = whyNotOwn(folder); !why.empty()) return {};
+        if (start >= below.size()) return folder;
+        size_t end = std::min(below.find('/', start), below.size());
+        folder = openFolderIn(folder, below.substr(start, end - start), true);
+        start = end + 1;
+    }
+    if (!onlyRead || errno != ENOENT) why = reasonFor(errno);
+    return {};
+}
+
+HeldLock& HeldLock::operator=(HeldLock&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+HeldLock::~HeldLock() {
+    if (fd >= 0) close(fd);
+}
+
+HeldLock lockFileIn(const Folder& folder, std::string_view name, int waitMs) {
+    std::string base;
+    int parent = openParent(folder, name, base);
+    if (parent < 0) return {};
+    HeldLock lock(
+        openat(parent, base.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    int error = errno;
+    close(parent);
+    struct stat info;
+    if (lock.fd < 0 || fstat(lock.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        errno = lock.fd < 0 ? error : EPERM;
+        return {};
+    }
+    for (int waited = 0; flock(lock.fd, LOCK_EX | LOCK_NB) != 0; waited += 5) {
+        if (errno != EWOULDBLOCK || waited >= waitMs) return {};
+        struct timespec nap = {0, 5'000'000};
+        nanosleep(&nap, nullptr);
+    }
+    return lock;
+}

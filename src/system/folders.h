@@ -155,6 +155,37 @@ size_t longestNameIn(const Folder& folder, std::string_view name);
 // The folder part and the last part of a name: "a/b/c" gives "a/b" and "c"; "c" gives "." and "c".
 std::pair<std::string, std::string> splitName(std::string_view name);
 
+// The player's state folder: $XDG_STATE_HOME/quorvex (~/.local/state/quorvex
+// when it is unset or relative); "" without either. Runs, bests and the
+// editor's rescue copies are kept there, and only while it is the user's own.
+std::string stateFolder();
+// Why a folder is not the user's own to keep files in ("" when it is):
+// someone else's, or one that others may write in.
+std::string whyNotOwn(const Folder& folder);
+// The state folder, or the folder below names inside it, made (700) where
+// missing unless only read, and reached as writes are (another user's link
+// in a shared folder is not followed). Not open, with why set, when there is
+// none or it is not the user's own (why empty: only read, and not made yet).
+// Throws FileFailure when a folder cannot be made.
+Folder ownStateFolder(std::string_view below, std::string& why, bool onlyRead = false);
+
+// An advisory lock on a file of the folder (made, 600, when missing), so
+// that two programs take turns at a read and rewrite: only a regular file of
+// the user's own is locked, opened without following a link or waiting on
+// it. Released when it goes. Move-only; fd -1 when not held.
+struct HeldLock {
+    int fd = -1;
+    HeldLock() = default;
+    explicit HeldLock(int fd) : fd(fd) {}
+    HeldLock(HeldLock&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    HeldLock& operator=(HeldLock&& other) noexcept;
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    ~HeldLock();
+};
+// Waits at most waitMs for the lock; not held (errno set) when another keeps it longer.
+HeldLock lockFileIn(const Folder& folder, std::string_view name, int waitMs);
+
 // The game's folder, opened once and held: every file of the game is reached
 // through it, never by a path built from its name, so a folder renamed during
 // play is never written into by its old name, and a folder whose path is
