@@ -35,7 +35,8 @@ add_custom_target(quorvex-packed-files ALL DEPENDS ${QUORVEX_PACKED_FILES})
 
 install(TARGETS quorvex DESTINATION ${QUORVEX_LIBEXEC_DIR})
 
-file(GLOB QUORVEX_ROOMS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/levels/*.lvl)
+# The rooms, and their pars (levels/main.par, as quorvex-check --par=FILE writes it).
+file(GLOB QUORVEX_ROOMS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/levels/*.lvl ${PROJECT_SOURCE_DIR}/data/levels/*.par)
 file(GLOB QUORVEX_SOUNDS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/Sound/*.wav)
 install(FILES ${QUORVEX_ROOMS} DESTINATION ${QUORVEX_DATA_DIR}/levels)
 install(FILES ${QUORVEX_SOUNDS} DESTINATION ${QUORVEX_DATA_DIR}/Sound)

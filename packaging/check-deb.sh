@@ -24,7 +24,7 @@ has ./usr/share/applications/quorvex.desktop
 has ./usr/share/icons/hicolor/scalable/apps/quorvex.svg
 has ./usr/share/doc/quorvex/copyright
 has ./usr/share/doc/quorvex/changelog.gz
-for room in "$source"/data/levels/*.lvl "$source"/data/Sound/*.wav; do
+for room in "$source"/data/levels/*.lvl "$source"/data/levels/*.par "$source"/data/Sound/*.wav; do
     has "./usr/share/games/quorvex/${room#"$source"/data/}"
 done
 has "./usr/share/games/quorvex/levels/custom levels/sampler/sampler.txt"

@@ -367,6 +367,10 @@ TEST_F(Runs, TheTimeTrialShowsEachRoomsTicksAndBestThenATableAndScoresListThem) 
     writeFile("levels/custom levels/duo/duo.txt", "one\r\ntwo\r\n*me\r\n");
     writeFile("levels/custom levels/duo/one.lvl", levelText({{20, "  i  9"}}));
     writeFile("levels/custom levels/duo/two.lvl", levelText({{20, "  i     j  9"}, {23, "1"}}));
+    // The pars as the editor keeps them: the checker's, each shown once its way holds.
+    std::string checked, errors;
+    ASSERT_EQ(runChecker({"--par=levels/custom levels/duo/duo.par", "levels/custom levels/duo"}, checked, errors), 0);
+    const size_t parOne = 3, parTwo = 9;  // a step from the start to the exit and eight
     auto secs = [](size_t ticks) {
         char text[16];
         std::snprintf(text, sizeof text, "%.1f", (ticks * 75 + 50) / 100 / 10.0);
@@ -397,13 +401,15 @@ TEST_F(Runs, TheTimeTrialShowsEachRoomsTicksAndBestThenATableAndScoresListThem) 
         }
         RecordedRun played = lastRun();
         size_t one = played.rooms[0].ticks.size(), two = played.rooms[1].ticks.size();
-        std::string line =
-            "Room 1: " + std::to_string(one) + " ticks (" + secs(one) + " s) \xFA best " + std::to_string(one);
+        std::string line = "Room 1: " + std::to_string(one) + " ticks (" + secs(one) + " s) \xFA best " +
+                           std::to_string(one) + " \xFA par " + std::to_string(parOne);
         EXPECT_EQ(rowOf(blank[0], 13), at(int(80 - line.size()) / 2 + 1, line));
         EXPECT_EQ(rowOf(blank[1], 10), at(21, "Time trial"));
         EXPECT_EQ(rowOf(blank[1], 11), at(21, "  Room   Ticks  Seconds    Best    Par"));
-        EXPECT_EQ(rowOf(blank[1], 12), at(21, "     1" + cell(one, 8) + padded(secs(one), 9) + cell(one, 8)));
-        EXPECT_EQ(rowOf(blank[1], 13), at(21, "     2" + cell(two, 8) + padded(secs(two), 9) + cell(two, 8)));
+        EXPECT_EQ(rowOf(blank[1], 12),
+                  at(21, "     1" + cell(one, 8) + padded(secs(one), 9) + cell(one, 8) + cell(parOne, 7)));
+        EXPECT_EQ(rowOf(blank[1], 13),
+                  at(21, "     2" + cell(two, 8) + padded(secs(two), 9) + cell(two, 8) + cell(parTwo, 7)));
         EXPECT_EQ(rowOf(blank[1], 14), at(21, " Total" + cell(one + two, 8) + padded(secs(one + two), 9)));
         EXPECT_EQ(rowOf(blank[1], 15), at(21, "Enter: go on"));
 
@@ -411,11 +417,11 @@ TEST_F(Runs, TheTimeTrialShowsEachRoomsTicksAndBestThenATableAndScoresListThem) 
         EXPECT_EQ(printScores(out, err), 0);
         EXPECT_EQ(err, "");
         EXPECT_NE(out.find("Pack duo\n room  best ticks    seconds    par   goods  date\n" + cell(1, 5) +
-                           cell(one, 12) + padded(secs(one) + " s", 11) + padded("", 7) + padded("0/0", 8)),
+                           cell(one, 12) + padded(secs(one) + " s", 11) + cell(parOne, 7) + padded("0/0", 8)),
                   std::string::npos)
             << out;
         EXPECT_NE(
-            out.find(cell(2, 5) + cell(two, 12) + padded(secs(two) + " s", 11) + padded("", 7) + padded("1/1", 8)),
+            out.find(cell(2, 5) + cell(two, 12) + padded(secs(two) + " s", 11) + cell(parTwo, 7) + padded("1/1", 8)),
             std::string::npos)
             << out;
         out.clear();

@@ -7,6 +7,8 @@
 
 #include "check/check.h"
 #include "console/console.h"
+#include "game/par.h"
+#include "game/runfile.h"
 #include "harness.h"
 #include "levels/levels.h"
 #include "system/files.h"
@@ -87,6 +89,9 @@ TEST_F(GameRun, TheMainSeriesIsFinishedWithEveryGoodsItemAndFallsFromTeachingToC
     GTEST_SKIP() << "the search takes minutes under the sanitizers";
 #endif
     std::vector<double> success(22);
+    const std::string parFile = readTextFile(levelsDir + "main.par");
+    const std::vector<std::string_view> pars = splitLines(parFile);
+    ASSERT_EQ(pars.size(), 21u);
     int ticks = 0, detours = 0;
     std::set<int> met;
     for (int number = 1; number <= 21; ++number) {
@@ -108,6 +113,12 @@ TEST_F(GameRun, TheMainSeriesIsFinishedWithEveryGoodsItemAndFallsFromTeachingToC
         // Every message is read on the ways a player takes: none lies where they jump over it.
         for (const Finding& finding : searchFindings(loaded, report))
             EXPECT_EQ(finding.text.find("is never passed"), std::string::npos) << finding.text;
+        // The shipped pars are the checker's own (quorvex-check --par=levels/main.par levels).
+        RoomPar par;
+        ASSERT_TRUE(readParLine(pars[number - 1], par)) << pars[number - 1];
+        EXPECT_EQ(par.roomHash, roomFileHash(readTextFile(levelsDir + std::to_string(number) + ".lvl")));
+        EXPECT_EQ(par.ticks, report.ticks);
+        EXPECT_EQ(par.allGoodsTicks, report.allGoodsTicks);
 
         // The targets for a new hand's share of tries without a lost life.
         ASSERT_TRUE(report.success.measured && report.success.allGoodsMeasured);

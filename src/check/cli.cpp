@@ -11,12 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "check/check.h"
 #include "console/console.h"
 #include "console/terminal.h"
+#include "game/par.h"
+#include "game/runfile.h"
 #include "levels/levelformat.h"
 #include "levels/levels.h"
 #include "system/files.h"
@@ -28,8 +31,8 @@ namespace {
 constexpr const char* version = "quorvex-check " QUORVEX_VERSION;
 
 const char* usage =
-    "Usage: quorvex-check [--solution] [--show] [--json] [--max-seconds=N]\n"
-    "                     [--max-states=N] [--max-memory=N] [PATH...]\n"
+    "Usage: quorvex-check [--solution[=FILE]] [--par[=FILE]] [--show] [--json]\n"
+    "                     [--max-seconds=N] [--max-states=N] [--max-memory=N] [PATH...]\n"
     "       quorvex-check -h | --help | --version\n"
     "Checks rooms of The Quorvex: that each can be finished, with every goods\n"
     "item, and what in its level file is wrong or risky.\n"
@@ -38,6 +41,9 @@ const char* usage =
     "NAME) or a levels folder holding 1.lvl to 22.lvl. Without PATH: levels/.\n"
     "\n"
     "  --solution  print the way found through each room as \"tick key\" lines\n"
+    "  --solution=FILE  write the ways as a run, for quorvex --replay FILE\n"
+    "  --par       print each room's par: its fewest ticks, and with every goods item\n"
+    "  --par=FILE  write the pars as a par file (a pack's NAME.par)\n"
     "  --show      play the way found through each room in the terminal\n"
     "  --json      print all findings and figures as JSON\n"
     "  --max-seconds=N  processor time per room's search (default 20)\n"
@@ -52,7 +58,8 @@ const char* usage =
     "unreadable input; 3 no errors, but a limit stopped a room's search.\n";
 
 struct Options {
-    bool solution = false, show = false, json = false;
+    bool solution = false, show = false, json = false, par = false;
+    std::string solutionFile, parFile;
     SearchLimits limits;
     std::vector<std::string> paths;
 };
@@ -66,7 +73,8 @@ struct Located {
 
 struct RoomResult {
     std::string path;
-    int number;  // the room's number in its series or pack, 1 for a file alone
+    std::string text;  // the level file as read
+    int number;        // the room's number in its series or pack, 1 for a file alone
     bool inPack;
     RoomState loaded;
     SearchReport report;
@@ -168,7 +176,7 @@ void checkRoom(Results& results, const std::string& path, const std::string& tex
     }
     SearchReport report = searchRoom(loaded, limits);
     for (Finding& f : searchFindings(loaded, report)) results.findings.push_back({path, f});
-    results.rooms.push_back({path, number, inPack, loaded, report});
+    results.rooms.push_back({path, text, number, inPack, loaded, report});
 }
 
 void checkSeries(Results& results, const Folder& folder) {
@@ -427,6 +435,55 @@ std::string json(const Results& results, int errors, int warnings, int undecided
     return out;
 }
 
+// A room's par in words: its fewest ticks to the exit and with every goods
+// item, each from a way proven shortest; else why there is none.
+std::string parText(const SearchReport& r) {
+    if (r.verdict != Verdict::Finishable)
+        return r.decided ? "no par: no way to the exit without losing a life" : "no par: not fully checked";
+    if (!r.ticksShortest) return "no par: the way found may not be the shortest";
+    auto ticks = [](int n) {
+        char seconds[16];
+        std::snprintf(seconds, sizeof seconds, "%.1f", n * tickMs / 1000.0);
+        return std::to_string(n) + " ticks (" + seconds + " s)";
+    };
+    std::string text = "par " + ticks(r.ticks);
+    if (r.goodsOnMap > 0 && r.allGoodsTicks >= 0 && r.allGoodsShortest) text += ", all goods " + ticks(r.allGoodsTicks);
+    return text;
+}
+
+// The rooms' pars in their order, a room without a proven one empty.
+std::vector<RoomPar> parsOf(const Results& results) {
+    std::vector<RoomPar> pars;
+    for (const RoomResult& r : results.rooms) {
+        RoomPar par;
+        if (r.report.verdict == Verdict::Finishable && r.report.ticksShortest) {
+            par.roomHash = roomFileHash(r.text);
+            par.ticks = r.report.ticks;
+            par.way = r.report.solution;
+            if (r.report.goodsOnMap > 0 && r.report.allGoodsTicks >= 0 && r.report.allGoodsShortest) {
+                par.allGoodsTicks = r.report.allGoodsTicks;
+                par.allGoodsWay = r.report.allGoodsSolution;
+            }
+        }
+        pars.push_back(par);
+    }
+    return pars;
+}
+
+// The ways found (with every goods item where there is one) as a run: each
+// room by its file's full path, so the replay finds it wherever it runs.
+RecordedRun runOf(const Results& results) {
+    RecordedRun recorded{RunOrigin::Checker, static_cast<int64_t>(std::time(nullptr)), "", {}};
+    for (const RoomResult& r : results.rooms) {
+        const SearchReport& report = r.report;
+        const std::vector<TickKey>& keys = report.allGoodsTicks >= 0 ? report.allGoodsSolution : report.solution;
+        if (keys.empty()) continue;
+        RoomSource source{RoomSourceKind::File, resolvedPath(hostPath(r.path)), r.text};
+        recorded.rooms.push_back(roomRecordFromKeys(source, r.loaded, r.number, r.inPack, keys));
+    }
+    return recorded;
+}
+
 constexpr const char* needsTerminal = "quorvex-check: --show needs a terminal to play the ways in";
 
 // What openTerminal looks for: the standard streams, else the controlling terminal.
@@ -496,6 +553,12 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
             return 0;
         } else if (!endOfOptions && a == "--solution") {
             options.solution = true;
+        } else if (!endOfOptions && a.rfind("--solution=", 0) == 0 && a.size() > 11) {
+            options.solutionFile = a.substr(11);
+        } else if (!endOfOptions && a == "--par") {
+            options.par = true;
+        } else if (!endOfOptions && a.rfind("--par=", 0) == 0 && a.size() > 6) {
+            options.parFile = a.substr(6);
         } else if (!endOfOptions && a == "--show") {
             options.show = true;
         } else if (!endOfOptions && a == "--json") {
@@ -566,11 +629,21 @@ int checkArguments(const std::vector<std::string>& arguments, std::string& out, 
                 out += "# " + r.path + ": " + std::to_string(keys.size()) + " ticks" + (allGoods ? ", all goods" : "") +
                        "\n" + solutionScript(keys);
             }
+        if (options.par)
+            for (const RoomResult& r : results.rooms) out += r.path + ": " + parText(r.report) + "\n";
         out += std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " + std::to_string(warnings) +
                " warning" + (warnings == 1 ? "" : "s");
         if (undecided > 0)
             out += ", " + std::to_string(undecided) + (undecided == 1 ? " room" : " rooms") + " not fully checked";
         out += "\n";
+    }
+    // The files asked for, once everything is known.
+    try {
+        if (!options.parFile.empty()) writeFileAtomically(options.parFile, parFileText(parsOf(results)));
+        if (!options.solutionFile.empty()) writeRunFile(options.solutionFile, runOf(results));
+    } catch (const FileFailure& failure) {
+        err += "quorvex-check: " + describeFailure(failure) + "\n";
+        return 2;
     }
     if (options.show) {
         // The findings stay on the screen the terminal comes back to.

@@ -65,7 +65,8 @@ struct RoomEdit {
     bool markSet = false;
     int markX = 1, markY = 1;
     bool showPaths = false;
-    std::string note;  // one line for the status rows, cleared by the next key
+    bool showWay = false;  // the checker's way drawn over the room
+    std::string note;      // one line for the status rows, cleared by the next key
     // Messages whose line in the file was longer than the game keeps (cut on
     // opening): their number and length, said when that cut is saved.
     std::vector<std::pair<int, size_t>> cutMessages;
@@ -188,6 +189,8 @@ bool verdictHasErrors();                         // quorvex-check would exit 1 o
 uint8_t verdictColour();                         // for row 24: red an error, yellow not fully checked
 bool runFullCheck();                             // findings into edit.findingCells/Texts; false when a key stopped it
 bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey values), when known
+// The cells the checker's way passes, a tick at a time, once the check has ended (none before).
+std::vector<std::pair<int, int>> checkWayCells();
 
 // --- verdicts of a pack's rooms, for the pack screen (verdict.cpp) ---
 // Worked out in the background with quorvex-check's own limits and kept per
@@ -196,7 +199,8 @@ bool checkSolution(std::vector<uint8_t>& keys);  // the solution's keys (TickKey
 enum class RoomMark : uint8_t { Waiting, Finishable, Error, NotFullyChecked };
 struct RoomVerdict {
     RoomMark mark = RoomMark::Waiting;
-    std::string error;  // the first error, in the checker's words
+    std::string error;    // the first error, in the checker's words
+    std::string parLine;  // its par as a par file's line, when the checker proved one
 };
 void beginPackVerdicts();  // the rooms asked for from now on are the ones still wanted
 // Known, or Waiting and queued for advancePackChecks.

@@ -49,9 +49,16 @@ void markInherited(int x, int y) {
         putCell(x, y, shown.character, shown.attribute & 0x0F, markBackground);
 }
 
+// The checker's way: a dot where the player is at the end of each tick,
+// so a jump shows as its arc. A colour of its own (no cell of a room has it).
+constexpr uint8_t wayColour = 15;
+
 void drawMarks(const std::set<std::pair<int, int>>& patrol) {
     for (auto [x, y] : patrol)
         if (bufferCell(x, y).character == ' ') putCell(x, y, markerDot, 13, 0);
+    if (edit.showWay)
+        for (auto [x, y] : checkWayCells())
+            if (insideMap(x, y) && bufferCell(x, y).character == ' ') putCell(x, y, markerDot, wayColour, 0);
     for (int y = 1; y <= mapHeight; ++y) {
         const std::string& row = edit.text.rows[y - 1];
         for (int x = 1; x <= mapWidth; ++x) {
@@ -307,7 +314,7 @@ void showHelp() {
         "F4           edit message 1 to 8      ^P  show the enemies' patrols",
         "F5           play from the start      F6  play from the cursor (Esc returns)",
         "F7           full check, then the next finding   F8  the checker's solution",
-        "F9           the full check again with four times its time and memory",
+        "F9           check again, 4 x time, memory   ^T  show or hide the checker's way",
         "^S ^O        save                     ^Q ^X  leave (asks when unsaved)",
         "F12          save as: another name or folder (when the file cannot be written)",
         "In prompts   ^U clears the line, ^K cuts it from the cursor, Home End move",

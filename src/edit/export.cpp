@@ -1,5 +1,5 @@
-// quorvex-edit --export: a clean copy of a pack to share. Only the index and
-// the rooms it lists go into it, nothing else of the pack folder (no `~`
+// quorvex-edit --export: a clean copy of a pack to share. Only the index,
+// the rooms it lists and their pars go into it, nothing else of the pack folder (no `~`
 // backups, rescue copies or files the index does not name). The checker
 // looks at the pack first, and a pack with errors is exported only when the
 // author asks for it. The copy is made whole under a temporary name beside
@@ -109,6 +109,11 @@ int exportPack(const std::string& packArgument, const std::string& into, bool ev
         OpenFile whole = openPackFile(pack, name + ".txt");
         made.files.push_back(name + ".txt");
         copyOpenFileIn(whole, pathIn(pack, name + ".txt"), copy, name + ".txt", {});
+        // The pars go with the rooms they were proven on (the game plays each again before it shows it).
+        if (OpenFile pars = openPackFile(pack, name + ".par"); pars.look.kind == FileKind::File) {
+            made.files.push_back(name + ".par");
+            copyOpenFileIn(pars, pathIn(pack, name + ".par"), copy, name + ".par", {});
+        }
         if (!renameIn(destination, temporary, name)) {
             takeAway(destination, temporary, copy, made);
             err += "quorvex-edit: " + shown + " is there already: nothing was exported\n";

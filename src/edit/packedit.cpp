@@ -75,6 +75,7 @@ struct PackScreen {
     // change (another editor, a text editor, a copy) is told from.
     PackIndex base;
     FileStamp stamp;
+    std::string pars;  // the par file as this screen last wrote or found it
 };
 PackScreen pack;
 
@@ -529,10 +530,34 @@ const EntryLook& entryLook(size_t i) {
 // for the next: their verdicts.
 std::vector<std::pair<std::string, Inheritance>> verdictRooms;  // the text and inheritance of looks[i]
 
+// The pack's pars beside its index (NAME.par, a line a played room in the
+// index's order), once every played room has its verdict: written when
+// they differ from the file's, so the game's time trial shows them.
+void writePackPars() {
+    if (pack.readOnly || verdictRooms.empty()) return;
+    std::string text;
+    for (size_t i = 0; i < verdictRooms.size(); ++i) {
+        if (!pack.looks[i].checked || pack.looks[i].verdict.mark == RoomMark::Waiting) return;
+        text += (pack.looks[i].verdict.parLine.empty() ? "-" : pack.looks[i].verdict.parLine) + "\r\n";
+    }
+    if (text == pack.pars) return;
+    try {
+        std::string name = packFileName(pack.name + ".par"), there;
+        FileLook look;
+        if (!readFileIfThere(packFolder(), name, there, look, 1u << 16) || there != text)
+            replaceFileIn(packFolder(), name, text);
+        pack.pars = text;
+    } catch (const FileFailure& failure) {
+        pack.note = "The pars were not written: " + editorFailureText(failure);
+        pack.pars = text;  // said once
+    }
+}
+
 void askVerdicts() {
     for (size_t i = 0; i < verdictRooms.size(); ++i)
         if (pack.looks[i].checked)
             pack.looks[i].verdict = packRoomVerdict(verdictRooms[i].first, verdictRooms[i].second);
+    writePackPars();
 }
 
 // Every played room's state, rescue copy and verdict, the files the index

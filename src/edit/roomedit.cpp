@@ -326,6 +326,7 @@ enum class EditCommand : uint8_t {
     Redo,
     GoodsLine,
     ShowPaths,
+    ShowWay,
     CancelMark,
     Save,
     SaveAs,
@@ -374,6 +375,7 @@ constexpr EditorKey editorKeys[] = {
     {false, key::ctrl('Y'), EditCommand::Redo},
     {false, key::ctrl('G'), EditCommand::GoodsLine},
     {false, key::ctrl('P'), EditCommand::ShowPaths},
+    {false, key::ctrl('T'), EditCommand::ShowWay},
     {false, key::ctrl('O'), EditCommand::Save},
     {false, key::ctrl('S'), EditCommand::Save},
     {false, key::ctrl('Q'), EditCommand::Leave},
@@ -518,6 +520,10 @@ bool runCommand(EditCommand command) {
         case EditCommand::GoodsLine:
             setGoodsLine();
             break;
+        case EditCommand::ShowWay:
+            edit.showWay = !edit.showWay;
+            if (edit.showWay && checkBusy()) edit.note = "The checker's way shows when the check has ended.";
+            break;
         case EditCommand::ShowPaths:
             edit.showPaths = !edit.showPaths;
             break;
@@ -553,7 +559,11 @@ void waitForEditorKey() {
         advanceCheck(10);
         if (std::string now = verdictLine(); now != shown) {
             shown = now;
-            drawVerdictRow();
+            // The way asked for comes with the end of the check.
+            if (edit.showWay && !checkBusy())
+                drawEditor();
+            else
+                drawVerdictRow();
         }
     }
     waitForKey();

@@ -9,6 +9,8 @@
 #include <map>
 
 #include "check/check.h"
+#include "game/par.h"
+#include "game/runfile.h"
 #include "system/machine.h"
 
 namespace {
@@ -208,6 +210,16 @@ bool runFullCheck() {
     return true;
 }
 
+std::vector<std::pair<int, int>> checkWayCells() {
+    std::vector<std::pair<int, int>> cells;
+    if (!check.job || !check.done) return cells;
+    const SearchReport& report = searchReport(*check.job);
+    // The way with every goods item where there is one: the way the author would test.
+    const std::vector<TickKey>& keys = report.allGoodsTicks >= 0 ? report.allGoodsSolution : report.solution;
+    for (CellXY cell : wayCells(check.loaded, keys)) cells.push_back({cell.x, cell.y});
+    return cells;
+}
+
 bool checkSolution(std::vector<uint8_t>& keys) {
     if (!check.job || !finishCheck("F8")) return false;
     const SearchReport& report = searchReport(*check.job);
@@ -232,6 +244,7 @@ struct PackChecks {
     SearchJobPtr job;
     std::string jobKey;
     RoomState loaded;
+    std::string text;  // the room's file as searched
     std::vector<Finding> findings;
 };
 PackChecks packChecks;
@@ -247,6 +260,20 @@ std::string verdictKey(const std::string& text, const Inheritance& inherited) {
     for (const std::string& message : inherited.messages) key += std::to_string(message.size()) + ":" + message;
     key += inherited.firstRoom ? '1' : '0';
     return key;
+}
+
+// A par file's line for the room searched: its fewest ticks, from a way proven shortest.
+std::string parLineOf(const std::string& text, const SearchReport& report) {
+    if (report.verdict != Verdict::Finishable || !report.decided || !report.ticksShortest) return "";
+    RoomPar par;
+    par.roomHash = roomFileHash(text);
+    par.ticks = report.ticks;
+    par.way = report.solution;
+    if (report.goodsOnMap > 0 && report.allGoodsTicks >= 0 && report.allGoodsShortest) {
+        par.allGoodsTicks = report.allGoodsTicks;
+        par.allGoodsWay = report.allGoodsSolution;
+    }
+    return parLine(par);
 }
 
 RoomVerdict verdictOf(const std::vector<Finding>& findings) {
@@ -307,16 +334,20 @@ bool advancePackChecks(int budgetMs) {
             return true;
         }
         pc.loaded = roomFromText(next.text, previous);
+        pc.text = next.text;
         pc.jobKey = next.key;
         pc.job = startSearch(pc.loaded);  // with quorvex-check's own limits
     }
     SearchSlice slice;
     slice.milliseconds = budgetMs;
     if (!advanceSearch(*pc.job, slice)) return false;
-    std::vector<Finding> played = searchFindings(pc.loaded, searchReport(*pc.job));
+    const SearchReport& report = searchReport(*pc.job);
+    std::vector<Finding> played = searchFindings(pc.loaded, report);
     pc.findings.insert(pc.findings.end(), played.begin(), played.end());
+    RoomVerdict verdict = verdictOf(pc.findings);
+    verdict.parLine = parLineOf(pc.text, report);
     pc.job.reset();
-    settle(pc.jobKey, verdictOf(pc.findings));
+    settle(pc.jobKey, verdict);
     return true;
 }
 
@@ -343,5 +374,6 @@ bool runFullCheck() {
     return true;
 }
 bool checkSolution(std::vector<uint8_t>&) { return false; }
+std::vector<std::pair<int, int>> checkWayCells() { return {}; }
 
 #endif

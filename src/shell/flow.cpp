@@ -5,12 +5,12 @@
 
 #include "console/console.h"
 #include "endings/endings.h"
+#include "game/par.h"
 #include "game/play.h"
 #include "game/runfile.h"
 #include "game/runstore.h"
 #include "game/tick.h"
 #include "levels/levels.h"
-#include "levels/par.h"
 #include "levels/world.h"
 #include "shell/menu.h"
 #include "shell/missingfile.h"
@@ -73,7 +73,7 @@ std::string keepFinishedRoom(bool lastRoom) {
     played.number = finished.number;
     played.ticks = static_cast<int>(finished.ticks.size());
     played.best = keepRoomBest(recorded, finished, room.goodsInRoom);
-    played.par = roomPar(recorded.series, finished.number, finished.roomHash);
+    played.par = roomPar(recorded.series, finished, loadedRoom.text);
     if (!timeTrial) return "";
     trialRooms.push_back(played);
     return lastRoom ? trialTable() : trialLine(played);

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "console/console.h"
+#include "game/par.h"
 #include "game/play.h"
 #include "game/runstore.h"
 #include "game/tick.h"
 #include "levels/levelformat.h"
 #include "levels/levels.h"
-#include "levels/par.h"
 #include "levels/world.h"
 #include "system/files.h"
 #include "system/folders.h"
@@ -124,6 +124,29 @@ void updateBar() {
 std::string roomName(const RoomRecord& record) { return "room " + std::to_string(record.number); }
 
 // --- a room's start ---
+
+std::string roomText(const RoomRecord& record);
+
+// A best's par: its room's par file's line, played on the room as the best
+// run recorded its start.
+std::optional<int> parOfBest(const RoomBest& best, const std::vector<KeptRun>& kept) {
+    for (const KeptRun& run : kept) {
+        if (!run.best || run.run.series != best.series) continue;
+        for (const RoomRecord& record : run.run.rooms)
+            if (record.number == best.number && record.roomHash == best.roomHash) {
+                std::string savedPack = ::run.packName;
+                ::run.packName = best.series;  // where a pack's room is found
+                std::optional<int> par;
+                try {
+                    par = roomPar(best.series, record, roomText(record));
+                } catch (const ReplayStop&) {
+                }  // the room is not there as it was: no par
+                ::run.packName = savedPack;
+                return par;
+            }
+    }
+    return std::nullopt;
+}
 
 // The room's file as the run names it, or the stop that says it is not there.
 std::string roomText(const RoomRecord& record) {
@@ -420,6 +443,8 @@ int listRuns(std::string& out, std::string& err) {
 
 int printScores(std::string& out, std::string& err) {
     std::vector<RoomBest> bests = readBests();
+    std::string why;
+    std::vector<KeptRun> kept = keptRuns(why);
     for (const std::string& line : takeStoreNotices()) err += "quorvex: " + line + "\n";
     if (bests.empty()) {
         out = "No bests yet: reach a room's exit to set one.\n";
@@ -431,7 +456,7 @@ int printScores(std::string& out, std::string& err) {
             std::string title = best.series.empty() ? "The main series" : "Pack " + best.series;
             out += (i == 0 ? "" : "\n") + title + "\n" + " room  best ticks    seconds    par   goods  date\n";
         }
-        std::optional<int> par = roomPar(best.series, best.number, best.roomHash);
+        std::optional<int> par = parOfBest(best, kept);
         out += padLeft(std::to_string(best.number), 5) + padLeft(std::to_string(best.ticks), 12) +
                padLeft(secondsOfTicks(best.ticks) + " s", 11) + padLeft(par ? std::to_string(*par) : "", 7) +
                padLeft(std::to_string(best.goods) + "/" + std::to_string(best.goodsInRoom), 8) + "  " +
