@@ -64,6 +64,21 @@ TEST_F(ParRun, AParIsShownOnlyWhereItsWayPlaysToTheExitInItsTicks) {
     EXPECT_EQ(roomPar("other", startOf(changed, true), changed), std::nullopt);
 }
 
+// The bench's rooms, past the exact search's share: their pars are the fewest
+// ticks the exhaustive search finds (which takes seconds a room).
+TEST_F(ParRun, TheParsOfTheBenchRoomsAreTheirFewestTicks) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "millions of steps take minutes under the sanitizers";
+#endif
+    const std::string rooms = std::string(QUORVEX_SOURCE_DIR) + "/bench/rooms/";
+    EXPECT_EQ(check({"--par", rooms + "bridge.lvl", rooms + "cellar.lvl", rooms + "guard.lvl", rooms + "sentries.lvl"}),
+              1);
+    for (const char* expected :
+         {"bridge.lvl: par 68 ticks (5.1 s), all goods 68 ticks (5.1 s)\n", "cellar.lvl: par 68 ticks (5.1 s)\n",
+          "guard.lvl: par 72 ticks (5.4 s), all goods 72", "sentries.lvl: par 72 ticks (5.4 s)\n"})
+        EXPECT_TRUE(says(expected)) << expected << "\n" << out;
+}
+
 TEST_F(ParRun, TheCheckersWayIsARunThatTheReplayPlaysToTheExit) {
     writeFile("room.lvl", jumpRoom());
     EXPECT_EQ(check({"--solution=way.run", "room.lvl"}), 0) << out << err;
