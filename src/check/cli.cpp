@@ -2,7 +2,6 @@
 // folder holding the main series. Rooms of a series are loaded one over the
 // other as in play, each is searched, and everything found is printed as
 // compilers print their findings.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,11 +104,8 @@ std::string baseName(std::string path) {
 std::string folderName(const std::string& path) {
     std::string name = baseName(path);
     if (name != "." && name != ".." && !name.empty()) return name;
-    char* real = realpath(path.c_str(), nullptr);
-    if (real == nullptr) return name;
-    name = baseName(real);
-    std::free(real);
-    return name;
+    std::string real = resolvedPath(path);
+    return real.empty() ? name : baseName(real);
 }
 
 void add(Results& results, const std::string& path, int line, int column, Severity severity, std::string text,
@@ -485,15 +481,6 @@ RecordedRun runOf(const Results& results) {
 }
 
 constexpr const char* needsTerminal = "quorvex-check: --show needs a terminal to play the ways in";
-
-// What openTerminal looks for: the standard streams, else the controlling terminal.
-bool terminalAtHand() {
-    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) return true;
-    int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) return false;
-    close(tty);
-    return true;
-}
 
 // Plays each room's way in the terminal at game speed; Esc skips to the next.
 // False when no terminal could be opened.

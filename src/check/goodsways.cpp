@@ -39,13 +39,17 @@ void searchWays(SearchJob& job, SearchSlice slice, Clock::time_point until);
 
 }  // namespace
 
+void takeWayAsAllGoods(SearchReport& r) {
+    r.allGoodsTicks = r.ticks;
+    r.allGoodsSolution = r.solution;
+    r.allGoodsLookedFor = true;
+}
+
 void runAllGoods(SearchJob& job, SearchSlice slice, Clock::time_point until) {
     SearchReport& r = job.report;
     const MoveTable& m = job.moves;
     if (job.goodsTarget == 0) {
-        r.allGoodsTicks = r.ticks;
-        r.allGoodsSolution = r.solution;
-        r.allGoodsLookedFor = true;
+        takeWayAsAllGoods(r);
         job.phase = Phase::Windows;
         return;
     }

@@ -435,6 +435,8 @@ void runWithLoss(SearchJob& job, SearchSlice slice, Clock::time_point until);
 void runAnalyse(SearchJob& job);
 void runDistances(SearchJob& job, Clock::time_point until);
 void runAllGoods(SearchJob& job, SearchSlice slice, Clock::time_point until);
+// A room without goods: the way to the exit is the way with every goods item.
+void takeWayAsAllGoods(SearchReport& r);
 void runWindows(SearchJob& job, Clock::time_point until);
 void runFigure(SearchJob& job, Clock::time_point until);
 // The keys and states of the shortest way to the exit, back from its last state.

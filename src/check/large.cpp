@@ -169,9 +169,7 @@ void runLossWay(SearchJob& job, Clock::time_point until) {
 void runAllGoodsWay(SearchJob& job, Clock::time_point until) {
     SearchReport& r = job.report;
     if (job.goodsTarget == 0) {
-        r.allGoodsTicks = r.ticks;
-        r.allGoodsSolution = r.solution;
-        r.allGoodsLookedFor = true;
+        takeWayAsAllGoods(r);
         job.phase = Phase::GoodsWays;
         return;
     }

@@ -3,6 +3,7 @@
 // terminfo only: the capabilities of the terminal. The picture and the keys
 // are our own work, so that an update sends just the cells that changed.
 #include <curses.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -1382,6 +1383,14 @@ void restoreTerminalInSignalHandler() {
     if (!restoreArmed) return;
     restoreArmed = 0;
     sendRestore();
+}
+
+bool terminalAtHand() {
+    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) return true;
+    int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
 }
 
 bool openTerminal(std::string& failure) {

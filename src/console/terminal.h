@@ -29,6 +29,10 @@
 // the cursor (TERM=dumb).
 bool openTerminal(std::string& failure);
 
+// Whether openTerminal would find a terminal, asked before any work that
+// needs one is done.
+bool terminalAtHand();
+
 // The same terminal form on any pair of streams with the given terminal type
 // (nullptr: $TERM), for measuring what a game tick sends: output into a file
 // or a pipe, input from anything (nothing readable means no keys). When the
