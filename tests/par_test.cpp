@@ -38,6 +38,9 @@ TEST_F(ParRun, AParIsShownOnlyWhereItsWayPlaysToTheExitInItsTicks) {
     EXPECT_EQ(check({"--par", "--par=levels/custom levels/fair/fair.par", "levels/custom levels/fair", "none.lvl"}), 1);
     EXPECT_TRUE(says("levels/custom levels/fair/one.lvl: par 76 ticks (5.7 s), all goods 76 ticks (5.7 s)\n")) << out;
     EXPECT_TRUE(says("none.lvl: no par: no way to the exit without losing a life\n")) << out;
+    // Seconds as the time trial shows them, a half up: 5.85 and 23.25 s, which
+    // a double holds just under the half.
+    EXPECT_EQ(secondsOfTicks(78) + " " + secondsOfTicks(310), "5.9 23.3");
     std::string file = readFile("levels/custom levels/fair/fair.par");
     RoomPar par;
     ASSERT_TRUE(readParLine(file.substr(0, file.find('\r')), par)) << file;

@@ -437,11 +437,7 @@ std::string parText(const SearchReport& r) {
     if (r.verdict != Verdict::Finishable)
         return r.decided ? "no par: no way to the exit without losing a life" : "no par: not fully checked";
     if (!r.ticksShortest) return "no par: the way found may not be the shortest";
-    auto ticks = [](int n) {
-        char seconds[16];
-        std::snprintf(seconds, sizeof seconds, "%.1f", n * tickMs / 1000.0);
-        return std::to_string(n) + " ticks (" + seconds + " s)";
-    };
+    auto ticks = [](int n) { return std::to_string(n) + " ticks (" + secondsOfTicks(n) + " s)"; };
     std::string text = "par " + ticks(r.ticks);
     if (r.goodsOnMap > 0 && r.allGoodsTicks >= 0 && r.allGoodsShortest) text += ", all goods " + ticks(r.allGoodsTicks);
     return text;

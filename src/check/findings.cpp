@@ -58,12 +58,6 @@ std::string printable(unsigned char c) {
     return std::string("byte ") + hex;
 }
 
-std::string seconds(int ticks) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", ticks * tickMs / 1000.0);
-    return text;
-}
-
 std::string at(int x, int y) { return "(" + std::to_string(x) + ", " + std::to_string(y) + ")"; }
 
 struct Collector {
@@ -413,7 +407,7 @@ std::vector<Finding> searchFindings(const RoomState& loaded, const SearchReport&
         case Verdict::Finishable: {
             // A way that is not proven shortest gives the most the shortest can take.
             std::string text = "finishable in " + std::string(r.ticksShortest ? "" : "at most ") +
-                               std::to_string(r.ticks) + " ticks (" + seconds(r.ticks) + " s)";
+                               std::to_string(r.ticks) + " ticks (" + secondsOfTicks(r.ticks) + " s)";
             if (r.goodsOnMap == 0)
                 text += ", no goods";
             else if (r.allGoodsTicks >= 0)

@@ -218,6 +218,11 @@ TickOutcome runTickRules(PlayerState& player) {
     return outcome;
 }
 
+std::string secondsOfTicks(int ticks) {
+    int tenths = (ticks * tickMs + 50) / 100;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
 void applyTickKey(PlayerState& player, TickKey key) {
     switch (key) {
         case TickKey::None:

@@ -292,11 +292,6 @@ RoomBest keepRoomBest(const RecordedRun& run, const RoomRecord& room, int goodsI
     return ours;
 }
 
-std::string secondsOfTicks(int ticks) {
-    int tenths = (ticks * tickMs + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 void flushBests() {
     if (!pending.empty()) mergePending();
 }

@@ -41,8 +41,6 @@ RoomBest keepRoomBest(const RecordedRun& run, const RoomRecord& room, int goodsI
 // Merges results that still wait because another game held the bests file
 // too long: at the end of a game.
 void flushBests();
-// Ticks as the seconds they last, to a tenth: "30.9".
-std::string secondsOfTicks(int ticks);
 // Every best kept, the main series first, then the packs by name; each by room.
 std::vector<RoomBest> readBests();
 

@@ -33,6 +33,9 @@ enum class TickOutcome {
 };
 
 constexpr int tickMs = 75;
+// Ticks as the seconds they last, to the nearest tenth, a half up: "30.9".
+// Worked in whole milliseconds, so every program shows the same figure.
+std::string secondsOfTicks(int ticks);
 
 // The data sampled per tick: the one movement key (if any) that the rules take
 // on a tick. The room loop makes it from the keyboard; the level checker's
